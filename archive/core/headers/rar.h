@@ -1,0 +1,70 @@
+// RAR headers: the block format of RAR 1.5 to 4.x and the RAR 5 format (listing only; the data is decoded by the
+// outside library).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+
+namespace varnok::rar {
+
+enum class Format { None, Rar4, Rar5 };
+
+// The format of the marker at pos ("Rar!" 1A 07 00 or "Rar!" 1A 07 01 00).
+Format DetectFormat(const platform::File& f, uint64_t pos);
+inline constexpr size_t kMarker4Size = 7;
+inline constexpr size_t kMarker5Size = 8;
+
+enum FileFlags4 : uint16_t {
+    f4SplitBefore = 0x0001,
+    f4SplitAfter = 0x0002,
+    f4Encrypted = 0x0004,
+    f4Solid = 0x0010,
+    f4DirectoryMask = 0x00E0,
+    f4Large = 0x0100,
+    f4Unicode = 0x0200,
+    f4Salt = 0x0400,
+    f4ExtTime = 0x1000,
+    f4LongBlock = 0x8000,
+};
+
+struct Block {
+    uint64_t pos = 0;
+    uint8_t type = 0;     // RAR 4 block type (0x73 main, 0x74 file, 0x7A service, 0x7B end); RAR 5 header type
+    uint32_t flags = 0;   // header flags
+    uint64_t headerSize = 0;
+    uint64_t dataSize = 0;
+    uint64_t nextPos = 0;
+    // File headers.
+    bool isFile = false;
+    bool isDirectory = false;
+    bool encrypted = false;
+    bool splitBefore = false;
+    bool splitAfter = false;
+    bool solid = false;
+    std::string name;     // UTF-8 when the archive says so (RAR 5, RAR 4 Unicode names), else raw bytes
+    bool nameIsUtf8 = false;
+    uint64_t unpackedSize = 0;
+    uint8_t hostOs = 0;   // RAR 4: 0 DOS, 2 Win32, 3 Unix; RAR 5: 0 Windows, 1 Unix
+    uint32_t crc = 0;
+    uint32_t dosTime = 0;
+    int64_t unixTime = 0; // RAR 5, when stored
+    uint8_t versionNeeded = 0;
+    uint8_t method = 0;   // '0' .. '5'
+    uint32_t attributes = 0;
+    // Main header.
+    bool headersEncrypted = false;  // nothing after this block can be read without the password
+    bool multiVolume = false;
+};
+
+enum class ReadResult { Ok, End, Bad };
+
+// Reads the block at pos (after the marker). RAR 4 headers are checked with their CRC.
+ReadResult ReadBlock4(const platform::File& f, uint64_t pos, uint64_t fileSize, Block& b);
+ReadResult ReadBlock5(const platform::File& f, uint64_t pos, uint64_t fileSize, Block& b);
+
+// Decodes the Unicode name of a RAR 4 file header ("name\0encoded" form) into UTF-8.
+std::string DecodeRar4UnicodeName(const uint8_t* p, size_t n);
+
+}  // namespace varnok::rar

@@ -1,0 +1,87 @@
+#include "archive/core/volumes.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "archive/core/utils.h"
+#include "platform/file.h"
+#include "platform/fileattr.h"
+
+namespace varnok {
+
+std::string ZipVolumeSet::PathOf(int disk) const {
+    if (disk >= lastDisk_) return last_;
+    std::string path = last_;
+    size_t dot = path.find_last_of('.');
+    size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+    char ext[16];
+    snprintf(ext, sizeof ext, ".z%02d", disk + 1);
+    std::string candidate = path.substr(0, dot) + ext;
+    std::string found = FindFileIgnoringCase(candidate);
+    return found.empty() ? candidate : found;
+}
+
+bool ZipVolumeSet::ReadSpan(int disk, uint64_t offset, uint64_t size, std::vector<uint8_t>& out) {
+    out.clear();
+    if (size > (uint64_t{1} << 32)) return false;
+    out.reserve(static_cast<size_t>(size));
+    while (out.size() < size && disk <= lastDisk_) {
+        std::string p = PathOf(disk);
+        platform::File f;
+        if (!f.Open(p, platform::File::Mode::Read)) {
+            missing_ = p;
+            return false;
+        }
+        uint64_t fsize = f.Size();
+        if (offset < fsize) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(size - out.size(), fsize - offset));
+            size_t old = out.size();
+            out.resize(old + want);
+            if (f.ReadAt(offset, out.data() + old, want) != want) {
+                missing_ = p;
+                return false;
+            }
+        }
+        offset = offset >= fsize ? offset - fsize : 0;
+        ++disk;
+    }
+    return out.size() == size;
+}
+
+std::string FindFileIgnoringCase(const std::string& path) {
+    if (platform::FileExists(path)) return path;
+    std::string dir = ExtractFilePath(path);
+    std::string name = LowerAscii(ExtractFileName(path));
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return {};
+    std::string result;
+    while (dirent* e = readdir(d)) {
+        if (LowerAscii(e->d_name) == name) {
+            result = dir + e->d_name;
+            if (platform::FileExists(result)) break;
+            result.clear();
+        }
+    }
+    closedir(d);
+    return result;
+}
+
+std::string NextRarPartName(const std::string& path) {
+    std::string lower = LowerAscii(path);
+    if (lower.size() < 10 || lower.compare(lower.size() - 4, 4, ".rar") != 0) return {};
+    size_t end = lower.size() - 4;
+    size_t k = end;
+    while (k > 0 && lower[k - 1] >= '0' && lower[k - 1] <= '9') --k;
+    if (k == end || k < 5 || lower.compare(k - 5, 5, ".part") != 0) return {};
+    std::string digits = path.substr(k, end - k);
+    if (digits.size() > 9) return {};
+    unsigned long n = std::stoul(digits) + 1;
+    std::string next = std::to_string(n);
+    if (next.size() < digits.size()) next = std::string(digits.size() - next.size(), '0') + next;
+    return path.substr(0, k) + next + path.substr(end);
+}
+
+}  // namespace varnok

@@ -1,0 +1,34 @@
+// Finding the parts of multi-volume archives that lie side by side as files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnok {
+
+// A ZIP set split over files "name.z01", "name.z02", ..., "name.zip" (the last part). Disks count from 0.
+class ZipVolumeSet {
+public:
+    ZipVolumeSet(std::string lastPart, int lastDisk) : last_(std::move(lastPart)), lastDisk_(lastDisk) {}
+    // The file holding disk n.
+    std::string PathOf(int disk) const;
+    // Reads size bytes starting at offset of disk, continuing into the following parts. False when a part is
+    // missing or too short (MissingVolume names it).
+    bool ReadSpan(int disk, uint64_t offset, uint64_t size, std::vector<uint8_t>& out);
+    const std::string& MissingVolume() const { return missing_; }
+    int LastDisk() const { return lastDisk_; }
+
+private:
+    std::string last_;
+    int lastDisk_;
+    std::string missing_;
+};
+
+// An existing file of that name in its folder, matched ignoring case (the exact name first); empty when none.
+std::string FindFileIgnoringCase(const std::string& path);
+
+// The next part of a RAR set named "name.partN.rar" (the number keeps its width); empty for other names.
+std::string NextRarPartName(const std::string& path);
+
+}  // namespace varnok

@@ -1,0 +1,44 @@
+// What the commands of varnok-cli share: error reporting, exit status, answers to the components' questions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/core/component.h"
+
+namespace varnok::cli {
+
+enum ExitCode { kExitOk = 0, kExitErrors = 1, kExitUsage = 2 };
+
+// Collects the errors of a command and prints them as "varnok-cli: FILE: TEXT (code N)".
+class Reporter {
+public:
+    void Error(const std::string& file, const std::string& text, int code);
+    void Error(const std::string& file, int code, const std::string& detail = {});
+    int Count() const { return count_; }
+    int ExitStatus() const { return count_ ? kExitErrors : kExitOk; }
+
+private:
+    int count_ = 0;
+};
+
+// Wires a component to the console: errors go to the reporter; further volumes are taken when they lie beside
+// the first (a missing one is an error naming it); spanned-disk questions are refused (no disks to insert).
+void AttachConsole(TZipCommon& c, Reporter& r);
+
+// Splits arguments into options and operands; "--" ends the options.
+struct Args {
+    std::vector<std::string> operands;
+    std::vector<std::string> flags;                           // "--json", "-v"
+    std::vector<std::pair<std::string, std::string>> values;  // "-d DIR", "-p PASS"
+    bool Has(const std::string& f) const;
+    const std::string* Value(const std::string& f) const;
+};
+// Parses args; options taking a value are listed in withValue. Returns false on an unknown option.
+bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>& known,
+               const std::vector<std::string>& withValue, Args& out, std::string& error);
+
+int CmdList(int argc, char** argv);
+int CmdIdentify(int argc, char** argv);
+
+}  // namespace varnok::cli

@@ -1,0 +1,113 @@
+// varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json]
+#include <cstdio>
+#include <optional>
+
+#include "archive/core/lister.h"
+#include "archive/core/utils.h"
+#include "cli/common.h"
+#include "cli/json.h"
+#include "cli/measure.h"
+#include "platform/datetime.h"
+
+namespace varnok::cli {
+
+namespace {
+
+std::string CrcText(const ListEntry& e) {
+    char b[16];
+    if (e.CrcBits == 16) snprintf(b, sizeof b, "%04X", e.EntryCrc & 0xFFFF);
+    else snprintf(b, sizeof b, "%08X", e.EntryCrc);
+    return b;
+}
+
+std::string AttrText(uint32_t a, bool dir) {
+    std::string s;
+    s += (a & 0x20) ? 'A' : '-';
+    s += (a & 0x04) ? 'S' : '-';
+    s += (a & 0x02) ? 'H' : '-';
+    s += (a & 0x01) ? 'R' : '-';
+    s += dir || (a & 0x10) ? 'D' : '-';
+    return s;
+}
+
+}  // namespace
+
+int CmdList(int argc, char** argv) {
+    Args args;
+    std::string err;
+    if (!ParseArgs(argc, argv, 2, {"--json", "--dirs"}, {}, args, err) || args.operands.empty()) {
+        fprintf(stderr, "varnok-cli: %s\nusage: varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json]\n",
+                err.empty() ? "no archive named" : err.c_str());
+        return kExitUsage;
+    }
+    const bool json = args.Has("--json");
+    Reporter rep;
+    TArcLister lister;
+    AttachConsole(lister, rep);
+    AttachStreamMeasure(lister);
+    lister.ShowEmptyDirs = args.Has("--dirs");
+    const std::string& path = args.operands[0];
+    lister.SetArchiveFile(path);
+    for (size_t i = 1; i < args.operands.size(); ++i) lister.FileSpec.push_back(args.operands[i]);
+    if (lister.FileSpec.empty()) lister.FileSpec.push_back("*.*");
+
+    std::string entries;
+    uint64_t files = 0, size = 0, packed = 0;
+    lister.OnRead = [&](TZipCommon&, uint64_t, int) {
+        const ListEntry& e = lister.Entry();
+        if (!e.IsDirectory) {
+            ++files;
+            size += e.UnpackedSize;
+            packed += e.PackedSize;
+        }
+        if (json) {
+            JsonObject o;
+            o.Add("name", e.EntryName)
+                .Add("size", e.UnpackedSize)
+                .Add("packed", e.PackedSize)
+                .Add("method", e.MethodText)
+                .Add("crc", CrcText(e))
+                .Add("time", platform::FormatLocalIso(e.EntryDate))
+                .Add("attributes", static_cast<uint64_t>(e.ExternalAttr))
+                .Add("encrypted", e.Encrypted)
+                .Add("dir", e.IsDirectory)
+                .Add("comment", e.EntryComment);
+            if (e.UnixMode) o.Add("mode", static_cast<uint64_t>(e.UnixMode));
+            if (!e.LinkTarget.empty()) o.Add("link", e.LinkTarget);
+            if (!entries.empty()) entries += ", ";
+            entries += o.Str();
+        } else {
+            printf("%-40s %12llu %12llu %3d%% %s %-10s %s %s\n", e.EntryName.c_str(),
+                   static_cast<unsigned long long>(e.UnpackedSize), static_cast<unsigned long long>(e.PackedSize),
+                   e.Ratio, platform::FormatLocalShort(e.EntryDate).c_str(), e.MethodText.c_str(),
+                   CrcText(e).c_str(), AttrText(e.ExternalAttr, e.IsDirectory).c_str());
+        }
+    };
+    if (!IsRecognised(lister.ArcType())) {
+        if (lister.ArcType() == atFileOpenErr) {
+            if (!rep.Count()) rep.Error(path, E_OpenFile, "file too short");
+        } else {
+            rep.Error(path, E_UnknownFileType);
+        }
+    } else {
+        lister.ReadArchive();
+        if (lister.WalkError() && rep.Count() == 0) rep.Error(path, E_BadFileHeader, "listing stopped early");
+    }
+    if (json) {
+        JsonObject totals;
+        totals.Add("files", files).Add("size", size).Add("packed", packed);
+        JsonObject doc;
+        doc.Add("archive", path)
+            .Add("type", ArcTypeShortName(lister.ArcType()))
+            .AddRaw("entries", "[" + entries + "]")
+            .AddRaw("totals", totals.Str());
+        printf("%s\n", doc.Str().c_str());
+    } else if (IsRecognised(lister.ArcType())) {
+        printf("%llu files, %llu bytes, %llu packed, %d%%\n", static_cast<unsigned long long>(files),
+               static_cast<unsigned long long>(size), static_cast<unsigned long long>(packed),
+               RatioOf(packed, size));
+    }
+    return rep.ExitStatus();
+}
+
+}  // namespace varnok::cli
