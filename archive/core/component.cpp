@@ -86,7 +86,7 @@ std::string TZipCommon::VolumeFileName(const std::string& name, int n) {
     if (arcType_ == atRar || arcType_ == atRarExe) {
         // r00 .. r99, then s00 ...
         int m = n % 100;
-        if (m == 0 && n > 0) VolumeLetter = static_cast<char>(VolumeLetter + 1);
+        if (m == 0) VolumeLetter = static_cast<char>(VolumeLetter + 1);
         n = m;
     }
     std::string dir = ExtractFilePath(name);

@@ -33,7 +33,7 @@ bool ArcNameOk(const uint8_t* p, size_t avail) {
 
 // Checks the header checksum of an LZH level-0/1 header, or the shape of a level-2 header.
 bool LzhHeaderOk(const uint8_t* p, size_t avail) {
-    if (avail < 22 || p[2] != '-' || p[6] != '-' || p[3] != 'l') return false;
+    if (avail < 22 || p[2] != '-' || p[6] != '-' || (p[3] != 'l' && p[3] != 'p')) return false;
     uint8_t level = p[20];
     if (level == 0 || level == 1) {
         size_t size = p[0];
@@ -106,9 +106,14 @@ TArcType TArchiveBase::IdentifyFile(const std::string& path) {
     }
     uint64_t size = f.Size();
     ArchiveSize = size;
-    if (size <= 19) return atFileOpenErr;
     std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, kHeadRead)));
     head.resize(f.ReadAt(0, head.data(), head.size()));
+    if (size <= 19) {
+        // Too short for any archive, except the smallest compress and gzip streams (a few bytes of data).
+        if (head.size() >= 4 && head[0] == 0x1F && (head[1] == 0x9D || (head[1] == 0x8B && size >= 18)))
+            return atGZip;
+        return atFileOpenErr;
+    }
     if (head.size() < 20) return atFileOpenErr;
     if (head[0] == 'M' && head[1] == 'Z') return IdentifyProgram(f, head, size);
     return IdentifyPlain(f, head, size);
@@ -160,6 +165,10 @@ TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<
         if (t == atUnknown && head[zeros] == 0x1A && head[zeros + 1] >= 1 && head[zeros + 1] <= 7 &&
             ArcNameOk(&head[zeros], head.size() - zeros))
             t = atArc;
+        // PMarc archives share the LZH header layout under "-pm0-" and "-pm2-".
+        if (t == atUnknown && head.size() >= zeros + 21 && head[zeros + 2] == '-' && head[zeros + 3] == 'p' &&
+            head[zeros + 4] == 'm' && head[zeros + 6] == '-' && LzhHeaderOk(&head[zeros], head.size() - zeros))
+            t = atLha;
         if (zeros > 0 && t != atZip && t != atZipMV && t != atUnknown) StartOffset = zeros;
     }
     if (t == atZip) {
@@ -188,6 +197,12 @@ TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<
             StartOffset = FindEndOfCentral(f);
             if ((HeadFlag & hfLocalHeader) && (HeadFlag & hfEndRecord)) t = atZip;
             else if (removable && (HeadFlag & hfEndRecord)) t = atZipMV;
+            else if (HasEndRecord && EndRecord.thisDisk > 0 && EndRecord.thisDisk != 0xFFFF &&
+                     EndRecord.cdDisk <= EndRecord.thisDisk) {
+                // The last part of a set split into files (name.z01, name.z02, ..., name.zip).
+                t = atZipMV;
+                StartOffset = EndRecord.cdOffset;
+            }
             else if (!IsRecognised(t)) {
                 // Self-extractors that are not Windows programs (DOS .COM files, Unix programs): look for a
                 // header that proves itself by its checksum.
@@ -251,59 +266,52 @@ TArcType TArchiveBase::IdentifyProgram(const platform::File& f, const std::vecto
         return atZipExe;
     }
     StartOffset = 0;
-    // 5. Scan the program for an archive header.
-    return ScanForArchive(f, size > kScanStart ? kScanStart : 0, size, true);
+    HeadFlag = 0;
+    // 5. Scan the program for an archive header: its whole stub too, candidates being checked.
+    return ScanForArchive(f, 0, size, true);
 }
 
 TArcType TArchiveBase::ScanForArchive(const platform::File& f, uint64_t from, uint64_t size, bool program) {
-    // Blocks overlap by a few bytes so that a header across a block boundary is still seen.
-    constexpr size_t kOverlap = 64;
+    // Blocks overlap by a few hundred bytes so that a header across a block boundary is still seen. Every
+    // candidate must prove itself (a header checksum, a full signature), so that strings inside the extractor
+    // program are not taken for an archive.
+    constexpr size_t kOverlap = 512;
     std::vector<uint8_t> buf(kScanBlock + kOverlap);
-    const int blocks = program ? kScanBlocks : 2;
-    for (int blk = 0; blk < blocks; ++blk) {
-        uint64_t base = from + static_cast<uint64_t>(blk) * kScanBlock;
-        if (base >= size) break;
+    const uint64_t limit = program ? kScanStart + kScanBlocks * kScanBlock : 2 * kScanBlock;
+    for (uint64_t base = from; base < size && base < limit; base += kScanBlock) {
         size_t got = f.ReadAt(base, buf.data(), buf.size());
         if (got == 0) break;
-        size_t limit = std::min(got, kScanBlock);
-        for (size_t i = 0; i < limit; ++i) {
+        size_t blockEnd = std::min(got, kScanBlock);
+        for (size_t i = 0; i < blockEnd; ++i) {
             const uint8_t* p = &buf[i];
             size_t avail = got - i;
             uint64_t pos = base + i;
-            if (avail >= 5 && Is(p, "**ACE", 5) && pos >= 7) {
-                if (!program && !(avail >= 7 && Is(p, "**ACE**", 7))) continue;
+            if (avail >= 7 && pos >= 7 && Is(p, "**ACE**", 7)) {
                 StartOffset = pos - 7;
-                return atAceExe;
+                return program ? atAceExe : atAce;
             }
-            if (avail >= 5 && p[0] == '-' && p[1] == 'l' && p[2] == 'h' && p[4] == '-' && pos >= 2) {
-                if (!program) {
-                    if (i < 2 || !LzhHeaderOk(p - 2, avail + 2)) continue;
-                }
-                StartOffset = pos - 2;
-                return atLhaExe;
-            }
-            if (!program && avail >= 5 && p[0] == '-' && p[1] == 'l' && p[4] == '-' && i >= 2 &&
+            if (avail >= 5 && p[0] == '-' && p[4] == '-' && (p[1] == 'l' || p[1] == 'p') && i >= 2 &&
                 LzhHeaderOk(p - 2, avail + 2)) {
                 StartOffset = pos - 2;
                 return atLhaExe;
             }
-            if (avail >= 8 && Is(p, "BH\x05\x07", 4) && !Is(p + 4, "\x0F\x94\xC3\x84", 4)) {
-                if (!program) continue;
+            if (program && avail >= 8 && Is(p, "BH\x05\x07", 4) && !Is(p + 4, "\x0F\x94\xC3\x84", 4) &&
+                Le16(p + 4) >= 37) {
                 StartOffset = pos;
                 return atBhExe;
             }
-            if (avail >= 8 && Le32(p) == zip::kLocalSig && !Is(p + 4, "\x74\x0B\x3D\x00", 4)) {
-                if (!program) continue;
+            if (program && avail >= 30 && Le32(p) == zip::kLocalSig && !Is(p + 4, "\x74\x0B\x3D\x00", 4) &&
+                Le16(p + 4) < 100 && Le16(p + 26) > 0 && Le16(p + 26) < 1024) {
                 uint64_t cd = FindEndOfCentral(f);
                 StartOffset = cd ? cd : pos;
+                if (!cd) HeadFlag = hfLocalHeader;
                 return atZipExe;
             }
-            if (avail >= 4 && Is(p, "Rar!", 4)) {
-                if (!program && !(avail >= 7 && Is(p + 4, "\x1A\x07", 2))) continue;
+            if (avail >= 7 && Is(p, "Rar!\x1A\x07", 6)) {
                 StartOffset = pos;
                 return atRarExe;
             }
-            if (!program && p[0] == 0x60 && p[1] == 0xEA && ArjHeaderOk(p, avail)) {
+            if (p[0] == 0x60 && p[1] == 0xEA && ArjHeaderOk(p, avail)) {
                 StartOffset = pos;
                 return atArjExe;
             }

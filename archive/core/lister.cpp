@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "archive/core/bytes.h"
@@ -283,6 +284,11 @@ void TArcLister::WalkZip() {
         start = EndRecord.cdOffset;
         end_ = ArchiveSize;
         WalkZipCentral(start);
+        return;
+    }
+    if (ArcType() == atZipMV && HasEndRecord && EndRecord.thisDisk > 0) {
+        // A set split into files side by side.
+        WalkZipCentral(EndRecord.cdOffset);
         return;
     }
     if (ArcType() != atZipMV && OnCorruptZipHeader &&
@@ -664,6 +670,7 @@ void TArcLister::WalkBh() {
 void TArcLister::WalkTar() {
     uint64_t pos = StartOffset;
     tar::PaxGlobals globals;
+    std::map<std::string, uint64_t> sizes;  // hard links show the size of what they link to
     for (int count = 0; count < kMaxEntries; ++count) {
         if (StopRequested()) return;
         tar::Entry t;
@@ -684,6 +691,11 @@ void TArcLister::WalkTar() {
             e.PackedSize = 0;
             e.UnpackedSize = t.type == '1' || t.type == '2' ? 0 : e.UnpackedSize;
             if (t.type == '3' || t.type == '4' || t.type == '6') e.UnpackedSize = 0;
+        }
+        if (t.isFile()) sizes[t.name] = t.realSize;
+        if (t.type == '1') {
+            auto it = sizes.find(t.linkName);
+            if (it != sizes.end()) e.UnpackedSize = it->second;
         }
         e.EntryCrc = t.checksum;
         e.CrcBits = 0;
@@ -1014,7 +1026,7 @@ void TArcLister::WalkEncoded() {
     e.EntryName = Name(b.name, false);
     e.EntryDate = platform::FileMTime(ArchiveFile());
     e.PackedSize = end_;
-    e.UnpackedSize = encoded::DecodedSize(ArcFile, b, end_);
+    e.UnpackedSize = encoded::DecodedSize(ArcFile, b, end_, ArchiveFile());
     e.CrcBits = 0;
     e.InternalAttr = e.ExternalAttr = 32;
     e.UnixMode = b.mode;

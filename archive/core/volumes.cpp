@@ -84,4 +84,35 @@ std::string NextRarPartName(const std::string& path) {
     return path.substr(0, k) + next + path.substr(end);
 }
 
+std::string NextEncodedVolumeName(const std::string& path) {
+    std::string ext = ExtractFileExt(path);
+    if (ext.size() < 2) return {};
+    std::string stem = path.substr(0, path.size() - ext.size());
+    ext.erase(0, 1);
+    size_t k = ext.size();
+    while (k > 0 && ext[k - 1] >= '0' && ext[k - 1] <= '9') --k;
+    std::string digits = ext.substr(k), letters = ext.substr(0, k);
+    if (digits.size() > 6) return {};
+    if (letters.empty()) {
+        std::string next = std::to_string(std::stoul(digits) + 1);
+        if (next.size() < digits.size()) next = std::string(digits.size() - next.size(), '0') + next;
+        return stem + "." + next;
+    }
+    std::string low = LowerAscii(letters);
+    unsigned long n;
+    std::string base;
+    if (digits.empty()) {
+        if (low != "uue" && low != "xxe") return {};
+        n = 1;
+        base = letters.substr(0, 2);
+    } else {
+        if (low[0] != 'u' && low[0] != 'x') return {};
+        n = std::stoul(digits) + 1;
+        base = std::string(2, letters[0]);
+    }
+    std::string num = std::to_string(n);
+    if (num.size() >= 3) return stem + "." + num;
+    return stem + "." + base.substr(0, 3 - num.size()) + num;
+}
+
 }  // namespace varnok

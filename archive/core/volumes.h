@@ -31,4 +31,8 @@ std::string FindFileIgnoringCase(const std::string& path);
 // The next part of a RAR set named "name.partN.rar" (the number keeps its width); empty for other names.
 std::string NextRarPartName(const std::string& path);
 
+// The volume after an encoded-text volume: name.uue, name.uu1 ... name.uu9, name.u10 ... name.u99, name.100 ...
+// (likewise for .xxe), and name.001, name.002 ... for numbered parts. Empty when the name fits neither.
+std::string NextEncodedVolumeName(const std::string& path);
+
 }  // namespace varnok

@@ -37,7 +37,7 @@ ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, B
         b.hostOs = d[12];
         b.volumeNumber = d[13];
     } else if (b.type == kTypeFile) {
-        if (d.size() < p + 28) return ReadResult::Bad;
+        if (d.size() < p + 24) return ReadResult::Bad;
         b.unpackedSize = Le32(&d[p]);
         b.dosTime = Le32(&d[p + 4]);
         b.attributes = Le32(&d[p + 8]);

@@ -1,5 +1,6 @@
 #include "archive/core/headers/lzh.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "archive/core/bytes.h"
@@ -11,9 +12,19 @@ namespace {
 
 constexpr size_t kMaxExtHeaders = 256;
 
+// UTF-16 text of the Unicode name extensions; folders are separated by the unit FFFF.
 std::string Utf16LeToUtf8(const uint8_t* p, size_t n) {
-    std::string s(reinterpret_cast<const char*>(p), n & ~size_t{1});
-    return platform::ConvertCharset(s, "UTF-16LE", "UTF-8");
+    std::string out, piece;
+    for (size_t i = 0; i + 1 < n; i += 2) {
+        if (p[i] == 0xFF && p[i + 1] == 0xFF) {
+            out += platform::ConvertCharset(piece, "UTF-16LE", "UTF-8") + "/";
+            piece.clear();
+            continue;
+        }
+        piece += static_cast<char>(p[i]);
+        piece += static_cast<char>(p[i + 1]);
+    }
+    return out + platform::ConvertCharset(piece, "UTF-16LE", "UTF-8");
 }
 
 // Applies one extended header (type byte first) to the entry.
@@ -86,6 +97,20 @@ void FinishName(Header& h, const std::string& dir, const std::string& name16, co
     } else if (!dir.empty()) {
         std::string d = NormalizeLhaPath(dir);
         h.name = d.empty() ? h.name : AppendSlash(d) + h.name;
+    }
+    // Amiga LhA keeps a file comment after a zero byte in the name.
+    size_t zero = h.name.find('\0');
+    if (zero != std::string::npos) {
+        h.comment = h.name.substr(zero + 1);
+        h.name.erase(zero);
+    }
+    // Names from MS-DOS and Atari archivers are upper case only; shown in lower case as other tools do.
+    if (!h.nameIsUtf16 && (h.osId == 0 || h.osId == 'M' || h.osId == 'a')) {
+        bool lower = false;
+        for (char c : h.name) lower |= c >= 'a' && c <= 'z';
+        if (!lower)
+            for (char& c : h.name)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     }
     // Unix LHa: a symbolic link is stored as "name|target".
     size_t bar = h.name.find('|');
@@ -167,9 +192,10 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         uint64_t ext = Le16(b + 24);
         uint64_t end, sum;
         if (!WalkExtensions(f, pos + 26, ext, 2, fileSize, h, end, sum, dir, name16, dir16)) return ReadResult::Bad;
-        if (end > pos + total) return ReadResult::Bad;
-        // The total counts everything, including a possible padding byte after the last extension.
-        h.dataPos = pos + total;
+        // The total counts everything, including a possible padding byte after the last extension; some
+        // writers count two bytes short, and the data then starts where the extensions end.
+        if (end > pos + total + 2) return ReadResult::Bad;
+        h.dataPos = std::max(pos + total, end);
         h.headerSize = total;
         for (char& c : h.name)
             if (c == '\\' || static_cast<unsigned char>(c) == 0xFF) c = '/';

@@ -21,6 +21,7 @@ struct Header {
     uint8_t osId = 0;
     std::string name;          // raw bytes, folders separated by "/", folder part from the 0x02 extension
     std::string symlinkTarget; // Unix LHa keeps links as "name|target"
+    std::string comment;       // Amiga LhA file comment
     bool hasUnixMode = false;
     uint16_t unixMode = 0;
     uint16_t uid = 0, gid = 0;

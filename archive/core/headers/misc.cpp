@@ -5,6 +5,7 @@
 
 #include "archive/core/bytes.h"
 #include "archive/core/utils.h"
+#include "archive/core/volumes.h"
 
 namespace varnok {
 
@@ -231,9 +232,13 @@ int XxeValue(char c) {
     return c && p ? static_cast<int>(p - kTable) : -1;
 }
 
-uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize) {
+uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t firstSize, const std::string& path) {
     uint64_t total = 0;
     uint64_t pos = b.dataPos;
+    const platform::File* fp = &first;
+    uint64_t fileSize = firstSize;
+    platform::File volume;
+    std::string volumeName = path;
     std::string buf;
     std::string line;
     // Reads line by line through a window.
@@ -246,7 +251,7 @@ uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize)
                 winPos += buf.size();
                 if (winPos >= fileSize) return !out.empty();
                 buf.resize(static_cast<size_t>(std::min<uint64_t>(65536, fileSize - winPos)));
-                buf.resize(f.ReadAt(winPos, buf.data(), buf.size()));
+                buf.resize(fp->ReadAt(winPos, buf.data(), buf.size()));
                 off = 0;
                 if (buf.empty()) return !out.empty();
             }
@@ -265,6 +270,30 @@ uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize)
     };
     uint64_t base64Chars = 0;
     int pad = 0;
+    bool ended = false;
+    for (int volumes = 0; volumes < 1000 && !ended; ++volumes) {
+    if (volumes > 0) {
+        // The text goes on in the next volume, after its own headers: up to the first full-length line.
+        volumeName = NextEncodedVolumeName(volumeName);
+        if (volumeName.empty() || !volume.Open(volumeName, platform::File::Mode::Read)) break;
+        fp = &volume;
+        fileSize = volume.Size();
+        buf.clear();
+        off = 0;
+        winPos = 0;
+        bool data = false;
+        while (nextLine(line)) {
+            bool full = b.kind == Kind::Xxe ? (!line.empty() && line[0] == 'h' && line.size() >= 61)
+                                              : (!line.empty() && line[0] == 'M' && line.size() >= 61);
+            if (full || line == "end") {
+                data = true;
+                break;
+            }
+        }
+        if (!data) break;
+        if (line == "end") break;
+        total += 45;
+    }
     for (uint64_t lines = 0; lines < (uint64_t{1} << 32) && nextLine(line); ++lines) {
         if (b.kind == Kind::Base64) {
             if (line == "====" || line.compare(0, 2, "--") == 0) break;
@@ -274,10 +303,17 @@ uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize)
             }
             continue;
         }
-        if (line == "end" || line.compare(0, 4, "end ") == 0) break;
+        if (line == "end" || line.compare(0, 4, "end ") == 0) {
+            ended = true;
+            break;
+        }
         if (line.empty() || line.compare(0, 6, "table") == 0) continue;
+        // Lines that are not encoded data (headers of split parts and the like) do not count.
         int n = b.kind == Kind::Xxe ? XxeValue(line[0]) : ((line[0] - 0x20) & 0x3F);
-        if (n > 0) total += static_cast<uint64_t>(n);
+        size_t want = (static_cast<size_t>(n) + 2) / 3 * 4 + 1;
+        if (n > 0 && line.size() >= want && line.size() <= want + 2) total += static_cast<uint64_t>(n);
+    }
+    if (b.kind == Kind::Base64 || path.empty()) break;
     }
     if (b.kind == Kind::Base64) total = base64Chars * 3 / 4;
     (void)pad;

@@ -52,7 +52,8 @@ struct Begin {
 bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b);
 // The number of bytes the encoded lines after the begin line stand for (up to "end", or the MIME part's end),
 // counted from the line lengths without decoding.
-uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize);
+// UUE and XXE text without an "end" line goes on in the next volume files (see NextEncodedVolumeName).
+uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize, const std::string& path = {});
 // The value of a character in the XXE table, or -1.
 int XxeValue(char c);
 }  // namespace encoded

@@ -141,7 +141,6 @@ ReadResult ReadBlock4(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         b.multiVolume = b.flags & 0x0001;
     } else if (b.type == 0x74) {
         if (b.headerSize < 32) return ReadResult::Bad;
-        if ((Crc32(&hdr[2], hdr.size() - 2) & 0xFFFF) != crc) return ReadResult::Bad;
         b.isFile = true;
         b.unpackedSize = Le32(&hdr[11]);
         b.hostOs = hdr[15];
@@ -159,6 +158,10 @@ ReadResult ReadBlock4(const platform::File& f, uint64_t pos, uint64_t fileSize, 
             p = 40;
         }
         if (p + nameSize > hdr.size()) return ReadResult::Bad;
+        // The check covers the whole header, or (old versions with a file comment inside) the part up to the
+        // name's end.
+        if ((Crc32(&hdr[2], hdr.size() - 2) & 0xFFFF) != crc && (Crc32(&hdr[2], p + nameSize - 2) & 0xFFFF) != crc)
+            return ReadResult::Bad;
         if (b.flags & f4Unicode) {
             b.name = DecodeRar4UnicodeName(&hdr[p], nameSize);
             b.nameIsUtf8 = true;

@@ -212,6 +212,9 @@ ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, P
                 out = it->second;
                 return true;
             }
+            // A name or size in a global record cannot apply to every entry; only the shared attributes do.
+            std::string_view k(key);
+            if (k == "path" || k == "linkpath" || k == "size" || k.substr(0, 4) == "GNU.") return false;
             auto g = globals.values.find(key);
             if (g != globals.values.end()) {
                 out = g->second;
