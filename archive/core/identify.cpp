@@ -203,12 +203,16 @@ TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<
                 t = atZipMV;
                 StartOffset = EndRecord.cdOffset;
             }
-            else if (!IsRecognised(t)) {
+            else if (t == atUnknown) {
                 // Self-extractors that are not Windows programs (DOS .COM files, Unix programs): look for a
                 // header that proves itself by its checksum.
-                StartOffset = 0;
-                HeadFlag = 0;
+                uint64_t saveStart = StartOffset;
+                uint8_t saveFlag = HeadFlag;
                 t = ScanForArchive(f, 0, size, false);
+                if (t == atUnknown) {
+                    StartOffset = saveStart;
+                    HeadFlag = saveFlag;
+                }
             }
         }
     }

@@ -480,15 +480,21 @@ void TArcLister::WalkArj() {
             last = part;
             next = part.nextPos;
         }
+        const bool unixHost = h.hostOs == 2 || h.hostOs == 8;  // UNIX and NeXT store Unix times and modes
         e.EntryName = Name(last.name, h.hostOs == 0);
-        e.EntryDate = DosToUnixTime(h.dosTime);
+        e.EntryDate = unixHost ? ArchiveUnixTime(h.dosTime) : DosToUnixTime(h.dosTime);
         e.EntryCrc = last.crc;
         e.Encrypted = h.flags & arj::fGarbled;
         e.MethodCode = h.method;
         e.IsDirectory = h.fileType == arj::ftDirectory;
         e.MethodText = MethodText(ArcType(), h.method, 0, e.IsDirectory);
         e.InternalAttr = e.ExternalAttr = h.accessMode;
-        if (h.hostOs == 2 || h.hostOs == 8) e.UnixMode = h.accessMode;
+        if (unixHost) {
+            e.UnixMode = h.accessMode;
+            e.ExternalAttr = e.IsDirectory ? 0x10 : 0x20;
+            if (!(h.accessMode & 0200)) e.ExternalAttr |= 0x01;
+            e.InternalAttr = static_cast<uint16_t>(e.ExternalAttr);
+        }
         e.VersionMadeBy = h.archiverVersion;
         e.VersionNeeded = h.minVersion;
         e.EntryComment = Name(h.comment, false);

@@ -104,8 +104,8 @@ void FinishName(Header& h, const std::string& dir, const std::string& name16, co
         h.comment = h.name.substr(zero + 1);
         h.name.erase(zero);
     }
-    // Names from MS-DOS and Atari archivers are upper case only; shown in lower case as other tools do.
-    if (!h.nameIsUtf16 && (h.osId == 0 || h.osId == 'M' || h.osId == 'a')) {
+    // Names from MS-DOS, OS/2 and Atari archivers in upper case only are shown in lower case, as lhasa does.
+    if (!h.nameIsUtf16 && (h.osId == 0 || h.osId == 'a' || h.osId == '2' || h.osId == 'M')) {
         bool lower = false;
         for (char c : h.name) lower |= c >= 'a' && c <= 'z';
         if (!lower)
