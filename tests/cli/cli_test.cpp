@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/builders.h"
+#include "tests/support/test_support.h"
+
+namespace varnok {
+namespace {
+
+using test::Quote;
+using test::TempDir;
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Result Cli(const std::string& args) {
+    TempDir tmp;
+    std::string out;
+    auto errFile = tmp / "stderr";
+    int code = test::Run(Quote(test::BinDir() / "varnok-cli") + " " + args + " 2>" + Quote(errFile), &out);
+    return {code, out, test::ReadText(errFile)};
+}
+
+TEST(Cli, ListJsonShape) {
+    TempDir d;
+    test::ZipItem dir{"docs/", ""};
+    dir.externalAttr = 0x10;
+    test::ZipItem a{"docs/a.txt", "alpha"};
+    a.comment = "say \"hi\"";
+    test::WriteFile(d / "x.zip", test::BuildZip({dir, a, {"b.bin", std::string(10, 'b')}}));
+    auto r = Cli("list " + Quote(d / "x.zip") + " --json");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("{\"archive\": "), 0u);
+    EXPECT_NE(r.out.find("\"type\": \"ZIP\""), std::string::npos);
+    EXPECT_NE(r.out.find("{\"name\": \"docs/a.txt\", \"size\": 5, \"packed\": 5, \"method\": \"Stored\", "
+                         "\"crc\": \"D0E0396A\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"comment\": \"say \\\"hi\\\"\""), std::string::npos);
+    EXPECT_NE(r.out.find("\"totals\": {\"files\": 2, \"size\": 15, \"packed\": 15}"), std::string::npos);
+    EXPECT_EQ(r.out.find("\"docs\""), std::string::npos);
+    auto withDirs = Cli("list " + Quote(d / "x.zip") + " --json --dirs");
+    EXPECT_NE(withDirs.out.find("\"dir\": true"), std::string::npos);
+    auto pattern = Cli("list " + Quote(d / "x.zip") + " '*.bin' --json");
+    EXPECT_EQ(pattern.out.find("a.txt"), std::string::npos);
+    EXPECT_NE(pattern.out.find("b.bin"), std::string::npos);
+}
+
+TEST(Cli, TableAndTotals) {
+    TempDir d;
+    test::WriteFile(d / "t.tar", test::BuildTar({{"one.txt", "1"}, {"two.txt", "22"}}));
+    auto r = Cli("list " + Quote(d / "t.tar"));
+    ASSERT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("one.txt"), std::string::npos);
+    EXPECT_NE(r.out.find("Tarred"), std::string::npos);
+    EXPECT_NE(r.out.find("2 files, 3 bytes"), std::string::npos);
+}
+
+TEST(Cli, ErrorsAndExitStatus) {
+    TempDir d;
+    auto usage = Cli("list");
+    EXPECT_EQ(usage.code, 2);
+    EXPECT_EQ(Cli("frobnicate x").code, 2);
+    EXPECT_EQ(Cli("list --bogus x").code, 2);
+    test::WriteFile(d / "junk.bin", std::string(100, 'j'));
+    auto junk = Cli("list " + Quote(d / "junk.bin"));
+    EXPECT_EQ(junk.code, 1);
+    EXPECT_EQ(junk.err, "varnok-cli: " + (d / "junk.bin").string() + ": Unknown file type (code 25327)\n");
+    auto missing = Cli("list " + Quote(d / "nothing.zip") + " --json");
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("(code 25235)"), std::string::npos);
+    EXPECT_NE(missing.out.find("\"entries\": []"), std::string::npos);  // still one JSON object
+}
+
+TEST(Cli, MissingVolumeIsNamed) {
+    VARNOK_REQUIRE_TOOL("arj");
+    TempDir d;
+    std::string data(25000, 'q');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7919 >> 3);
+    test::WriteFile(d / "big.bin", data);
+    ASSERT_EQ(test::Run("cd " + Quote(d.Path()) + " && arj a -v10k -m0 -y set.arj big.bin >/dev/null 2>&1"), 0);
+    auto ok = Cli("list " + Quote(d / "set.arj") + " --json");
+    ASSERT_EQ(ok.code, 0) << ok.err;
+    EXPECT_NE(ok.out.find("\"size\": 25000"), std::string::npos);
+    std::filesystem::remove(d / "set.a01");
+    auto cut = Cli("list " + Quote(d / "set.arj"));
+    EXPECT_EQ(cut.code, 1);
+    EXPECT_NE(cut.err.find((d / "set.a01").string()), std::string::npos) << cut.err;
+}
+
+TEST(Cli, IdentifyLines) {
+    TempDir d;
+    test::ZipOptions o;
+    o.prefix = std::string(100, 'p');
+    test::WriteFile(d / "p.zip", test::BuildZip({{"a", "b"}}, o));
+    test::WriteFile(d / "t.tar", test::BuildTar({{"a", "b"}}));
+    auto r = Cli("identify " + Quote(d / "p.zip") + " " + Quote(d / "t.tar"));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("p.zip\tZIP\toffset="), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("headflag=0x19"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("t.tar\tTAR\toffset=0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace varnok

@@ -1,0 +1,169 @@
+#include "zipbridge/zip_bridge.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/core/bytes.h"
+#include "tests/support/builders.h"
+#include "tests/support/test_support.h"
+
+namespace varnok {
+namespace {
+
+using test::TempDir;
+
+struct Bridge {
+    TZipBridge z;
+    std::vector<std::string> messages;
+    int updates = 0;
+    std::vector<int> sequence;
+    Bridge() {
+        z.Unattended = true;
+        z.OnMessage = [this](TZipBridge&, int, const std::string& m) { messages.push_back(m); };
+        z.OnDirUpdate = [this](TZipBridge&) { ++updates; };
+        z.OnNewName = [this](TZipBridge&, int n, const ZipDirEntry&) { sequence.push_back(n); };
+    }
+};
+
+TEST(ZipBridge, ReadsEntriesAndTheirRecords) {
+    TempDir d;
+    test::ZipItem a{"a/b/c.txt", "hello"};
+    a.comment = "note";
+    test::ZipItem dir{"docs/", ""};
+    dir.externalAttr = 0x10;
+    test::WriteFile(d / "x.zip", test::BuildZip({a, dir, {"z.bin", "12345678"}}));
+    Bridge b;
+    b.z.SetZipFileName(d / "x.zip");
+    EXPECT_EQ(b.updates, 1);
+    ASSERT_EQ(b.z.Count(), 2);  // the folder entry is left out
+    EXPECT_EQ(b.z.SkippedDirEntries(), 1);
+    EXPECT_EQ(b.z.Entry(0).FileName, "a/b/c.txt");
+    EXPECT_EQ(b.z.Entry(0).FileComment, "note");
+    EXPECT_EQ(b.z.Entry(0).UncompressedSize, 5u);
+    EXPECT_EQ(b.z.Entry(0).FileNameLength(), 9);
+    EXPECT_EQ(b.z.Entry(0).ExtFileAttrib(), 0x20u);
+    EXPECT_EQ(b.z.Entry(1).RelOffLocalHdr, 30u + 9 + 5 + 30 + 5);
+    EXPECT_EQ(b.sequence, (std::vector<int>{1, 2}));
+    EXPECT_EQ(b.z.SFXOffset(), 0u);
+    EXPECT_TRUE(b.messages.empty());
+    b.z.UseDirOnlyEntries = true;
+    b.z.List();
+    ASSERT_EQ(b.z.Count(), 3);
+    EXPECT_EQ(b.z.Entry(1).FileName, "docs/");
+}
+
+TEST(ZipBridge, EndRecordOnlyAndMissingFiles) {
+    TempDir d;
+    test::WriteFile(d / "empty.zip", test::BuildZip({}));
+    Bridge b;
+    b.z.SetZipFileName(d / "empty.zip");
+    EXPECT_EQ(b.z.Count(), 0);
+    EXPECT_EQ(b.z.SFXOffset(), 0u);
+    EXPECT_TRUE(b.messages.empty());
+    b.z.SetZipFileName(d / "none.zip");
+    EXPECT_EQ(b.z.Count(), 0);
+    EXPECT_TRUE(b.messages.empty());
+    EXPECT_EQ(b.updates, 2);
+    test::WriteFile(d / "not.zip", std::string(200, 'n'));
+    b.z.SetZipFileName(d / "not.zip");
+    ASSERT_FALSE(b.messages.empty());
+    EXPECT_EQ(b.messages.back(), "This archive is not a valid Zip archive");
+    EXPECT_EQ(b.z.ErrCode(), 11036);
+}
+
+TEST(ZipBridge, GarbageAfterTheArchive) {
+    TempDir d;
+    test::ZipOptions junk;
+    junk.comment = "c";
+    junk.trailer = std::string(100, 'g');
+    test::WriteFile(d / "junk.zip", test::BuildZip({{"a", "b"}}, junk));
+    Bridge b;
+    b.z.SetZipFileName(d / "junk.zip");
+    EXPECT_EQ(b.z.Count(), 1);
+    ASSERT_EQ(b.messages.size(), 1u);
+    EXPECT_EQ(b.messages[0], "Warning - Garbage at the end of the zipfile!");
+    EXPECT_EQ(b.z.ZipArchiveSize() + 100, b.z.ZipFileSize());
+    EXPECT_EQ(b.z.ZipComment(), "c");
+    // Fewer than 512 zero bytes padding the file to a multiple of 512 are not garbage.
+    test::ZipOptions pad;
+    pad.comment = "c";
+    auto plain = test::BuildZip({{"a", std::string(100, 'b')}}, pad);
+    pad.comment += std::string(724 - plain.size(), 'x');
+    pad.trailer = std::string(300, '\0');
+    auto padded = test::BuildZip({{"a", std::string(100, 'b')}}, pad);
+    ASSERT_EQ(padded.size(), 1024u);
+    test::WriteFile(d / "pad.zip", padded);
+    Bridge p;
+    p.z.SetZipFileName(d / "pad.zip");
+    EXPECT_EQ(p.z.Count(), 1);
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(ZipBridge, NameTranslationByHost) {
+    TempDir d;
+    test::ZipItem fat{"\x81" "ber.txt", "x"};
+    fat.host = 0;
+    test::ZipItem unix{"caf\xC3\xA9.txt", "y"};
+    unix.host = 3;
+    test::ZipItem flagged{"\xC3\xA9t\xC3\xA9", "z"};
+    flagged.flags = 0x800;
+    test::WriteFile(d / "n.zip", test::BuildZip({fat, unix, flagged}));
+    Bridge b;
+    b.z.SetZipFileName(d / "n.zip");
+    ASSERT_EQ(b.z.Count(), 3);
+    EXPECT_EQ(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");
+    EXPECT_EQ(b.z.Entry(1).FileName, "caf\xC3\xA9.txt");
+    EXPECT_EQ(b.z.Entry(2).FileName, "\xC3\xA9t\xC3\xA9");
+    b.z.CodePage = cpNone;
+    b.z.List();
+    // Kept as stored: the byte shows as its Latin-1 character rather than the DOS one.
+    EXPECT_NE(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");
+    b.z.CodePage = cpOEM;
+    b.z.List();
+    EXPECT_EQ(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");
+}
+
+TEST(ZipBridge, SetsTheCommentInPlace) {
+    TempDir d;
+    test::WriteFile(d / "c.zip", test::BuildZip({{"a.txt", "hello"}}, {"old comment"}));
+    Bridge b;
+    b.z.SetZipFileName(d / "c.zip");
+    ASSERT_TRUE(b.z.SetZipComment("new"));
+    auto bytes = test::ReadFile(d / "c.zip");
+    ASSERT_GE(bytes.size(), 25u);
+    EXPECT_EQ(std::string(bytes.end() - 3, bytes.end()), "new");
+    EXPECT_EQ(Le16(&bytes[bytes.size() - 5]), 3);
+    Bridge again;
+    again.z.SetZipFileName(d / "c.zip");
+    EXPECT_EQ(again.z.ZipComment(), "new");
+    EXPECT_EQ(again.z.Count(), 1);
+    ASSERT_TRUE(again.z.SetZipComment(""));
+    Bridge empty;
+    empty.z.SetZipFileName(d / "c.zip");
+    EXPECT_EQ(empty.z.ZipComment(), "");
+    EXPECT_EQ(empty.z.ZipFileSize(), empty.z.ZipEOCOffset() + 22);
+}
+
+TEST(ZipBridge, StubInFrontOfTheArchive) {
+    TempDir d;
+    test::ZipOptions o;
+    o.prefix = std::string(512, 'S');
+    test::WriteFile(d / "sfx.exe", test::BuildZip({{"a", "1"}, {"b", "2"}}, o));
+    Bridge b;
+    b.z.SetZipFileName(d / "sfx.exe");
+    ASSERT_EQ(b.z.Count(), 2);
+    EXPECT_EQ(b.z.SFXOffset(), 512u);
+    EXPECT_FALSE(b.z.WrongZipStruct());
+}
+
+TEST(ZipBridge, SplitSetFromFixtures) {
+    VARNOK_REQUIRE_FIXTURE(path, "zip/spanned_infozip/Infozip.nocomp.multi.zip");
+    Bridge b;
+    b.z.SetZipFileName(path);
+    EXPECT_TRUE(b.z.IsSpanned());
+    ASSERT_EQ(b.z.Count(), 3);
+    EXPECT_EQ(b.z.Entry(0).FileName, "exe/test.exe");
+    EXPECT_EQ(b.z.Entry(0).UncompressedSize, 45056u);
+}
+
+}  // namespace
+}  // namespace varnok
