@@ -190,7 +190,9 @@ void TZipBridge::List() {
         size_t p = 0;
         uint64_t total = e.entriesTotal;
         int sequence = 0;
-        for (uint64_t n = 0; n < total; ++n) {
+        // Writers without ZIP64 records let the count wrap at 65,535: then the directory's size decides.
+        const bool wrapped = total == 0xFFFF && !e.zip64;
+        for (uint64_t n = 0; n < total || (wrapped && p < dir.size()); ++n) {
             if (p + zip::kCentralSize > dir.size()) throw BridgeError{11013};
             if (Le32(dir.data() + p) != zip::kCentralSig) throw BridgeError{11015};
             zip::CentralHeader h;

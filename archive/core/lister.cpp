@@ -360,6 +360,11 @@ void TArcLister::WalkZipCentral(uint64_t start) {
         e.VersionNeeded = h.versionNeeded;
         e.EntryComment = TranslateOemChar ? platform::ToDisplayUtf8(h.comment) : h.comment;
         e.UnixMode = h.unixMode();
+        if (e.UnixMode && (e.ExternalAttr & 0x3F) == 0) {
+            // Made on Unix: the DOS attributes follow from the mode.
+            e.ExternalAttr = e.IsDirectory ? 0x10 : 0x20;
+            if (!(e.UnixMode & 0200)) e.ExternalAttr |= 0x01;
+        }
         e.Offset = static_cast<uint64_t>(static_cast<int64_t>(h.localOffset) + ZipOffsetDelta);
         e.VolumeName = ArcType() == atZipMV ? "PKBACK# " + Hex3(static_cast<int>(h.diskStart) + 1) : ArchiveFile();
         Report(e);

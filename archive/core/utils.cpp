@@ -1,6 +1,8 @@
 #include "archive/core/utils.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "platform/codepage.h"
 #include "platform/datetime.h"
@@ -27,6 +29,23 @@ int RatioOf(uint64_t packed, uint64_t unpacked) {
 }
 
 int64_t DosToUnixTime(uint32_t v) {
+    // Archives list many entries of the same day: the local-time conversion of a date and hour is remembered,
+    // and minutes and seconds are added to it (zone changes happen on whole hours).
+    struct Memo {
+        uint32_t key = 0xFFFFFFFF;
+        int64_t base = 0;
+        bool valid = false;
+        std::string zone;
+    };
+    static thread_local Memo memo;
+    const char* tz = getenv("TZ");
+    if (memo.zone != (tz ? tz : "")) {
+        memo.valid = false;
+        memo.zone = tz ? tz : "";
+    }
+    const uint32_t key = v >> 11;  // date and hour
+    const int minute = static_cast<int>((v >> 5) & 63), second = static_cast<int>(2 * (v & 31));
+    if (v != 0 && memo.key == key && memo.valid && minute < 60 && second < 60) return memo.base + minute * 60 + second;
     platform::CivilTime t;
     if (v != 0) {
         t.year = static_cast<int>(v >> 25) + 1980;
@@ -36,6 +55,14 @@ int64_t DosToUnixTime(uint32_t v) {
         t.minute = static_cast<int>((v >> 5) & 63) % 61;
         t.second = static_cast<int>(2 * (v & 31)) % 61;
         if (!platform::IsValidCivil(t)) t = platform::CivilTime{};
+        else {
+            platform::CivilTime hour = t;
+            hour.minute = hour.second = 0;
+            memo.key = key;
+            memo.base = platform::LocalToUnix(hour);
+            memo.valid = true;
+            return memo.base + t.minute * 60 + t.second;
+        }
     }
     return platform::LocalToUnix(t);
 }
