@@ -1,6 +1,11 @@
 # Shared build settings and helpers.
 
-set(VARNOK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-missing-field-initializers)
+set(VARNOK_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wno-missing-field-initializers)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND VARNOK_WARNINGS -Wshadow=local)
+else()
+  list(APPEND VARNOK_WARNINGS -Wshadow-uncaptured-local)
+endif()
 if(VARNOK_WERROR)
   list(APPEND VARNOK_WARNINGS -Werror)
 endif()
