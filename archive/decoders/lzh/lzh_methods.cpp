@@ -3,6 +3,7 @@
 #include "archive/core/errors.h"
 #include "archive/decoders/lzh/larc.h"
 #include "archive/decoders/lzh/lh1.h"
+#include "archive/decoders/lzh/lharc2.h"
 #include "archive/decoders/lzh/static_huffman.h"
 #include "archive/decoders/lzh/stored.h"
 
@@ -10,7 +11,7 @@ namespace varnok {
 
 namespace {
 
-enum class Method { Unknown, Stored, Directory, Lh1, Static, Lzs, Lz5 };
+enum class Method { Unknown, Stored, Directory, Lh1, Lh2, Lh3, Static, Lzs, Lz5 };
 
 struct MethodInfo {
     Method method = Method::Unknown;
@@ -26,7 +27,8 @@ MethodInfo Lookup(std::string_view id) {
     static const Row rows[] = {
         {"-lh0-", Method::Stored, nullptr},     {"-lz4-", Method::Stored, nullptr},
         {"-pm0-", Method::Stored, nullptr},     {"-lhd-", Method::Directory, nullptr},
-        {"-lh1-", Method::Lh1, nullptr},        {"-lh4-", Method::Static, &kLh4Params},
+        {"-lh1-", Method::Lh1, nullptr},        {"-lh2-", Method::Lh2, nullptr},
+        {"-lh3-", Method::Lh3, nullptr},        {"-lh4-", Method::Static, &kLh4Params},
         {"-lh5-", Method::Static, &kLh5Params}, {"-lh6-", Method::Static, &kLh6Params},
         {"-lh7-", Method::Static, &kLh7Params}, {"-lhx-", Method::Static, &kLhxParams},
         {"-lzs-", Method::Lzs, nullptr},        {"-lz5-", Method::Lz5, nullptr},
@@ -56,6 +58,10 @@ DecodeResult DecodeLzhMethod(std::string_view methodId, ByteSource& in, uint64_t
             return MakeResult(DecodeStatus::Ok, 0, 0, 0);
         case Method::Lh1:
             return DecodeLh1(in, packedSize, out, unpackedSize, cancel);
+        case Method::Lh2:
+            return DecodeLh2(in, packedSize, out, unpackedSize, cancel);
+        case Method::Lh3:
+            return DecodeLh3(in, packedSize, out, unpackedSize, cancel);
         case Method::Static:
             return DecodeStaticHuffman(*m.params, in, packedSize, out, unpackedSize, cancel);
         case Method::Lzs:

@@ -119,6 +119,8 @@ const char* const kCleanSamples[] = {
     "lzh/unix114i_lh6_long.lzh",
     "lzh/unix114i_lh7_long.lzh",
     "lzh/unlha32_h2_lhx.lzh",
+    "lzh/unlha32_lh2.lzh",
+    "lzh/unlha32_lh3.lzh",
     "lzh/x68k_213_h2_lh5.lzh",
 };
 
