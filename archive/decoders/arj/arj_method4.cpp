@@ -48,12 +48,15 @@ DecodeResult DecodeArjMethod4(ByteSource& in, uint64_t packedSize, ByteSink& out
             br.Refill();  // an item takes at most 8 + 7 + 5 + 13 bits
             uint32_t c = ReadPrefixed(br, 0, 7);
             if (c == 0) {
-                buf[pos++] = static_cast<uint8_t>(br.Peek(8));
+                uint8_t literal = static_cast<uint8_t>(br.Peek(8));
                 br.Skip(8);
+                if (br.PastEnd()) break;
+                buf[pos++] = literal;
                 continue;
             }
             size_t len = c + 2;
             size_t dist = ReadPrefixed(br, 9, 13);
+            if (br.PastEnd()) break;
             if (len > hardEnd - pos) len = hardEnd - pos;
             LzCopy(buf, pos, dist + 1, len);
             pos += len;

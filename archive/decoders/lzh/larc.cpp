@@ -22,8 +22,11 @@ DecodeResult RunLarc(MsbBitReader& br, LzOutput& w, const CancelFlag* cancel, St
         }
         uint8_t* buf = w.Data();
         size_t pos = w.pos;
-        while (pos < w.limit)
-            pos += step(br, buf, pos, w.hardEnd - pos);
+        while (pos < w.limit) {
+            size_t n = step(br, buf, pos, w.hardEnd - pos);
+            if (br.PastEnd()) break;  // the item was made of invented bits: drop it
+            pos += n;
+        }
         w.pos = pos;
         if (br.Overrun()) {
             status = DecodeStatus::Truncated;

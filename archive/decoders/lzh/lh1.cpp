@@ -54,6 +54,7 @@ DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         while (pos < limit) {
             int c = code.Decode(br);
             if (c < 256) {
+                if (br.PastEnd()) break;
                 buf[pos++] = static_cast<uint8_t>(c);
                 continue;
             }
@@ -61,6 +62,7 @@ DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
             br.Refill();
             uint32_t upper = posTable.Decode(br);
             size_t dist = (upper << 6) | br.Get(6);
+            if (br.PastEnd()) break;
             if (len > hardEnd - pos) len = hardEnd - pos;
             LzCopy(buf, pos, dist + 1, len);
             pos += len;

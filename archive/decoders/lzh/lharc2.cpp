@@ -331,6 +331,7 @@ DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         while (pos < w.limit) {
             int c = codes->DecodeLiteral(br);
             if (c < 256) {
+                if (br.PastEnd()) break;
                 buf[pos++] = static_cast<uint8_t>(c);
                 continue;
             }
@@ -338,6 +339,7 @@ DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
             size_t len = static_cast<size_t>(c - 253);
             uint32_t upper = static_cast<uint32_t>(codes->DecodePosition(br, before + (pos - start)));
             size_t dist = (upper << 6) | br.Get(6);
+            if (br.PastEnd()) break;
             if (len > w.hardEnd - pos) len = w.hardEnd - pos;
             LzCopy(buf, pos, dist + 1, len);
             pos += len;
@@ -418,6 +420,7 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
             br.Refill();
             uint32_t c = cTable.Decode(br);
             if (c < 256) {
+                if (br.PastEnd()) break;
                 buf[pos++] = static_cast<uint8_t>(c);
                 continue;
             }
@@ -433,6 +436,7 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
                 break;
             }
             size_t dist = (upper << 6) | br.Get(6);
+            if (br.PastEnd()) break;
             if (len > w.hardEnd - pos) len = w.hardEnd - pos;
             LzCopy(buf, pos, dist + 1, len);
             pos += len;

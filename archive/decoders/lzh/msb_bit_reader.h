@@ -64,7 +64,10 @@ class MsbBitReader {
         return b < fed_ ? b : fed_;
     }
     // Whether the decoder has consumed bits beyond the end of the real input.
-    bool Overrun() const { return ConsumedBits() > fed_ * 8; }
+    bool Overrun() const { return zeros_ && ConsumedBits() > fed_ * 8; }
+    // Cheap test for decoding loops: true once invented zero bits are in the buffer and at least
+    // one of them has been consumed.
+    inline bool PastEnd() const { return zeros_ && Overrun(); }
 
   private:
     static inline uint64_t LoadBe64(const uint8_t* p) {

@@ -156,6 +156,7 @@ DecodeResult StaticHuffmanDecoder::Decode(ByteSource& in, uint64_t packedSize, B
             br.Refill();
             uint32_t c = st.cTable.Decode(br);
             if (c < 256) {
+                if (br.PastEnd()) break;
                 buf[pos++] = static_cast<uint8_t>(c);
                 continue;
             }
@@ -176,6 +177,7 @@ DecodeResult StaticHuffmanDecoder::Decode(ByteSource& in, uint64_t packedSize, B
                 error = E_CorruptInput;
                 break;
             }
+            if (br.PastEnd()) break;
             if (len > hardEnd - pos) len = hardEnd - pos;
             LzCopy(buf, pos, dist + 1, len);
             pos += len;
