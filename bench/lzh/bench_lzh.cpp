@@ -107,7 +107,9 @@ int main(int argc, char** argv) {
     if (test::HaveTool("arj")) {
         for (const char* m : {"1", "4"}) {
             std::string name = std::string("m") + m + ".arj";
-            if (std::system((cd + "arj a -y -m" + m + " " + name + " mixed.bin >/dev/null 2>&1").c_str()) != 0) continue;
+            if (std::system((cd + "arj a -y -m" + m + " " + name + " mixed.bin >/dev/null 2>&1").c_str()) !=
+                0)
+                continue;
             auto file = test::ReadFile(dir / name);
             auto entries = test::WalkArj(file);
             if (entries.size() != 1) continue;

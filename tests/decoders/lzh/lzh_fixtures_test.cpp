@@ -167,6 +167,36 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LzhSample, ::testing::ValuesIn(kCleanSamples)
                              return n;
                          });
 
+// Samples that must not pass: a cut archive, a method id that LHARK reused for its own scheme, and
+// a method this decoder set does not have.
+TEST(LzhSampleDamaged, TruncatedClashingAndUnsupportedEntriesAreReported) {
+    {
+        VARNOK_REQUIRE_FIXTURE(path, "lzh/regression_truncated.lzh");
+        auto file = test::ReadFile(path);
+        auto d = DecodeAll(file);
+        ASSERT_EQ(d.size(), 1u);
+        EXPECT_EQ(d[0].result.status, DecodeStatus::Truncated);
+        EXPECT_LT(d[0].size, d[0].entry.unpacked);
+    }
+    {
+        VARNOK_REQUIRE_FIXTURE(path, "lzh/lhark04d_lh7.lzh");
+        auto d = DecodeAll(test::ReadFile(path));
+        ASSERT_EQ(d.size(), 1u);
+        EXPECT_TRUE(d[0].result.status != DecodeStatus::Ok || d[0].crc16 != d[0].entry.crc16);
+    }
+    {
+        VARNOK_REQUIRE_FIXTURE(path, "lzh/pmarc2_pm2.pma");
+        auto d = DecodeAll(test::ReadFile(path));
+        ASSERT_FALSE(d.empty());
+        for (const auto& x : d) {
+            if (x.entry.method != "-pm2-") continue;
+            EXPECT_EQ(x.result.status, DecodeStatus::Corrupt);
+            EXPECT_EQ(x.result.errorCode, E_UnsupportedMethod);
+            EXPECT_EQ(x.size, 0u);
+        }
+    }
+}
+
 // An entry whose 64-bit sizes live in an extended header (4.4 GiB of zeros in 23 KB). The peers'
 // listing wraps the size at 4 GiB; the stored CRC-16 covers all of it.
 TEST(LzhSampleHuge, SizeBeyond4GiBDecodesInFullAndMatchesItsCrc) {
