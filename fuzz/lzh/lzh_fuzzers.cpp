@@ -58,8 +58,8 @@ varnok::DecodeResult Run(varnok::ByteSource& in, uint64_t packed, varnok::ByteSi
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
-    // Up to 16 MiB of output: bounded so that a run stays fast.
-    uint64_t unpacked = uint64_t{data[0]} | uint64_t{data[1]} << 8 | uint64_t{data[2]} << 16;
+    // Up to 1 MiB of output: bounded so that a run stays fast.
+    uint64_t unpacked = uint64_t{data[0]} | uint64_t{data[1]} << 8 | uint64_t{data[2] & 0x0Fu} << 16;
     data += 3;
     size -= 3;
     varnok::MemorySource src(data, size);
