@@ -1,0 +1,133 @@
+// Decoding speed of the LZH-family decoders on large archives made by the peer tools (lha for
+// -lh5-/-lh6-/-lh7-, arj for method 1), compared with the peers testing the same archives
+// (`lhasa t`, `arj t`). Prints MB/s and the ratio of the peer's time to ours.
+//
+// Usage: bench_lzh [megabytes]   (default 32)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "archive/core/crc.h"
+#include "archive/decoders/arj/arj_methods.h"
+#include "archive/decoders/lzh/lzh_methods.h"
+#include "tests/decoders/lzh/lzh_test_util.h"
+#include "tests/decoders/lzh/test_data.h"
+#include "tests/support/test_support.h"
+
+using namespace varnok;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What an extractor's test run does besides decoding: keep the running CRC.
+struct CrcSink : ByteSink {
+    bool crc32 = false;
+    uint32_t c32 = 0xFFFFFFFFu;
+    uint16_t c16 = 0;
+    uint64_t size = 0;
+    void Write(const uint8_t* b, size_t n) override {
+        size += n;
+        if (crc32)
+            c32 = UpdateCrc32(c32, b, n);
+        else
+            c16 = UpdateCrc16(c16, b, n);
+    }
+};
+
+double Seconds(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Best of three runs of a shell command (its output discarded); negative when it fails.
+double TimeCommand(const std::string& cmd) {
+    double best = 1e30;
+    for (int i = 0; i < 3; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        if (std::system((cmd + " >/dev/null 2>&1").c_str()) != 0) return -1;
+        best = std::min(best, Seconds(t0));
+    }
+    return best;
+}
+
+template <class F>
+double TimeBest(F&& f) {
+    double best = 1e30;
+    for (int i = 0; i < 3; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        f();
+        best = std::min(best, Seconds(t0));
+    }
+    return best;
+}
+
+void Report(const char* what, uint64_t bytes, double ours, const char* peer, double theirs) {
+    double mb = static_cast<double>(bytes) / 1e6;
+    std::printf("%-14s %8.1f MB/s", what, mb / ours);
+    if (theirs > 0)
+        std::printf("   %s %8.1f MB/s   ratio %.2fx\n", peer, mb / theirs, theirs / ours);
+    else
+        std::printf("   (%s not available)\n", peer);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    size_t mb = argc > 1 ? static_cast<size_t>(std::atoi(argv[1])) : 32;
+    test::TempDir dir;
+    auto data = test::MixedData(mb * 1024 * 1024, 11);
+    test::WriteFile(dir / "mixed.bin", data);
+    std::printf("input: %zu MB of mixed text, noise, runs and long-distance repeats\n", mb);
+    const std::string cd = "cd " + test::Quote(dir.Path()) + " && ";
+
+    if (!test::HaveTool("lha")) std::printf("lha not installed: no LZH archives\n");
+    for (const char* m : {"5", "6", "7"}) {
+        if (!test::HaveTool("lha")) break;
+        std::string name = std::string("t") + m + ".lzh";
+        if (std::system((cd + "lha a2o" + m + " " + name + " mixed.bin >/dev/null 2>&1").c_str()) != 0) {
+            std::printf("lha failed for -lh%s-\n", m);
+            continue;
+        }
+        auto file = test::ReadFile(dir / name);
+        auto entries = test::WalkLzh(file);
+        if (entries.size() != 1) continue;
+        const auto& e = entries[0];
+        bool ok = true;
+        double ours = TimeBest([&] {
+            MemorySource src(file.data() + e.dataOffset, e.packed);
+            CrcSink sink;
+            auto r = DecodeLzhMethod(e.method, src, e.packed, sink, e.unpacked);
+            ok = ok && r.Ok() && sink.c16 == e.crc16;
+        });
+        double theirs = test::HaveTool("lhasa") ? TimeCommand(cd + "lhasa t " + name) : -1;
+        Report((e.method + (ok ? "" : " (FAILED)")).c_str(), e.unpacked, ours, "lhasa t", theirs);
+    }
+
+    if (test::HaveTool("arj")) {
+        for (const char* m : {"1", "4"}) {
+            std::string name = std::string("m") + m + ".arj";
+            if (std::system((cd + "arj a -y -m" + m + " " + name + " mixed.bin >/dev/null 2>&1").c_str()) !=
+                0)
+                continue;
+            auto file = test::ReadFile(dir / name);
+            auto entries = test::WalkArj(file);
+            if (entries.size() != 1) continue;
+            const auto& e = entries[0];
+            bool ok = true;
+            double ours = TimeBest([&] {
+                MemorySource src(file.data() + e.dataOffset, e.packed);
+                CrcSink sink;
+                sink.crc32 = true;
+                auto r = DecodeArjMethod(e.method, src, e.packed, sink, e.unpacked);
+                ok = ok && r.Ok() && ~sink.c32 == e.crc32;
+            });
+            double theirs = TimeCommand(cd + "arj t -y " + name);
+            std::string what = std::string("ARJ method ") + m + (ok ? "" : " (FAILED)");
+            Report(what.c_str(), e.unpacked, ours, "arj t", theirs);
+        }
+    } else {
+        std::printf("arj not installed: no ARJ archives\n");
+    }
+    return 0;
+}
