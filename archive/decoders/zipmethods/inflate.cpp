@@ -29,17 +29,18 @@ constexpr size_t kLitLenCap =
     (size_t{1} << kLitLenRoot) + 288 * (size_t{1} << (kMaxCodeLength - kLitLenRoot));
 constexpr size_t kDistCap = (size_t{1} << kDistRoot) + 32 * (size_t{1} << (kMaxCodeLength - kDistRoot));
 
-// Table entry layout.
-constexpr uint32_t kLiteral = 1u << 31;
-constexpr uint32_t kExceptional = 1u << 30;  // end of block, second-level link, or invalid code
-constexpr uint32_t kSubtable = 1u << 29;
-constexpr uint32_t kEndOfBlock = 1u << 28;
-constexpr uint32_t kInvalid = kExceptional;
-//   bits 12-27: literal byte, length or distance base, or start of the second-level table
+// Table entry layout:
+//   bits 16-31: literal byte, length or distance base, or start of the second-level table
+//   bits 12-15: flags
 //   bits  8-11: code length (second level: bits past the first level; link: index bits of the sub-table)
 //   bits  0-7 : bits to drop: code length + extra bits (link: the first-level bits)
+constexpr uint32_t kLiteral = 1u << 15;
+constexpr uint32_t kExceptional = 1u << 14;  // end of block, second-level link, or invalid code
+constexpr uint32_t kSubtable = 1u << 13;
+constexpr uint32_t kEndOfBlock = 1u << 12;
+constexpr uint32_t kInvalid = kExceptional;
 inline uint32_t EntryValue(uint32_t e) {
-    return (e >> 12) & 0xFFFF;
+    return e >> 16;
 }
 inline unsigned EntryCodeLength(uint32_t e) {
     return (e >> 8) & 0xF;
@@ -67,17 +68,17 @@ struct SymbolInfo {
 
     explicit constexpr SymbolInfo(bool deflate64) : litlen(), dist(), precode() {
         for (unsigned s = 0; s < 256; ++s)
-            litlen[s] = kLiteral | (s << 12);
+            litlen[s] = kLiteral | (s << 16);
         litlen[256] = kExceptional | kEndOfBlock;
         for (unsigned s = 257; s < 286; ++s)
-            litlen[s] = (uint32_t{kLengthBase[s - 257]} << 12) | kLengthExtra[s - 257];
-        if (deflate64) litlen[285] = (3u << 12) | 16u;
+            litlen[s] = (uint32_t{kLengthBase[s - 257]} << 16) | kLengthExtra[s - 257];
+        if (deflate64) litlen[285] = (3u << 16) | 16u;
         litlen[286] = litlen[287] = kInvalid;
         for (unsigned s = 0; s < 32; ++s)
-            dist[s] = (uint32_t{kDistBase[s]} << 12) | kDistExtra[s];
+            dist[s] = (uint32_t{kDistBase[s]} << 16) | kDistExtra[s];
         if (!deflate64) dist[30] = dist[31] = kInvalid;
         for (unsigned s = 0; s < 19; ++s)
-            precode[s] = s << 12;
+            precode[s] = s << 16;
     }
 };
 
@@ -149,14 +150,20 @@ Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned c
     size_t subNext = rootSize, subStart = 0;
     unsigned subBits = 0;
     uint32_t subPrefix = ~0u;
+    // The first level is filled by code length: the codes of length len take distinct slots among the first
+    // 2^len, and doubling the filled part before the next length repeats every shorter code's entry.
+    const unsigned lastShort = std::min(root, maxLength);
+    size_t filled = 2;
     for (unsigned len = 1; len <= maxLength; ++len, code <<= 1) {
+        if (len > 1 && len <= root) {
+            std::memcpy(table + filled, table, filled * sizeof(uint32_t));
+            filled *= 2;
+        }
         for (unsigned k = 0; k < perLength[len]; ++k, ++code) {
             const unsigned sym = sorted[next++];
             const uint32_t rev = ReverseBits(code, len);
             if (len <= root) {
-                const uint32_t e = info[sym] + (len << 8) + len;
-                for (size_t i = rev; i < rootSize; i += size_t{1} << len)
-                    table[i] = e;
+                table[rev] = info[sym] + (len << 8) + len;
             } else {
                 const uint32_t prefix = rev & static_cast<uint32_t>(rootSize - 1);
                 if (prefix != subPrefix) {
@@ -171,7 +178,7 @@ Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned c
                         slots <<= 1;
                     }
                     if (subNext + (size_t{1} << bits) > cap) return Build::Oversubscribed;
-                    table[prefix] = kExceptional | kSubtable | (static_cast<uint32_t>(subNext) << 12) |
+                    table[prefix] = kExceptional | kSubtable | (static_cast<uint32_t>(subNext) << 16) |
                                     (bits << 8) | root;
                     subStart = subNext;
                     subNext += size_t{1} << bits;
@@ -184,6 +191,10 @@ Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned c
                     table[subStart + i] = e;
             }
             --remaining[len];
+        }
+        if (len == lastShort) {
+            for (; filled < rootSize; filled *= 2)
+                std::memcpy(table + filled, table, filled * sizeof(uint32_t));
         }
     }
     return result;
@@ -199,24 +210,40 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
     std::memcpy(dst, src, 8);
 }
 
-// Copies a match of `length` bytes from `distance` bytes back. Writes up to 31 bytes past the end of the
-// match (the caller guarantees the room); those bytes are overwritten by later output.
+inline void Copy16(uint8_t* dst, const uint8_t* src) {
+    std::memcpy(dst, src, 16);
+}
+
+// Copies a match of `length` bytes from `distance` bytes back. Writes up to kCopyOverrun bytes past the end
+// of the match (the caller guarantees the room); later output overwrites them.
 inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
     uint8_t* const end = out + length;
     const uint8_t* src = out - distance;
     if (distance >= 8) {
-        do {
-            Copy8(out, src);
-            Copy8(out + 8, src + 8);
-            out += 16;
-            src += 16;
-        } while (out < end);
+        // Most matches are short: five unconditional word moves cover them.
+        Copy8(out, src);
+        Copy8(out + 8, src + 8);
+        Copy8(out + 16, src + 16);
+        Copy8(out + 24, src + 24);
+        Copy8(out + 32, src + 32);
+        if (length > 40) {
+            out += 40;
+            src += 40;
+            do {
+                Copy8(out, src);
+                Copy8(out + 8, src + 8);
+                out += 16;
+                src += 16;
+            } while (out < end);
+        }
     } else if (distance == 1) {
-        uint64_t v = 0x0101010101010101ull * *src;
+        const uint64_t v = 0x0101010101010101ull * *src;
         do {
             std::memcpy(out, &v, 8);
             std::memcpy(out + 8, &v, 8);
-            out += 16;
+            std::memcpy(out + 16, &v, 8);
+            std::memcpy(out + 24, &v, 8);
+            out += 32;
         } while (out < end);
     } else {
         // A short period: lay down one stretch of it byte by byte, then copy words from a multiple of the
@@ -230,8 +257,9 @@ inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
         src = out - step;
         while (out < end) {
             Copy8(out, src);
-            out += 8;
-            src += 8;
+            Copy8(out + 8, src + 8);
+            out += 16;
+            src += 16;
         }
     }
 }
@@ -241,9 +269,9 @@ constexpr size_t kInKeep = 8;     // bytes kept before the read position: they m
 constexpr size_t kInMargin = 32;  // input the fast loop needs per step (three word refills)
 constexpr size_t kChunk = 256 * 1024;
 constexpr size_t kMaxWindow = 64 * 1024;
-constexpr size_t kOutMargin = 320;  // room the fast loop needs per step: three literals, a match, overrun
+constexpr size_t kCopyOverrun = 64;
+constexpr size_t kOutMargin = 3 + 258 + kCopyOverrun + 11;  // room the fast loop needs per step
 constexpr size_t kOutSlack = 64;
-constexpr size_t kCopyOverrun = 32;
 
 }  // namespace
 
@@ -508,22 +536,40 @@ Inflater::Step Inflater::SlowSymbol(const Tables& t) {
     return EmitMatch(length, EntryValue(e) + extra);
 }
 
+namespace {
+
+// The state the main loop works on, copied in and out of the Inflater around each run.
+struct FastState {
+    uint64_t bitbuf;
+    unsigned bitsleft;
+    const uint8_t* in;
+    const uint8_t* inEnd;
+    uint8_t* out;
+    uint8_t* outBase;
+    uint8_t* outLimit;
+    size_t pendingLength;
+    size_t pendingDistance;
+    int error;
+};
+
+enum class FastEnd { Margin, EndOfBlock, Corrupt };
+
 // The main decoding loop. Runs while at least kInMargin input bytes and kOutMargin bytes of output room
-// remain; returns Continue when either runs low.
+// remain. The next literal/length entry is looked up as early as possible so that its load overlaps the
+// work on the current symbol.
 template <bool kDeflate64>
-Inflater::Step Inflater::FastLoop(const Tables& t) {
-    const uint32_t* const litlen = t.litlen;
-    const uint32_t* const dist = t.dist;
+[[gnu::always_inline]] inline FastEnd FastLoopBody(FastState& st, const uint32_t* litlen,
+                                                   const uint32_t* dist) {
     constexpr uint64_t kLitMask = (uint64_t{1} << kLitLenRoot) - 1;
     constexpr uint64_t kDistMask = (uint64_t{1} << kDistRoot) - 1;
-    uint64_t bitbuf = bitbuf_;
-    unsigned bitsleft = bitsleft_;
-    const uint8_t* in = in_;
-    const uint8_t* const inSafe = inEnd_ - kInMargin;
-    uint8_t* out = out_;
-    uint8_t* const outBase = outBuf_.get();
-    uint8_t* const outSafe = outLimit_ - kOutMargin;
-    Step result = Step::Continue;
+    uint64_t bitbuf = st.bitbuf;
+    unsigned bitsleft = st.bitsleft;
+    const uint8_t* in = st.in;
+    const uint8_t* const inSafe = st.inEnd - kInMargin;
+    uint8_t* out = st.out;
+    uint8_t* const outBase = st.outBase;
+    uint8_t* const outSafe = st.outLimit - kOutMargin;
+    FastEnd result = FastEnd::Margin;
 
     // Tops the bit buffer up to 56..63 bits with one unaligned load. The bits loaded above the new count
     // are the next bytes' bits, so OR-ing them in again on the next refill changes nothing.
@@ -538,22 +584,28 @@ Inflater::Step Inflater::FastLoop(const Tables& t) {
         bitbuf >>= (n);  \
         bitsleft -= (n); \
     } while (0)
+#define VARNOK_LOW(x, n) ((x) & ((uint64_t{1} << (n)) - 1))
 
-    while (in <= inSafe && out <= outSafe) {
-        VARNOK_REFILL();
-        uint32_t e = litlen[bitbuf & kLitMask];
+    if (in > inSafe || out > outSafe) return result;
+    VARNOK_REFILL();
+    uint32_t e = litlen[bitbuf & kLitMask];
+    for (;;) {
+        // Here e is the entry for the next code and at least 56 bits are held.
         if (e & kLiteral) {
-            // Up to three literals per refill: 3 x 15 bits fit in the 56 held.
+            // Up to three literals: 3 x 15 bits fit in the 56 held, and 11 remain for the next lookup.
             VARNOK_DROP(EntryBits(e));
-            *out++ = static_cast<uint8_t>(e >> 12);
+            *out++ = static_cast<uint8_t>(EntryValue(e));
             e = litlen[bitbuf & kLitMask];
             if (e & kLiteral) {
                 VARNOK_DROP(EntryBits(e));
-                *out++ = static_cast<uint8_t>(e >> 12);
+                *out++ = static_cast<uint8_t>(EntryValue(e));
                 e = litlen[bitbuf & kLitMask];
                 if (e & kLiteral) {
                     VARNOK_DROP(EntryBits(e));
-                    *out++ = static_cast<uint8_t>(e >> 12);
+                    *out++ = static_cast<uint8_t>(EntryValue(e));
+                    e = litlen[bitbuf & kLitMask];
+                    VARNOK_REFILL();
+                    if (in > inSafe || out > outSafe) break;
                     continue;
                 }
             }
@@ -562,19 +614,23 @@ Inflater::Step Inflater::FastLoop(const Tables& t) {
         if (e & kExceptional) {
             if (e & kSubtable) {
                 VARNOK_DROP(EntryBits(e));
-                e = litlen[EntryValue(e) + (bitbuf & ((uint64_t{1} << EntryCodeLength(e)) - 1))];
+                e = litlen[EntryValue(e) + VARNOK_LOW(bitbuf, EntryCodeLength(e))];
                 if (e & kLiteral) {
                     VARNOK_DROP(EntryBits(e));
-                    *out++ = static_cast<uint8_t>(e >> 12);
+                    *out++ = static_cast<uint8_t>(EntryValue(e));
+                    e = litlen[bitbuf & kLitMask];
+                    VARNOK_REFILL();
+                    if (in > inSafe || out > outSafe) break;
                     continue;
                 }
             }
             if (e & kExceptional) {
                 if (e & kEndOfBlock) {
                     VARNOK_DROP(EntryBits(e));
-                    result = Step::EndOfBlock;
+                    result = FastEnd::EndOfBlock;
                 } else {
-                    result = Fail(E_InvalidCode);
+                    st.error = E_InvalidCode;
+                    result = FastEnd::Corrupt;
                 }
                 break;
             }
@@ -583,7 +639,7 @@ Inflater::Step Inflater::FastLoop(const Tables& t) {
         uint64_t saved = bitbuf;
         unsigned bits = EntryBits(e);
         VARNOK_DROP(bits);
-        const size_t length = EntryValue(e) + ((saved & ((uint64_t{1} << bits) - 1)) >> EntryCodeLength(e));
+        const size_t length = EntryValue(e) + (VARNOK_LOW(saved, bits) >> EntryCodeLength(e));
         if constexpr (kDeflate64) {
             if (bitsleft < 29) VARNOK_REFILL();
         }
@@ -592,39 +648,94 @@ Inflater::Step Inflater::FastLoop(const Tables& t) {
         if (e & kExceptional) {
             if (e & kSubtable) {
                 VARNOK_DROP(EntryBits(e));
-                e = dist[EntryValue(e) + (bitbuf & ((uint64_t{1} << EntryCodeLength(e)) - 1))];
+                e = dist[EntryValue(e) + VARNOK_LOW(bitbuf, EntryCodeLength(e))];
             }
             if (e & kExceptional) {
-                result = Fail(E_InvalidCode);
+                st.error = E_InvalidCode;
+                result = FastEnd::Corrupt;
                 break;
             }
         }
-        saved = bitbuf;
+        // Hold the distance's bits and the next lookup's bits, so that the next entry can be looked up
+        // before the refill that follows.
         bits = EntryBits(e);
+        if (bitsleft < bits + kLitLenRoot) VARNOK_REFILL();
+        saved = bitbuf;
         VARNOK_DROP(bits);
-        const size_t distance = EntryValue(e) + ((saved & ((uint64_t{1} << bits) - 1)) >> EntryCodeLength(e));
+        const size_t distance = EntryValue(e) + (VARNOK_LOW(saved, bits) >> EntryCodeLength(e));
         if (distance > static_cast<size_t>(out - outBase)) {
-            result = Fail(E_CorruptInput);
+            st.error = E_CorruptInput;
+            result = FastEnd::Corrupt;
             break;
         }
+        e = litlen[bitbuf & kLitMask];
+        VARNOK_REFILL();
         if constexpr (kDeflate64) {
-            if (length + kCopyOverrun > static_cast<size_t>(outLimit_ - out)) {
-                pendingLength_ = length;
-                pendingDistance_ = distance;
+            if (length + kCopyOverrun > static_cast<size_t>(st.outLimit - out)) {
+                st.pendingLength = length;
+                st.pendingDistance = distance;
                 break;
             }
         }
         CopyMatch(out, distance, length);
         out += length;
+        if (in > inSafe || out > outSafe) break;
     }
 #undef VARNOK_REFILL
 #undef VARNOK_DROP
+#undef VARNOK_LOW
 
-    bitbuf_ = bitbuf;
-    bitsleft_ = bitsleft;
-    in_ = in;
-    out_ = out;
+    st.bitbuf = bitbuf;
+    st.bitsleft = bitsleft;
+    st.in = in;
+    st.out = out;
     return result;
+}
+
+FastEnd FastLoopGeneric(FastState& st, const uint32_t* litlen, const uint32_t* dist, bool deflate64) {
+    return deflate64 ? FastLoopBody<true>(st, litlen, dist) : FastLoopBody<false>(st, litlen, dist);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The same loop compiled for processors with BMI2 (variable shifts and bit-field extraction without the
+// shift-count register), chosen at run time.
+#define VARNOK_HAVE_BMI2_LOOP 1
+[[gnu::target("bmi2")]] FastEnd FastLoopBmi2(FastState& st, const uint32_t* litlen, const uint32_t* dist,
+                                             bool deflate64) {
+    return deflate64 ? FastLoopBody<true>(st, litlen, dist) : FastLoopBody<false>(st, litlen, dist);
+}
+
+bool CpuHasBmi2() {
+    static const bool has = __builtin_cpu_supports("bmi2");
+    return has;
+}
+#endif
+
+}  // namespace
+
+Inflater::Step Inflater::FastLoop(const Tables& t) {
+    FastState st{bitbuf_, bitsleft_, in_, inEnd_, out_, outBuf_.get(), outLimit_, 0, 0, 0};
+    const bool d64 = format_ == Format::Deflate64;
+    FastEnd end;
+#ifdef VARNOK_HAVE_BMI2_LOOP
+    if (CpuHasBmi2())
+        end = FastLoopBmi2(st, t.litlen, t.dist, d64);
+    else
+        end = FastLoopGeneric(st, t.litlen, t.dist, d64);
+#else
+    end = FastLoopGeneric(st, t.litlen, t.dist, d64);
+#endif
+    bitbuf_ = st.bitbuf;
+    bitsleft_ = st.bitsleft;
+    in_ = st.in;
+    out_ = st.out;
+    if (st.pendingLength) {
+        pendingLength_ = st.pendingLength;
+        pendingDistance_ = st.pendingDistance;
+    }
+    if (end == FastEnd::EndOfBlock) return Step::EndOfBlock;
+    if (end == FastEnd::Corrupt) return Fail(st.error);
+    return Step::Continue;
 }
 
 Inflater::Step Inflater::HuffmanBlock(const Tables& t) {
@@ -636,7 +747,7 @@ Inflater::Step Inflater::HuffmanBlock(const Tables& t) {
         if (OutSpace() < kOutMargin && !FlushOutput(true)) return Step::Cancelled;
         if (static_cast<size_t>(inEnd_ - in_) < kInMargin) TopUpInput(kInMargin);
         if (static_cast<size_t>(inEnd_ - in_) >= kInMargin) {
-            const Step s = format_ == Format::Deflate64 ? FastLoop<true>(t) : FastLoop<false>(t);
+            const Step s = FastLoop(t);
             if (s != Step::Continue) return s;
             continue;
         }

@@ -57,7 +57,6 @@ class Inflater {
     Step ReadDynamicTables();
     Step StoredBlock();
     Step HuffmanBlock(const Tables& t);
-    template <bool kDeflate64>
     Step FastLoop(const Tables& t);
     Step SlowSymbol(const Tables& t);
     Step DecodeSlow(const uint32_t* table, unsigned rootBits, uint32_t* entry);
