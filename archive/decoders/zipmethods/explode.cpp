@@ -135,6 +135,10 @@ DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint6
         return finish();
     };
     if (uncompressedSize == 0) return finish();
+    if (out.Cancelled()) {
+        status = DecodeStatus::Cancelled;
+        return finish();
+    }
 
     const bool bigWindow = (gpFlags & 2) != 0;
     const bool literalTree = (gpFlags & 4) != 0;

@@ -63,7 +63,11 @@ class LegacyBitReader {
 class HistoryOutput {
   public:
     HistoryOutput(ByteSink& sink, uint64_t limit, const CancelFlag* cancel)
-        : sink_(sink), limit_(limit), cancel_(cancel), buf_(new uint8_t[kSize]()) {}
+        : sink_(sink),
+          limit_(limit),
+          cancel_(cancel),
+          buf_(new uint8_t[kSize]()),
+          cancelled_(IsCancelled(cancel)) {}
 
     uint64_t Count() const { return count_; }
     bool Full() const { return count_ >= limit_; }
@@ -105,7 +109,7 @@ class HistoryOutput {
     std::unique_ptr<uint8_t[]> buf_;
     uint64_t count_ = 0;
     uint64_t written_ = 0;
-    bool cancelled_ = false;
+    bool cancelled_;
 };
 
 }  // namespace varnok

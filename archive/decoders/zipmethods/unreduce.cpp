@@ -41,6 +41,10 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
         return finish();
     }
     if (uncompressedSize == 0) return finish();
+    if (out.Cancelled()) {
+        status = DecodeStatus::Cancelled;
+        return finish();
+    }
 
     // Follower sets, stored from byte value 255 down to 0.
     uint8_t setSize[256];

@@ -58,6 +58,7 @@ class Unshrinker {
 
     DecodeStatus Decode(uint64_t size) {
         if (size == 0) return DecodeStatus::Ok;
+        if (out_.Cancelled()) return DecodeStatus::Cancelled;
         unsigned width = 9;
         uint32_t code;
         if (!in_.Get(width, code)) return Fail(E_BadBlock);
