@@ -640,10 +640,8 @@ template <bool kDeflate64>
         unsigned bits = EntryBits(e);
         VARNOK_DROP(bits);
         const size_t length = EntryValue(e) + (VARNOK_LOW(saved, bits) >> EntryCodeLength(e));
-        if constexpr (kDeflate64) {
-            if (bitsleft < 29) VARNOK_REFILL();
-        }
-        // The distance code and its extra bits (at most 15 + 13 bits; Deflate64: 15 + 14).
+        // The distance code and its extra bits (at most 15 + 13 bits; Deflate64: 15 + 14). All 64 bits of
+        // the buffer were real after the last refill, so at least 33 remain for the lookup.
         e = dist[bitbuf & kDistMask];
         if (e & kExceptional) {
             if (e & kSubtable) {

@@ -258,6 +258,8 @@ TEST(InflateBuilt, DistanceBeforeTheStartAfterManyBytesOfOutput) {
     for (int i = 0; i < 1000; ++i)
         d.FixedLitLen('a' + i % 26);
     FixedMatch(d, {257, 0, 0, 20, 0, 9});  // distance symbol 20: 1025 + 9 extra bits
+    for (int i = 0; i < 1000; ++i)
+        d.FixedLitLen('a');  // more data: the match is met in the main loop
     d.FixedLitLen(256);
     const Decoded r = Inflate(d.w.Finish());
     EXPECT_EQ(r.result.status, DecodeStatus::Corrupt);
@@ -511,6 +513,64 @@ TEST(InflateBuilt, NoiseNeverDecodesOutOfBounds) {
             const Decoded r = Inflate(noise, format);
             EXPECT_EQ(r.result.produced, r.data.size());
             EXPECT_LE(r.result.consumed, noise.size());
+        }
+    }
+}
+
+TEST(InflateBuilt, LongestCodesWithTheMostExtraBits) {
+    // Code lengths 1, 2, ..., 14, 15, 15: the longest codes go to the longest length and distance symbols
+    // (most extra bits), so one match takes 15 + 5 + 15 + 13 bits (Deflate64: 15 + 16 + 15 + 14), through
+    // second-level tables, at every bit alignment. Many of them, so that the main loop meets them.
+    for (auto format : {Inflater::Format::Deflate, Inflater::Format::Deflate64}) {
+        const bool d64 = format == Inflater::Format::Deflate64;
+        const unsigned longLen = d64 ? 285 : 284, longDist = d64 ? 31 : 29, shortDist = d64 ? 30 : 28;
+        const unsigned lenExtra = d64 ? 16 : 5, distExtra = d64 ? 14 : 13;
+        const unsigned lenBase = d64 ? 3 : 227, distBase = d64 ? 49153 : 24577;
+        std::vector<uint8_t> lit(286, 0), dist(32, 0);
+        for (unsigned i = 0; i < 14; ++i)
+            lit['a' + i] = static_cast<uint8_t>(i + 1);
+        lit[256] = lit[longLen] = 15;
+        for (unsigned i = 0; i < 14; ++i)
+            dist[i] = static_cast<uint8_t>(i + 1);
+        dist[shortDist] = dist[longDist] = 15;
+        if (!d64) dist.resize(30);
+        const std::vector<uint32_t> lc = test::CanonicalCodes(lit), dc = test::CanonicalCodes(dist);
+
+        const std::vector<uint8_t> history = test::RandomData(d64 ? 65536 : 32768, 40);
+        std::vector<uint8_t> stream;
+        for (size_t off = 0; off < history.size(); off += 32768) {
+            const std::vector<uint8_t> block =
+                StoredBlock(std::vector<uint8_t>(history.begin() + static_cast<ptrdiff_t>(off),
+                                                 history.begin() + static_cast<ptrdiff_t>(off + 32768)),
+                            false);
+            stream.insert(stream.end(), block.begin(), block.end());
+        }
+        std::vector<uint8_t> expected = history;
+        DeflateWriter d;
+        d.DynamicHeader(true, lit, dist);
+        for (unsigned k = 0; k < 400; ++k) {
+            for (unsigned j = 0; j < k % 5; ++j) {  // a few literals to shift the bit alignment
+                const unsigned sym = 'a' + (k + j) % 14;
+                d.w.Code(lc[sym], lit[sym]);
+                expected.push_back(static_cast<uint8_t>(sym));
+            }
+            const unsigned le = (k * 7919u) % (1u << lenExtra), de = (k * 104729u) % (1u << distExtra);
+            const size_t length = d64 ? lenBase + le : std::min(lenBase + le, 257u);
+            const size_t distance = distBase + de;
+            d.w.Code(lc[longLen], 15);
+            d.w.Bits(static_cast<uint32_t>(length - lenBase), lenExtra);
+            d.w.Code(dc[longDist], 15);
+            d.w.Bits(de, distExtra);
+            for (size_t i = 0; i < length; ++i)
+                expected.push_back(expected[expected.size() - distance]);
+        }
+        d.w.Code(lc[256], 15);
+        const std::vector<uint8_t> tail = d.w.Finish();
+        stream.insert(stream.end(), tail.begin(), tail.end());
+        for (size_t piece : {size_t{0}, size_t{13}}) {
+            const Decoded r = Inflate(stream, format, piece);
+            ASSERT_TRUE(r.result.Ok()) << d64 << " " << r.result.errorCode;
+            EXPECT_TRUE(r.data == expected) << d64;
         }
     }
 }
