@@ -40,5 +40,7 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
 
 int CmdList(int argc, char** argv);
 int CmdIdentify(int argc, char** argv);
+int CmdExtract(int argc, char** argv);
+int CmdTest(int argc, char** argv);
 
 }  // namespace varnok::cli

@@ -482,6 +482,7 @@ void TUnBase::FinishDirectories() {
 
 TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
                                            const std::function<DecodeResult(ByteSink&)>& decode) {
+    currentDate_ = e.date;
     if (!BuildOutputName(e.name)) {
         SkipProgress(e.packedSize);
         return EntryResult::Failed;

@@ -83,6 +83,8 @@ public:
     bool BuildOutputName(const std::string& entryName);
     const std::string& OutputName() const { return outputName_; }
     const std::string& EntryName() const { return entryName_; }
+    // The date of the entry being extracted (for overwrite decisions by date).
+    int64_t CurrentEntryDate() const { return currentDate_; }
     // The begin-entry decision (OnBegin, overwrite rules). Force answers yes at once.
     bool ShouldExtract(bool force);
     // Opens the output of the current entry: folders are created below ExtractDir without ever following a
@@ -159,6 +161,7 @@ private:
     uint64_t expected_ = 0;
     bool capOutput_ = true;
     int64_t newestDate_ = 0;
+    int64_t currentDate_ = 0;
     std::set<std::string> createdFiles_;  // outputs of this run (hard links may only point at these)
     struct DirTime {
         std::string path;

@@ -269,6 +269,13 @@ void TUnZip::ExtractOne(const Selected& s) {
         ExtractEntry(e, CrcKind::Crc32, c.crc, nullptr);
         return;
     }
+    if (c.method == 99 || (c.flags & 0x40)) {
+        // WinZip AES and PKWARE strong encryption are not the traditional cipher.
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_UnsupportedMethod, c.method == 99 ? "AES encryption" : "strong encryption");
+        SkipProgress(c.packedSize);
+        return;
+    }
     // The local header: where the data starts.
     uint64_t local = s.localOffset;
     std::unique_ptr<ByteSource> src;
