@@ -429,6 +429,7 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
 void TUnBase::EntryFailed(const std::string& name, int code, const std::string& detail) {
     ++failed_;
     ReportError(name, detail, code);
+    if (OnEnd) OnEnd(*this, name, false);
 }
 
 bool TUnBase::CreateLink(const UnEntry& e) {
