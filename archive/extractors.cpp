@@ -8,13 +8,18 @@ std::unique_ptr<TUnBase> CreateExtractor(TArcType t) {
     switch (t) {
         case atZip:
         case atZipExe:
-        case atZipMV: return std::make_unique<TUnZip>();
+        case atZipMV:
+            return std::make_unique<TUnZip>();
         case atJar:
-        case atJarExe: return std::make_unique<TUnJar>();
-        default: return nullptr;
+        case atJarExe:
+            return std::make_unique<TUnJar>();
+        default:
+            return nullptr;
     }
 }
 
-bool HasExtractor(TArcType t) { return CreateExtractor(t) != nullptr; }
+bool HasExtractor(TArcType t) {
+    return CreateExtractor(t) != nullptr;
+}
 
 }  // namespace varnok

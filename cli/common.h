@@ -12,13 +12,13 @@ enum ExitCode { kExitOk = 0, kExitErrors = 1, kExitUsage = 2 };
 
 // Collects the errors of a command and prints them as "varnok-cli: FILE: TEXT (code N)".
 class Reporter {
-public:
+  public:
     void Error(const std::string& file, const std::string& text, int code);
     void Error(const std::string& file, int code, const std::string& detail = {});
     int Count() const { return count_; }
     int ExitStatus() const { return count_ ? kExitErrors : kExitOk; }
 
-private:
+  private:
     int count_ = 0;
 };
 

@@ -1,10 +1,10 @@
-// varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update] [--flat]
-// varnok-cli test ARCHIVE... [-p PASSWORD]
+// varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update]
+// [--flat] varnok-cli test ARCHIVE... [-p PASSWORD]
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "archive/core/lister.h"
@@ -38,11 +38,14 @@ bool AskTerminal(const std::string& prompt, std::string& answer, bool hidden) {
     fclose(tty);
     if (!ok) return false;
     answer = buf;
-    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+        answer.pop_back();
     return true;
 }
 
-bool Interactive() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
+bool Interactive() {
+    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+}
 
 // Shows names safely on a terminal: control characters as escapes.
 std::string Printable(const std::string& s) {
@@ -88,9 +91,8 @@ void WirePasswords(TUnBase& x, Session& s, const Args& args) {
 
 std::unique_ptr<TUnBase> MakeExtractor(const std::string& path, Session& s) {
     TArcLister probe;
-    probe.OnError = [&](TZipCommon&, const std::string& f, const std::string& m, const std::string&, int code) {
-        s.rep.Error(f.empty() ? path : f, code, m);
-    };
+    probe.OnError = [&](TZipCommon&, const std::string& f, const std::string& m, const std::string&,
+                        int code) { s.rep.Error(f.empty() ? path : f, code, m); };
     probe.SetArchiveFile(path);
     if (!IsRecognised(probe.ArcType())) {
         if (probe.ArcType() != atFileOpenErr || s.rep.Count() == 0)
@@ -108,11 +110,13 @@ std::unique_ptr<TUnBase> MakeExtractor(const std::string& path, Session& s) {
 void AttachEntryErrors(TUnBase& x, Session& s) {
     AttachConsole(x, s.rep);
     auto base = x.OnError;
-    x.OnError = [&s, base](TZipCommon& c, const std::string& f, const std::string& m, const std::string& v, int code) {
+    x.OnError = [&s, base](TZipCommon& c, const std::string& f, const std::string& m, const std::string& v,
+                           int code) {
         std::string text = ErrorText(code);
         if (!m.empty() && m != "0" && code != E_EventNotAssigned) text += ": " + m;
         s.lastError[f] = text;
-        if (code == E_EventNotAssigned && m == "OnGetPassword") return;  // said already by the password handler
+        if (code == E_EventNotAssigned && m == "OnGetPassword")
+            return;  // said already by the password handler
         base(c, f, m, v, code);
     };
 }
@@ -122,8 +126,8 @@ void AttachEntryErrors(TUnBase& x, Session& s) {
 int CmdExtract(int argc, char** argv) {
     Args args;
     std::string err;
-    if (!ParseArgs(argc, argv, 2, {"--overwrite", "--skip-existing", "--update", "--flat", "-v"}, {"-d", "-p"},
-                   args, err) ||
+    if (!ParseArgs(argc, argv, 2, {"--overwrite", "--skip-existing", "--update", "--flat", "-v"},
+                   {"-d", "-p"}, args, err) ||
         args.operands.empty()) {
         fprintf(stderr,
                 "varnok-cli: %s\nusage: varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] "
@@ -144,7 +148,8 @@ int CmdExtract(int argc, char** argv) {
     AttachEntryErrors(*x, s);
     WirePasswords(*x, s, args);
     x->SetArchiveFile(path);
-    for (size_t i = 1; i < args.operands.size(); ++i) x->FileSpec.push_back(args.operands[i]);
+    for (size_t i = 1; i < args.operands.size(); ++i)
+        x->FileSpec.push_back(args.operands[i]);
     if (x->FileSpec.empty()) x->FileSpec.push_back("*.*");
     const std::string* dir = args.Value("-d");
     char cwd[4096];
@@ -160,7 +165,7 @@ int CmdExtract(int argc, char** argv) {
         const bool update = args.Has("--update"), skip = args.Has("--skip-existing");
         TUnBase* xp = x.get();
         x->OnFileExists = [&, update, skip, xp](TZipCommon&, const std::string& file, std::string& newName,
-                                                 TOverwriteMode& mode) {
+                                                TOverwriteMode& mode) {
             if (update) {
                 // Replace only with a newer entry.
                 mode = xp->CurrentEntryDate() > platform::FileMTime(file) ? omOverwrite : omSkip;
@@ -168,7 +173,8 @@ int CmdExtract(int argc, char** argv) {
                 mode = omSkip;
             } else {
                 std::string a;
-                if (!AskTerminal("Replace " + Printable(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", a, false))
+                if (!AskTerminal("Replace " + Printable(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", a,
+                                 false))
                     a = "n";
                 if (a == "A") xp->ConfirmOverwrites = false;
                 if (a == "N") {
@@ -184,7 +190,8 @@ int CmdExtract(int argc, char** argv) {
             }
             if (mode == omSkip) {
                 ++skipped;
-                if (!update && !skip) fprintf(stderr, "varnok-cli: %s: exists, not replaced\n", Printable(file).c_str());
+                if (!update && !skip)
+                    fprintf(stderr, "varnok-cli: %s: exists, not replaced\n", Printable(file).c_str());
             }
         };
     }
@@ -202,7 +209,8 @@ int CmdExtract(int argc, char** argv) {
     } catch (const ArchiveError& e) {
         if (s.rep.Count() == 0) s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
     }
-    if (x->FailedEntries() > 0 && s.rep.Count() == 0) s.rep.Error(path, "some entries could not be extracted", 0);
+    if (x->FailedEntries() > 0 && s.rep.Count() == 0)
+        s.rep.Error(path, "some entries could not be extracted", 0);
     printf("%d file%s extracted to %s", done - x->FailedEntries() < 0 ? 0 : done - x->FailedEntries() + 0,
            done == 1 ? "" : "s", x->ExtractDir.c_str());
     if (skipped) printf(", %d skipped", skipped);

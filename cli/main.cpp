@@ -12,7 +12,8 @@ void Usage(FILE* out) {
         "usage: varnok-cli COMMAND [ARGS]\n"
         "  list ARCHIVE [PATTERN...] [--dirs] [--json]   list the entries of an archive\n"
         "  identify FILE...                              tell the archive type of files\n"
-        "  extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update] [--flat] [-v]\n"
+        "  extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update] "
+        "[--flat] [-v]\n"
         "                                                extract entries (default: into the current folder)\n"
         "  test ARCHIVE... [-p PASSWORD]                 decode every entry without writing\n",
         out);

@@ -17,14 +17,16 @@
 
 namespace varnok {
 
-// ---------------------------------------------------------------------------------------------- naming safety
+// ---------------------------------------------------------------------------------------------- naming
+// safety
 
 std::string SafeRelativeName(const std::string& stored) {
     std::string s = stored;
     for (char& c : s)
         if (c == '\\') c = '/';
     // A drive ("C:") in front of the name.
-    if (s.size() >= 2 && s[1] == ':' && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) s.erase(0, 2);
+    if (s.size() >= 2 && s[1] == ':' && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')))
+        s.erase(0, 2);
     std::vector<std::string> parts;
     size_t i = 0;
     while (i <= s.size()) {
@@ -47,7 +49,7 @@ std::string SafeRelativeName(const std::string& stored) {
 
 // Writes an entry's data: to the output file (or nowhere when testing), with the running CRC and progress.
 class TUnBase::Sink final : public ByteSink {
-public:
+  public:
     explicit Sink(TUnBase& owner) : o_(owner) {}
     void Reset(CrcKind kind, uint64_t expected, bool cap) {
         kind_ = kind;
@@ -71,10 +73,12 @@ public:
     uint64_t Count() const { return count_; }
     bool Overflow() const { return overflow_; }
 
-private:
+  private:
     void Put(const uint8_t* buf, size_t n) {
-        if (kind_ == CrcKind::Crc32) o_.Crc32Value = UpdateCrc32(o_.Crc32Value, buf, n);
-        else if (kind_ == CrcKind::Crc16) o_.Crc16Value = UpdateCrc16(o_.Crc16Value, buf, n);
+        if (kind_ == CrcKind::Crc32)
+            o_.Crc32Value = UpdateCrc32(o_.Crc32Value, buf, n);
+        else if (kind_ == CrcKind::Crc16)
+            o_.Crc16Value = UpdateCrc16(o_.Crc16Value, buf, n);
         if (o_.outputOpen_) {
             if (o_.AsciiTranslation) {
                 std::vector<uint8_t> wide;
@@ -107,15 +111,27 @@ private:
 
 // ---------------------------------------------------------------------------------------------------- run
 
-TUnBase::TUnBase() : sink_(std::make_unique<Sink>(*this)) { RecurseDirs = true; }
+TUnBase::TUnBase() : sink_(std::make_unique<Sink>(*this)) {
+    RecurseDirs = true;
+}
 TUnBase::~TUnBase() = default;
 
-ByteSink& TUnBase::Output() { return *sink_; }
-uint64_t TUnBase::OutputCount() const { return sink_->Count(); }
-bool TUnBase::OutputOverflowed() const { return sink_->Overflow(); }
+ByteSink& TUnBase::Output() {
+    return *sink_;
+}
+uint64_t TUnBase::OutputCount() const {
+    return sink_->Count();
+}
+bool TUnBase::OutputOverflowed() const {
+    return sink_->Overflow();
+}
 
-int TUnBase::ExtractArchive() { return Run(false); }
-int TUnBase::TestArchive() { return Run(true); }
+int TUnBase::ExtractArchive() {
+    return Run(false);
+}
+int TUnBase::TestArchive() {
+    return Run(true);
+}
 
 void TUnBase::SetRunTotal(uint64_t bytes) {
     runTotal_ = bytes;
@@ -137,7 +153,8 @@ int TUnBase::Run(bool testing) {
     const std::string archive = ArchiveFile();
     if (archive.empty()) RaiseError(archive, "", E_FileNotFound);
     if (!AcceptsType(ArcType())) RaiseError(archive, "", E_InvalidArcType);
-    if (!OpensArchiveItself() && !OpenArchiveForRead()) RaiseError(archive, platform::LastErrorText(), E_OpenFile);
+    if (!OpensArchiveItself() && !OpenArchiveForRead())
+        RaiseError(archive, platform::LastErrorText(), E_OpenFile);
     ArchiveEnd = ArchiveSize;
     if (!testing && !EnsureRoot()) {
         ArcFile.Close();
@@ -192,7 +209,8 @@ bool TUnBase::SpecMatch(const std::string& name) const {
         size_t ps = p.find_last_of('/');
         if (RecurseDirs && ps != std::string::npos && !nameDir.empty()) {
             std::string patDir = p.substr(0, ps + 1);
-            if (nameDir.size() >= patDir.size() && UpperAscii(nameDir.substr(0, patDir.size())) == UpperAscii(patDir))
+            if (nameDir.size() >= patDir.size() &&
+                UpperAscii(nameDir.substr(0, patDir.size())) == UpperAscii(patDir))
                 pattern = nameDir + p.substr(ps + 1);
         }
         if (p == "*.*" || NameMatchesSpec(name, pattern)) {
@@ -234,7 +252,8 @@ bool TUnBase::ShouldExtract(bool force) {
             result = OverwriteMode == omOverwrite;
         } else if (OnFileExists) {
             int rounds = 0;
-            while (!Cancel() && OverwriteMode == omOverwrite && platform::PathExists(outputName_) && rounds++ < 100) {
+            while (!Cancel() && OverwriteMode == omOverwrite && platform::PathExists(outputName_) &&
+                   rounds++ < 100) {
                 std::string newName;
                 OnFileExists(*this, outputName_, newName, OverwriteMode);
                 if (OverwriteMode != omOverwrite) break;
@@ -243,7 +262,8 @@ bool TUnBase::ShouldExtract(bool force) {
                 std::string rel = newName;
                 if (!rel.empty() && rel[0] == '/') {
                     if (rel.compare(0, root_.size() + 1, root_ + "/") != 0) {
-                        EntryFailed(newName, E_InvalidFileName, "the name leads outside the destination folder");
+                        EntryFailed(newName, E_InvalidFileName,
+                                    "the name leads outside the destination folder");
                         OverwriteMode = omSkip;
                         break;
                     }
@@ -346,8 +366,10 @@ void TUnBase::CloseOutput(const UnEntry& e) {
     if (!out_.Close()) ReportError(outputName_, platform::LastErrorText(), E_CloseFile);
     outputOpen_ = false;
     int64_t date = e.date;
-    if (DateAttribute == daSysDate) date = platform::NowUnix();
-    else if (DateAttribute == daMaxFileDate && newestDate_) date = newestDate_;
+    if (DateAttribute == daSysDate)
+        date = platform::NowUnix();
+    else if (DateAttribute == daMaxFileDate && newestDate_)
+        date = newestDate_;
     if (e.unixMode && RestoreFileAttr) {
         // The stored permissions, without set-id bits.
         chmod(outputName_.c_str(), e.unixMode & 01777);
@@ -361,16 +383,20 @@ void TUnBase::CloseOutput(const UnEntry& e) {
 bool TUnBase::CheckCrc(CrcKind kind, uint32_t stored) {
     uint32_t running = kind == CrcKind::Crc16 ? Crc16Value : Crc32Value;
     bool pass;
-    if (kind == CrcKind::Crc16) pass = (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
-    else pass = stored == running || stored == ~running;
+    if (kind == CrcKind::Crc16)
+        pass = (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
+    else
+        pass = stored == running || stored == ~running;
     return Verdict(pass);
 }
 
 bool TUnBase::Verdict(bool pass) {
     std::string name = testing_ ? entryName_ : outputName_;
     if (!pass) ++failed_;
-    if (OnEnd) OnEnd(*this, name, pass);
-    else if (!pass) ReportError(name, "", E_CrcCheck);
+    if (OnEnd)
+        OnEnd(*this, name, pass);
+    else if (!pass)
+        ReportError(name, "", E_CrcCheck);
     return pass;
 }
 
@@ -379,7 +405,8 @@ void TUnBase::SkipProgress(uint64_t size) {
     UpdateProgress(size, size, runTotal_);
 }
 
-uint64_t TUnBase::CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead, bool decryptWrite) {
+uint64_t TUnBase::CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead,
+                             bool decryptWrite) {
     std::vector<uint8_t> buf(32768);
     uint64_t left = size;
     while (left > 0) {
@@ -456,7 +483,8 @@ bool TUnBase::CreateLink(const UnEntry& e) {
     }
     // A hard link: to a file of this run inside the destination.
     std::string rel = SafeRelativeName(e.linkTarget);
-    std::string target = rel.empty() ? std::string() : root_ + "/" + (UseStoredDirs ? rel : ExtractFileName(rel));
+    std::string target =
+        rel.empty() ? std::string() : root_ + "/" + (UseStoredDirs ? rel : ExtractFileName(rel));
     if (target.empty() || !createdFiles_.count(target) || Unsafe(target)) {
         EntryFailed(outputName_, E_FileNotFound, "the link's target " + e.linkTarget + " was not extracted");
         return false;

@@ -1,6 +1,7 @@
-// The extraction base: runs an extraction or a test, and gives every extractor the per-entry services its family
-// needs: selection, the begin-entry decision with overwrite handling, safe output naming under ExtractDir,
-// output creation, stored-data copying, closing with date and attributes, passwords and the CRC verdict.
+// The extraction base: runs an extraction or a test, and gives every extractor the per-entry services its
+// family needs: selection, the begin-entry decision with overwrite handling, safe output naming under
+// ExtractDir, output creation, stored-data copying, closing with date and attributes, passwords and the CRC
+// verdict.
 #pragma once
 
 #include <cstdint>
@@ -20,18 +21,18 @@ enum TCpuType { cptAuto, cpt80386, cpt80486, cptPentium };
 
 // What an extractor knows of one entry.
 struct UnEntry {
-    std::string name;               // stored name as system text, "/" between folders
+    std::string name;  // stored name as system text, "/" between folders
     uint64_t packedSize = 0;
-    uint64_t unpackedSize = 0;      // what the decoder must produce
-    bool sizeKnown = true;          // false: the format does not store the size (no cap on the output)
-    int64_t date = 0;               // Unix seconds
-    uint32_t attributes = 0x20;     // DOS attributes
-    uint32_t unixMode = 0;          // permission bits when the archive stores them
+    uint64_t unpackedSize = 0;   // what the decoder must produce
+    bool sizeKnown = true;       // false: the format does not store the size (no cap on the output)
+    int64_t date = 0;            // Unix seconds
+    uint32_t attributes = 0x20;  // DOS attributes
+    uint32_t unixMode = 0;       // permission bits when the archive stores them
     bool encrypted = false;
     bool isDirectory = false;
     bool isVolumeLabel = false;
     bool isSymlink = false;
-    bool isHardLink = false;        // linkTarget names an earlier entry of the archive
+    bool isHardLink = false;  // linkTarget names an earlier entry of the archive
     std::string linkTarget;
 };
 
@@ -39,8 +40,8 @@ struct UnEntry {
 struct TUnBaseHeaderObj {
     struct Item {
         UnEntry entry;
-        uint64_t offset = 0;      // where its header (or data) starts
-        int disk = 0;             // 1-based disk or volume, where it matters
+        uint64_t offset = 0;        // where its header (or data) starts
+        int disk = 0;               // 1-based disk or volume, where it matters
         std::vector<uint8_t> data;  // a copy of the family's record, when the extractor needs it again
     };
     std::vector<Item> items;
@@ -50,7 +51,7 @@ struct TUnBaseHeaderObj {
 };
 
 class TUnBase : public TZipCommon {
-public:
+  public:
     TUnBase();
     ~TUnBase() override;
 
@@ -63,8 +64,9 @@ public:
     TUnBase_OnFileExists OnFileExists;
     TOnGetPassword OnGetPassword;
 
-    // Extracts the selected entries into ExtractDir; returns the number of files extracted. Raises ArchiveError
-    // for an archive that cannot be extracted at all (no file 25172, wrong type 25242, unopenable 25235).
+    // Extracts the selected entries into ExtractDir; returns the number of files extracted. Raises
+    // ArchiveError for an archive that cannot be extracted at all (no file 25172, wrong type 25242,
+    // unopenable 25235).
     int ExtractArchive();
     // Decodes the selected entries without writing anything; returns the number of entries tested.
     int TestArchive();
@@ -76,7 +78,8 @@ public:
 
     // ---- Services for the extractors ----
 
-    // Selection with the extraction rules: a pattern with a folder also selects entries below it (RecurseDirs).
+    // Selection with the extraction rules: a pattern with a folder also selects entries below it
+    // (RecurseDirs).
     bool SpecMatch(const std::string& name) const override;
     // Sets the output name of an entry below ExtractDir. A stored name that would leave the destination (".."
     // components, a drive, a name made only of separators) is refused with a reported error: false.
@@ -90,8 +93,8 @@ public:
     // Opens the output of the current entry: folders are created below ExtractDir without ever following a
     // symbolic link; an existing link in the file's place is replaced, never written through.
     bool OpenOutput(bool append = false);
-    // The sink an entry's decoder writes into: it keeps the running CRC, counts, reports progress, and refuses
-    // more data than the entry's size (the decoding then stops as corrupt).
+    // The sink an entry's decoder writes into: it keeps the running CRC, counts, reports progress, and
+    // refuses more data than the entry's size (the decoding then stops as corrupt).
     ByteSink& Output();
     uint64_t OutputCount() const;
     bool OutputOverflowed() const;
@@ -107,17 +110,17 @@ public:
     // Copies size stored bytes to the current output in blocks, decrypting as asked, keeping the CRC.
     // Returns the number of bytes that could not be copied (0 when all were).
     uint64_t CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead, bool decryptWrite);
-    // Finds a password for an encrypted entry: the current one, then Passwords in order, then OnGetPassword up to
-    // PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
+    // Finds a password for an encrypted entry: the current one, then Passwords in order, then OnGetPassword
+    // up to PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
     bool AcquirePassword(const std::string& entryName, const std::function<bool(const std::string&)>& test);
     bool PasswordFailed() const { return passwordFailed_; }
     void SetPasswordFailed() { passwordFailed_ = true; }
 
     enum class EntryResult { Extracted, Skipped, Failed };
     // The whole per-entry sequence: output name, begin decision, open, decode, close, CRC. decode writes the
-    // entry's data into the sink it gets and returns how the decoding went. For folders, links and volume labels
-    // no decoder runs. With CrcKind::None (formats that store no check value) the decoder's verdict and the size
-    // decide.
+    // entry's data into the sink it gets and returns how the decoding went. For folders, links and volume
+    // labels no decoder runs. With CrcKind::None (formats that store no check value) the decoder's verdict
+    // and the size decide.
     EntryResult ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
                              const std::function<DecodeResult(ByteSink&)>& decode);
 
@@ -127,8 +130,9 @@ public:
     // Reports a failed entry (counted in FailedEntries).
     void EntryFailed(const std::string& name, int code, const std::string& detail = {});
 
-protected:
-    // Walks the archive and extracts; runs with the archive open in ArcFile (unless an outside library reads it).
+  protected:
+    // Walks the archive and extracts; runs with the archive open in ArcFile (unless an outside library reads
+    // it).
     virtual void ProcessArchive() = 0;
     // Types an extractor accepts beyond the extractable ones (for example PAK archives).
     virtual bool AcceptsType(TArcType t) const { return IsExtractable(t); }
@@ -137,7 +141,7 @@ protected:
 
     uint64_t ArchiveEnd = 0;  // file size of the current volume
 
-private:
+  private:
     int Run(bool testing);
     bool EnsureRoot();
     bool MakeParents(const std::string& path);

@@ -27,16 +27,20 @@ double Time(const std::string& cmd) {
 // About 200 MB of mixed files: text-like, binary, and runs.
 void MakeTree(const std::string& dir) {
     std::mt19937 rng(42);
-    const char* words[] = {"archive ", "varnok ", "the ", "data ", "of ", "zip ", "entry ", "\n", "0123 ", "lorem "};
+    const char* words[] = {"archive ", "varnok ", "the ", "data ", "of ",
+                           "zip ",     "entry ",  "\n",   "0123 ", "lorem "};
     for (int f = 0; f < 40; ++f) {
         std::string path = dir + "/dir" + std::to_string(f % 5) + "/file" + std::to_string(f) + ".dat";
         varnok::platform::ForceDirectories(dir + "/dir" + std::to_string(f % 5));
         std::ofstream o(path, std::ios::binary);
         std::string chunk;
         for (int i = 0; i < 5 * 1024 * 1024 / 6; ++i) {
-            if (f % 3 == 0) chunk += words[rng() % 10];
-            else if (f % 3 == 1) chunk += static_cast<char>(rng() % 7 == 0 ? rng() : 'a' + rng() % 4);
-            else chunk += static_cast<char>(rng());
+            if (f % 3 == 0)
+                chunk += words[rng() % 10];
+            else if (f % 3 == 1)
+                chunk += static_cast<char>(rng() % 7 == 0 ? rng() : 'a' + rng() % 4);
+            else
+                chunk += static_cast<char>(rng());
             if (chunk.size() > (1 << 16)) {
                 o << chunk;
                 chunk.clear();
@@ -64,9 +68,12 @@ int main(int argc, char** argv) {
     double unzipT = Time("unzip -tq '" + zip + "'");
     double sevenZ = Time("7z x -y '-o" + dir + "/o3' '" + zip + "'");
     printf("varnok-cli extract: %7.3f s   test: %7.3f s\n", ours, test);
-    if (unzip > 0) printf("unzip              %7.3f s   -t:   %7.3f s   ratio unzip/varnok = %.2f (test %.2f)\n", unzip, unzipT,
-                          unzip / ours, unzipT / test);
-    if (sevenZ > 0) printf("7z x               %7.3f s                  ratio 7z/varnok    = %.2f\n", sevenZ, sevenZ / ours);
+    if (unzip > 0)
+        printf("unzip              %7.3f s   -t:   %7.3f s   ratio unzip/varnok = %.2f (test %.2f)\n", unzip,
+               unzipT, unzip / ours, unzipT / test);
+    if (sevenZ > 0)
+        printf("7z x               %7.3f s                  ratio 7z/varnok    = %.2f\n", sevenZ,
+               sevenZ / ours);
     varnok::platform::RemoveTree(dir);
     return 0;
 }

@@ -1,5 +1,5 @@
-// The ZIP extractor over arbitrary bytes: tested (decoded without writing) and extracted into a private folder,
-// with a password so that encrypted entries are decoded too.
+// The ZIP extractor over arbitrary bytes: tested (decoded without writing) and extracted into a private
+// folder, with a password so that encrypted entries are decoded too.
 #include <string>
 
 #include "archive/core/lister.h"
@@ -21,8 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         x.ConfirmOverwrites = false;
         x.OnCorruptZipHeader = [](varnok::TZipCommon&, uint8_t, bool& cancel) { cancel = false; };
         try {
-            if (test) x.TestArchive();
-            else x.ExtractArchive();
+            if (test)
+                x.TestArchive();
+            else
+                x.ExtractArchive();
         } catch (const varnok::ArchiveError&) {
         }
     }

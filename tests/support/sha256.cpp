@@ -98,6 +98,8 @@ std::string Sha256Hex(const uint8_t* data, size_t n) {
     return s.FinishHex();
 }
 
-std::string Sha256Hex(const std::vector<uint8_t>& data) { return Sha256Hex(data.data(), data.size()); }
+std::string Sha256Hex(const std::vector<uint8_t>& data) {
+    return Sha256Hex(data.data(), data.size());
+}
 
 }  // namespace varnok::test

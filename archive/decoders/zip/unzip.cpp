@@ -19,7 +19,7 @@ constexpr int kMaxEntries = 10'000'000;
 
 // Reads the data of a split set: when one part ends, the next one goes on.
 class SplitSource final : public ByteSource {
-public:
+  public:
     SplitSource(ZipVolumeSet& set, int disk, uint64_t offset) : set_(set), disk_(disk), pos_(offset) {}
     size_t Read(uint8_t* buf, size_t n) override {
         size_t done = 0;
@@ -37,7 +37,7 @@ public:
         return done;
     }
 
-private:
+  private:
     ZipVolumeSet& set_;
     int disk_;
     uint64_t pos_;
@@ -46,7 +46,7 @@ private:
 
 // Reads the data of a set spanned over removable disks: at the end of a disk the next one is asked for.
 class DiskSource final : public ByteSource {
-public:
+  public:
     DiskSource(TZipCommon& c, uint64_t pos) : c_(c), pos_(pos) {}
     size_t Read(uint8_t* buf, size_t n) override {
         size_t done = 0;
@@ -66,14 +66,14 @@ public:
         return done;
     }
 
-private:
+  private:
     TZipCommon& c_;
     uint64_t pos_;
 };
 
 // Decrypts what it reads with the traditional cipher.
 class DecryptSource final : public ByteSource {
-public:
+  public:
     DecryptSource(ByteSource& inner, ZipCipher& cipher) : inner_(inner), cipher_(cipher) {}
     size_t Read(uint8_t* buf, size_t n) override {
         size_t got = inner_.Read(buf, n);
@@ -81,7 +81,7 @@ public:
         return got;
     }
 
-private:
+  private:
     ByteSource& inner_;
     ZipCipher& cipher_;
 };
@@ -91,8 +91,8 @@ private:
 struct TUnZip::Selected {
     zip::CentralHeader central;  // from the central directory, or built from the local header
     bool fromCentral = false;
-    uint64_t localOffset = 0;    // in its part or disk
-    int disk = 0;                // 0-based part or disk
+    uint64_t localOffset = 0;  // in its part or disk
+    int disk = 0;              // 0-based part or disk
     std::string name;
 };
 
@@ -106,10 +106,14 @@ bool TUnZip::SplitSet() const {
 std::string TUnZip::EntryName(const zip::CentralHeader& h) const {
     std::string unicode = zip::ExtraUnicodePath(h.extra, h.name);
     std::string n;
-    if (!unicode.empty()) n = unicode;
-    else if (h.utf8()) n = h.name;
-    else if (TranslateOemChar) n = platform::ToDisplayUtf8(h.name);
-    else n = h.name;
+    if (!unicode.empty())
+        n = unicode;
+    else if (h.utf8())
+        n = h.name;
+    else if (TranslateOemChar)
+        n = platform::ToDisplayUtf8(h.name);
+    else
+        n = h.name;
     for (char& c : n)
         if (c == '\\') c = '/';
     return n;
@@ -139,7 +143,8 @@ bool TUnZip::CollectCentral(std::vector<Selected>& out) {
         uint64_t size = EndRecord.cdSize;
         if (start > ArchiveEnd) return false;
         if (size == 0 || start + size > ArchiveEnd) size = ArchiveEnd - start;
-        if (size > (uint64_t{1} << 32)) RaiseError(ArchiveFile(), "central directory too large", E_BadFileHeader);
+        if (size > (uint64_t{1} << 32))
+            RaiseError(ArchiveFile(), "central directory too large", E_BadFileHeader);
         dir.resize(static_cast<size_t>(size));
         dir.resize(ArcFile.ReadAt(start, dir.data(), dir.size()));
     }
@@ -240,7 +245,8 @@ std::unique_ptr<ByteSource> TUnZip::DataSource(const Selected& s, uint64_t dataP
         if (!volumes_) volumes_ = std::make_unique<ZipVolumeSet>(ArchiveFile(), EndRecord.thisDisk);
         return std::make_unique<SplitSource>(*volumes_, s.disk, dataPos);
     }
-    if (ArcType() == atZipMV && DiskManager.IsRemovable()) return std::make_unique<DiskSource>(*this, dataPos);
+    if (ArcType() == atZipMV && DiskManager.IsRemovable())
+        return std::make_unique<DiskSource>(*this, dataPos);
     return std::make_unique<FileSource>(ArcFile, dataPos);
 }
 
@@ -346,14 +352,16 @@ void TUnZip::ExtractOne(const Selected& s) {
 void TUnZip::ProcessArchive() {
     volumes_.reset();
     std::vector<Selected> list;
-    bool central = (HeadFlag & hfCentralHeader) || SplitSet() || (ArcType() == atZipMV && DiskManager.IsRemovable());
+    bool central =
+        (HeadFlag & hfCentralHeader) || SplitSet() || (ArcType() == atZipMV && DiskManager.IsRemovable());
     if (central) {
         if (!CollectCentral(list)) return;
     } else if (!CollectLocal(list)) {
         return;
     }
     uint64_t total = 0;
-    for (const auto& s : list) total += s.central.unpackedSize;
+    for (const auto& s : list)
+        total += s.central.unpackedSize;
     SetRunTotal(total);
     for (const auto& s : list) {
         if (Cancel()) return;

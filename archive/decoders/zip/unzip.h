@@ -15,7 +15,7 @@ class ZipMethodDecoder;
 class ZipVolumeSet;
 
 class TUnZip : public TUnBase {
-public:
+  public:
     TUnZip();
     ~TUnZip() override;
 
@@ -26,11 +26,11 @@ public:
     bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
                           uint32_t dosTime, uint32_t crc);
 
-protected:
+  protected:
     void ProcessArchive() override;
     virtual bool IsJar() const { return false; }
 
-private:
+  private:
     struct Selected;
     bool CollectCentral(std::vector<Selected>& out);
     bool CollectLocal(std::vector<Selected>& out);
@@ -46,7 +46,7 @@ private:
 };
 
 class TUnJar : public TUnZip {
-protected:
+  protected:
     bool IsJar() const override { return true; }
 };
 

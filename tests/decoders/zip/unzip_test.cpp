@@ -37,9 +37,8 @@ struct Extraction {
         if (!x) return;
         x->SetArchiveFile(archive);
         x->FileSpec = {"*.*"};
-        x->OnError = [this](TZipCommon&, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        x->OnError = [this](TZipCommon&, const std::string&, const std::string&, const std::string&,
+                            int code) { errors.push_back(code); };
         x->OnEnd = [this](TZipCommon&, const std::string& n, bool pass) { ends[n] = pass; };
     }
     int Extract(const fs::path& dir) {
@@ -68,7 +67,8 @@ std::map<std::string, std::string> MakeTree(const fs::path& dir) {
         {"docs/deep/random.bin", Data(200000, 2)},
         {"docs/deep/runs.bin", std::string(300000, 'z')},
     };
-    for (const auto& [n, d] : files) test::WriteFile(dir / n, d);
+    for (const auto& [n, d] : files)
+        test::WriteFile(dir / n, d);
     return files;
 }
 
@@ -85,7 +85,9 @@ TEST(UnZip, InfoZipLevelsAndTraditionalEncryption) {
     auto files = MakeTree(d / "src");
     for (int level : {0, 1, 6, 9}) {
         std::string z = (d / ("l" + std::to_string(level) + ".zip")).string();
-        ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -r -" + std::to_string(level) + " " + Quote(z) + " ."), 0);
+        ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -r -" + std::to_string(level) + " " +
+                            Quote(z) + " ."),
+                  0);
         Extraction r(z);
         ASSERT_TRUE(r.x);
         auto out = d / ("out" + std::to_string(level));
@@ -125,7 +127,8 @@ TEST(UnZip, InfoZipLevelsAndTraditionalEncryption) {
         EXPECT_FALSE(fs::exists(d / "wrong" / "small.txt"));
         EXPECT_FALSE(fs::exists(d / "wrong" / "docs" / "text.txt"));
         int failed = 0;
-        for (const auto& [n, pass] : r.ends) failed += !pass;
+        for (const auto& [n, pass] : r.ends)
+            failed += !pass;
         EXPECT_GE(failed, 4);  // the empty file needs no data; the others fail
     }
 }
@@ -134,7 +137,8 @@ TEST(UnZip, SplitSetOfFiles) {
     VARNOK_REQUIRE_TOOL("zip");
     TempDir d;
     auto files = MakeTree(d / "src");
-    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -r -0 -s 100k " + Quote(d / "set.zip") + " ."), 0);
+    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -r -0 -s 100k " + Quote(d / "set.zip") + " ."),
+              0);
     ASSERT_TRUE(fs::exists(d / "set.z01"));
     Extraction r(d / "set.zip");
     ASSERT_TRUE(r.x);
@@ -151,13 +155,16 @@ TEST(UnZip, OtherWriters) {
     TempDir d;
     auto files = MakeTree(d / "src");
     if (test::HaveTool("python3")) {
-        std::string py = "import zipfile,os\n"
-                         "os.chdir('" + (d / "src").string() + "')\n"
-                         "for m,n in ((zipfile.ZIP_STORED,'s'),(zipfile.ZIP_DEFLATED,'d')):\n"
-                         "  z=zipfile.ZipFile('../py'+n+'.zip','w',m)\n"
-                         "  for r,_,fs in os.walk('.'):\n"
-                         "    for f in fs: z.write(os.path.join(r,f))\n"
-                         "  z.close()\n";
+        std::string py =
+            "import zipfile,os\n"
+            "os.chdir('" +
+            (d / "src").string() +
+            "')\n"
+            "for m,n in ((zipfile.ZIP_STORED,'s'),(zipfile.ZIP_DEFLATED,'d')):\n"
+            "  z=zipfile.ZipFile('../py'+n+'.zip','w',m)\n"
+            "  for r,_,fs in os.walk('.'):\n"
+            "    for f in fs: z.write(os.path.join(r,f))\n"
+            "  z.close()\n";
         test::WriteFile(d / "mk.py", py);
         ASSERT_EQ(test::Run("python3 " + Quote(d / "mk.py")), 0);
         for (const char* n : {"pys.zip", "pyd.zip"}) {
@@ -169,7 +176,9 @@ TEST(UnZip, OtherWriters) {
     if (test::HaveTool("7z")) {
         for (std::string m : {"Deflate", "Deflate64", "Copy"}) {
             auto z = d / ("7z-" + m + ".zip");
-            ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && 7z a -tzip -mm=" + m + " " + Quote(z) + " . >/dev/null"), 0);
+            ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && 7z a -tzip -mm=" + m + " " + Quote(z) +
+                                " . >/dev/null"),
+                      0);
             Extraction r(z);
             EXPECT_EQ(r.Extract(d / ("7z-" + m)), 5) << m;
             EXPECT_TRUE(r.errors.empty()) << m;
@@ -183,14 +192,13 @@ TEST(UnZip, NothingLandsOutsideTheDestination) {
     test::ZipItem link{"link", "../../outside"};
     link.host = 3;
     link.externalAttr = 0120777u << 16;
-    test::WriteFile(d / "evil.zip",
-                    test::BuildZip({{"../escape.txt", "x"},
-                                    {"/abs/escape.txt", "absolute"},
-                                    {"a/../../up.txt", "y"},
-                                    {"C:\\drive.txt", "drive"},
-                                    link,
-                                    {"link/through.txt", "via link"},
-                                    {"good/ok.txt", "fine"}}));
+    test::WriteFile(d / "evil.zip", test::BuildZip({{"../escape.txt", "x"},
+                                                    {"/abs/escape.txt", "absolute"},
+                                                    {"a/../../up.txt", "y"},
+                                                    {"C:\\drive.txt", "drive"},
+                                                    link,
+                                                    {"link/through.txt", "via link"},
+                                                    {"good/ok.txt", "fine"}}));
     auto out = d / "dest" / "out";
     fs::create_directories(out);
     Extraction r(d / "evil.zip");
@@ -207,7 +215,8 @@ TEST(UnZip, NothingLandsOutsideTheDestination) {
     EXPECT_TRUE(r.Has(E_InvalidFileName));
     EXPECT_TRUE(r.Has(E_OpenFile));  // the path through the link
     int entries = 0;
-    for (const auto& e : fs::recursive_directory_iterator(d.Path())) entries += e.path().string().find("/dest/") == std::string::npos;
+    for (const auto& e : fs::recursive_directory_iterator(d.Path()))
+        entries += e.path().string().find("/dest/") == std::string::npos;
     EXPECT_EQ(entries, 2);  // only evil.zip and the folder dest
 }
 
@@ -217,7 +226,9 @@ TEST(UnZip, DamageStaysWithItsEntry) {
     test::WriteFile(d / "src" / "a.txt", Data(50000, 7));
     test::WriteFile(d / "src" / "b.txt", Data(50000, 8));
     test::WriteFile(d / "src" / "c.txt", Data(50000, 9));
-    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -9 " + Quote(d / "x.zip") + " a.txt b.txt c.txt"), 0);
+    ASSERT_EQ(
+        test::Run("cd " + Quote(d / "src") + " && zip -q -9 " + Quote(d / "x.zip") + " a.txt b.txt c.txt"),
+        0);
     auto bytes = test::ReadFile(d / "x.zip");
     // Flip a byte in the middle of b.txt's compressed data.
     zip::LocalHeader h;
@@ -242,7 +253,8 @@ TEST(UnZip, DamageStaysWithItsEntry) {
 
 TEST(UnZip, OverwriteDecisions) {
     TempDir d;
-    test::WriteFile(d / "x.zip", test::BuildZip({{"one.txt", "new one"}, {"two.txt", "new two"}, {"three.txt", "3"}}));
+    test::WriteFile(d / "x.zip",
+                    test::BuildZip({{"one.txt", "new one"}, {"two.txt", "new two"}, {"three.txt", "3"}}));
     auto out = d / "out";
     test::WriteFile(out / "one.txt", std::string("old one"));
     test::WriteFile(out / "taken.txt", std::string("taken"));
@@ -283,8 +295,10 @@ TEST(UnZip, NamingSelectionAndTest) {
     TempDir d;
     test::ZipItem jarDir{"META-INF/", ""};
     jarDir.externalAttr = 0x20;  // a JAR's folder entries may claim to be files
-    test::WriteFile(d / "x.jar", test::BuildZip({jarDir, {"docs/a.txt", "A"}, {"docs/sub/b.txt", "B"},
-                                                  {"readme.txt", "R"}, {"zero", ""}}));
+    test::WriteFile(
+        d / "x.jar",
+        test::BuildZip(
+            {jarDir, {"docs/a.txt", "A"}, {"docs/sub/b.txt", "B"}, {"readme.txt", "R"}, {"zero", ""}}));
     {
         Extraction r(d / "x.jar");
         r.x->FileSpec = {"docs/*.txt"};
@@ -319,7 +333,8 @@ TEST(UnZip, NamingSelectionAndTest) {
         Extraction r(d / "x.jar");
         EXPECT_EQ(r.x->TestArchive(), 4);
         EXPECT_EQ(r.ends.size(), 4u);
-        for (const auto& [n, pass] : r.ends) EXPECT_TRUE(pass) << n;
+        for (const auto& [n, pass] : r.ends)
+            EXPECT_TRUE(pass) << n;
     }
     EXPECT_EQ(SafeRelativeName("a/./b//c"), "a/b/c");
     EXPECT_EQ(SafeRelativeName("\\x\\y"), "x/y");
@@ -355,7 +370,8 @@ TEST(UnZip, FixturesMatchPeers) {
         std::vector<std::string> c;
         std::stringstream ss(line);
         std::string x;
-        while (std::getline(ss, x, '\t')) c.push_back(x);
+        while (std::getline(ss, x, '\t'))
+            c.push_back(x);
         if (c.size() >= 5 && c[0].rfind("zip/", 0) == 0) rows[c[0]].push_back(c);
     }
     int archives = 0;
@@ -378,7 +394,8 @@ TEST(UnZip, FixturesMatchPeers) {
         for (const auto& c : entries) {
             if (c[1].back() == '/') continue;
             std::string name = c[1];
-            while (!name.empty() && name[0] == '/') name.erase(0, 1);
+            while (!name.empty() && name[0] == '/')
+                name.erase(0, 1);
             auto f = out / name;
             ASSERT_TRUE(fs::exists(f)) << path << ": " << name;
             EXPECT_EQ(test::Sha256Hex(test::ReadFile(f)), c[3]) << path << ": " << name;
