@@ -107,7 +107,7 @@ TEST(ZipMethod, DecodersInSeveralThreadsDoNotShareState) {
     std::vector<std::vector<uint8_t>> inputs, compressed;
     for (uint32_t i = 0; i < 4; ++i) {
         inputs.push_back(test::MixedData(400000, 50 + i));
-        compressed.push_back(test::ZlibDeflate(inputs.back(), 1 + 3 * static_cast<int>(i)));
+        compressed.push_back(test::ZlibDeflate(inputs.back(), 1 + 2 * static_cast<int>(i)));
     }
     std::vector<int> good(4, 0);
     std::vector<std::thread> threads;
