@@ -262,8 +262,6 @@ std::vector<uint8_t> MixedData(size_t size, uint32_t seed) {
     return out;
 }
 
-// SHA-256 (FIPS 180-4), for comparing with the digests in EXPECTED.tsv.
-
 std::vector<ZipEntry> ReadZipEntries(const std::vector<uint8_t>& f) {
     // The central directory gives the deferred sizes; find the end record first.
     if (f.size() < 22) throw std::runtime_error("not a ZIP file");
