@@ -95,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"arc/unarcrs_license_squashed.pak", 1, nullptr},
                       // unar failed on the distilled entry; the same LICENSE file is in the stored archive.
                       Case{"arc/unarcrs_license.pak", 1, "arc/unarcrs_store.arc"}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        std::string n = info.param.archive;
+    [](const ::testing::TestParamInfo<Case>& p) {
+        std::string n = p.param.archive;
         for (char& ch : n)
             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return n;
