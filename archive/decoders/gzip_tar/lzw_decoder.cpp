@@ -1,5 +1,7 @@
 #include "archive/decoders/gzip_tar/lzw_decoder.h"
 
+#include <cstring>
+
 namespace varnok {
 
 namespace {
@@ -16,15 +18,18 @@ inline uint32_t WidthLimit(int n, int maxBits) {
     return n >= maxBits ? (1u << maxBits) : (1u << n) - 1;
 }
 constexpr uint32_t kStartLimit = 511;
+constexpr uint32_t kSegment = LzwDecoder::kSegment;
 
 }  // namespace
 
 LzwDecoder::LzwDecoder()
-    : prefix_(new uint16_t[kTableSize]), length_(new uint16_t[kTableSize]), suffix_(new uint8_t[kTableSize]) {
+    : segment_(new uint8_t[kSegment * kTableSize]()),
+      anchor_(new uint16_t[kTableSize]),
+      length_(new uint16_t[kTableSize]) {
     for (uint32_t c = 0; c < 256; ++c) {
-        prefix_[c] = 0;
+        segment_[kSegment * c] = static_cast<uint8_t>(c);
+        anchor_[c] = 0;
         length_[c] = 1;
-        suffix_[c] = static_cast<uint8_t>(c);
     }
 }
 
@@ -44,9 +49,24 @@ DecodeResult LzwDecoder::Decode(const LzwParams& p, CodecInput& in, CodecOutput&
 
     const uint32_t tableEnd = 1u << p.maxBits;  // codes below this can be entered
     const uint32_t firstFree = 256 + (p.clearCode ? 1 : 0) + (p.endCode ? 1 : 0);
-    uint16_t* const prefix = prefix_.get();
+    uint8_t* const segment = segment_.get();
+    uint16_t* const anchor = anchor_.get();
     uint16_t* const length = length_.get();
-    uint8_t* const suffix = suffix_.get();
+
+    // Writes the string of code c at dst, sixteen bytes per step from its last segment back to its first.
+    // Only the last segment can be partial, so the one store that runs past the string (by up to 15
+    // bytes) comes first and is not overwritten. The step count comes from the length alone.
+    auto WriteString = [&](uint32_t c, uint8_t* dst) {
+        uint32_t k = (static_cast<uint32_t>(length[c]) - 1) / kSegment;
+        uint8_t* at = dst + kSegment * k;
+        for (;;) {
+            std::memcpy(at, segment + kSegment * c, kSegment);
+            if (k == 0) break;
+            c = anchor[c];
+            --k;
+            at -= kSegment;
+        }
+    };
 
     int n = 9;
     uint32_t limit = kStartLimit;
@@ -114,24 +134,14 @@ DecodeResult LzwDecoder::Decode(const LzwParams& p, CodecInput& in, CodecOutput&
         uint8_t* dst;
         if (code < freeCode) {
             len = length[code];
-            dst = out.Reserve(len);
-            uint32_t c = code;
-            for (uint32_t i = len - 1; i > 0; --i) {
-                dst[i] = suffix[c];
-                c = prefix[c];
-            }
-            dst[0] = static_cast<uint8_t>(c);
+            dst = out.Reserve(len + kSegment);
+            WriteString(code, dst);
         } else if (code == freeCode) {
             // The string being defined by this very code: the previous string plus its own first byte.
-            uint32_t c = static_cast<uint32_t>(prev);
-            len = static_cast<uint32_t>(length[c]) + 1;
-            dst = out.Reserve(len);
+            len = static_cast<uint32_t>(length[prev]) + 1;
+            dst = out.Reserve(len + kSegment);
+            WriteString(static_cast<uint32_t>(prev), dst);
             dst[len - 1] = first;
-            for (uint32_t i = len - 2; i > 0; --i) {
-                dst[i] = suffix[c];
-                c = prefix[c];
-            }
-            dst[0] = static_cast<uint8_t>(c);
         } else {
             // A code beyond the next free one cannot have been written by an encoder.
             status = DecodeStatus::Corrupt;
@@ -142,9 +152,20 @@ DecodeResult LzwDecoder::Decode(const LzwParams& p, CodecInput& in, CodecOutput&
         out.Commit(len);
 
         if (freeCode < tableEnd) {
-            prefix[freeCode] = static_cast<uint16_t>(prev);
-            suffix[freeCode] = first;
-            length[freeCode] = static_cast<uint16_t>(length[prev] + 1);
+            // The new string is the previous one plus this one's first byte: it extends the previous
+            // string's last segment, or starts a new segment when that one is full.
+            const uint32_t plen = length[prev];
+            const uint32_t used = plen % kSegment;
+            uint8_t* seg = segment + kSegment * freeCode;
+            if (used == 0) {
+                anchor[freeCode] = static_cast<uint16_t>(prev);
+                std::memset(seg, 0, kSegment);
+            } else {
+                anchor[freeCode] = anchor[prev];
+                std::memcpy(seg, segment + kSegment * static_cast<uint32_t>(prev), kSegment);
+            }
+            seg[used] = first;
+            length[freeCode] = static_cast<uint16_t>(plen + 1);
             ++freeCode;
         }
         prev = static_cast<int32_t>(code);

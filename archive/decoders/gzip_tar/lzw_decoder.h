@@ -39,13 +39,17 @@ class LzwDecoder {
     // stage). Holds nothing back in out on return, except after a cancel.
     DecodeResult Decode(const LzwParams& params, CodecInput& in, CodecOutput& out);
 
-    // Output capacity a CodecOutput needs for the longest string of a 16-bit table.
-    static constexpr size_t kMinOutputCapacity = 64 * 1024;
+    // Strings are stored and written in pieces of this many bytes.
+    static constexpr uint32_t kSegment = 16;
+    // Output capacity a CodecOutput needs for the longest string of a 16-bit table (plus one piece).
+    static constexpr size_t kMinOutputCapacity = 64 * 1024 + kSegment;
 
   private:
-    std::unique_ptr<uint16_t[]> prefix_;
+    // Each code's string is kept as segments of sixteen bytes: the code's own last (possibly partial)
+    // segment, and the code whose string ends just before that segment (its anchor).
+    std::unique_ptr<uint8_t[]> segment_;  // kSegment bytes per code
+    std::unique_ptr<uint16_t[]> anchor_;
     std::unique_ptr<uint16_t[]> length_;
-    std::unique_ptr<uint8_t[]> suffix_;
 };
 
 }  // namespace varnok
