@@ -1,6 +1,7 @@
 #include "archive/decoders/arc/arc_codecs.h"
 
 #include <cstring>
+#include <optional>
 
 #include "archive/core/errors.h"
 #include "archive/decoders/arc/arc_methods.h"
@@ -74,9 +75,13 @@ DecodeResult ArcDecoder::Decode(int method, ByteSource& src, ByteSink& sink, con
         return FinishDecode(DecodeStatus::Corrupt, E_UnsupportedMethod, in, out, 0);
 
     // Methods with run-length packing decode into the expander, which writes to the real output.
-    arc::RleExpander rle(out);
-    CodecOutput packed(rle, cancel, kOutputCapacity);
-    CodecOutput& stage = UsesRle(method) ? packed : out;
+    std::optional<arc::RleExpander> rle;
+    std::optional<CodecOutput> packed;
+    if (UsesRle(method)) {
+        rle.emplace(out);
+        packed.emplace(*rle, cancel, kOutputCapacity);
+    }
+    CodecOutput& stage = packed ? *packed : out;
 
     DecodeResult r;
     switch (method) {

@@ -57,7 +57,12 @@ void LsbBitReader::SkipBits(uint64_t n) {
     while (n > 0) {
         if (count_ == 0 && !FillSlow(1)) return;
         int k = static_cast<int>(std::min<uint64_t>(n, static_cast<uint64_t>(count_)));
-        Drop(k);
+        if (k >= 64) {
+            bits_ = 0;
+            count_ -= k;
+        } else {
+            Drop(k);
+        }
         n -= static_cast<uint64_t>(k);
     }
 }

@@ -18,7 +18,6 @@ inline uint32_t WidthLimit(int n, int maxBits) {
     return n >= maxBits ? (1u << maxBits) : (1u << n) - 1;
 }
 constexpr uint32_t kStartLimit = 511;
-constexpr uint32_t kSegment = LzwDecoder::kSegment;
 
 }  // namespace
 
