@@ -24,29 +24,7 @@ DecodeResult DecodeAll(const std::vector<uint8_t>& z, std::vector<uint8_t>& out)
     return r;
 }
 
-// Writes codes least significant bit first, the way compress lays them out.
-class CodeWriter {
-  public:
-    void Put(uint32_t code, int width) {
-        acc_ |= static_cast<uint64_t>(code) << count_;
-        count_ += width;
-        while (count_ >= 8) {
-            bytes.push_back(static_cast<uint8_t>(acc_));
-            acc_ >>= 8;
-            count_ -= 8;
-        }
-    }
-    std::vector<uint8_t> Finish() {
-        if (count_) bytes.push_back(static_cast<uint8_t>(acc_));
-        count_ = 0;
-        return bytes;
-    }
-    std::vector<uint8_t> bytes;
-
-  private:
-    uint64_t acc_ = 0;
-    int count_ = 0;
-};
+using CodeWriter = test::LsbBitWriter;
 
 std::vector<uint8_t> Header(uint8_t flags) {
     return {0x1F, 0x9D, flags};
