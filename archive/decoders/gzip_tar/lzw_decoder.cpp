@@ -21,11 +21,15 @@ constexpr uint32_t kStartLimit = 511;
 
 }  // namespace
 
-LzwDecoder::LzwDecoder()
-    : segment_(new uint8_t[kSegment * kTableSize]()),
-      anchor_(new uint16_t[kTableSize]),
-      length_(new uint16_t[kTableSize]) {
+LzwDecoder::LzwDecoder() = default;
+
+void LzwDecoder::Allocate() {
+    // Only the single-byte strings need contents up front; every other entry is written when entered.
+    segment_.reset(new uint8_t[kSegment * kTableSize]);
+    anchor_.reset(new uint16_t[kTableSize]);
+    length_.reset(new uint16_t[kTableSize]);
     for (uint32_t c = 0; c < 256; ++c) {
+        std::memset(segment_.get() + kSegment * c, 0, kSegment);
         segment_[kSegment * c] = static_cast<uint8_t>(c);
         anchor_[c] = 0;
         length_[c] = 1;
@@ -45,6 +49,7 @@ DecodeResult LzwDecoder::Decode(const LzwParams& p, CodecInput& in, CodecOutput&
     LsbBitReader br(in);
     if (p.maxBits < 9 || p.maxBits > 16 || (p.endCode && !p.clearCode) || out.Capacity() < kMinOutputCapacity)
         return FinishDecode(DecodeStatus::Corrupt, E_IncorrectBits, in, out, 0);
+    if (!segment_) Allocate();
 
     const uint32_t tableEnd = 1u << p.maxBits;  // codes below this can be entered
     const uint32_t firstFree = 256 + (p.clearCode ? 1 : 0) + (p.endCode ? 1 : 0);

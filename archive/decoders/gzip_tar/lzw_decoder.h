@@ -24,8 +24,9 @@ struct LzwParams {
     int errorCode = E_CorruptInput;  // reported for a code the table does not hold
 };
 
-// Decodes headerless LZW code streams. The tables (for up to 16-bit codes) belong to the instance and
-// are reused from one run to the next; an instance decodes one stream at a time.
+// Decodes headerless LZW code streams. The tables (for up to 16-bit codes, about 1.2 MB) belong to the
+// instance: allocated by its first run and reused by the next ones. An instance decodes one stream at a
+// time.
 class LzwDecoder {
   public:
     LzwDecoder();
@@ -45,6 +46,8 @@ class LzwDecoder {
     static constexpr size_t kMinOutputCapacity = 64 * 1024 + kSegment;
 
   private:
+    void Allocate();
+
     // Each code's string is kept as segments of sixteen bytes: the code's own last (possibly partial)
     // segment, and the code whose string ends just before that segment (its anchor).
     std::unique_ptr<uint8_t[]> segment_;  // kSegment bytes per code
