@@ -557,7 +557,7 @@ int32_t Engine::Extract(bool test, const std::string& destination, bool useDirs)
         }
     }
     if (req_.specs.empty()) z.FileSpec = {"*.*"};
-    z.ExtractDir = destination;
+    z.ExtractDir = test ? std::string() : destination;  // testing creates no folder
     z.UseStoredDirs = useDirs;
     z.CreateStoredDirs = useDirs;
     z.ConfirmOverwrites = false;
