@@ -357,6 +357,10 @@ void Engine::Totals() {
     l.SetArchiveFile(req_.archive);
     l.FileSpec = {"*.*"};
     l.ShowEmptyDirs = true;
+    // A set on removable disks: the directory's disk is asked for as the extraction will ask for it.
+    l.OnGetZipFirstDisk = z_->OnGetZipFirstDisk;
+    l.OnGetZipLastDisk = z_->OnGetZipLastDisk;
+    l.OnGetZipNextDisk = z_->OnGetZipNextDisk;
     uint64_t files = 0, bytes = 0;
     l.OnRead = [&](TZipCommon&, uint64_t, int) {
         const ListEntry& e = l.Entry();

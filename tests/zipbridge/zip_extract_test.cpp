@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "engines/unzdll/unzdll.h"
+#include "platform/drive.h"
 #include "tests/engines/encrypted_zip.h"
 #include "tests/support/builders.h"
 #include "tests/support/sha256.h"
@@ -426,6 +427,63 @@ TEST(ZipBridgeExtract, SplitSetAsItIs) {
     EXPECT_EQ(b.z.Extract(), 3);
     for (const auto& [n, data] : files)
         EXPECT_EQ(test::ReadText(d / "out" / n), data) << n;
+}
+
+// A set spanned over removable disks: the library asks for each disk through the bridge's disk event.
+TEST(ZipBridgeExtract, SetOnRemovableDisks) {
+    VARNOK_REQUIRE_TOOL("zip");
+    TempDir d;
+    auto files = MakeTree(d / "src");
+    fs::create_directories(d / "parts");
+    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -r -0 -s 100k ../parts/set.zip ."), 0);
+    std::vector<fs::path> parts;
+    for (int i = 1; fs::exists(d / "parts" / ("set.z0" + std::to_string(i))); ++i)
+        parts.push_back(d / "parts" / ("set.z0" + std::to_string(i)));
+    parts.push_back(d / "parts" / "set.zip");
+    ASSERT_GE(parts.size(), 3u);
+    const int last = static_cast<int>(parts.size());
+    const fs::path floppy = d / "floppy";
+    auto insert = [&](int disk) {
+        fs::remove_all(floppy);
+        fs::create_directories(floppy);
+        fs::copy_file(parts[static_cast<size_t>(disk - 1)], floppy / "set.zip");
+        char label[16];
+        snprintf(label, sizeof label, "PKBACK# %03d", disk);
+        ASSERT_TRUE(platform::MakeStandInDrive(floppy.string(), platform::dkRemovable, label,
+                                               static_cast<uint32_t>(disk), 1457664));
+    };
+    insert(last);
+    Bridge b(floppy / "set.zip");
+    ASSERT_EQ(b.z.Count(), 3);
+    EXPECT_TRUE(b.z.IsSpanned());
+    std::vector<int> wanted;
+    b.z.OnGetNextDisk = [&](TZipBridge&, int seq, int total, const std::string& drive, bool& abort) {
+        wanted.push_back(seq);
+        EXPECT_EQ(total, last);
+        EXPECT_EQ(drive, floppy.string());
+        EXPECT_FALSE(abort);
+        insert(seq == 0 ? last : seq);
+    };
+    b.z.ExtrBaseDir = (d / "out").string();
+    b.z.ExtrOptions = {ExtrDirNames};
+    EXPECT_EQ(b.z.Extract(), 3);
+    for (const auto& [n, data] : files)
+        EXPECT_EQ(test::ReadText(d / "out" / n), data) << n;
+    EXPECT_FALSE(wanted.empty());
+    ASSERT_FALSE(b.progress.empty());
+    EXPECT_EQ(b.progress.front(), std::make_tuple(3, std::string(), int64_t{3}));
+    // Giving up when a disk is asked for ends the extract.
+    insert(last);
+    Bridge g(floppy / "set.zip");
+    int asked = 0;
+    g.z.OnGetNextDisk = [&](TZipBridge&, int, int, const std::string&, bool& abort) {
+        ++asked;
+        abort = true;
+    };
+    g.z.ExtrBaseDir = (d / "gave-up").string();
+    EXPECT_LT(g.z.Extract(), 3);
+    EXPECT_GE(asked, 1);
+    EXPECT_LE(asked, 3);
 }
 
 // Every ZIP fixture extracts through the bridge and the library to what the peer tools extracted.
