@@ -180,6 +180,10 @@ public:
     int UnzDllVersion();
     std::string UnzDllPath() const;
 
+    // The callback handed to the engine libraries (with this component as the record's caller value): serves the
+    // action codes of both libraries and returns -1 when Cancel is set.
+    static int32_t EngineCallback(ZipCallbackRecord* record);
+
     const std::string& ZipFileName() const { return zipFileName_; }
     // Assigning the name reads the directory at once.
     void SetZipFileName(const std::string& name);
@@ -210,7 +214,6 @@ public:
 private:
     struct EngineLibrary;
     int ExtractRun(bool toMemory);
-    static int32_t EngineCallback(ZipCallbackRecord* record);
     int32_t HandleCallback(ZipCallbackRecord& r);
     std::string AskPassword(bool adding);
     std::string FormatMessage(int id, std::initializer_list<std::string> args) const;

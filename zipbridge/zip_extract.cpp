@@ -44,7 +44,7 @@ std::string CallbackText(const ZipCallbackRecord& r) {
 // Writes a text of at most 511 bytes (checked by the caller) and its terminator into the text area.
 void PutCallbackText(ZipCallbackRecord& r, const std::string& s) {
     size_t n = std::min(s.size(), kMaxText);
-    std::memcpy(r.Text, s.data(), n);
+    if (n) std::memcpy(r.Text, s.data(), n);
     r.Text[n] = '\0';
 }
 

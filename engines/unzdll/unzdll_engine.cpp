@@ -17,6 +17,7 @@
 #include "archive/core/errors.h"
 #include "archive/core/lister.h"
 #include "archive/core/utils.h"
+#include "archive/core/volumes.h"
 #include "archive/decoders/zip/unzip.h"
 #include "engines/unzdll/unzdll.h"
 #include "platform/fileattr.h"
@@ -57,7 +58,7 @@ void PutText(char* dst, std::string_view s) {
     if (n < s.size())
         while (n > 0 && (static_cast<uint8_t>(s[n]) & 0xC0) == 0x80)
             --n;
-    std::memcpy(dst, s.data(), n);
+    if (n) std::memcpy(dst, s.data(), n);
     dst[n] = '\0';
 }
 
@@ -550,6 +551,25 @@ int32_t Engine::Extract(bool test, const std::string& destination, bool useDirs)
     if (!IsZipType(z.ArcType())) {
         Message(uenArchive, "Not a ZIP archive: " + req_.archive);
         return 0;
+    }
+    if (z.ArcType() == atZipMV && !z.DiskManager.IsRemovable() && z.HasEndRecord &&
+        z.EndRecord.thisDisk > 0) {
+        // A set split into files: the directory must fit into the parts it lies in, or its claimed size would
+        // be reserved for nothing.
+        ZipVolumeSet parts(req_.archive, z.EndRecord.thisDisk);
+        uint64_t available = 0;
+        for (int disk = z.EndRecord.cdDisk; disk <= z.EndRecord.thisDisk && available < z.EndRecord.cdSize;
+             ++disk) {
+            int64_t size = platform::FileSizeOf(parts.PathOf(disk));
+            if (size < 0) break;
+            uint64_t from = disk == z.EndRecord.cdDisk ? z.EndRecord.cdOffset : 0;
+            if (static_cast<uint64_t>(size) > from) available += static_cast<uint64_t>(size) - from;
+        }
+        if (z.EndRecord.cdSize > available) {
+            Message(uenFormat,
+                    "The central directory does not fit into the parts of the set: " + req_.archive);
+            return 0;
+        }
     }
     for (const auto& s : req_.specs) {
         if (s[0] == '\\') {

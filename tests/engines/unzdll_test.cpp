@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/core/bytes.h"
 #include "archive/core/crc.h"
 #include "engines/unzdll/unzdll.h"
 #include "tests/engines/encrypted_zip.h"
@@ -552,6 +553,30 @@ TEST(UnzDll, RecordChecksAndUnsafeNames) {
     for (const auto& s : c.Of(zacSkipped))
         if (s.text == "../evil.txt") refused = s.value20 == uenName && (s.value24 & 0xFF) == zstError;
     EXPECT_TRUE(refused);
+}
+
+TEST(UnzDll, SplitSetWithAnImpossibleDirectorySize) {
+    VARNOK_REQUIRE_TOOL("zip");
+    TempDir d;
+    test::WriteFile(d / "src" / "a.bin", Data(150000, 8));
+    ASSERT_EQ(test::Run("cd " + test::Quote(d / "src") + " && zip -q -0 -s 64k ../set.zip a.bin"), 0);
+    ASSERT_TRUE(fs::exists(d / "set.z01"));
+    {
+        Call c;
+        c.archive = (d / "set.zip").string();
+        c.rec.Test = -1;
+        EXPECT_EQ(c.Exec(), 1);
+    }
+    // The end record claims a directory of 3.75 GiB: refused before anything is read or reserved.
+    auto z = test::ReadFile(d / "set.zip");
+    ASSERT_GE(z.size(), 22u);
+    PutLe32(&z[z.size() - 22 + 12], 0xF0000000u);
+    test::WriteFile(d / "set.zip", z);
+    Call c;
+    c.archive = (d / "set.zip").string();
+    c.rec.Test = -1;
+    EXPECT_EQ(c.Exec(), 0);
+    EXPECT_TRUE(c.HasError(uenFormat));
 }
 
 TEST(UnzDll, LongNamesStayInsideTheTextArea) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -427,6 +428,81 @@ TEST(ZipBridgeExtract, SplitSetAsItIs) {
     EXPECT_EQ(b.z.Extract(), 3);
     for (const auto& [n, data] : files)
         EXPECT_EQ(test::ReadText(d / "out" / n), data) << n;
+}
+
+// The callback record as the libraries fill it: answers are written back within the text area's 512 bytes.
+TEST(ZipBridgeExtract, CallbackAnswersStayInsideTheRecord) {
+    Bridge b;
+    ZipCallbackRecord r;
+    auto call = [&](int action, int32_t v20, int32_t v24, const std::string& text) {
+        std::memset(&r, 0, sizeof r);
+        r.Caller = &b.z;
+        r.ActionCode = action;
+        r.ErrorCode = v20;
+        r.FileSize = v24;
+        std::memcpy(r.Text, text.data(), std::min(text.size(), sizeof r.Text));  // possibly unterminated
+        return TZipBridge::EngineCallback(&r);
+    };
+    // A new name of 511 characters fits with its terminator; one of 512 is refused and the old name stays.
+    std::string next(511, 'n');
+    b.z.OnSetNewName = [&](TZipBridge&, std::string& name, bool& changed) {
+        EXPECT_EQ(name, "dir/old.txt");  // "\" is read as "/"
+        name = next;
+        changed = true;
+    };
+    EXPECT_EQ(call(zacNewName, 0, 0, "dir\\old.txt"), 0);
+    EXPECT_EQ(r.ErrorCode, 1);
+    EXPECT_EQ(std::string(r.Text), next);
+    next = std::string(512, 'n');
+    call(zacNewName, 0, 0, "dir/old.txt");
+    EXPECT_EQ(r.ErrorCode, 0);
+    EXPECT_EQ(std::string(r.Text), "dir/old.txt");
+    EXPECT_EQ(b.z.ErrCode(), 10505);
+    // An incoming text without a terminator is read no further than the area.
+    std::string seen;
+    b.z.OnProgress = [&](TZipBridge&, int, const std::string& name, int64_t) { seen = name; };
+    call(zacNewFile, 0, 7, std::string(600, 'x'));
+    EXPECT_EQ(seen.size(), 512u);
+    // File comments: at most 511 characters, the length at 24.
+    b.z.OnFileComment = [](TZipBridge&, const std::string&, std::string& comment, bool& changed) {
+        comment = "a comment";
+        changed = true;
+    };
+    call(zacFileComment, 0, 0, "f.txt");
+    EXPECT_EQ(std::string(r.Text), "a comment");
+    EXPECT_EQ(r.ErrorCode, 1);
+    EXPECT_EQ(r.FileSize, 9);
+    // The adding prompt asks twice and compares the entries exactly, letter case included.
+    b.z.Unattended = false;
+    std::vector<std::string> answers = {"Secret", "secret"};
+    std::vector<std::string> prompts;
+    b.z.PasswordDialog = [&](const PasswordPrompt& p, std::string& pw) {
+        prompts.push_back(p.Prompt);
+        pw = answers[prompts.size() - 1];
+        return true;
+    };
+    call(zacPassword, 1, 3, "new.txt");
+    EXPECT_EQ(prompts, (std::vector<std::string>{"Enter Password ", "Confirm Password "}));
+    EXPECT_EQ(r.ErrorCode, 0);
+    EXPECT_EQ(r.FileSize, 0);
+    EXPECT_TRUE(b.Said("Error - passwords do NOT match\nPassword ignored"));
+    answers = {"Secret", "Secret"};
+    prompts.clear();
+    call(zacPassword, 1, 3, "new.txt");
+    EXPECT_EQ(r.ErrorCode, 1);
+    EXPECT_EQ(std::string(r.Text), "Secret");
+    EXPECT_EQ(r.FileSize, 3);
+    // Unattended adding: 10150 and no password.
+    b.z.Unattended = true;
+    call(zacPassword, 1, 3, "new.txt");
+    EXPECT_EQ(r.ErrorCode, 0);
+    EXPECT_EQ(b.z.ErrCode(), 10150);
+    // Messages carry the library's error value; Cancel is the answer to every callback.
+    call(zacMessage, uenWrite, 0, "cannot write");
+    EXPECT_EQ(b.messages.back(), std::make_pair(int(uenWrite), std::string("cannot write")));
+    EXPECT_EQ(b.z.ErrCode(), uenWrite);
+    b.z.SetCancel(true);
+    EXPECT_EQ(call(zacProgress, 0, 1, ""), -1);
 }
 
 // A set spanned over removable disks: the library asks for each disk through the bridge's disk event.
