@@ -491,6 +491,8 @@ void Engine::OnEnd(const std::string& name, bool pass) {
             unlink(output.c_str());
         }
     } else {
+        // A method that cannot be decoded leaves nothing worth keeping in the file this run opened for it.
+        if (code == E_UnsupportedMethod && !currentOutput_.empty()) unlink(currentOutput_.c_str());
         Call(zacSkipped, MapError(code, false), zstError, entry);
     }
     EndEntry();

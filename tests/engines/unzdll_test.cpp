@@ -451,6 +451,19 @@ TEST(UnzDll, CrcErrorsAndTheirAnswers) {
     EXPECT_TRUE(fs::exists(d / "drop" / "good.txt"));
     run("none", 2, false);
     EXPECT_TRUE(fs::exists(d / "none" / "bad.txt"));
+    // An entry of a method the library does not decode is skipped and leaves no file behind.
+    auto z = test::BuildZip({{"ok.txt", "fine"}, {"bz.txt", "not really bzip2"}});
+    PutLe16(&z[30 + 6 + 4 + 8], 12);  // the second local header's method
+    std::string s(z.begin(), z.end());
+    PutLe16(&z[s.rfind("PK\x01\x02") + 10], 12);  // and the second central header's
+    test::WriteFile(d / "method.zip", z);
+    Call m;
+    m.archive = (d / "method.zip").string();
+    m.dest = (d / "method").string();
+    EXPECT_EQ(m.Exec(), 1);
+    ASSERT_EQ(m.Of(zacSkipped).size(), 1u);
+    EXPECT_EQ(m.Of(zacSkipped)[0].value20, uenMethod);
+    EXPECT_FALSE(fs::exists(d / "method" / "bz.txt"));
     // Testing writes nothing and counts only the good entry.
     Call t = run("test", -1, true);
     EXPECT_FALSE(fs::exists(d / "test"));
