@@ -75,46 +75,4 @@ TEST(EngineRecords, FieldsSitWhereTheWrittenOffsetsPutThem) {
     }
 }
 
-TEST(EngineRecords, TheWrittenOffsetsOfTheNamedFields) {
-    // The offsets the interface fixes, spelled out once more against the tables.
-    auto at = [](const std::vector<Field>& t, const std::string& n) {
-        for (const auto& f : t)
-            if (f.name == n) return f.offset32;
-        return size_t(~0u);
-    };
-    EXPECT_EQ(at(kCallback, "Caller"), 4u);
-    EXPECT_EQ(at(kCallback, "ActionCode"), 16u);
-    EXPECT_EQ(at(kCallback, "ErrorCode"), 20u);
-    EXPECT_EQ(at(kCallback, "FileSize"), 24u);
-    EXPECT_EQ(at(kCallback, "Text"), 28u);
-    EXPECT_EQ(sizeof(ZipCallbackRecord::Text), 512u);
-    const std::pair<const char*, size_t> exec[] = {{"Handle", 0},
-                                                   {"Caller", 4},
-                                                   {"Version", 8},
-                                                   {"Callback", 12},
-                                                   {"TraceEnabled", 16},
-                                                   {"Password", 24},
-                                                   {"Test", 28},
-                                                   {"AlwaysTrue", 40},
-                                                   {"Verbose", 44},
-                                                   {"Update", 48},
-                                                   {"Freshen", 52},
-                                                   {"Directories", 56},
-                                                   {"Overwrite", 60},
-                                                   {"ArgCount", 64},
-                                                   {"ZipFileName", 68},
-                                                   {"FileData", 72},
-                                                   {"ExtractToMemory", 80},
-                                                   {"MemoryBlock", 84},
-                                                   {"MemoryBlockSize", 88},
-                                                   {"PasswordReqCount", 104},
-                                                   {"Seven", 144}};
-    for (const auto& [n, o] : exec)
-        EXPECT_EQ(at(kExec, n), o) << n;
-    EXPECT_EQ(at(kExecOld, "ZipFileName"), 68u);
-    EXPECT_EQ(at(kExecOld, "Seven"), 72u);
-    EXPECT_EQ(at(kExecOld, "FileSpecs"), 76u);
-    EXPECT_EQ(UNZ_FILE_DATA_SIZE_32, 72);
-}
-
 }  // namespace
