@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
+#include "zipbridge/extract_messages.h"
 #include "zipbridge/messages.h"
 
 namespace varnok {
@@ -37,11 +38,10 @@ struct BridgeError {
 
 }  // namespace
 
-TZipBridge::TZipBridge() = default;
-
 void TZipBridge::Message(int id, const std::string& extra, bool show) {
     // A text with a placeholder takes the extra text in its place; others get it appended.
-    std::string text = BridgeMessageText(id);
+    std::string text;
+    if (IsBridgeMessage(id) || !ExtractMessageText(id, text)) text = BridgeMessageText(id);
     size_t ph = text.find('%');
     if (ph != std::string::npos && !extra.empty()) {
         size_t end = text.find_first_of("ds", ph);
