@@ -10,7 +10,6 @@
 #include "platform/codepage.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
-#include "zipbridge/extract_messages.h"
 #include "zipbridge/messages.h"
 
 namespace varnok {
@@ -40,15 +39,9 @@ struct BridgeError {
 
 void TZipBridge::Message(int id, const std::string& extra, bool show) {
     // A text with a placeholder takes the extra text in its place; others get it appended.
-    std::string text;
-    if (IsBridgeMessage(id) || !ExtractMessageText(id, text)) text = BridgeMessageText(id);
-    size_t ph = text.find('%');
-    if (ph != std::string::npos && !extra.empty()) {
-        size_t end = text.find_first_of("ds", ph);
-        text = text.substr(0, ph) + extra + (end == std::string::npos ? "" : text.substr(end + 1));
-    } else {
-        text += extra;
-    }
+    std::string text = BridgeMessageText(id);
+    if (text.find('%') != std::string::npos && !extra.empty()) text = FormatMessage(id, {extra});
+    else text += extra;
     lastMessage_ = text;
     errCode_ = id;
     if (!Unattended && show && ShowMessage) ShowMessage(lastMessage_);

@@ -13,7 +13,6 @@
 #include "engines/unzdll/unzdll.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
-#include "zipbridge/extract_messages.h"
 #include "zipbridge/messages.h"
 #include "zipbridge/zip_bridge.h"
 
@@ -80,8 +79,7 @@ void TZipBridge::SetDLLDirectory(const std::string& dir) {
 }
 
 std::string TZipBridge::FormatMessage(int id, std::initializer_list<std::string> args) const {
-    std::string text;
-    if (IsBridgeMessage(id) || !ExtractMessageText(id, text)) text = BridgeMessageText(id);
+    std::string text = BridgeMessageText(id);
     // Each "%" placeholder ("%d", "%s", "%.1d") takes the next argument.
     auto arg = args.begin();
     std::string out;
