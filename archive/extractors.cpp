@@ -1,5 +1,6 @@
 #include "archive/extractors.h"
 
+#include "archive/decoders/lzh/unlha.h"
 #include "archive/decoders/zip/unzip.h"
 
 namespace varnok {
@@ -11,6 +12,10 @@ std::unique_ptr<TUnBase> CreateExtractor(TArcType t) {
         case atZipMV: return std::make_unique<TUnZip>();
         case atJar:
         case atJarExe: return std::make_unique<TUnJar>();
+        case atLha:
+        case atLhaExe:
+        case atLzh:
+        case atLzhExe: return std::make_unique<TUnLha>();
         default: return nullptr;
     }
 }
