@@ -1,5 +1,6 @@
 #include "archive/extractors.h"
 
+#include "archive/decoders/arj/unarj.h"
 #include "archive/decoders/lzh/unlha.h"
 #include "archive/decoders/zip/unzip.h"
 
@@ -12,6 +13,8 @@ std::unique_ptr<TUnBase> CreateExtractor(TArcType t) {
         case atZipMV: return std::make_unique<TUnZip>();
         case atJar:
         case atJarExe: return std::make_unique<TUnJar>();
+        case atArj:
+        case atArjExe: return std::make_unique<TUnArj>();
         case atLha:
         case atLhaExe:
         case atLzh:
