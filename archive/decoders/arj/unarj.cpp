@@ -20,25 +20,19 @@ bool UnixHost(uint8_t os) {
     return os == 2 || os == 8;
 }
 
-// Garbled data: every byte XORed with the key, cycled from the key's start for each part of a file.
+// Garbled data, decrypted as it is read with the component's garbling (password and modifier).
 class GarbleSource final : public ByteSource {
   public:
-    GarbleSource(ByteSource& inner, std::string key) : inner_(inner), key_(std::move(key)) {}
+    GarbleSource(ByteSource& inner, TZipCommon& c) : inner_(inner), c_(c) {}
     size_t Read(uint8_t* buf, size_t n) override {
         size_t got = inner_.Read(buf, n);
-        if (!key_.empty()) {
-            for (size_t i = 0; i < got; ++i) {
-                buf[i] ^= static_cast<uint8_t>(key_[pos_]);
-                if (++pos_ == key_.size()) pos_ = 0;
-            }
-        }
+        c_.DecryptBuffer(buf, got);
         return got;
     }
 
   private:
     ByteSource& inner_;
-    std::string key_;
-    size_t pos_ = 0;
+    TZipCommon& c_;
 };
 
 // Puts the volume numbering back after a run that walked through volumes.
@@ -227,19 +221,24 @@ void TUnArj::HandleEntry(const arj::Header& h, Chain& chain) {
         skipContinuation_ = h.name;
 }
 
-DecodeResult TUnArj::DecodePart(const arj::Header& part, const std::string& password, ByteSink& out) {
+DecodeResult TUnArj::DecodePart(const arj::Header& part, ByteSink& out) {
     FileSource src(ArcFile, part.dataPos);
     LimitedSource data(src, part.packedSize);
-    std::string key;
-    if (part.flags & arj::fGarbled) key = ShiftText(password, part.passwordModifier, false);
-    GarbleSource in(data, key);
+    if (!(part.flags & arj::fGarbled))
+        return DecodeArjMethod(part.method, data, part.packedSize, out, part.unpackedSize, CancelPtr());
+    // The key restarts with every part, shifted by the part's own modifier.
+    ResetGarble(part.passwordModifier);
+    GarbleSource in(data, *this);
     return DecodeArjMethod(part.method, in, part.packedSize, out, part.unpackedSize, CancelPtr());
 }
 
 bool TUnArj::PasswordFits(const arj::Header& h, const std::string& password) {
     if (password.empty()) return false;
+    const std::string current = Password;
+    Password = password;
     CheckSink check(nullptr, CrcKind::Crc32);
-    DecodeResult r = DecodePart(h, password, check);
+    DecodeResult r = DecodePart(h, check);
+    Password = current;
     return r.Ok() && check.Size() == h.unpackedSize && check.Matches(h.crc);
 }
 
@@ -257,7 +256,7 @@ DecodeResult TUnArj::DecodeFile(const arj::Header& first, ByteSink& out, Chain& 
     for (int n = 0; n < kMaxVolumes; ++n) {
         check.Restart();
         const uint64_t before = check.Size();
-        DecodeResult r = DecodePart(part, Password, check);
+        DecodeResult r = DecodePart(part, check);
         if (!r.Ok()) {
             r.produced = check.Size();
             return r;

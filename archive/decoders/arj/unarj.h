@@ -31,8 +31,8 @@ class TUnArj : public TUnBase {
     void HandleEntry(const arj::Header& h, Chain& chain);
     // Opens the next volume of the set (OnNextVolume names it).
     bool NextVolume();
-    // Decodes one part into out; garbled data is decrypted with the password.
-    DecodeResult DecodePart(const arj::Header& part, const std::string& password, ByteSink& out);
+    // Decodes one part into out; garbled data is decrypted with Password.
+    DecodeResult DecodePart(const arj::Header& part, ByteSink& out);
     // Decodes a file: its first part and, when it continues, the parts at the start of the following volumes,
     // each checked against its own CRC-32.
     DecodeResult DecodeFile(const arj::Header& first, ByteSink& out, Chain& chain);
