@@ -1,8 +1,8 @@
 // TUnArj: archives made by arj with every method, garbling and volumes, read back byte for byte with their
 // Unix modes and times; passwords; files continued over volumes (appended only to their own first part);
 // damaged, out-of-version and hostile headers; the real samples against the peers' digests.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <fstream>
