@@ -35,6 +35,23 @@ class GarbleSource final : public ByteSource {
     TZipCommon& c_;
 };
 
+// Where a password test decodes to: nothing is kept, but the application stays responsive and can stop it.
+class PollingSink final : public ByteSink {
+  public:
+    explicit PollingSink(TZipCommon& c) : c_(c) {}
+    void Write(const uint8_t*, size_t n) override {
+        count_ += n;
+        if (count_ - polled_ < (1u << 18)) return;
+        polled_ = count_;
+        if (c_.ProcessMessages) c_.ProcessMessages();
+        if (c_.Cancel()) throw RunCancelled();
+    }
+
+  private:
+    TZipCommon& c_;
+    uint64_t count_ = 0, polled_ = 0;
+};
+
 // Puts the volume numbering back after a run that walked through volumes.
 class VolumeGuard {
   public:
@@ -236,8 +253,15 @@ bool TUnArj::PasswordFits(const arj::Header& h, const std::string& password) {
     if (password.empty()) return false;
     const std::string current = Password;
     Password = password;
-    CheckSink check(nullptr, CrcKind::Crc32);
-    DecodeResult r = DecodePart(h, check);
+    PollingSink poll(*this);
+    CheckSink check(&poll, CrcKind::Crc32);
+    DecodeResult r;
+    try {
+        r = DecodePart(h, check);
+    } catch (...) {
+        Password = current;
+        throw;
+    }
     Password = current;
     return r.Ok() && check.Size() == h.unpackedSize && check.Matches(h.crc);
 }
