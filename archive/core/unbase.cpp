@@ -453,6 +453,16 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
     return false;
 }
 
+bool TUnBase::CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
+                               uint32_t dosTime, uint32_t crc) {
+    ZipCipher probe;
+    bool ok = AcquirePassword(entryName, [&](const std::string& pw) {
+        return probe.CheckCryptHeader(header, pw, gpFlags, dosTime, crc);
+    });
+    if (ok) Cipher.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
+    return ok;
+}
+
 void TUnBase::EntryFailed(const std::string& name, int code, const std::string& detail) {
     ++failed_;
     ReportError(name, detail, code);

@@ -230,16 +230,6 @@ bool TUnZip::CollectLocal(std::vector<Selected>& out) {
     return true;
 }
 
-bool TUnZip::CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
-                              uint32_t dosTime, uint32_t crc) {
-    ZipCipher probe;
-    bool ok = AcquirePassword(entryName, [&](const std::string& pw) {
-        return probe.CheckCryptHeader(header, pw, gpFlags, dosTime, crc);
-    });
-    if (ok) Cipher.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
-    return ok;
-}
-
 std::unique_ptr<ByteSource> TUnZip::DataSource(const Selected& s, uint64_t dataPos) {
     if (SplitSet()) {
         if (!volumes_) volumes_ = std::make_unique<ZipVolumeSet>(ArchiveFile(), EndRecord.thisDisk);

@@ -21,11 +21,6 @@ class TUnZip : public TUnBase {
 
     TOnCorruptZipHeader OnCorruptZipHeader;
 
-    // Checks an entry's 12-byte encryption header against the current password, Passwords and OnGetPassword.
-    // On success the cipher keys stand ready for the entry's data. Shared with the BH extractor.
-    bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
-                          uint32_t dosTime, uint32_t crc);
-
   protected:
     void ProcessArchive() override;
     virtual bool IsJar() const { return false; }
