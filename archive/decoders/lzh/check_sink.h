@@ -1,5 +1,5 @@
 // A sink that keeps the check value of what passes through it (CRC-16/ARC or CRC-32) and its size, for the
-// extractors of the LZH, ARJ and BH families. The CRC-16 here is computed eight bytes at a time.
+// extractors of the LZH, ARJ and BH families.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +9,6 @@
 #include "archive/core/stream.h"
 
 namespace varnok {
-
-// CRC-16/ARC (reflected polynomial 0xA001, started at 0), eight table look-ups per eight bytes.
-uint16_t FastUpdateCrc16(uint16_t crc, const void* data, size_t len);
 
 class CheckSink final : public ByteSink {
   public:
