@@ -548,7 +548,7 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
     if (e.encrypted && passwordFailed_) {
         // No usable password: nothing is written, and the entry does not pass.
         SkipProgress(e.packedSize);
-        Verdict(false);
+        EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
         return EntryResult::Failed;
     }
     ++extracted_;
