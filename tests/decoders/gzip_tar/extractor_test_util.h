@@ -72,7 +72,7 @@ inline std::map<std::string, std::string> FilesUnder(const fs::path& dir) {
     std::map<std::string, std::string> out;
     if (!fs::exists(dir)) return out;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
-        std::string rel = fs::relative(it->path(), dir).string();
+        std::string rel = it->path().lexically_relative(dir).string();
         if (it->is_symlink()) {
             out[rel] = "-> " + fs::read_symlink(it->path()).string();
             it.disable_recursion_pending();
