@@ -85,7 +85,7 @@ bool TUnGZip::SameAsArchive(const std::string& name) {
     return true;
 }
 
-void TUnGZip::ExtractNestedFromFile(const std::string& tarPath) {
+void TUnGZip::ExtractNestedFromFile(std::string tarPath) {
     platform::File f;
     if (!f.Open(tarPath, platform::File::Mode::Read)) {
         EntryFailed(tarPath, E_OpenFile, platform::LastErrorText());

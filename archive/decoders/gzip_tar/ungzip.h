@@ -38,7 +38,7 @@ class TUnGZip : public TUnBase {
     DecodeResult DecodeAll(ByteSink& sink);
     bool StartsWithTar();
     bool SameAsArchive(const std::string& name);
-    void ExtractNestedFromFile(const std::string& tarPath);
+    void ExtractNestedFromFile(std::string tarPath);
     void ExtractNestedStreaming(const std::string& name);
 
     std::unique_ptr<GzipDecoder> gzip_;
