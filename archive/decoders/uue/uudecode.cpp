@@ -236,6 +236,8 @@ class TUUDecode::Decoding {
             status = DecodeStatus::Corrupt, code = E_SkippedIllegalChar;
         else if (status == DecodeStatus::Ok && short_)
             status = DecodeStatus::Corrupt, code = E_UnexpectedEol;
+        else if (status == DecodeStatus::Ok && long_)
+            status = DecodeStatus::Corrupt, code = E_EolNotFound;
         else if (status == DecodeStatus::Ok && part_.expectedSize >= 0 &&
                  static_cast<uint64_t>(part_.expectedSize) != out.Count())
             status = DecodeStatus::Corrupt, code = E_FileSizeDifferent;
@@ -309,6 +311,7 @@ class TUUDecode::Decoding {
                 continue;
             }
             if (line.size() < 1 + CharsFor(n)) short_ = true;
+            if (line.size() > 1 + static_cast<size_t>(n + 2) / 3 * 4 + 8) long_ = true;
             int made = 0;
             for (size_t i = 1; made < n; i += 4) {
                 int v[4];
@@ -335,6 +338,7 @@ class TUUDecode::Decoding {
         uint32_t acc = 0;
         int held = 0;
         bool padded = false, continuation = false;
+        size_t lastLength = 0, longest = 0;
         std::string line;
         auto finish = [&] {
             // A last group of two or three characters holds one or two bytes; a single one is damage.
@@ -346,13 +350,15 @@ class TUUDecode::Decoding {
         for (;;) {
             if (o_.Cancel()) return DecodeStatus::Cancelled;
             if (!o_.lines_->Next(line)) {
-                // A MIME part may simply end with the text; other forms need their end line.
-                if (!padded && o_.NextVolume(!mime)) {
+                // A MIME part may simply end with the text, unless its last line was a full one (the encoder
+                // split it into volumes there); other forms need their end line.
+                bool required = !mime || (!padded && lastLength >= 60 && lastLength == longest);
+                if (!padded && o_.NextVolume(required)) {
                     continuation = true;
                     continue;
                 }
                 finish();
-                return mime ? DecodeStatus::Ok : DecodeStatus::Truncated;
+                return required ? DecodeStatus::Truncated : DecodeStatus::Ok;
             }
             if (line == "====" || line == "end") {
                 finish();
@@ -380,6 +386,8 @@ class TUUDecode::Decoding {
                 }
                 return DecodeStatus::Ok;
             }
+            lastLength = line.size();
+            longest = std::max(longest, lastLength);
             for (char c : line) {
                 if (c == ' ' || c == '\t') continue;
                 if (c == '=') {
@@ -407,6 +415,7 @@ class TUUDecode::Decoding {
     Part& part_;
     bool bad_ = false;    // characters outside the alphabet
     bool short_ = false;  // lines with fewer characters than their length says
+    bool long_ = false;   // lines far longer than their length says (or no line ends at all)
 };
 
 TUUDecode::TUUDecode() : lines_(std::make_unique<Lines>()) {}
@@ -466,10 +475,12 @@ void TUUDecode::Extract(Part& part) {
     e.unpackedSize = part.expectedSize > 0 ? static_cast<uint64_t>(part.expectedSize) : 0;
     e.attributes = 0x20;
     bool decoded = false;
-    ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) {
-        decoded = true;
-        return Decoding(*this, part).Run(sink);
-    });
+    if (SpecMatch(e.name)) {
+        ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) {
+            decoded = true;
+            return Decoding(*this, part).Run(sink);
+        });
+    }
     if (!decoded) {
         // Not extracted: its lines are passed over all the same.
         CountingSink nothing;
