@@ -197,23 +197,5 @@ TEST(GzipDecoder, FixturesDecodeLikeThePeers) {
     }
 }
 
-TEST(GzipDecoder, SmallReadsAndCancel) {
-    VARNOK_REQUIRE_TOOL("gzip");
-    Bytes data = test::SampleMixed(200000, 10);
-    Bytes gz = GzipTool(data);
-    gz.insert(gz.end(), gz.begin(), gz.end());  // two members
-    for (size_t step : {1u, 7u, 4096u}) {
-        test::TrickleSource src(gz, step);
-        VectorSink sink;
-        GzipDecoder d;
-        EXPECT_EQ(d.Decode(src, sink).status, DecodeStatus::Ok) << step;
-        EXPECT_EQ(sink.Data().size(), 2 * data.size());
-    }
-    CancelFlag cancel{true};
-    MemorySource src(gz);
-    VectorSink sink;
-    EXPECT_EQ(DecodeGzip(src, sink, &cancel).status, DecodeStatus::Cancelled);
-}
-
 }  // namespace
 }  // namespace varnok

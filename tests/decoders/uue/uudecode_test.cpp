@@ -117,7 +117,7 @@ TEST_F(UuDecode, SharutilsUuencodeBothEncodings) {
     }
 }
 
-TEST_F(UuDecode, XxeWithAndWithoutTable) {
+TEST_F(UuDecode, AlphabetsFoundFromTheText) {
     std::string big = Sample(5000, 1), small = "under one line";
     // The alphabet found from the first data line: full "h" lines, or a short one with lower-case letters.
     auto o = Run(Write(Uue("big.arj", big, kXx) + "\n" + Uue("small.txt", small, kXx), "x.xxe"), Out());
@@ -130,18 +130,15 @@ TEST_F(UuDecode, XxeWithAndWithoutTable) {
     auto t = Run(Write(text, "t.xxe"), tmp_ / "t");
     EXPECT_EQ(t.failed, 0);
     EXPECT_EQ(test::FilesUnder(tmp_ / "t"), (Map{{"tabled.bin", big}}));
-}
 
-TEST_F(UuDecode, ShortFilesAndOldStyleSpaces) {
-    // A first line that is not full (the file is shorter than 45 bytes), CR LF line ends, and the old
+    // UU text whose first line is not full (a file under 45 bytes), with CR LF line ends, and the old
     // encoders' space in place of the grave accent.
-    std::string text = Uue("tiny", "A", kUu, "\r\n");
     std::string spaces = Uue("zeros", std::string(30, '\0'));
     for (char& c : spaces)
         if (c == '`') c = ' ';
-    auto o = Run(Write(text + spaces), Out());
-    EXPECT_EQ(o.failed, 0);
-    EXPECT_EQ(test::FilesUnder(Out()), (Map{{"tiny", "A"}, {"zeros", std::string(30, '\0')}}));
+    auto u = Run(Write(Uue("tiny", "A", kUu, "\r\n") + spaces, "u.uue"), tmp_ / "u");
+    EXPECT_EQ(u.failed, 0);
+    EXPECT_EQ(test::FilesUnder(tmp_ / "u"), (Map{{"tiny", "A"}, {"zeros", std::string(30, '\0')}}));
 }
 
 TEST_F(UuDecode, EveryFileOfATextIsDecodedAndSelectable) {
@@ -223,6 +220,22 @@ std::vector<std::string> Volumes(const std::string& name, const std::string& dat
 }
 
 TEST_F(UuDecode, VolumesAsTheEncoderNamesThem) {
+    TUUDecode x;
+    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 1), "/d/name.uu1");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 9), "/d/name.uu9");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 10), "/d/name.u10");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 99), "/d/name.u99");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 100), "/d/name.100");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/name.mim", 2), "/d/name.mi2");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/noext", 3), "/d/noext3");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/parts.001", 1), "/d/parts.002");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/parts.009", 2), "/d/parts.011");
+    x.NextVolumeName = nvChangeFilename;
+    EXPECT_EQ(x.VolumeFileNameFor("/d/data0.uue", 1), "/d/data1.uue");
+    EXPECT_EQ(x.VolumeFileNameFor("/d/data0.uue", 12), "/d/dat12.uue");
+    x.SetVolumeStartNum(25);
+    EXPECT_EQ(x.VolumeStartNum(), 10);
+
     std::string data = Sample(45 * 30 + 7, 4);
     for (bool base64 : {false, true}) {
         auto vols = Volumes("data.arj", data, 8, base64);
@@ -262,24 +275,6 @@ TEST_F(UuDecode, VolumesAsTheEncoderNamesThem) {
         EXPECT_EQ(m.failed, 1) << base64;
         EXPECT_EQ(asked.back(), "data" + ext.substr(0, 3) + std::to_string(vols.size() - 1));
     }
-}
-
-TEST_F(UuDecode, VolumeNames) {
-    TUUDecode x;
-    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 1), "/d/name.uu1");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 9), "/d/name.uu9");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 10), "/d/name.u10");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 99), "/d/name.u99");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/name.uue", 100), "/d/name.100");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/name.mim", 2), "/d/name.mi2");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/noext", 3), "/d/noext3");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/parts.001", 1), "/d/parts.002");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/parts.009", 2), "/d/parts.011");
-    x.NextVolumeName = nvChangeFilename;
-    EXPECT_EQ(x.VolumeFileNameFor("/d/data0.uue", 1), "/d/data1.uue");
-    EXPECT_EQ(x.VolumeFileNameFor("/d/data0.uue", 12), "/d/dat12.uue");
-    x.SetVolumeStartNum(25);
-    EXPECT_EQ(x.VolumeStartNum(), 10);
 }
 
 TEST_F(UuDecode, MimeAttachments) {
