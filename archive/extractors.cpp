@@ -11,13 +11,6 @@ namespace varnok {
 
 std::unique_ptr<TUnBase> CreateExtractor(TArcType t) {
     switch (t) {
-        case atZip:
-        case atZipExe:
-        case atZipMV:
-            return std::make_unique<TUnZip>();
-        case atJar:
-        case atJarExe:
-            return std::make_unique<TUnJar>();
         case atArc:
         case atArcExe:
         case atPak:
@@ -31,6 +24,13 @@ std::unique_ptr<TUnBase> CreateExtractor(TArcType t) {
             return std::make_unique<TUnTar>();
         case atUue:
             return std::make_unique<TUUDecode>();
+        case atZip:
+        case atZipExe:
+        case atZipMV:
+            return std::make_unique<TUnZip>();
+        case atJar:
+        case atJarExe:
+            return std::make_unique<TUnJar>();
         default:
             return nullptr;
     }
