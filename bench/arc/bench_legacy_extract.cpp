@@ -1,7 +1,8 @@
 // End-to-end speed of the gzip, TAR and UUE extractors against the programs people use for the same job:
 //   gzip test        TUnGZip::TestArchive on a .gz           vs  gzip -t
 //   tgz test         TUnGZip::TestArchive on a .tar.gz (the TAR streamed out of the gzip data)
-//                                                             vs  tar -xzOf (decompress and unpack to /dev/null)
+//                                                             vs  tar -xzOf (decompress and unpack to
+//                                                             /dev/null)
 //   tar extract      TUnTar::ExtractArchive into a folder    vs  tar -xf into a folder
 //   uudecode         TUUDecode::ExtractArchive               vs  uudecode -o
 // The data: the system's C headers (text) and shared libraries (binary), as many files as fit the size asked
@@ -58,13 +59,15 @@ uint64_t FillTree(const fs::path& dir, uint64_t limit) {
     std::error_code ec;
     int n = 0;
     for (const char* root : {"/usr/include", "/usr/lib/x86_64-linux-gnu", "/usr/lib"}) {
-        for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+        for (auto it =
+                 fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
              it != fs::recursive_directory_iterator() && total < limit; it.increment(ec)) {
             if (ec) break;
             if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
             uint64_t size = it->file_size(ec);
             if (ec || size == 0 || size > (8u << 20)) continue;
-            fs::path to = dir / ("d" + std::to_string(n / 200)) / (std::to_string(n) + "_" + it->path().filename().string());
+            fs::path to = dir / ("d" + std::to_string(n / 200)) /
+                          (std::to_string(n) + "_" + it->path().filename().string());
             fs::create_directories(to.parent_path());
             fs::copy_file(it->path(), to, ec);
             if (!ec) total += size, ++n;
@@ -91,7 +94,8 @@ void Run(X& x, const fs::path& archive, const fs::path& out, bool test) {
 void Report(const char* what, uint64_t bytes, double ours, double peer) {
     double mb = static_cast<double>(bytes) / 1e6;
     if (peer > 0)
-        std::printf("%-14s ours %8.1f MB/s   peer %8.1f MB/s   ratio %.2f\n", what, mb / ours, mb / peer, peer / ours);
+        std::printf("%-14s ours %8.1f MB/s   peer %8.1f MB/s   ratio %.2f\n", what, mb / ours, mb / peer,
+                    peer / ours);
     else
         std::printf("%-14s ours %8.1f MB/s   (peer not installed)\n", what, mb / ours);
 }
@@ -116,36 +120,44 @@ int main(int argc, char** argv) {
 
     // gzip test: our decoder on the single-file stream.
     {
-        double ours = Seconds([&] {
-            TUnGZip x;
-            x.OnNestedTarFile = [](TZipCommon&, const std::string&, bool& untar) { untar = false; };
-            Run(x, gz, {}, true);
-        }, runs);
+        double ours = Seconds(
+            [&] {
+                TUnGZip x;
+                x.OnNestedTarFile = [](TZipCommon&, const std::string&, bool& untar) { untar = false; };
+                Run(x, gz, {}, true);
+            },
+            runs);
         double peer = Have("gzip") ? Seconds([&] { Sh("gzip -t " + Q(gz)); }, runs) : 0;
         Report("gzip test", tarBytes, ours, peer);
     }
     // tgz test: the TAR streamed out of the gzip data.
     {
-        double ours = Seconds([&] {
-            TUnGZip x;
-            Run(x, tgz, {}, true);
-        }, runs);
+        double ours = Seconds(
+            [&] {
+                TUnGZip x;
+                Run(x, tgz, {}, true);
+            },
+            runs);
         double peer = Have("tar") ? Seconds([&] { Sh("tar -xzOf " + Q(tgz) + " > /dev/null"); }, runs) : 0;
         Report("tgz test", tarBytes, ours, peer);
     }
     // tar extract into a folder.
     {
         fs::path out = tmp / "out";
-        double ours = Seconds([&] {
-            fs::remove_all(out);
-            TUnTar x;
-            Run(x, tarPath, out, false);
-        }, runs);
-        double peer = Have("tar") ? Seconds([&] {
-            fs::remove_all(out);
-            fs::create_directories(out);
-            Sh("tar -xf " + Q(tarPath) + " -C " + Q(out));
-        }, runs)
+        double ours = Seconds(
+            [&] {
+                fs::remove_all(out);
+                TUnTar x;
+                Run(x, tarPath, out, false);
+            },
+            runs);
+        double peer = Have("tar") ? Seconds(
+                                        [&] {
+                                            fs::remove_all(out);
+                                            fs::create_directories(out);
+                                            Sh("tar -xf " + Q(tarPath) + " -C " + Q(out));
+                                        },
+                                        runs)
                                   : 0;
         Report("tar extract", tarBytes, ours, peer);
         fs::remove_all(out);
@@ -155,12 +167,15 @@ int main(int argc, char** argv) {
         fs::path uue = tmp / "t.uue", out = tmp / "uu";
         Sh("uuencode " + Q(gz) + " payload.bin > " + Q(uue));
         uint64_t payload = fs::file_size(gz);
-        double ours = Seconds([&] {
-            TUUDecode x;
-            Run(x, uue, out, false);
-        }, runs);
-        double peer = Have("uudecode") ? Seconds([&] { Sh("uudecode -o " + Q(out / "peer.bin") + " " + Q(uue)); }, runs)
-                                       : 0;
+        double ours = Seconds(
+            [&] {
+                TUUDecode x;
+                Run(x, uue, out, false);
+            },
+            runs);
+        double peer = Have("uudecode")
+                          ? Seconds([&] { Sh("uudecode -o " + Q(out / "peer.bin") + " " + Q(uue)); }, runs)
+                          : 0;
         Report("uudecode", payload, ours, peer);
     }
     fs::remove_all(tmp);
