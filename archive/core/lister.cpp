@@ -818,6 +818,9 @@ void TArcLister::WalkGzip() {
         e.PackedSize = (h.flags & gzip::fExtra) ? fileSize - h.extraLength - 8 : fileSize - 10;
         if (fileSize < 18) e.PackedSize = fileSize;
         e.UnpackedSize = std::max<uint64_t>(h.trailerSize, 0);
+        if (OnMeasureGzip) {
+            if (auto n = OnMeasureGzip(ArcFile, fileSize)) e.UnpackedSize = *n;
+        }
         e.EntryCrc = h.trailerCrc;
     } else {
         e.PackedSize = fileSize;

@@ -52,6 +52,10 @@ class TArcLister : public TZipCommon {
     // Measures the decoded size of a stream whose headers do not give it (compress files); set by callers
     // that have the decoders. Gets the archive handle and the offset of the compressed data.
     std::function<std::optional<uint64_t>(const platform::File& f, uint64_t dataPos)> OnMeasureStream;
+    // Measures the decoded size of a whole gzip file (its trailer holds the size of the last member only);
+    // set by callers that have the decoders. Gets the archive handle and the file's size; no answer keeps
+    // the trailer's size.
+    std::function<std::optional<uint64_t>(const platform::File& f, uint64_t fileSize)> OnMeasureGzip;
 
     // Lists the archive. False when the run does not start or an exception ended it; never throws.
     bool ReadArchive();

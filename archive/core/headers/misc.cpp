@@ -123,7 +123,7 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
 }
 
 // filename="x" or filename=x (also name= of Content-Type).
-std::string ParamValue(const std::string& line, const char* key) {
+std::string ParamValueOf(const std::string& line, const char* key) {
     std::string low = LowerAscii(line);
     size_t p = low.find(key);
     if (p == std::string::npos) return {};
@@ -136,7 +136,7 @@ std::string ParamValue(const std::string& line, const char* key) {
     return line.substr(p, e == std::string::npos ? std::string::npos : e - p);
 }
 
-bool ParseBeginLine(const std::string& line, Begin& b, bool base64) {
+bool ParseBeginLineAs(const std::string& line, Begin& b, bool base64) {
     // "begin MODE NAME": mode in octal, the name is the rest of the line.
     size_t p = base64 ? 13 : 6;
     size_t sp = line.find(' ', p);
@@ -170,14 +170,14 @@ bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b)
         uint64_t linePos = from + pos;
         uint64_t next = nl == std::string::npos ? from + text.size() : from + nl + 1;
         if (StartsWithNoCase(line, "begin-base64 ")) {
-            if (ParseBeginLine(line, b, true)) {
+            if (ParseBeginLineAs(line, b, true)) {
                 b.kind = Kind::Base64;
                 b.linePos = linePos;
                 b.dataPos = next;
                 return true;
             }
         } else if (line.compare(0, 6, "begin ") == 0) {
-            if (ParseBeginLine(line, b, false)) {
+            if (ParseBeginLineAs(line, b, false)) {
                 b.linePos = linePos;
                 b.dataPos = next;
                 // XXE text uses "+" and "-" and lower-case letters; its full line starts with "h".
@@ -208,8 +208,8 @@ bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b)
             if (StartsWithNoCase(line, "content-transfer-encoding:") &&
                 LowerAscii(line).find("base64") != std::string::npos)
                 mimeBase64 = true;
-            std::string n = ParamValue(line, "filename=");
-            if (n.empty()) n = ParamValue(line, "name=");
+            std::string n = ParamValueOf(line, "filename=");
+            if (n.empty()) n = ParamValueOf(line, "name=");
             if (!n.empty()) mimeName = n;
         } else if (line.empty() && inMimeHeaders) {
             if (mimeBase64 && !mimeName.empty()) {
@@ -227,6 +227,21 @@ bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b)
         pos = nl + 1;
     }
     return false;
+}
+
+bool ParseBeginLine(const std::string& line, Begin& b) {
+    if (StartsWithNoCase(line, "begin-base64 ")) {
+        if (!ParseBeginLineAs(line, b, true)) return false;
+        b.kind = Kind::Base64;
+        return true;
+    }
+    if (line.compare(0, 6, "begin ") != 0 || !ParseBeginLineAs(line, b, false)) return false;
+    b.kind = Kind::Uue;
+    return true;
+}
+
+std::string MimeParameter(const std::string& line, const char* key) {
+    return ParamValueOf(line, key);
 }
 
 int XxeValue(char c) {

@@ -60,6 +60,11 @@ uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize,
                      const std::string& path = {});
 // The value of a character in the XXE table, or -1.
 int XxeValue(char c);
+// Parses one "begin MODE NAME" (kind Uue) or "begin-base64 MODE NAME" (kind Base64) line, given without its
+// line end. The name is the rest of the line after the mode.
+bool ParseBeginLine(const std::string& line, Begin& b);
+// A parameter of a MIME header line (key as 'filename=' or 'name='), quoted or not; empty when absent.
+std::string MimeParameter(const std::string& line, const char* key);
 }  // namespace encoded
 
 }  // namespace varnok

@@ -1,6 +1,7 @@
 #include "archive/core/headers/tar.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "archive/core/bytes.h"
 
@@ -14,10 +15,85 @@ uint64_t RoundUp(uint64_t v) {
     return (v + kBlock - 1) / kBlock * kBlock;
 }
 
-bool ReadData(const platform::File& f, uint64_t pos, uint64_t size, uint64_t fileSize, std::string& out) {
-    if (size > kMaxMetaSize || pos + size > fileSize) return false;
+constexpr uint64_t kMaxSparseMapSize = 4 << 20;  // the map in front of pax 1.0 sparse data
+
+bool ReadData(RecordReader& r, uint64_t pos, uint64_t size, uint64_t fileSize, std::string& out) {
+    if (size > kMaxMetaSize || pos > fileSize || size > fileSize - pos) return false;
     out.resize(static_cast<size_t>(size));
-    return f.ReadAt(pos, out.data(), out.size()) == out.size();
+    return r.ReadAt(pos, out.data(), out.size()) == out.size();
+}
+
+class FileRecordReader final : public RecordReader {
+  public:
+    explicit FileRecordReader(const platform::File& f) : f_(f) {}
+    size_t ReadAt(uint64_t pos, void* buf, size_t n) override { return f_.ReadAt(pos, buf, n); }
+
+  private:
+    const platform::File& f_;
+};
+
+bool ParseUnsigned(std::string_view s, uint64_t& v) {
+    if (s.empty() || s.size() > 19) return false;
+    v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
+
+// "offset,size,offset,size,..." (pax sparse 0.1, and 0.0 gathered into the same form).
+bool ParseSparseList(const std::string& s, std::vector<SparseChunk>& out) {
+    out.clear();
+    std::vector<uint64_t> numbers;
+    size_t p = 0;
+    while (p <= s.size()) {
+        size_t q = s.find(',', p);
+        if (q == std::string::npos) q = s.size();
+        uint64_t v;
+        if (!ParseUnsigned(std::string_view(s).substr(p, q - p), v)) return false;
+        numbers.push_back(v);
+        p = q + 1;
+    }
+    if (numbers.size() % 2) return false;
+    for (size_t i = 0; i < numbers.size(); i += 2)
+        out.push_back({numbers[i], numbers[i + 1]});
+    return true;
+}
+
+// The map in front of pax 1.0 sparse data: the chunk count and then offset and size of each chunk, every
+// number on its own line, padded to whole blocks. Returns the bytes the map takes (0 when unreadable).
+uint64_t ReadSparseMapInData(RecordReader& r, uint64_t pos, uint64_t size, std::vector<SparseChunk>& out) {
+    out.clear();
+    std::vector<uint64_t> numbers;
+    uint64_t want = UINT64_MAX;  // numbers in the map, once the count is known
+    std::string current;
+    uint64_t used = 0;
+    uint8_t block[kBlock];
+    while (numbers.size() < want) {
+        if (used + kBlock > size || used + kBlock > kMaxSparseMapSize) return 0;
+        if (r.ReadAt(pos + used, block, kBlock) != kBlock) return 0;
+        used += kBlock;
+        for (size_t i = 0; i < kBlock && numbers.size() < want; ++i) {
+            char c = static_cast<char>(block[i]);
+            if (c != '\n') {
+                current += c;
+                if (current.size() > 19) return 0;
+                continue;
+            }
+            uint64_t v;
+            if (!ParseUnsigned(current, v)) return 0;
+            current.clear();
+            numbers.push_back(v);
+            if (numbers.size() == 1) {
+                if (v > kMaxSparseMapSize / 4) return 0;
+                want = 1 + 2 * v;
+            }
+        }
+    }
+    for (size_t i = 1; i + 1 < numbers.size(); i += 2)
+        out.push_back({numbers[i], numbers[i + 1]});
+    return used;
 }
 
 std::string CString(const std::string& s) {
@@ -44,7 +120,17 @@ void ParsePax(const std::string& data, std::map<std::string, std::string>& out) 
         std::string rec = data.substr(sp + 1, p + len - sp - 1);
         if (!rec.empty() && rec.back() == '\n') rec.pop_back();
         size_t eq = rec.find('=');
-        if (eq != std::string::npos) out[rec.substr(0, eq)] = rec.substr(eq + 1);
+        if (eq != std::string::npos) {
+            std::string key = rec.substr(0, eq);
+            if (key == "GNU.sparse.offset" || key == "GNU.sparse.numbytes") {
+                // Sparse format 0.0 repeats these two for every chunk: gather them as a 0.1 map.
+                std::string& map = out["GNU.sparse.map"];
+                if (!map.empty()) map += ',';
+                map += rec.substr(eq + 1);
+            } else {
+                out[key] = rec.substr(eq + 1);
+            }
+        }
         p += len;
     }
 }
@@ -132,13 +218,19 @@ bool ParseNumber(const uint8_t* p, size_t n, int64_t& out) {
 
 ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, PaxGlobals& globals,
                      Entry& e) {
+    FileRecordReader r(f);
+    return ReadEntry(r, pos, fileSize, globals, e);
+}
+
+ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobals& globals, Entry& e) {
     e = Entry{};
     e.firstPos = pos;
     std::string longName, longLink;
     std::map<std::string, std::string> pax;
     for (int records = 0;; ++records) {
         uint8_t h[kBlock];
-        if (pos + kBlock > fileSize || f.ReadAt(pos, h, kBlock) != kBlock) return ReadResult::End;
+        if (pos > fileSize || fileSize - pos < kBlock || f.ReadAt(pos, h, kBlock) != kBlock)
+            return ReadResult::End;
         if (IsZeroBlock(h)) return ReadResult::End;
         uint32_t stored;
         bool ok = HeaderChecksumOk(h, &stored);
@@ -206,7 +298,8 @@ ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, P
             uint64_t q = dataPos;
             for (int blocks = 0; extended && blocks < 100000; ++blocks) {
                 uint8_t x[kBlock];
-                if (q + kBlock > fileSize || f.ReadAt(q, x, kBlock) != kBlock) return ReadResult::Bad;
+                if (q > fileSize || fileSize - q < kBlock || f.ReadAt(q, x, kBlock) != kBlock)
+                    return ReadResult::Bad;
                 addChunks(x, 21);
                 extended = x[504] != 0;
                 q += kBlock;
@@ -255,6 +348,22 @@ ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, P
             e.sparse = true;
         }
         if (val("GNU.sparse.name", s)) name = s;
+        // pax sparse files: 0.0 and 0.1 give the map in the header, 1.0 in front of the data.
+        uint64_t u;
+        if (val("GNU.sparse.size", s) && ParseUnsigned(s, u)) {
+            e.realSize = u;
+            e.sparse = true;
+        }
+        if (val("GNU.sparse.map", s)) {
+            if (!ParseSparseList(s, e.sparseMap)) return ReadResult::Bad;
+            e.sparse = true;
+        } else if (val("GNU.sparse.major", s) && s == "1") {
+            uint64_t mapBytes = ReadSparseMapInData(f, e.dataPos, e.size, e.sparseMap);
+            if (mapBytes == 0) return ReadResult::Bad;
+            e.dataPos += mapBytes;
+            e.size -= mapBytes;
+            e.sparse = true;
+        }
         e.name = name;
         if (e.nextPos < e.dataPos) return ReadResult::Bad;
         return ReadResult::Ok;

@@ -36,7 +36,10 @@ struct Entry {
     std::vector<SparseChunk> sparseMap;
     uint64_t dataPos = 0;
     uint64_t nextPos = 0;  // the next header: data rounded up to 512
-    bool isDirectory() const { return type == '5' || (type == '0' && !name.empty() && name.back() == '/'); }
+    // Folders: type 5, and (old archives) a file type whose name ends in "/".
+    bool isDirectory() const {
+        return type == '5' || ((type == '0' || type == '\0') && !name.empty() && name.back() == '/');
+    }
     bool isFile() const { return type == '0' || type == '\0' || type == '7' || type == 'S'; }
 };
 
@@ -47,9 +50,22 @@ struct PaxGlobals {
 
 enum class ReadResult { Ok, End, Bad };
 
+// Where records are read from: positioned reads. A stream read front to back can serve them too, because the
+// reader only ever asks for positions at or after the end of its previous read.
+class RecordReader {
+  public:
+    virtual ~RecordReader() = default;
+    // Reads up to n bytes at pos; the count read (short at the end of the data).
+    virtual size_t ReadAt(uint64_t pos, void* buf, size_t n) = 0;
+};
+
 // Reads the next entry at pos, taking any long-name, long-link and pax records in front of it. End at a zero
 // block or the end of the file.
+// Sparse files of every GNU layout come with their map (old GNU headers, pax 0.0, 0.1 and 1.0); for pax 1.0
+// the map stored in front of the data is read too, and dataPos and size then describe the data behind it.
 ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, PaxGlobals& globals, Entry& e);
+// The same on any record reader; fileSize may be UINT64_MAX when the end is not known in advance.
+ReadResult ReadEntry(RecordReader& r, uint64_t pos, uint64_t fileSize, PaxGlobals& globals, Entry& e);
 // Whether a 512-byte block is a valid header (checksum summed unsigned or, as some old programs did, signed).
 bool HeaderChecksumOk(const uint8_t* h, uint32_t* stored = nullptr);
 // A numeric field: octal text, or GNU base-256 when its first byte has the high bit set. False when

@@ -11,7 +11,6 @@
 
 namespace varnok::test {
 
-
 void HashSink::Write(const uint8_t* buf, size_t n) {
     if (writes && lastWrite_ < smallestNonFinalWrite) smallestNonFinalWrite = lastWrite_;
     ++writes;

@@ -18,18 +18,22 @@ TEST(UnZipSpanned, DisksAreAskedForInTurn) {
     VARNOK_REQUIRE_TOOL("zip");
     TempDir d;
     std::string a(90000, 'a'), b(90000, 'b');
-    for (size_t i = 0; i < a.size(); i += 7) a[i] = static_cast<char>(i * 31);
+    for (size_t i = 0; i < a.size(); i += 7)
+        a[i] = static_cast<char>(i * 31);
     test::WriteFile(d / "src" / "a.bin", a);
     test::WriteFile(d / "src" / "b.bin", b);
-    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -0 -s 64k " + Quote(d / "set.zip") + " a.bin b.bin"),
-              0);
+    ASSERT_EQ(
+        test::Run("cd " + Quote(d / "src") + " && zip -q -0 -s 64k " + Quote(d / "set.zip") + " a.bin b.bin"),
+        0);
     std::vector<fs::path> parts;
-    for (int i = 1; fs::exists(d / ("set.z0" + std::to_string(i))); ++i) parts.push_back(d / ("set.z0" + std::to_string(i)));
+    for (int i = 1; fs::exists(d / ("set.z0" + std::to_string(i))); ++i)
+        parts.push_back(d / ("set.z0" + std::to_string(i)));
     parts.push_back(d / "set.zip");
     ASSERT_GE(parts.size(), 3u);
     const std::string floppy = (d / "floppy").string();
     auto insert = [&](int disk) {  // 1-based
-        ASSERT_TRUE(platform::MakeStandInDrive(floppy, platform::dkRemovable, "PKBACK# 00" + std::to_string(disk),
+        ASSERT_TRUE(platform::MakeStandInDrive(floppy, platform::dkRemovable,
+                                               "PKBACK# 00" + std::to_string(disk),
                                                static_cast<uint32_t>(disk), 1457664));
         fs::copy_file(parts[static_cast<size_t>(disk - 1)], fs::path(floppy) / "set.zip",
                       fs::copy_options::overwrite_existing);

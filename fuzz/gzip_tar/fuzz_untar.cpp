@@ -1,0 +1,7 @@
+// The TAR extractor over arbitrary bytes, tested and extracted.
+#include "fuzz/gzip_tar/extractor_fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    varnok::fuzz::RunExtractor(data, size, ".tar", {varnok::atTar});
+    return 0;
+}
