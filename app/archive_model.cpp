@@ -150,10 +150,10 @@ bool ArchiveModel::Open(const std::string& path) {
 bool ArchiveModel::OpenAt(const std::string& path, int depth) {
     std::string abs = path;
     if (abs.front() != '/') abs = WithSlash(AbsoluteFolder(".")) + abs;
-    isExe_ = Lower(ExtensionOf(abs)) == ".exe";
     view_.SetInstallVisible(false);
     installRow_.clear();
     Close();
+    isExe_ = Lower(ExtensionOf(abs)) == ".exe";
     path_ = abs;
     open_ = true;
     closeRequested_ = false;

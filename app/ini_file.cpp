@@ -86,7 +86,7 @@ void IniFile::Parse(const std::string& text) {
             line.value = raw;
         } else {
             line.key = Trim(t.substr(0, eq));
-            line.value = t.substr(eq + 1);
+            line.value = Trim(t.substr(eq + 1));
         }
         if (sections_.empty()) {
             head_.push_back(raw);
