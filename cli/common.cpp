@@ -9,8 +9,10 @@ namespace varnok::cli {
 
 void Reporter::Error(const std::string& file, const std::string& text, int code) {
     ++count_;
-    if (code) fprintf(stderr, "varnok-cli: %s: %s (code %d)\n", file.c_str(), text.c_str(), code);
-    else fprintf(stderr, "varnok-cli: %s: %s\n", file.c_str(), text.c_str());
+    if (code)
+        fprintf(stderr, "varnok-cli: %s: %s (code %d)\n", file.c_str(), text.c_str(), code);
+    else
+        fprintf(stderr, "varnok-cli: %s: %s\n", file.c_str(), text.c_str());
 }
 
 void Reporter::Error(const std::string& file, int code, const std::string& detail) {
@@ -20,7 +22,8 @@ void Reporter::Error(const std::string& file, int code, const std::string& detai
 }
 
 void AttachConsole(TZipCommon& c, Reporter& r) {
-    c.OnError = [&r](TZipCommon& s, const std::string& file, const std::string& msg, const std::string&, int code) {
+    c.OnError = [&r](TZipCommon& s, const std::string& file, const std::string& msg, const std::string&,
+                     int code) {
         std::string detail = msg;
         if (code == E_EventNotAssigned) detail = "no answer to " + msg;
         r.Error(file.empty() ? s.ArchiveFile() : file, code, detail);
@@ -62,7 +65,8 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
         }
         if (options && a.size() > 1 && a[0] == '-') {
             bool takes = false;
-            for (const auto& w : withValue) takes |= w == a;
+            for (const auto& w : withValue)
+                takes |= w == a;
             if (takes) {
                 if (i + 1 >= argc) {
                     error = "option " + a + " needs a value";
@@ -72,7 +76,8 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
                 continue;
             }
             bool ok = false;
-            for (const auto& k : known) ok |= k == a;
+            for (const auto& k : known)
+                ok |= k == a;
             if (!ok) {
                 error = "unknown option " + a;
                 return false;

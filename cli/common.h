@@ -12,13 +12,13 @@ enum ExitCode { kExitOk = 0, kExitErrors = 1, kExitUsage = 2 };
 
 // Collects the errors of a command and prints them as "varnok-cli: FILE: TEXT (code N)".
 class Reporter {
-public:
+  public:
     void Error(const std::string& file, const std::string& text, int code);
     void Error(const std::string& file, int code, const std::string& detail = {});
     int Count() const { return count_; }
     int ExitStatus() const { return count_ ? kExitErrors : kExitOk; }
 
-private:
+  private:
     int count_ = 0;
 };
 
@@ -40,5 +40,7 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
 
 int CmdList(int argc, char** argv);
 int CmdIdentify(int argc, char** argv);
+int CmdExtract(int argc, char** argv);
+int CmdTest(int argc, char** argv);
 
 }  // namespace varnok::cli

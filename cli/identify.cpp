@@ -19,8 +19,9 @@ int CmdIdentify(int argc, char** argv) {
         TArcLister probe;
         AttachConsole(probe, rep);
         probe.SetArchiveFile(path);
-        printf("%s\t%s\toffset=%llu\theadflag=0x%02X\n", path.c_str(), ArcTypeShortName(probe.ArcType()).c_str(),
-               static_cast<unsigned long long>(probe.StartOffset), probe.HeadFlag);
+        printf("%s\t%s\toffset=%llu\theadflag=0x%02X\n", path.c_str(),
+               ArcTypeShortName(probe.ArcType()).c_str(), static_cast<unsigned long long>(probe.StartOffset),
+               probe.HeadFlag);
     }
     return rep.ExitStatus();
 }

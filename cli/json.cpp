@@ -11,11 +11,21 @@ std::string JsonString(std::string_view s) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             switch (c) {
-                case '"': out += "\\\""; break;
-                case '\\': out += "\\\\"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
                 default:
                     if (c < 0x20) {
                         char b[8];
@@ -30,7 +40,8 @@ std::string JsonString(std::string_view s) {
         }
         size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
         bool ok = len && i + len <= s.size();
-        for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        for (size_t k = 1; ok && k < len; ++k)
+            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
         if (ok && len == 3) {
             unsigned char d = static_cast<unsigned char>(s[i + 1]);
             if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0)) ok = false;

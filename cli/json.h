@@ -11,7 +11,7 @@ namespace varnok::cli {
 std::string JsonString(std::string_view s);
 
 class JsonObject {
-public:
+  public:
     JsonObject& Add(std::string_view key, std::string_view value);
     JsonObject& Add(std::string_view key, const char* value) { return Add(key, std::string_view(value)); }
     JsonObject& Add(std::string_view key, uint64_t value);
@@ -21,7 +21,7 @@ public:
     JsonObject& AddRaw(std::string_view key, std::string_view json);
     std::string Str() const { return "{" + body_ + "}"; }
 
-private:
+  private:
     void Key(std::string_view key);
     std::string body_;
 };

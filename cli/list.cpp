@@ -15,8 +15,10 @@ namespace {
 
 std::string CrcText(const ListEntry& e) {
     char b[16];
-    if (e.CrcBits == 16) snprintf(b, sizeof b, "%04X", e.EntryCrc & 0xFFFF);
-    else snprintf(b, sizeof b, "%08X", e.EntryCrc);
+    if (e.CrcBits == 16)
+        snprintf(b, sizeof b, "%04X", e.EntryCrc & 0xFFFF);
+    else
+        snprintf(b, sizeof b, "%08X", e.EntryCrc);
     return b;
 }
 
@@ -48,7 +50,8 @@ int CmdList(int argc, char** argv) {
     lister.ShowEmptyDirs = args.Has("--dirs");
     const std::string& path = args.operands[0];
     lister.SetArchiveFile(path);
-    for (size_t i = 1; i < args.operands.size(); ++i) lister.FileSpec.push_back(args.operands[i]);
+    for (size_t i = 1; i < args.operands.size(); ++i)
+        lister.FileSpec.push_back(args.operands[i]);
     if (lister.FileSpec.empty()) lister.FileSpec.push_back("*.*");
 
     std::string entries;
@@ -78,9 +81,10 @@ int CmdList(int argc, char** argv) {
             entries += o.Str();
         } else {
             printf("%-40s %12llu %12llu %3d%% %s %-10s %s %s\n", e.EntryName.c_str(),
-                   static_cast<unsigned long long>(e.UnpackedSize), static_cast<unsigned long long>(e.PackedSize),
-                   e.Ratio, platform::FormatLocalShort(e.EntryDate).c_str(), e.MethodText.c_str(),
-                   CrcText(e).c_str(), AttrText(e.ExternalAttr, e.IsDirectory).c_str());
+                   static_cast<unsigned long long>(e.UnpackedSize),
+                   static_cast<unsigned long long>(e.PackedSize), e.Ratio,
+                   platform::FormatLocalShort(e.EntryDate).c_str(), e.MethodText.c_str(), CrcText(e).c_str(),
+                   AttrText(e.ExternalAttr, e.IsDirectory).c_str());
         }
     };
     if (!IsRecognised(lister.ArcType())) {

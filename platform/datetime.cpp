@@ -8,7 +8,9 @@
 namespace varnok::platform {
 
 namespace {
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 int DaysIn(int y, int m) {
     static const int d[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return m == 2 && IsLeap(y) ? 29 : d[m - 1];
@@ -76,7 +78,8 @@ CivilTime UnixToUtc(int64_t t) {
 std::string FormatLocalIso(int64_t t) {
     CivilTime c = UnixToLocal(t);
     char buf[64];
-    snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
+    snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
+             c.second);
     return buf;
 }
 
@@ -87,7 +90,9 @@ std::string FormatLocalShort(int64_t t) {
     return buf;
 }
 
-int64_t NowUnix() { return static_cast<int64_t>(::time(nullptr)); }
+int64_t NowUnix() {
+    return static_cast<int64_t>(::time(nullptr));
+}
 
 uint64_t TickMs() {
     using namespace std::chrono;

@@ -68,8 +68,10 @@ uint64_t FolderBytes(const std::string& dir, int depth = 0) {
         std::string full = dir + "/" + n;
         struct stat st;
         if (lstat(full.c_str(), &st) != 0) continue;
-        if (S_ISDIR(st.st_mode)) sum += FolderBytes(full, depth + 1);
-        else if (S_ISREG(st.st_mode)) sum += static_cast<uint64_t>(st.st_size);
+        if (S_ISDIR(st.st_mode))
+            sum += FolderBytes(full, depth + 1);
+        else if (S_ISREG(st.st_mode))
+            sum += static_cast<uint64_t>(st.st_size);
     }
     closedir(d);
     return sum;
@@ -85,11 +87,16 @@ int KindFromName(const std::string& v) {
 
 const char* KindName(int k) {
     switch (k) {
-        case dkRemovable: return "removable";
-        case dkRemote: return "remote";
-        case dkCdRom: return "cdrom";
-        case dkRamDisk: return "ram";
-        default: return "fixed";
+        case dkRemovable:
+            return "removable";
+        case dkRemote:
+            return "remote";
+        case dkCdRom:
+            return "cdrom";
+        case dkRamDisk:
+            return "ram";
+        default:
+            return "fixed";
     }
 }
 
@@ -156,8 +163,8 @@ bool FindMount(const std::string& abs, MountEntry& best) {
         std::string fstype, source;
         ss >> fstype >> source;
         mp = Unescape(mp);
-        bool prefix = mp == "/" || abs == mp || (abs.size() > mp.size() && abs.compare(0, mp.size(), mp) == 0 &&
-                                                  abs[mp.size()] == '/');
+        bool prefix = mp == "/" || abs == mp ||
+                      (abs.size() > mp.size() && abs.compare(0, mp.size(), mp) == 0 && abs[mp.size()] == '/');
         if (prefix && mp.size() >= bestLen) {
             bestLen = mp.size();
             best.mountPoint = mp;
@@ -231,13 +238,17 @@ DriveFacts QueryDrive(const std::string& path) {
     f.root = m.mountPoint;
     f.fileSystem = m.fsType;
     const std::string& t = m.fsType;
-    if (t == "tmpfs" || t == "ramfs") f.kind = dkRamDisk;
+    if (t == "tmpfs" || t == "ramfs")
+        f.kind = dkRamDisk;
     else if (t == "nfs" || t == "nfs4" || t == "cifs" || t == "smb3" || t == "smbfs" || t == "fuse.sshfs" ||
              t == "9p" || t == "afs")
         f.kind = dkRemote;
-    else if (t == "iso9660" || t == "udf") f.kind = dkCdRom;
-    else if (m.major != 0 && SysRemovable(m.major, m.minor)) f.kind = dkRemovable;
-    else f.kind = dkFixed;
+    else if (t == "iso9660" || t == "udf")
+        f.kind = dkCdRom;
+    else if (m.major != 0 && SysRemovable(m.major, m.minor))
+        f.kind = dkRemovable;
+    else
+        f.kind = dkFixed;
     if (m.source.rfind("/dev/", 0) == 0) {
         f.label = LinkTargetDeviceName("/dev/disk/by-label", m.source, nullptr);
         std::string uuid = LinkTargetDeviceName("/dev/disk/by-uuid", m.source, nullptr);
@@ -263,7 +274,8 @@ bool SetDriveLabel(const std::string& root, const std::string& label) {
     auto kv = ReadKeyValues(file);
     kv["label"] = label;
     std::ofstream o(file, std::ios::trunc);
-    for (auto& [k, v] : kv) o << k << "=" << v << "\n";
+    for (auto& [k, v] : kv)
+        o << k << "=" << v << "\n";
     return static_cast<bool>(o);
 }
 

@@ -1,9 +1,10 @@
-// Facts about the "drive" holding a path: the mounted file system, or a folder that stands in for a removable disk.
+// Facts about the "drive" holding a path: the mounted file system, or a folder that stands in for a removable
+// disk.
 //
 // A folder carrying a file named ".varnok-drive" is a drive of its own. The file holds "key=value" lines:
 //   type=removable|fixed|remote|cdrom|ram   label=TEXT   serial=HEX   capacity=BYTES   fs=NAME
-// With a capacity the free space is the capacity less what the folder holds. Such folders let the spanned-disk
-// code run against "floppies" in tests; swapping the disk is rewriting the folder.
+// With a capacity the free space is the capacity less what the folder holds. Such folders let the
+// spanned-disk code run against "floppies" in tests; swapping the disk is rewriting the folder.
 #pragma once
 
 #include <cstdint>

@@ -24,10 +24,18 @@ bool File::Open(const std::string& path, Mode mode, unsigned perms) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-        case Mode::Read: flags |= O_RDONLY; break;
-        case Mode::ReadWrite: flags |= O_RDWR; break;
-        case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-        case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+        case Mode::Read:
+            flags |= O_RDONLY;
+            break;
+        case Mode::ReadWrite:
+            flags |= O_RDWR;
+            break;
+        case Mode::Create:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            break;
+        case Mode::Append:
+            flags |= O_WRONLY | O_CREAT | O_APPEND;
+            break;
     }
     int fd;
     do {
@@ -114,7 +122,9 @@ bool File::WriteAt(uint64_t pos, const void* buf, size_t n) {
     return true;
 }
 
-bool File::Seek(uint64_t pos) { return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(pos), SEEK_SET) >= 0; }
+bool File::Seek(uint64_t pos) {
+    return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(pos), SEEK_SET) >= 0;
+}
 
 uint64_t File::Tell() const {
     if (fd_ < 0) return 0;
@@ -128,10 +138,16 @@ uint64_t File::Size() const {
     return static_cast<uint64_t>(st.st_size);
 }
 
-bool File::Truncate(uint64_t size) { return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+bool File::Truncate(uint64_t size) {
+    return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
 
-bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+bool File::Sync() {
+    return fd_ >= 0 && ::fsync(fd_) == 0;
+}
 
-std::string LastErrorText() { return strerror(errno); }
+std::string LastErrorText() {
+    return strerror(errno);
+}
 
 }  // namespace varnok::platform

@@ -8,7 +8,7 @@
 namespace varnok::platform {
 
 class File {
-public:
+  public:
     enum class Mode { Read, ReadWrite, Create /* truncate or create, read and write */, Append };
 
     File() = default;
@@ -40,7 +40,7 @@ public:
     bool Truncate(uint64_t size);
     bool Sync();
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

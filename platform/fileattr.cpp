@@ -11,8 +11,10 @@ namespace varnok::platform {
 
 uint32_t AttributesOf(const std::string& path, const struct stat& st) {
     uint32_t a = 0;
-    if (S_ISDIR(st.st_mode)) a |= faDirectory;
-    else a |= faArchive;
+    if (S_ISDIR(st.st_mode))
+        a |= faDirectory;
+    else
+        a |= faArchive;
     if (!(st.st_mode & S_IWUSR)) a |= faReadOnly;
     auto slash = path.find_last_of('/');
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -23,9 +23,9 @@ enum FileAttr : uint32_t {
 // directory for folders; regular files carry the archive bit. 0 when the file does not exist.
 uint32_t AttributesOf(const std::string& path);
 uint32_t AttributesOf(const std::string& path, const struct stat& st);
-bool FileExists(const std::string& path);     // a regular file (or a link to one)
+bool FileExists(const std::string& path);       // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path);  // a folder (or a link to one)
-bool PathExists(const std::string& path);     // anything, links not followed
+bool PathExists(const std::string& path);       // anything, links not followed
 // Size of a file, or -1.
 int64_t FileSizeOf(const std::string& path);
 // Last modification time in Unix seconds, or 0.

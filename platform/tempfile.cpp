@@ -18,7 +18,8 @@ std::string SystemTempDir() {
     const char* t = getenv("TMPDIR");
     if (t && *t && DirectoryExists(t)) {
         std::string s = t;
-        while (s.size() > 1 && s.back() == '/') s.pop_back();
+        while (s.size() > 1 && s.back() == '/')
+            s.pop_back();
         return s;
     }
     return "/tmp";
@@ -31,8 +32,10 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix, co
     std::string tmpl = d + "/" + prefix + "XXXXXX" + suffix;
     int fd = mkostemps(tmpl.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) return {};
-    if (file) file->Adopt(fd, tmpl);
-    else ::close(fd);
+    if (file)
+        file->Adopt(fd, tmpl);
+    else
+        ::close(fd);
     return tmpl;
 }
 
@@ -63,7 +66,8 @@ std::string PercentEncode(const std::string& s) {
     static const char* hex = "0123456789ABCDEF";
     std::string r;
     for (unsigned char c : s) {
-        if (isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') r += static_cast<char>(c);
+        if (isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~')
+            r += static_cast<char>(c);
         else {
             r += '%';
             r += hex[c >> 4];

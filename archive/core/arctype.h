@@ -46,16 +46,17 @@ inline constexpr int kArcTypeCount = 32;
 
 // A set of archive types.
 class ArcTypeSet {
-public:
+  public:
     constexpr ArcTypeSet() = default;
     constexpr ArcTypeSet(std::initializer_list<TArcType> types) {
-        for (auto t : types) bits_ |= 1u << t;
+        for (auto t : types)
+            bits_ |= 1u << t;
     }
     constexpr bool Has(TArcType t) const { return (bits_ >> t) & 1u; }
     constexpr ArcTypeSet Without(ArcTypeSet o) const { return FromBits(bits_ & ~o.bits_); }
     static constexpr ArcTypeSet All() { return FromBits(0xFFFFFFFFu); }
 
-private:
+  private:
     static constexpr ArcTypeSet FromBits(uint32_t b) {
         ArcTypeSet s;
         s.bits_ = b;
@@ -73,12 +74,24 @@ inline constexpr ArcTypeSet CompressArcTypes{atBh, atCab, atGZip, atJar, atLha, 
 inline constexpr ArcTypeSet DllArcTypes{atAce, atAceExe, atCab, atRar, atRarExe};
 inline constexpr ArcTypeSet ZipArcTypes{atJar, atJarExe, atZip, atZipExe, atZipMV};
 
-inline bool IsRecognised(TArcType t) { return !InvalidArcTypes.Has(t); }
-inline bool IsExtractable(TArcType t) { return ExtractArcTypes.Has(t); }
-inline bool IsTestable(TArcType t) { return TestArcTypes.Has(t); }
-inline bool IsCompressible(TArcType t) { return CompressArcTypes.Has(t); }
-inline bool IsDllType(TArcType t) { return DllArcTypes.Has(t); }
-inline bool IsZipType(TArcType t) { return ZipArcTypes.Has(t); }
+inline bool IsRecognised(TArcType t) {
+    return !InvalidArcTypes.Has(t);
+}
+inline bool IsExtractable(TArcType t) {
+    return ExtractArcTypes.Has(t);
+}
+inline bool IsTestable(TArcType t) {
+    return TestArcTypes.Has(t);
+}
+inline bool IsCompressible(TArcType t) {
+    return CompressArcTypes.Has(t);
+}
+inline bool IsDllType(TArcType t) {
+    return DllArcTypes.Has(t);
+}
+inline bool IsZipType(TArcType t) {
+    return ZipArcTypes.Has(t);
+}
 
 // The fixed-width display name ("ZIP       ", "Not avail. ").
 const std::string& ArcTypeName(TArcType t);

@@ -16,7 +16,8 @@ enum class DecodeStatus {
 
 struct DecodeResult {
     DecodeStatus status = DecodeStatus::Ok;
-    // A numbered error (errors.h) naming what was wrong, when the format's decoder knows it (e.g. E_BadBlock); 0 otherwise.
+    // A numbered error (errors.h) naming what was wrong, when the format's decoder knows it (e.g.
+    // E_BadBlock); 0 otherwise.
     int errorCode = 0;
     uint64_t produced = 0;  // bytes written to the sink
     uint64_t consumed = 0;  // compressed bytes taken from the source that belong to the stream

@@ -75,11 +75,15 @@ void TZipCommon::UpdateProgress(uint64_t doneInFile, uint64_t fileSize, uint64_t
     if (byFile == lastByFile_ && byArchive == lastByArchive_) return;
     lastByFile_ = byFile;
     lastByArchive_ = byArchive;
-    if (DoProgress) DoProgress(byFile, byArchive);
-    else if (OnProgress) OnProgress(*this, byFile, byArchive);
+    if (DoProgress)
+        DoProgress(byFile, byArchive);
+    else if (OnProgress)
+        OnProgress(*this, byFile, byArchive);
 }
 
-bool TZipCommon::SpecMatch(const std::string& name) const { return varnok::SpecMatch(name, FileSpec, ExcludeSpec); }
+bool TZipCommon::SpecMatch(const std::string& name) const {
+    return varnok::SpecMatch(name, FileSpec, ExcludeSpec);
+}
 
 std::string TZipCommon::VolumeFileName(const std::string& name, int n) {
     if (name.empty() || n < 0) return {};
@@ -94,9 +98,12 @@ std::string TZipCommon::VolumeFileName(const std::string& name, int n) {
     size_t dot = file.find_last_of('.');
     std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
     char ext[32];
-    if (n <= 9) snprintf(ext, sizeof ext, ".%c0%d", VolumeLetter, n);
-    else if (n <= 99) snprintf(ext, sizeof ext, ".%c%d", VolumeLetter, n);
-    else snprintf(ext, sizeof ext, ".%d", n);
+    if (n <= 9)
+        snprintf(ext, sizeof ext, ".%c0%d", VolumeLetter, n);
+    else if (n <= 99)
+        snprintf(ext, sizeof ext, ".%c%d", VolumeLetter, n);
+    else
+        snprintf(ext, sizeof ext, ".%d", n);
     return dir + stem + ext;
 }
 
@@ -117,8 +124,8 @@ bool TZipCommon::RequestVolume(std::string& name, int n) {
         char cwd[4096];
         if (getcwd(cwd, sizeof cwd)) name = std::string(cwd) + "/" + name;
     }
-    // Ask until the handler names an existing file or gives up; a handler that keeps answering without a file is
-    // stopped after a bounded number of tries.
+    // Ask until the handler names an existing file or gives up; a handler that keeps answering without a file
+    // is stopped after a bounded number of tries.
     for (int tries = 0; tries < 1000; ++tries) {
         bool cancel = true;
         PauseClock();
@@ -178,7 +185,8 @@ bool TZipCommon::RequestZipDisk(int n) {
                 platform::File f;
                 uint8_t b[4];
                 if (f.Open(archiveFile_, platform::File::Mode::Read) && f.ReadAt(0, b, 4) == 4) {
-                    uint32_t s = (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+                    uint32_t s =
+                        (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
                     if (s == zip::kSpanSig || s == zip::kLocalSig) accepted = true;
                 }
             }
@@ -217,8 +225,10 @@ bool TZipCommon::RequestZipDisk(int n) {
         if (cancel || Cancel()) break;
         DiskManager.Refresh();
     }
-    if (!ArcFile.Open(archiveFile_, platform::File::Mode::Read)) ReportError(archiveFile_, "", E_ReadFile);
-    else ArchiveSize = ArcFile.Size();
+    if (!ArcFile.Open(archiveFile_, platform::File::Mode::Read))
+        ReportError(archiveFile_, "", E_ReadFile);
+    else
+        ArchiveSize = ArcFile.Size();
     return accepted;
 }
 
@@ -237,8 +247,10 @@ bool TZipCommon::RequestZipLastDisk() {
         if (cancel || Cancel()) break;
         t = IdentifyFile(archiveFile_);
     }
-    if (!ArcFile.Open(archiveFile_, platform::File::Mode::Read)) ReportError(archiveFile_, "", E_ReadFile);
-    else ArchiveSize = ArcFile.Size();
+    if (!ArcFile.Open(archiveFile_, platform::File::Mode::Read))
+        ReportError(archiveFile_, "", E_ReadFile);
+    else
+        ArchiveSize = ArcFile.Size();
     return IsRecognised(t) && (HeadFlag & hfEndRecord);
 }
 
@@ -268,15 +280,19 @@ size_t TZipCommon::ReadBlock(ByteSource& src, uint8_t* buf, size_t n, bool decry
         got = 0;
     }
     if (decrypt && got) DecryptBuffer(buf, got);
-    if (crc == CrcKind::Crc32) Crc32Value = UpdateCrc32(Crc32Value, buf, got);
-    else if (crc == CrcKind::Crc16) Crc16Value = UpdateCrc16(Crc16Value, buf, got);
+    if (crc == CrcKind::Crc32)
+        Crc32Value = UpdateCrc32(Crc32Value, buf, got);
+    else if (crc == CrcKind::Crc16)
+        Crc16Value = UpdateCrc16(Crc16Value, buf, got);
     return got;
 }
 
 void TZipCommon::WriteBlock(ByteSink& dst, const uint8_t* buf, size_t n, bool crc, CrcKind kind) {
     if (crc) {
-        if (kind == CrcKind::Crc32) Crc32Value = UpdateCrc32(Crc32Value, buf, n);
-        else if (kind == CrcKind::Crc16) Crc16Value = UpdateCrc16(Crc16Value, buf, n);
+        if (kind == CrcKind::Crc32)
+            Crc32Value = UpdateCrc32(Crc32Value, buf, n);
+        else if (kind == CrcKind::Crc16)
+            Crc16Value = UpdateCrc16(Crc16Value, buf, n);
     }
     if (AsciiTranslation && (arcType_ == atGZip || arcType_ == atMSGZ)) {
         std::vector<uint8_t> out;

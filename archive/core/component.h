@@ -1,6 +1,6 @@
-// The common base of every archive component: identification of the archive, shared settings, events, numbered
-// errors, cancel, progress and elapsed time, file specifications, volumes and spanned disks, temporary files,
-// block reading and writing.
+// The common base of every archive component: identification of the archive, shared settings, events,
+// numbered errors, cancel, progress and elapsed time, file specifications, volumes and spanned disks,
+// temporary files, block reading and writing.
 #pragma once
 
 #include <cstdint>
@@ -35,38 +35,42 @@ enum : uint8_t {
 
 // Event types. Every handler gets the component that raised it first.
 using TNotifyEvent = std::function<void(TZipCommon& sender)>;
-using TOnError = std::function<void(TZipCommon& sender, const std::string& fileName, const std::string& extendedMsg,
-                                    const std::string& volumeId, int code)>;
+using TOnError = std::function<void(TZipCommon& sender, const std::string& fileName,
+                                    const std::string& extendedMsg, const std::string& volumeId, int code)>;
 using TOnProgress = std::function<void(TZipCommon& sender, int progressByFile, int progressByArchive)>;
 using TOnElapsedTime = std::function<void(TZipCommon& sender, double seconds)>;
 using TOnBegin = std::function<void(TZipCommon& sender, const std::string& name, int count, bool& extract)>;
 using TOnEnd = std::function<void(TZipCommon& sender, const std::string& name, bool crcPass)>;
 using TUnBase_OnFileExists = std::function<void(TZipCommon& sender, const std::string& fileName,
                                                 std::string& newFileName, TOverwriteMode& mode)>;
-using TOnFileExists =
-    std::function<void(TZipCommon& sender, const std::string& fileName, int64_t fileDate, TOverwriteMode& mode)>;
+using TOnFileExists = std::function<void(TZipCommon& sender, const std::string& fileName, int64_t fileDate,
+                                         TOverwriteMode& mode)>;
 using TOnGetPassword =
     std::function<void(TZipCommon& sender, const std::string& name, std::string& password, bool& tryAgain)>;
 using TOnGetZipFirstDisk = std::function<void(TZipCommon& sender, bool& cancel)>;
-using TOnGetZipNextDisk = std::function<void(TZipCommon& sender, const std::string& volumeName, bool& cancel)>;
+using TOnGetZipNextDisk =
+    std::function<void(TZipCommon& sender, const std::string& volumeName, bool& cancel)>;
 using TOnGetZipLastDisk = std::function<void(TZipCommon& sender, bool& cancel)>;
 using TOnInsertDisk = std::function<void(TZipCommon& sender, const std::string& volumeName, bool& cancel)>;
 using TOnClearDisk = std::function<void(TZipCommon& sender, const std::string& drive, uint64_t requiredSpace,
                                         uint64_t freeSpace, uint64_t totalSpace, bool& cancel)>;
-using TOnNextVolume = std::function<void(TZipCommon& sender, std::string& volumeName, const std::string& volumeId,
-                                         bool exists, bool& cancel)>;
+using TOnNextVolume = std::function<void(TZipCommon& sender, std::string& volumeName,
+                                         const std::string& volumeId, bool exists, bool& cancel)>;
 using TOnCorruptZipHeader = std::function<void(TZipCommon& sender, uint8_t headFlag, bool& cancel)>;
 using TOnRead = std::function<void(TZipCommon& sender, uint64_t offset, int fileNum)>;
 using TOnReadFile = std::function<void(TZipCommon& sender, const std::string& fileName)>;
 using TOnTotals =
     std::function<void(TZipCommon& sender, uint64_t unpackSize, uint64_t packSize, int ratio, int numFiles)>;
 using TOnRecurseDir = std::function<void(TZipCommon& sender, const std::string& directory)>;
-using TOnRenameFile = std::function<void(TZipCommon& sender, const std::string& oldName, std::string& newName)>;
-using TOnReplaceFile = std::function<void(TZipCommon& sender, const std::string& oldName, const std::string& name,
-                                          int64_t oldDate, int64_t newDate, uint64_t oldSize, uint64_t newSize,
-                                          uint32_t oldAttr, uint32_t newAttr, bool& replace)>;
-using TOnNonWriteableArchive = std::function<void(TZipCommon& sender, const std::string& archive, bool& writeToFile)>;
-using TOnDeleteFile = std::function<void(TZipCommon& sender, const std::string& name, int count, int maxCount)>;
+using TOnRenameFile =
+    std::function<void(TZipCommon& sender, const std::string& oldName, std::string& newName)>;
+using TOnReplaceFile = std::function<void(
+    TZipCommon& sender, const std::string& oldName, const std::string& name, int64_t oldDate, int64_t newDate,
+    uint64_t oldSize, uint64_t newSize, uint32_t oldAttr, uint32_t newAttr, bool& replace)>;
+using TOnNonWriteableArchive =
+    std::function<void(TZipCommon& sender, const std::string& archive, bool& writeToFile)>;
+using TOnDeleteFile =
+    std::function<void(TZipCommon& sender, const std::string& name, int count, int maxCount)>;
 using TOnNestedTarFile = std::function<void(TZipCommon& sender, const std::string& name, bool& doUnTar)>;
 using TOnRemoveTempfile = std::function<void(TZipCommon& sender, const std::string& name)>;
 using TOnIntegrityBegin = std::function<void(TZipCommon& sender, const std::string& name)>;
@@ -75,13 +79,13 @@ using TOnIntegrityStatus = std::function<void(TZipCommon& sender, const std::str
 
 // Thrown by RaiseError while the run is being cancelled: the run ends quietly.
 class RunCancelled : public ArchiveError {
-public:
+  public:
     RunCancelled() : ArchiveError(E_UserCanceled) {}
 };
 
 // Identification of an archive by content.
 class TArchiveBase {
-public:
+  public:
     TArchiveBase();
     virtual ~TArchiveBase();
     TArchiveBase(const TArchiveBase&) = delete;
@@ -103,22 +107,22 @@ public:
     uint64_t StartOffset = 0;
     uint8_t HeadFlag = 0;
     bool HasEndRecord = false;
-    zip::EndRecord EndRecord;       // the ZIP end record, when found
-    int64_t ZipOffsetDelta = 0;     // bytes in front of a ZIP whose offsets do not count them
+    zip::EndRecord EndRecord;    // the ZIP end record, when found
+    int64_t ZipOffsetDelta = 0;  // bytes in front of a ZIP whose offsets do not count them
     uint64_t ArchiveSize = 0;
     int VolumeNumber = 0;
     char VolumeLetter = 0;
     TDiskManager DiskManager;
 
-    // Searches the end record; returns the central-directory offset (HeadFlag 0x08), the first local header found
-    // by scanning (HeadFlag exactly 0x10), or 0. Sets HeadFlag, EndRecord and ZipOffsetDelta.
+    // Searches the end record; returns the central-directory offset (HeadFlag 0x08), the first local header
+    // found by scanning (HeadFlag exactly 0x10), or 0. Sets HeadFlag, EndRecord and ZipOffsetDelta.
     uint64_t FindEndOfCentral(const platform::File& f);
 
     // Reports a numbered error; components route it to their OnError.
     virtual void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
                              const std::string& volumeId = "0") = 0;
 
-protected:
+  protected:
     void Identify();
     // What identification decided, without the jar rename and volume numbering (used for the disk checks).
     TArcType IdentifyFile(const std::string& path);
@@ -129,7 +133,7 @@ protected:
     TArcType arcType_ = atNA;
     int zipCmntBufSize_ = 0;
 
-private:
+  private:
     TArcType TestSignature(const uint8_t* p, bool program);
     TArcType IdentifyPlain(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size);
     TArcType IdentifyProgram(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size);
@@ -140,7 +144,7 @@ private:
 
 // Where ReadBlock takes its bytes.
 class FileSource final : public ByteSource {
-public:
+  public:
     FileSource(const platform::File& f, uint64_t pos) : f_(f), pos_(pos) {}
     size_t Read(uint8_t* buf, size_t n) override {
         size_t r = f_.ReadAt(pos_, buf, n);
@@ -150,25 +154,25 @@ public:
     uint64_t Position() const { return pos_; }
     void Seek(uint64_t pos) { pos_ = pos; }
 
-private:
+  private:
     const platform::File& f_;
     uint64_t pos_;
 };
 
 // Writes into an open file; a short write throws E_WriteFile.
 class FileSink final : public ByteSink {
-public:
+  public:
     explicit FileSink(platform::File& f) : f_(f) {}
     void Write(const uint8_t* buf, size_t n) override;
 
-private:
+  private:
     platform::File& f_;
 };
 
 enum class CrcKind { None, Crc16, Crc32 };
 
 class TZipCommon : public TArchiveBase {
-public:
+  public:
     TZipCommon();
     ~TZipCommon() override;
 
@@ -192,7 +196,8 @@ public:
 
     // The temporary folder: the stored one when it exists, else the system's.
     std::string TempDir() const;
-    // Empty means the system's. A missing folder is created when OnConfirmCreateDir (or its absence) says yes.
+    // Empty means the system's. A missing folder is created when OnConfirmCreateDir (or its absence) says
+    // yes.
     void SetTempDir(const std::string& dir);
     // Asked before a missing TempDir is created; the text is the folder, two line breaks and the 26899 text.
     std::function<bool(const std::string& text)> OnConfirmCreateDir;
@@ -215,8 +220,8 @@ public:
     // Called between blocks so that an application can keep its window alive (and set Cancel).
     std::function<void()> ProcessMessages;
 
-    // Errors. ReportError calls OnError (code 25449 while cancelling) and lets the run go on. RaiseError reports
-    // and then throws ArchiveError, or RunCancelled while cancelling.
+    // Errors. ReportError calls OnError (code 25449 while cancelling) and lets the run go on. RaiseError
+    // reports and then throws ArchiveError, or RunCancelled while cancelling.
     void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
                      const std::string& volumeId = "0") override;
     [[noreturn]] void RaiseError(const std::string& fileName, const std::string& extendedMsg, int code,
@@ -254,7 +259,8 @@ public:
         Crc32Value = 0xFFFFFFFF;
         Crc16Value = 0;
     }
-    // Reads up to n bytes; decrypts when asked (ARJ garbling or the ZIP cipher by ArcType); adds to the CRC kind.
+    // Reads up to n bytes; decrypts when asked (ARJ garbling or the ZIP cipher by ArcType); adds to the CRC
+    // kind.
     size_t ReadBlock(ByteSource& src, uint8_t* buf, size_t n, bool decrypt, CrcKind crc);
     // Writes n bytes (line feeds widened with AsciiTranslation); adds them to the CRC kind when crc is set.
     void WriteBlock(ByteSink& dst, const uint8_t* buf, size_t n, bool crc, CrcKind kind);
@@ -269,7 +275,7 @@ public:
     int FileCount = 0;
     uint64_t TotalPacked = 0, TotalUnpacked = 0;
 
-protected:
+  protected:
     // Run bracket: clears Cancel and the counters, starts the clock.
     void BeginRun();
     // Ends the clock; fires OnDeactivate (when activated) and OnElapsedTime.
@@ -278,7 +284,7 @@ protected:
     void ResumeClock();
     bool OpenArchiveForRead();
 
-private:
+  private:
     CancelFlag ownCancel_{false};
     CancelFlag* cancel_ = &ownCancel_;
     std::string tempDir_;

@@ -13,14 +13,17 @@ struct Tables {
     Tables() {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             crc32[0][i] = c;
             uint16_t h = static_cast<uint16_t>(i);
-            for (int k = 0; k < 8; ++k) h = (h & 1) ? static_cast<uint16_t>(0xA001u ^ (h >> 1)) : h >> 1;
+            for (int k = 0; k < 8; ++k)
+                h = (h & 1) ? static_cast<uint16_t>(0xA001u ^ (h >> 1)) : h >> 1;
             crc16[i] = h;
         }
         for (uint32_t i = 0; i < 256; ++i)
-            for (int t = 1; t < 8; ++t) crc32[t][i] = crc32[0][crc32[t - 1][i] & 0xFF] ^ (crc32[t - 1][i] >> 8);
+            for (int t = 1; t < 8; ++t)
+                crc32[t][i] = crc32[0][crc32[t - 1][i] & 0xFF] ^ (crc32[t - 1][i] >> 8);
     }
 };
 
@@ -31,8 +34,12 @@ const Tables& T() {
 
 }  // namespace
 
-const uint32_t* Crc32Table() { return T().crc32[0]; }
-const uint16_t* Crc16Table() { return T().crc16; }
+const uint32_t* Crc32Table() {
+    return T().crc32[0];
+}
+const uint16_t* Crc16Table() {
+    return T().crc16;
+}
 
 uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t len) {
     const auto& t = T().crc32;
@@ -52,14 +59,16 @@ uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t len) {
         p += 8;
         len -= 8;
     }
-    while (len--) crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    while (len--)
+        crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
 uint16_t UpdateCrc16(uint16_t crc, const void* data, size_t len) {
     const uint16_t* t = T().crc16;
     auto p = static_cast<const uint8_t*>(data);
-    while (len--) crc = static_cast<uint16_t>(t[(crc ^ *p++) & 0xFF] ^ (crc >> 8));
+    while (len--)
+        crc = static_cast<uint16_t>(t[(crc ^ *p++) & 0xFF] ^ (crc >> 8));
     return crc;
 }
 

@@ -7,7 +7,7 @@
 namespace varnok {
 
 std::string TDiskManager::DriveTypeNameOf(int driveType, int floppyKind) {
-    static const char* names[] = {"Unknown", "None", "Floppy", "Fixed", "Network",
+    static const char* names[] = {"Unknown", "None", "Floppy",           "Fixed",           "Network",
                                   "CD-ROM",  "RAM",  "3\xC2\xBD Floppy", "5\xC2\xBC Floppy"};
     if (driveType == platform::dkRemovable) {
         if (floppyKind == 7 || floppyKind == 8) return names[floppyKind];
@@ -88,8 +88,10 @@ void TvnFileAttr::SetFlag(bool& flag, bool v) {
     flag = v;
     bool all = archive_ && hidden_ && readOnly_ && sysFile_ && directory_ && zeroAttr_;
     bool none = !archive_ && !hidden_ && !readOnly_ && !sysFile_ && !directory_ && !volumeId_ && !zeroAttr_;
-    if (all || none) anyFile_ = true;
-    else if (!v) anyFile_ = false;
+    if (all || none)
+        anyFile_ = true;
+    else if (!v)
+        anyFile_ = false;
     Normalise();
 }
 
@@ -111,7 +113,8 @@ void TvnFileAttr::Normalise() {
         fileAttr_ = 63;
         zeroAttr_ = true;
     } else {
-        fileAttr_ = 32 * archive_ + 2 * hidden_ + 1 * readOnly_ + 4 * sysFile_ + 16 * directory_ + 8 * volumeId_;
+        fileAttr_ =
+            32 * archive_ + 2 * hidden_ + 1 * readOnly_ + 4 * sysFile_ + 16 * directory_ + 8 * volumeId_;
     }
     readOnly_ = fileAttr_ & 1;
     hidden_ = fileAttr_ & 2;

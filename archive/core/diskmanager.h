@@ -9,10 +9,10 @@
 
 namespace varnok {
 
-// Facts about the drive an archive lies on: label, serial number, type, free space. Removable disks are polled
-// when monitoring is on (Poll is called by the application's timer every Interval milliseconds).
+// Facts about the drive an archive lies on: label, serial number, type, free space. Removable disks are
+// polled when monitoring is on (Poll is called by the application's timer every Interval milliseconds).
 class TDiskManager {
-public:
+  public:
     std::string Drive;  // drive root (a mount point or a stand-in folder)
     int Interval = 2000;
     std::string VolumeLabel;
@@ -44,7 +44,7 @@ public:
 
     static std::string DriveTypeNameOf(int driveType, int floppyKind);
 
-private:
+  private:
     bool monitoring_ = false;
     std::string lastSerial_;
     std::string path_;
@@ -53,7 +53,7 @@ private:
 // Which files a writer takes by their attributes (read-only 1, hidden 2, system 4, volume 8, directory 16,
 // archive 32).
 class TvnFileAttr {
-public:
+  public:
     TvnFileAttr();
     int ftFileAttr() const { return fileAttr_; }
     bool ftArchive() const { return archive_; }
@@ -83,11 +83,12 @@ public:
     // Whether a file with these attributes is taken.
     bool AttributePasses(uint32_t attributes) const;
 
-private:
+  private:
     void SetFlag(bool& flag, bool v);
     void Normalise();
     int fileAttr_ = 63;
-    bool archive_ = true, hidden_ = true, readOnly_ = true, sysFile_ = true, volumeId_ = true, directory_ = true;
+    bool archive_ = true, hidden_ = true, readOnly_ = true, sysFile_ = true, volumeId_ = true,
+         directory_ = true;
     bool anyFile_ = true, zeroAttr_ = true;
 };
 

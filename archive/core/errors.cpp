@@ -132,7 +132,9 @@ std::string ErrorText(int code) {
     return "Error " + std::to_string(code);
 }
 
-bool IsKnownError(int code) { return Find(code) != nullptr; }
+bool IsKnownError(int code) {
+    return Find(code) != nullptr;
+}
 
 ArchiveError::ArchiveError(int code, std::string fileName, std::string detail)
     : std::runtime_error(Compose(code, detail)),

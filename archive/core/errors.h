@@ -114,13 +114,13 @@ bool IsKnownError(int code);
 
 // The one exception type of the archive components: a code and its text, plus the file concerned.
 class ArchiveError : public std::runtime_error {
-public:
+  public:
     explicit ArchiveError(int code, std::string fileName = {}, std::string detail = {});
     int Code() const noexcept { return code_; }
     const std::string& FileName() const noexcept { return fileName_; }
     const std::string& Detail() const noexcept { return detail_; }
 
-private:
+  private:
     int code_;
     std::string fileName_;
     std::string detail_;

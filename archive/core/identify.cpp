@@ -18,7 +18,9 @@ constexpr uint64_t kScanStart = 17000;
 constexpr size_t kScanBlock = 32768;
 constexpr int kScanBlocks = 6;
 
-bool Is(const uint8_t* p, const char* sig, size_t n) { return std::memcmp(p, sig, n) == 0; }
+bool Is(const uint8_t* p, const char* sig, size_t n) {
+    return std::memcmp(p, sig, n) == 0;
+}
 
 // A plausible ARC/PAK entry name: up to 12 printable characters and a zero byte within its 13-byte field.
 bool ArcNameOk(const uint8_t* p, size_t avail) {
@@ -39,7 +41,8 @@ bool LzhHeaderOk(const uint8_t* p, size_t avail) {
         size_t size = p[0];
         if (size < 20 || size + 2 > avail) return false;
         uint8_t sum = 0;
-        for (size_t i = 2; i < size + 2; ++i) sum = static_cast<uint8_t>(sum + p[i]);
+        for (size_t i = 2; i < size + 2; ++i)
+            sum = static_cast<uint8_t>(sum + p[i]);
         return sum == p[1];
     }
     if (level == 2) return Le16(p) >= 26;
@@ -85,7 +88,9 @@ void TArchiveBase::SetArcType(TArcType) {
     if (IsRecognised(arcType_)) DeriveVolumeNumber();
 }
 
-void TArchiveBase::RefreshDrive() { DiskManager.SetDrive(archiveFile_); }
+void TArchiveBase::RefreshDrive() {
+    DiskManager.SetDrive(archiveFile_);
+}
 
 void TArchiveBase::Identify() {
     arcType_ = IdentifyFile(archiveFile_);
@@ -154,20 +159,24 @@ TArcType TArchiveBase::TestSignature(const uint8_t* p, bool program) {
     return atUnknown;
 }
 
-TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size) {
+TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<uint8_t>& head,
+                                     uint64_t size) {
     const bool removable = DiskManager.IsRemovable();
     size_t zeros = 0;
-    while (zeros < head.size() && head[zeros] == 0) ++zeros;
+    while (zeros < head.size() && head[zeros] == 0)
+        ++zeros;
     TArcType t = atUnknown;
     if (zeros + 4 <= head.size()) {
         t = TestSignature(&head[zeros], false);
-        // ARC entries of the methods the signature table leaves out (1, 3 to 7), recognised by a sane name field.
+        // ARC entries of the methods the signature table leaves out (1, 3 to 7), recognised by a sane name
+        // field.
         if (t == atUnknown && head[zeros] == 0x1A && head[zeros + 1] >= 1 && head[zeros + 1] <= 7 &&
             ArcNameOk(&head[zeros], head.size() - zeros))
             t = atArc;
         // PMarc archives share the LZH header layout under "-pm0-" and "-pm2-".
         if (t == atUnknown && head.size() >= zeros + 21 && head[zeros + 2] == '-' && head[zeros + 3] == 'p' &&
-            head[zeros + 4] == 'm' && head[zeros + 6] == '-' && LzhHeaderOk(&head[zeros], head.size() - zeros))
+            head[zeros + 4] == 'm' && head[zeros + 6] == '-' &&
+            LzhHeaderOk(&head[zeros], head.size() - zeros))
             t = atLha;
         if (zeros > 0 && t != atZip && t != atZipMV && t != atUnknown) StartOffset = zeros;
     }
@@ -195,15 +204,16 @@ TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<
             t = atTar;
         } else {
             StartOffset = FindEndOfCentral(f);
-            if ((HeadFlag & hfLocalHeader) && (HeadFlag & hfEndRecord)) t = atZip;
-            else if (removable && (HeadFlag & hfEndRecord)) t = atZipMV;
+            if ((HeadFlag & hfLocalHeader) && (HeadFlag & hfEndRecord))
+                t = atZip;
+            else if (removable && (HeadFlag & hfEndRecord))
+                t = atZipMV;
             else if (HasEndRecord && EndRecord.thisDisk > 0 && EndRecord.thisDisk != 0xFFFF &&
                      EndRecord.cdDisk <= EndRecord.thisDisk) {
                 // The last part of a set split into files (name.z01, name.z02, ..., name.zip).
                 t = atZipMV;
                 StartOffset = EndRecord.cdOffset;
-            }
-            else if (t == atUnknown) {
+            } else if (t == atUnknown) {
                 // Self-extractors that are not Windows programs (DOS .COM files, Unix programs): look for a
                 // header that proves itself by its checksum.
                 uint64_t saveStart = StartOffset;
@@ -219,7 +229,8 @@ TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<
     return t;
 }
 
-TArcType TArchiveBase::IdentifyProgram(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size) {
+TArcType TArchiveBase::IdentifyProgram(const platform::File& f, const std::vector<uint8_t>& head,
+                                       uint64_t size) {
     uint8_t b[8];
     // 1. Known stub layouts.
     if (f.ReadAt(7716, b, 2) == 2 && b[0] == 0x1A && b[1] == 0x09) {
@@ -358,11 +369,13 @@ uint64_t TArchiveBase::FindEndOfCentral(const platform::File& f) {
         HeadFlag |= hfCentralHeader;
         uint64_t local = static_cast<uint64_t>(static_cast<int64_t>(Le32(c + 42)) + ZipOffsetDelta);
         uint8_t l[4];
-        if (f.ReadAt(local, l, 4) == 4 && Le32(l) == zip::kLocalSig) HeadFlag |= hfLocalHeader;
+        if (f.ReadAt(local, l, 4) == 4 && Le32(l) == zip::kLocalSig)
+            HeadFlag |= hfLocalHeader;
         else if (Le32(c + 42) == 0xFFFFFFFF) {
             zip::CentralHeader h;
             std::vector<uint8_t> rec(zip::kCentralSize + Le16(c + 28) + Le16(c + 30) + Le16(c + 32));
-            if (f.ReadAt(cd, rec.data(), rec.size()) == rec.size() && zip::ParseCentralHeader(rec.data(), rec.size(), h) &&
+            if (f.ReadAt(cd, rec.data(), rec.size()) == rec.size() &&
+                zip::ParseCentralHeader(rec.data(), rec.size(), h) &&
                 f.ReadAt(h.localOffset + static_cast<uint64_t>(ZipOffsetDelta), l, 4) == 4 &&
                 Le32(l) == zip::kLocalSig)
                 HeadFlag |= hfLocalHeader;
@@ -446,7 +459,8 @@ void TArchiveBase::DeriveVolumeNumber() {
     if (!ext.empty()) ext.erase(0, 1);
     if (ext.empty()) ext = t == atAce ? "Ace" : t == atArj ? "Arj" : "Rar";
     size_t k = ext.size();
-    while (k > 0 && ext[k - 1] >= '0' && ext[k - 1] <= '9') --k;
+    while (k > 0 && ext[k - 1] >= '0' && ext[k - 1] <= '9')
+        --k;
     if (k < ext.size()) {
         std::string digits = ext.substr(k);
         if (digits.size() > 6) digits = digits.substr(digits.size() - 6);

@@ -85,11 +85,16 @@ std::string MethodText(TArcType type, uint16_t code, uint16_t flags, bool direct
             return "Unsupported";
         case atCab:
             switch (code & 15) {
-                case 0: return "Stored";
-                case 1: return "MsZIP";
-                case 2: return "Quantum";
-                case 3: return "Lzx";
-                default: return "Unsupported";
+                case 0:
+                    return "Stored";
+                case 1:
+                    return "MsZIP";
+                case 2:
+                    return "Quantum";
+                case 3:
+                    return "Lzx";
+                default:
+                    return "Unsupported";
             }
         case atGZip:
             if (code == 0) return "Stored";
@@ -101,12 +106,18 @@ std::string MethodText(TArcType type, uint16_t code, uint16_t flags, bool direct
             return "Unsupported";
         case atHA:
             switch (code) {
-                case 0: return "Cpy";
-                case 1: return "Asc";
-                case 2: return "HSC";
-                case 14: return "Dir";
-                case 15: return "Special";
-                default: return "Unsupported";
+                case 0:
+                    return "Cpy";
+                case 1:
+                    return "Asc";
+                case 2:
+                    return "HSC";
+                case 14:
+                    return "Dir";
+                case 15:
+                    return "Special";
+                default:
+                    return "Unsupported";
             }
         case atRar:
         case atRarExe: {
@@ -115,7 +126,8 @@ std::string MethodText(TArcType type, uint16_t code, uint16_t flags, bool direct
             if (code >= '0' && code <= '5') return n[code - '0'];
             return "Unsupported";
         }
-        case atTar: return "Tarred";
+        case atTar:
+            return "Tarred";
         case atZip:
         case atZipExe:
         case atZipMV:
@@ -133,7 +145,8 @@ std::string MethodText(TArcType type, uint16_t code, uint16_t flags, bool direct
             if (code == 1) return "Fastest";
             if (code == 2) return "Greatest";
             return "Unsupported";
-        default: return "";
+        default:
+            return "";
     }
 }
 
@@ -154,7 +167,9 @@ std::string LzhMethodText(const std::string& id) {
 
 }  // namespace
 
-TArcLister::TArcLister() { SetZipCmntBufSize(32000); }
+TArcLister::TArcLister() {
+    SetZipCmntBufSize(32000);
+}
 
 std::string TArcLister::Name(const std::string& raw, bool dosHost) const {
     std::string s = TranslateOemChar ? platform::ToDisplayUtf8(raw) : raw;
@@ -244,35 +259,68 @@ void TArcLister::Walk() {
         case atZipExe:
         case atZipMV:
         case atJar:
-        case atJarExe: WalkZip(); break;
+        case atJarExe:
+            WalkZip();
+            break;
         case atArj:
-        case atArjExe: WalkArj(); break;
+        case atArjExe:
+            WalkArj();
+            break;
         case atLha:
         case atLhaExe:
         case atLzh:
-        case atLzhExe: WalkLzh(); break;
+        case atLzhExe:
+            WalkLzh();
+            break;
         case atArc:
-        case atArcExe: WalkArc(false); break;
+        case atArcExe:
+            WalkArc(false);
+            break;
         case atPak:
-        case atPakExe: WalkArc(true); break;
-        case atZoo: WalkZoo(); break;
+        case atPakExe:
+            WalkArc(true);
+            break;
+        case atZoo:
+            WalkZoo();
+            break;
         case atBh:
-        case atBhExe: WalkBh(); break;
-        case atTar: WalkTar(); break;
-        case atGZip: WalkGzip(); break;
-        case atCab: WalkCab(); break;
+        case atBhExe:
+            WalkBh();
+            break;
+        case atTar:
+            WalkTar();
+            break;
+        case atGZip:
+            WalkGzip();
+            break;
+        case atCab:
+            WalkCab();
+            break;
         case atRar:
-        case atRarExe: WalkRar(); break;
+        case atRarExe:
+            WalkRar();
+            break;
         case atAce:
-        case atAceExe: WalkAce(); break;
-        case atHA: WalkHa(); break;
-        case atMSGZ: WalkMsgz(); break;
-        case atUue: WalkEncoded(); break;
-        default: ReportError(ArchiveFile(), "", E_UnknownFileType); break;
+        case atAceExe:
+            WalkAce();
+            break;
+        case atHA:
+            WalkHa();
+            break;
+        case atMSGZ:
+            WalkMsgz();
+            break;
+        case atUue:
+            WalkEncoded();
+            break;
+        default:
+            ReportError(ArchiveFile(), "", E_UnknownFileType);
+            break;
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- ZIP
+// ----------------------------------------------------------------------------------------------------------
+// ZIP
 
 void TArcLister::WalkZip() {
     uint64_t start = StartOffset;
@@ -297,7 +345,8 @@ void TArcLister::WalkZip() {
         OnCorruptZipHeader(*this, HeadFlag, cancel);
         if (cancel) return;
     }
-    if (HeadFlag & hfCentralHeader) WalkZipCentral(start);
+    if (HeadFlag & hfCentralHeader)
+        WalkZipCentral(start);
     else {
         HeadFlag = hfLocalHeader;
         WalkZipLocal(start);
@@ -341,9 +390,12 @@ void TArcLister::WalkZipCentral(uint64_t start) {
         ListEntry e;
         std::string name = h.name;
         std::string unicode = zip::ExtraUnicodePath(h.extra, h.name);
-        if (!unicode.empty()) e.EntryName = unicode;
-        else if (h.utf8()) e.EntryName = name;
-        else e.EntryName = Name(name, true);
+        if (!unicode.empty())
+            e.EntryName = unicode;
+        else if (h.utf8())
+            e.EntryName = name;
+        else
+            e.EntryName = Name(name, true);
         for (char& c : e.EntryName)
             if (c == '\\') c = '/';
         e.EntryDate = DosToUnixTime(h.dosTime);
@@ -366,7 +418,8 @@ void TArcLister::WalkZipCentral(uint64_t start) {
             if (!(e.UnixMode & 0200)) e.ExternalAttr |= 0x01;
         }
         e.Offset = static_cast<uint64_t>(static_cast<int64_t>(h.localOffset) + ZipOffsetDelta);
-        e.VolumeName = ArcType() == atZipMV ? "PKBACK# " + Hex3(static_cast<int>(h.diskStart) + 1) : ArchiveFile();
+        e.VolumeName =
+            ArcType() == atZipMV ? "PKBACK# " + Hex3(static_cast<int>(h.diskStart) + 1) : ArchiveFile();
         Report(e);
         p += static_cast<size_t>(h.recordSize());
     }
@@ -428,8 +481,10 @@ void TArcLister::WalkZipLocal(uint64_t pos) {
             }
         } else if (h.hasDescriptor()) {
             uint8_t d[4];
-            if (ArcFile.ReadAt(next, d, 4) == 4 && Le32(d) == zip::kSpanSig) next += 16;
-            else if (ArcFile.ReadAt(next + 12, d, 4) == 4 && Le32(d) == zip::kLocalSig) next += 12;
+            if (ArcFile.ReadAt(next, d, 4) == 4 && Le32(d) == zip::kSpanSig)
+                next += 16;
+            else if (ArcFile.ReadAt(next + 12, d, 4) == 4 && Le32(d) == zip::kLocalSig)
+                next += 12;
         }
         Report(e);
         if (next <= pos) return;
@@ -437,7 +492,8 @@ void TArcLister::WalkZipLocal(uint64_t pos) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- ARJ
+// ----------------------------------------------------------------------------------------------------------
+// ARJ
 
 bool TArcLister::NextVolume() {
     if (!OpenNextVolume()) {
@@ -510,7 +566,8 @@ void TArcLister::WalkArj() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- LZH
+// ----------------------------------------------------------------------------------------------------------
+// LZH
 
 void TArcLister::WalkLzh() {
     uint64_t pos = StartOffset;
@@ -548,7 +605,8 @@ void TArcLister::WalkLzh() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- ARC
+// ----------------------------------------------------------------------------------------------------------
+// ARC
 
 void TArcLister::WalkArc(bool pak) {
     uint64_t pos = StartOffset;
@@ -571,7 +629,8 @@ void TArcLister::WalkArc(bool pak) {
             return;
         }
         std::string dir;
-        for (const auto& p : prefix) dir += p + "/";
+        for (const auto& p : prefix)
+            dir += p + "/";
         ListEntry e;
         e.EntryName = dir + Name(h.name, true);
         e.EntryDate = DosToUnixTime(h.dosTime);
@@ -595,7 +654,8 @@ void TArcLister::WalkArc(bool pak) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- ZOO
+// ----------------------------------------------------------------------------------------------------------
+// ZOO
 
 void TArcLister::WalkZoo() {
     zoo::ArchiveHeader ah;
@@ -642,7 +702,8 @@ void TArcLister::WalkZoo() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- BH
+// ----------------------------------------------------------------------------------------------------------
+// BH
 
 void TArcLister::WalkBh() {
     uint64_t pos = StartOffset;
@@ -676,7 +737,8 @@ void TArcLister::WalkBh() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- TAR
+// ----------------------------------------------------------------------------------------------------------
+// TAR
 
 void TArcLister::WalkTar() {
     uint64_t pos = StartOffset;
@@ -694,7 +756,8 @@ void TArcLister::WalkTar() {
         if (t.name.empty()) return;
         ListEntry e;
         e.EntryName = Name(t.name, false);
-        while (e.EntryName.size() > 1 && e.EntryName.back() == '/') e.EntryName.pop_back();
+        while (e.EntryName.size() > 1 && e.EntryName.back() == '/')
+            e.EntryName.pop_back();
         e.EntryDate = t.mtimeValid ? t.mtime : DosToUnixTime(0);
         e.PackedSize = t.size;
         e.UnpackedSize = t.realSize;
@@ -722,7 +785,8 @@ void TArcLister::WalkTar() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- GZIP
+// ----------------------------------------------------------------------------------------------------------
+// GZIP
 
 void TArcLister::WalkGzip() {
     gzip::Header h;
@@ -741,8 +805,8 @@ void TArcLister::WalkGzip() {
             uint64_t len = Le32(t + 4);
             if (len > 0 && len < 4096 && len + 16 <= fileSize) {
                 std::string n(static_cast<size_t>(len), '\0');
-                if (ArcFile.ReadAt(fileSize - len - 8, n.data(), n.size()) == n.size()) name = FieldString(
-                    reinterpret_cast<const uint8_t*>(n.data()), n.size());
+                if (ArcFile.ReadAt(fileSize - len - 8, n.data(), n.size()) == n.size())
+                    name = FieldString(reinterpret_cast<const uint8_t*>(n.data()), n.size());
                 uint8_t c[4];
                 if (ArcFile.ReadAt(fileSize - len - 16, c, 4) == 4) h.trailerCrc = Le32(c);
             }
@@ -771,7 +835,8 @@ void TArcLister::WalkGzip() {
     Report(e, false);
 }
 
-// ---------------------------------------------------------------------------------------------------------- CAB
+// ----------------------------------------------------------------------------------------------------------
+// CAB
 
 void TArcLister::WalkCab() {
     cab::Cabinet c;
@@ -829,7 +894,8 @@ void TArcLister::WalkCab() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- RAR
+// ----------------------------------------------------------------------------------------------------------
+// RAR
 
 void TArcLister::WalkRar() {
     rar::Format fmt = rar::DetectFormat(ArcFile, StartOffset);
@@ -842,7 +908,8 @@ void TArcLister::WalkRar() {
     for (int count = 0; count < kMaxEntries; ++count) {
         if (StopRequested()) return;
         rar::Block b;
-        auto r = fmt == rar::Format::Rar4 ? rar::ReadBlock4(ArcFile, pos, end_, b) : rar::ReadBlock5(ArcFile, pos, end_, b);
+        auto r = fmt == rar::Format::Rar4 ? rar::ReadBlock4(ArcFile, pos, end_, b)
+                                          : rar::ReadBlock5(ArcFile, pos, end_, b);
         if (r == rar::ReadResult::End) return;
         if (r == rar::ReadResult::Bad) {
             BadHeader(reported_ > 0);
@@ -896,12 +963,14 @@ void TArcLister::WalkRar() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- ACE
+// ----------------------------------------------------------------------------------------------------------
+// ACE
 
 void TArcLister::WalkAce() {
     auto readMain = [&](uint64_t at, uint64_t& next) {
         ace::Block m;
-        if (ace::ReadBlock(ArcFile, at, end_, m) != ace::ReadResult::Ok || m.type != ace::kTypeMain) return false;
+        if (ace::ReadBlock(ArcFile, at, end_, m) != ace::ReadResult::Ok || m.type != ace::kTypeMain)
+            return false;
         next = m.nextPos;
         return true;
     };
@@ -946,7 +1015,8 @@ void TArcLister::WalkAce() {
                 // The next volume starts with this file's next part, which carries the totals.
                 continue;
             }
-            if (e.IsDirectory) Report(e);
+            if (e.IsDirectory)
+                Report(e);
             else {
                 (void)continued;
                 Report(e);
@@ -958,7 +1028,8 @@ void TArcLister::WalkAce() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- HA
+// ----------------------------------------------------------------------------------------------------------
+// HA
 
 void TArcLister::WalkHa() {
     uint16_t files = 0;
@@ -994,7 +1065,8 @@ void TArcLister::WalkHa() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- MSGZ
+// ----------------------------------------------------------------------------------------------------------
+// MSGZ
 
 void TArcLister::WalkMsgz() {
     std::vector<std::string> dirs;
@@ -1025,7 +1097,8 @@ void TArcLister::WalkMsgz() {
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------- text
+// ----------------------------------------------------------------------------------------------------------
+// text
 
 void TArcLister::WalkEncoded() {
     encoded::Begin b;

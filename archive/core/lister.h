@@ -30,15 +30,15 @@ struct ListEntry {
     std::string VolumeName;
     // Beyond the classic record: what a file manager shows too.
     bool IsDirectory = false;
-    int CrcBits = 32;         // 32, 16 or 0 (no check value, or a header checksum)
-    uint32_t UnixMode = 0;    // when the archive stores one
-    std::string LinkTarget;   // symbolic links
-    uint64_t Offset = 0;      // where the entry's header starts
+    int CrcBits = 32;        // 32, 16 or 0 (no check value, or a header checksum)
+    uint32_t UnixMode = 0;   // when the archive stores one
+    std::string LinkTarget;  // symbolic links
+    uint64_t Offset = 0;     // where the entry's header starts
     int FileNum = 0;
 };
 
 class TArcLister : public TZipCommon {
-public:
+  public:
     TArcLister();
 
     bool ShowEmptyDirs = false;
@@ -49,8 +49,8 @@ public:
     TOnTotals OnTotals;
     TOnCorruptZipHeader OnCorruptZipHeader;
     TOnInsertDisk OnInsertDisk;
-    // Measures the decoded size of a stream whose headers do not give it (compress files); set by callers that
-    // have the decoders. Gets the archive handle and the offset of the compressed data.
+    // Measures the decoded size of a stream whose headers do not give it (compress files); set by callers
+    // that have the decoders. Gets the archive handle and the offset of the compressed data.
     std::function<std::optional<uint64_t>(const platform::File& f, uint64_t dataPos)> OnMeasureStream;
 
     // Lists the archive. False when the run does not start or an exception ended it; never throws.
@@ -63,7 +63,7 @@ public:
     // The first bad header that ended a walk early (0 when the walk reached the archive's end).
     int WalkError() const { return walkError_; }
 
-private:
+  private:
     void Walk();
     // Runs the common rules for one entry: name conversion, OnReadFile, the file specification, counting.
     void Report(ListEntry& e, bool testSpec = true);

@@ -23,7 +23,8 @@ bool ReadPe(const platform::File& f, uint64_t size, PeInfo& pe) {
     uint32_t lfanew = Le32(dos + 0x3C);
     if (lfanew < 64 || lfanew > size - 24 || lfanew > (1u << 24)) return false;
     uint8_t coff[24];
-    if (f.ReadAt(lfanew, coff, 24) != 24 || coff[0] != 'P' || coff[1] != 'E' || coff[2] || coff[3]) return false;
+    if (f.ReadAt(lfanew, coff, 24) != 24 || coff[0] != 'P' || coff[1] != 'E' || coff[2] || coff[3])
+        return false;
     uint16_t nsec = Le16(coff + 6);
     uint16_t optSize = Le16(coff + 20);
     if (nsec == 0 || nsec > 96 || optSize > 4096) return false;
@@ -105,8 +106,10 @@ std::string ReadPeStringResource(const platform::File& f, uint64_t fileSize, int
             std::string out;
             for (uint16_t k = 0; k < len; ++k) {
                 uint16_t u = Le16(&blk[pos + 2u * k]);
-                if (u < 0x80) out += static_cast<char>(u);
-                else out += '?';
+                if (u < 0x80)
+                    out += static_cast<char>(u);
+                else
+                    out += '?';
             }
             return out;
         }

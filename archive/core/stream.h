@@ -14,14 +14,14 @@ namespace varnok {
 // A pull source of bytes. Read returns the count delivered; 0 means the input has ended
 // (a read failure also ends the input: the caller's checks then report the entry).
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     virtual size_t Read(uint8_t* buf, size_t n) = 0;
 };
 
 // A sink of decoded bytes. Write takes all n bytes or throws ArchiveError (E_WriteFile).
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     virtual void Write(const uint8_t* buf, size_t n) = 0;
 };
@@ -29,11 +29,13 @@ public:
 // The stop request shared by a component and the codecs it runs.
 using CancelFlag = std::atomic<bool>;
 
-inline bool IsCancelled(const CancelFlag* flag) { return flag && flag->load(std::memory_order_relaxed); }
+inline bool IsCancelled(const CancelFlag* flag) {
+    return flag && flag->load(std::memory_order_relaxed);
+}
 
 // Reads from a memory block.
 class MemorySource final : public ByteSource {
-public:
+  public:
     explicit MemorySource(std::span<const uint8_t> data) : data_(data) {}
     MemorySource(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data), size) {}
     size_t Read(uint8_t* buf, size_t n) override {
@@ -44,14 +46,14 @@ public:
     }
     size_t Position() const { return pos_; }
 
-private:
+  private:
     std::span<const uint8_t> data_;
     size_t pos_ = 0;
 };
 
 // Delivers at most `limit` bytes of another source.
 class LimitedSource final : public ByteSource {
-public:
+  public:
     LimitedSource(ByteSource& inner, uint64_t limit) : inner_(inner), left_(limit) {}
     size_t Read(uint8_t* buf, size_t n) override {
         size_t want = static_cast<size_t>(std::min<uint64_t>(n, left_));
@@ -62,31 +64,31 @@ public:
     }
     uint64_t Left() const { return left_; }
 
-private:
+  private:
     ByteSource& inner_;
     uint64_t left_;
 };
 
 // Collects everything written into a vector; an optional cap throws E_WriteFile when exceeded.
 class VectorSink final : public ByteSink {
-public:
+  public:
     explicit VectorSink(size_t cap = SIZE_MAX) : cap_(cap) {}
     void Write(const uint8_t* buf, size_t n) override;
     std::vector<uint8_t>& Data() { return data_; }
     const std::vector<uint8_t>& Data() const { return data_; }
 
-private:
+  private:
     std::vector<uint8_t> data_;
     size_t cap_;
 };
 
 // Counts and discards what is written (testing an archive).
 class CountingSink final : public ByteSink {
-public:
+  public:
     void Write(const uint8_t*, size_t n) override { count_ += n; }
     uint64_t Count() const { return count_; }
 
-private:
+  private:
     uint64_t count_ = 0;
 };
 

@@ -45,7 +45,8 @@ int64_t DosToUnixTime(uint32_t v) {
     }
     const uint32_t key = v >> 11;  // date and hour
     const int minute = static_cast<int>((v >> 5) & 63), second = static_cast<int>(2 * (v & 31));
-    if (v != 0 && memo.key == key && memo.valid && minute < 60 && second < 60) return memo.base + minute * 60 + second;
+    if (v != 0 && memo.key == key && memo.valid && minute < 60 && second < 60)
+        return memo.base + minute * 60 + second;
     platform::CivilTime t;
     if (v != 0) {
         t.year = static_cast<int>(v >> 25) + 1980;
@@ -54,7 +55,8 @@ int64_t DosToUnixTime(uint32_t v) {
         t.hour = static_cast<int>((v & 0xFFFF) >> 11) % 25;
         t.minute = static_cast<int>((v >> 5) & 63) % 61;
         t.second = static_cast<int>(2 * (v & 31)) % 61;
-        if (!platform::IsValidCivil(t)) t = platform::CivilTime{};
+        if (!platform::IsValidCivil(t))
+            t = platform::CivilTime{};
         else {
             platform::CivilTime hour = t;
             hour.minute = hour.second = 0;
@@ -179,7 +181,8 @@ bool IsCompressMagic(uint16_t w) {
 
 std::string ShiftText(std::string_view s, int k, bool down) {
     std::string r(s);
-    for (char& c : r) c = static_cast<char>(static_cast<unsigned char>(c) + (down ? -k : k));
+    for (char& c : r)
+        c = static_cast<char>(static_cast<unsigned char>(c) + (down ? -k : k));
     return r;
 }
 
@@ -190,7 +193,8 @@ int DiskNumberOfLabel(std::string_view label) {
     std::string_view d = label.substr(p + kTag.size());
     if (d.empty() || !IsDigits(d) || d.size() > 9) return 0;
     int v = 0;
-    for (char c : d) v = v * 10 + (c - '0');
+    for (char c : d)
+        v = v * 10 + (c - '0');
     return v;
 }
 

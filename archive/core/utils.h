@@ -20,7 +20,9 @@ uint32_t UnixToDosTime(int64_t t);
 // A Unix time stored by an archive; 0 (no date) stands for 1 January 1980 00:01 local time.
 int64_t ArchiveUnixTime(int64_t t);
 // Exchanges the 16-bit halves (formats that store the date word before the time word).
-inline uint32_t SwapHalves(uint32_t v) { return (v >> 16) | (v << 16); }
+inline uint32_t SwapHalves(uint32_t v) {
+    return (v >> 16) | (v << 16);
+}
 
 // Octal text of width characters: zero-filled, the last position a blank (or a zero byte when terminate).
 std::string ToOctal(uint64_t value, int width, bool terminate);

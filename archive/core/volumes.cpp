@@ -74,7 +74,8 @@ std::string NextRarPartName(const std::string& path) {
     if (lower.size() < 10 || lower.compare(lower.size() - 4, 4, ".rar") != 0) return {};
     size_t end = lower.size() - 4;
     size_t k = end;
-    while (k > 0 && lower[k - 1] >= '0' && lower[k - 1] <= '9') --k;
+    while (k > 0 && lower[k - 1] >= '0' && lower[k - 1] <= '9')
+        --k;
     if (k == end || k < 5 || lower.compare(k - 5, 5, ".part") != 0) return {};
     std::string digits = path.substr(k, end - k);
     if (digits.size() > 9) return {};
@@ -90,7 +91,8 @@ std::string NextEncodedVolumeName(const std::string& path) {
     std::string stem = path.substr(0, path.size() - ext.size());
     ext.erase(0, 1);
     size_t k = ext.size();
-    while (k > 0 && ext[k - 1] >= '0' && ext[k - 1] <= '9') --k;
+    while (k > 0 && ext[k - 1] >= '0' && ext[k - 1] <= '9')
+        --k;
     std::string digits = ext.substr(k), letters = ext.substr(0, k);
     if (digits.size() > 6) return {};
     if (letters.empty()) {

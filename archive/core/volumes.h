@@ -9,7 +9,7 @@ namespace varnok {
 
 // A ZIP set split over files "name.z01", "name.z02", ..., "name.zip" (the last part). Disks count from 0.
 class ZipVolumeSet {
-public:
+  public:
     ZipVolumeSet(std::string lastPart, int lastDisk) : last_(std::move(lastPart)), lastDisk_(lastDisk) {}
     // The file holding disk n.
     std::string PathOf(int disk) const;
@@ -19,7 +19,7 @@ public:
     const std::string& MissingVolume() const { return missing_; }
     int LastDisk() const { return lastDisk_; }
 
-private:
+  private:
     std::string last_;
     int lastDisk_;
     std::string missing_;
@@ -31,8 +31,8 @@ std::string FindFileIgnoringCase(const std::string& path);
 // The next part of a RAR set named "name.partN.rar" (the number keeps its width); empty for other names.
 std::string NextRarPartName(const std::string& path);
 
-// The volume after an encoded-text volume: name.uue, name.uu1 ... name.uu9, name.u10 ... name.u99, name.100 ...
-// (likewise for .xxe), and name.001, name.002 ... for numbered parts. Empty when the name fits neither.
+// The volume after an encoded-text volume: name.uue, name.uu1 ... name.uu9, name.u10 ... name.u99, name.100
+// ... (likewise for .xxe), and name.001, name.002 ... for numbered parts. Empty when the name fits neither.
 std::string NextEncodedVolumeName(const std::string& path);
 
 }  // namespace varnok

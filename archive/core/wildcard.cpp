@@ -5,14 +5,20 @@
 namespace varnok {
 namespace {
 
-char Up(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char Up(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
-bool OnlyStars(std::string_view s) { return s.find_first_not_of('*') == std::string_view::npos; }
+bool OnlyStars(std::string_view s) {
+    return s.find_first_not_of('*') == std::string_view::npos;
+}
 
-// Matching with a memo of positions already known to fail, so that names full of "*" cannot make it exponential.
+// Matching with a memo of positions already known to fail, so that names full of "*" cannot make it
+// exponential.
 class Matcher {
-public:
-    Matcher(std::string_view a, std::string_view b) : a_(a), b_(b), failed_((a.size() + 1) * (b.size() + 1), 0) {}
+  public:
+    Matcher(std::string_view a, std::string_view b)
+        : a_(a), b_(b), failed_((a.size() + 1) * (b.size() + 1), 0) {}
     bool Run(size_t i, size_t j) {
         uint8_t& memo = failed_[i * (b_.size() + 1) + j];
         if (memo) return false;
@@ -21,7 +27,7 @@ public:
         return r;
     }
 
-private:
+  private:
     bool Step(size_t i, size_t j) {
         while (i < a_.size() && j < b_.size()) {
             char ca = a_[i], cb = b_[j];

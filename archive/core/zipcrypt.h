@@ -10,7 +10,7 @@
 namespace varnok {
 
 class ZipCipher {
-public:
+  public:
     void InitKeys(std::string_view password);
     void UpdateKeys(uint8_t c) {
         k0_ = UpdateCrc32Byte(k0_, c);
@@ -32,20 +32,23 @@ public:
         return c;
     }
     void Decrypt(uint8_t* buf, size_t n) {
-        for (size_t i = 0; i < n; ++i) buf[i] = DecryptByte(buf[i]);
+        for (size_t i = 0; i < n; ++i)
+            buf[i] = DecryptByte(buf[i]);
     }
     void Encrypt(uint8_t* buf, size_t n) {
-        for (size_t i = 0; i < n; ++i) buf[i] = EncryptByte(buf[i]);
+        for (size_t i = 0; i < n; ++i)
+            buf[i] = EncryptByte(buf[i]);
     }
 
-    // Makes the encrypted 12-byte header for a password: ten random bytes, then bits 16-23 and 24-31 of check.
+    // Makes the encrypted 12-byte header for a password: ten random bytes, then bits 16-23 and 24-31 of
+    // check.
     void MakeCryptHeader(std::string_view password, uint32_t check, uint8_t out[12]);
-    // Decrypts a header and tells whether the password fits: its last byte must equal the high byte of the DOS
-    // time (flag bit 3 set: data descriptor) or of the CRC-32. The keys are then ready for the data.
-    bool CheckCryptHeader(const uint8_t header[12], std::string_view password, uint16_t gpFlags, uint32_t dosTime,
-                          uint32_t crc);
+    // Decrypts a header and tells whether the password fits: its last byte must equal the high byte of the
+    // DOS time (flag bit 3 set: data descriptor) or of the CRC-32. The keys are then ready for the data.
+    bool CheckCryptHeader(const uint8_t header[12], std::string_view password, uint16_t gpFlags,
+                          uint32_t dosTime, uint32_t crc);
 
-private:
+  private:
     uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
 };
 

@@ -1,9 +1,9 @@
 // Listing a ZIP file of 100,000 entries: our lister and the ZIP bridge against unzip and 7z on the same file.
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+double Seconds(Clock::time_point a) {
+    return std::chrono::duration<double>(Clock::now() - a).count();
+}
 
 // Builds a ZIP of n small stored entries spread over folders.
 void BuildZip(const std::string& path, int n) {
@@ -149,8 +151,10 @@ int main(int argc, char** argv) {
             }
             best = std::min(best, s);
         }
-        if (best < 0) printf("%-18s  not available\n", peer);
-        else printf("%-18s  %8.3f s   ratio peer/varnok-lister = %.2f\n", peer, best, best / lister);
+        if (best < 0)
+            printf("%-18s  not available\n", peer);
+        else
+            printf("%-18s  %8.3f s   ratio peer/varnok-lister = %.2f\n", peer, best, best / lister);
     }
     varnok::platform::RemoveTree(dir);
     return 0;

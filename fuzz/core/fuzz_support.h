@@ -13,7 +13,7 @@
 namespace varnok::fuzz {
 
 class InputFile {
-public:
+  public:
     InputFile(const uint8_t* data, size_t size, const std::string& suffix = ".bin") {
         static std::string dir = platform::CreateTempDir("", "vnkfuzz");
         platform::File f;
@@ -25,7 +25,7 @@ public:
     }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -80,9 +80,11 @@ TEST(Cli, MissingVolumeIsNamed) {
     VARNOK_REQUIRE_TOOL("arj");
     TempDir d;
     std::string data(25000, 'q');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7919 >> 3);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7919 >> 3);
     test::WriteFile(d / "big.bin", data);
-    ASSERT_EQ(test::Run("cd " + Quote(d.Path()) + " && arj a -v10k -m0 -y set.arj big.bin >/dev/null 2>&1"), 0);
+    ASSERT_EQ(test::Run("cd " + Quote(d.Path()) + " && arj a -v10k -m0 -y set.arj big.bin >/dev/null 2>&1"),
+              0);
     auto ok = Cli("list " + Quote(d / "set.arj") + " --json");
     ASSERT_EQ(ok.code, 0) << ok.err;
     EXPECT_NE(ok.out.find("\"size\": 25000"), std::string::npos);

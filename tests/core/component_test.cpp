@@ -84,7 +84,9 @@ TEST(Component, RequestVolumeLimitsAndHandlers) {
 TEST(Component, ErrorsWhileCancelling) {
     TArcLister c;
     int last = 0;
-    c.OnError = [&](TZipCommon&, const std::string&, const std::string&, const std::string&, int code) { last = code; };
+    c.OnError = [&](TZipCommon&, const std::string&, const std::string&, const std::string&, int code) {
+        last = code;
+    };
     c.ReportError("f", "", E_CrcCheck);
     EXPECT_EQ(last, E_CrcCheck);
     EXPECT_THROW(c.RaiseError("f", "", E_BadFileHeader), ArchiveError);
@@ -153,7 +155,9 @@ TEST(Component, SpannedDiskRequests) {
     // No handler: reported as a missing event.
     c.OnGetZipNextDisk = nullptr;
     int code = 0;
-    c.OnError = [&](TZipCommon&, const std::string&, const std::string&, const std::string&, int e) { code = e; };
+    c.OnError = [&](TZipCommon&, const std::string&, const std::string&, const std::string&, int e) {
+        code = e;
+    };
     EXPECT_FALSE(c.RequestZipDisk(5));
     EXPECT_EQ(code, E_EventNotAssigned);
 }

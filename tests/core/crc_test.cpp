@@ -23,13 +23,15 @@ TEST(Crc, SlicedMatchesBytewiseAtEveryAlignmentAndLength) {
     for (size_t start = 0; start < 9; ++start) {
         for (size_t len : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 500u, 991u}) {
             uint32_t slow = 0xFFFFFFFFu;
-            for (size_t i = 0; i < len; ++i) slow = UpdateCrc32Byte(slow, data[start + i]);
+            for (size_t i = 0; i < len; ++i)
+                slow = UpdateCrc32Byte(slow, data[start + i]);
             EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data() + start, len), slow) << start << " " << len;
         }
     }
     // Running over pieces equals running over the whole.
     uint32_t whole = UpdateCrc32(0xFFFFFFFFu, data.data(), data.size());
-    uint32_t parts = UpdateCrc32(UpdateCrc32(0xFFFFFFFFu, data.data(), 333), data.data() + 333, data.size() - 333);
+    uint32_t parts =
+        UpdateCrc32(UpdateCrc32(0xFFFFFFFFu, data.data(), 333), data.data() + 333, data.size() - 333);
     EXPECT_EQ(whole, parts);
 }
 

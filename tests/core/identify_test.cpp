@@ -16,9 +16,8 @@ struct Probe {
     TArcLister c;
     std::vector<int> errors;
     Probe() {
-        c.OnError = [this](TZipCommon&, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        c.OnError = [this](TZipCommon&, const std::string&, const std::string&, const std::string&,
+                           int code) { errors.push_back(code); };
     }
     TArcType Of(const std::string& path) {
         c.SetArchiveFile(path);
@@ -26,7 +25,9 @@ struct Probe {
     }
 };
 
-std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> Bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 // A DOS program image of the given size whose header counts exactly that many bytes.
 std::vector<uint8_t> DosStub(size_t size) {
@@ -114,7 +115,8 @@ TEST(Identify, SizesAndPlainSignatures) {
     test::WriteFile(d / "x.tar", test::BuildTar({{"a.txt", "abc"}}));
     EXPECT_EQ(p.Of(d / "x.tar"), atTar);
 
-    test::WriteFile(d / "x.uue", std::string("header line\nbegin 644 a.txt\n#86)C\n`\nend\n") + std::string(30, ' '));
+    test::WriteFile(d / "x.uue",
+                    std::string("header line\nbegin 644 a.txt\n#86)C\n`\nend\n") + std::string(30, ' '));
     EXPECT_EQ(p.Of(d / "x.uue"), atUue);
 
     // Assigning a type identifies the file again.
@@ -189,8 +191,8 @@ TEST(Identify, RemovableDisks) {
     cut.resize(64, 0);
     test::WriteFile(d / "fixed" / "set.zip", cut);
     EXPECT_EQ(p.Of(d / "fixed" / "set.zip"), atZip);
-    ASSERT_TRUE(platform::MakeStandInDrive((d / "floppy").string(), platform::dkRemovable, "PKBACK# 001", 0x1234,
-                                           1457664));
+    ASSERT_TRUE(platform::MakeStandInDrive((d / "floppy").string(), platform::dkRemovable, "PKBACK# 001",
+                                           0x1234, 1457664));
     test::WriteFile(d / "floppy" / "set.zip", cut);
     EXPECT_EQ(p.Of(d / "floppy" / "set.zip"), atZipMV);
     EXPECT_TRUE(p.c.DiskManager.IsRemovable());

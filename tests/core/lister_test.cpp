@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
-#include <cstring>
-#include <filesystem>
 
 #include "archive/core/bytes.h"
 #include "archive/core/lister.h"
@@ -53,7 +53,8 @@ Listing List(const std::string& path, std::vector<std::string> spec = {"*.*"}, b
 
 TEST(Lister, TarSelectionNumberingAndTotals) {
     TempDir d;
-    test::WriteFile(d / "t.tar", test::BuildTar({{"a.txt", "1"}, {"dir/", "", '5'}, {"b.txt", "22"}, {"c.txt", "333"}}));
+    test::WriteFile(d / "t.tar",
+                    test::BuildTar({{"a.txt", "1"}, {"dir/", "", '5'}, {"b.txt", "22"}, {"c.txt", "333"}}));
     auto all = List(d / "t.tar");
     ASSERT_TRUE(all.ok);
     ASSERT_EQ(all.entries.size(), 3u);
@@ -177,9 +178,12 @@ TEST(Lister, ArjVolumesAreJoined) {
     VARNOK_REQUIRE_TOOL("arj");
     TempDir d;
     std::string data(30000, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 2654435761u) >> 13);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 2654435761u) >> 13);
     test::WriteFile(d / "data.bin", data);
-    ASSERT_EQ(test::Run("cd " + test::Quote(d.Path()) + " && arj a -v10k -m0 -y t.arj data.bin >/dev/null 2>&1"), 0);
+    ASSERT_EQ(
+        test::Run("cd " + test::Quote(d.Path()) + " && arj a -v10k -m0 -y t.arj data.bin >/dev/null 2>&1"),
+        0);
     std::vector<std::string> asked;
     auto l = List(d / "t.arj", {"*.*"}, false, [&](TArcLister& c) {
         c.OnNextVolume = [&](TZipCommon&, std::string& name, const std::string&, bool exists, bool& cancel) {
@@ -203,23 +207,23 @@ TEST(Lister, ArjVolumesAreJoined) {
     EXPECT_TRUE(cut.entries.empty());
 }
 
-// Every fixture lists the entries the peer tools extracted, with their sizes. The few deliberate differences are
-// named with the reason.
+// Every fixture lists the entries the peer tools extracted, with their sizes. The few deliberate differences
+// are named with the reason.
 TEST(Lister, FixturesAgreeWithPeers) {
     auto root = test::FixturesDir();
     if (root.empty()) GTEST_SKIP() << "fixtures not available";
     const std::set<std::string> differ = {
-        "lzh/morphos_h2_huge.lzh",              // peers cut the 64-bit size to 32 bits
-        "lzh/regression_dotdot.lzh",            // we list the stored "..", peers drop it
-        "lzh/regression_badterm.lzh",           // we list the stored leading "/", peers drop it
-        "lzh/maclha224_l2_lh5.lzh",             // peers strip the MacBinary header from the data
+        "lzh/morphos_h2_huge.lzh",     // peers cut the 64-bit size to 32 bits
+        "lzh/regression_dotdot.lzh",   // we list the stored "..", peers drop it
+        "lzh/regression_badterm.lzh",  // we list the stored leading "/", peers drop it
+        "lzh/maclha224_l2_lh5.lzh",    // peers strip the MacBinary header from the data
         "lzh/maclha224_l1_full_subdir.lzh",
-        "zoo/unarcrs_high_per.zoo",             // peers rename ".." to "__Parent__"
+        "zoo/unarcrs_high_per.zoo",  // peers rename ".." to "__Parent__"
         "zoo/unarcrs_store.zoo",
-        "rar/rarfile_rar5-hpsw.rar",            // encrypted headers
-        "lzh/unlha32_lh2.lzh",                  // unar keeps MS-DOS upper case; lhasa (and we) show lower case
-        "lzh/libarchive_filename_utf16.lzh",    // peers write "_" for characters they cannot show
-        "gzip/commons_multiple.gz",             // several members: the trailer gives the last one's size
+        "rar/rarfile_rar5-hpsw.rar",          // encrypted headers
+        "lzh/unlha32_lh2.lzh",                // unar keeps MS-DOS upper case; lhasa (and we) show lower case
+        "lzh/libarchive_filename_utf16.lzh",  // peers write "_" for characters they cannot show
+        "gzip/commons_multiple.gz",           // several members: the trailer gives the last one's size
         "gzip/libarchive_compat_gzip_1.tgz",
     };
     std::ifstream tsv(root / "EXPECTED.tsv");
@@ -231,7 +235,8 @@ TEST(Lister, FixturesAgreeWithPeers) {
         std::vector<std::string> cols;
         std::stringstream ss(line);
         std::string c;
-        while (std::getline(ss, c, '\t')) cols.push_back(c);
+        while (std::getline(ss, c, '\t'))
+            cols.push_back(c);
         if (cols.size() < 5) continue;
         const std::string& path = cols[0];
         if (cols[4].find("partial") != std::string::npos || cols[4].rfind("none", 0) == 0 ||
@@ -247,7 +252,8 @@ TEST(Lister, FixturesAgreeWithPeers) {
         if (skip.count(path) || differ.count(path)) continue;
         bool ascii = true;
         for (const auto& [n, s] : entries)
-            for (unsigned char ch : n) ascii &= ch < 0x80;
+            for (unsigned char ch : n)
+                ascii &= ch < 0x80;
         if (!ascii) continue;
         auto l = List(root / path, {"*.*"}, false, [](TArcLister& c) {
             c.OnNextVolume = [](TZipCommon&, std::string&, const std::string&, bool exists, bool& cancel) {
@@ -257,7 +263,8 @@ TEST(Lister, FixturesAgreeWithPeers) {
         std::map<std::string, uint64_t> got;
         for (const auto& e : l.entries) {
             std::string n = e.EntryName;
-            while (!n.empty() && n[0] == '/') n.erase(0, 1);  // peers drop a leading "/"
+            while (!n.empty() && n[0] == '/')
+                n.erase(0, 1);  // peers drop a leading "/"
             got[n] = e.UnpackedSize;
         }
         for (const auto& [n, s] : entries) {
@@ -294,7 +301,8 @@ TEST(Lister, DamagedFixturesNeverCrash) {
             List(d / "cut");
         }
         auto flipped = data;
-        for (size_t i = 7; i < flipped.size(); i += 97) flipped[i] ^= 0x5A;
+        for (size_t i = 7; i < flipped.size(); i += 97)
+            flipped[i] ^= 0x5A;
         test::WriteFile(d / ("flip" + e.path().extension().string()), flipped);
         List(d / ("flip" + e.path().extension().string()));
         ++n;

@@ -11,7 +11,7 @@ namespace varnok {
 namespace {
 
 class InUtc : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
@@ -65,11 +65,23 @@ TEST(Octal, FieldsBothWays) {
 
 TEST(Names, ConversionsAndPaths) {
     EXPECT_EQ(ToAnsiName("DIR\\FILE.TXT", false), "DIR/FILE.TXT");
-    EXPECT_EQ(ToAnsiName("\x81" "ber", true), "\xC3\xBC" "ber");  // CP437 u-umlaut
-    EXPECT_EQ(ToOemName("\xC3\xBC" "ber", true), "\x81" "ber");
-    EXPECT_EQ(NormalizeLhaPath(" a\xFF" "b\\c/d "), "a/b/c/d");
+    EXPECT_EQ(ToAnsiName("\x81"
+                         "ber",
+                         true),
+              "\xC3\xBC"
+              "ber");  // CP437 u-umlaut
+    EXPECT_EQ(ToOemName("\xC3\xBC"
+                        "ber",
+                        true),
+              "\x81"
+              "ber");
+    EXPECT_EQ(NormalizeLhaPath(" a\xFF"
+                               "b\\c/d "),
+              "a/b/c/d");
     // The second byte of a Shift-JIS character is not a separator.
-    EXPECT_EQ(NormalizeLhaPath("\x95\x5C\xFF" "x"), "\x95\x5C/x");
+    EXPECT_EQ(NormalizeLhaPath("\x95\x5C\xFF"
+                               "x"),
+              "\x95\x5C/x");
     EXPECT_EQ(AppendSlash("a"), "a/");
     EXPECT_EQ(AppendSlash(""), "");
     EXPECT_EQ(RemoveSlash("a/"), "a");
@@ -104,9 +116,9 @@ TEST(FileAttr, DefaultsAndRules) {
     EXPECT_TRUE(a.AttributePasses(0x21));
     a.SetArchive(false);
     EXPECT_FALSE(a.AttributePasses(0x21));
-    EXPECT_FALSE(a.AttributePasses(0x01));  // plain read-only: ftReadOnly
-    EXPECT_TRUE(a.AttributePasses(0));      // no attributes: ftZeroAttr
-    EXPECT_FALSE(a.AttributePasses(0x100)); // temporary never
+    EXPECT_FALSE(a.AttributePasses(0x01));   // plain read-only: ftReadOnly
+    EXPECT_TRUE(a.AttributePasses(0));       // no attributes: ftZeroAttr
+    EXPECT_FALSE(a.AttributePasses(0x100));  // temporary never
     // Clearing every flag means no restriction at all.
     TvnFileAttr b;
     b.SetArchive(false);
@@ -147,7 +159,8 @@ TEST(ZipCipher, HeaderCheckAndRoundTrip) {
     // Known keys: the state after "a" decrypts a known byte the same way every time.
     ZipCipher k;
     k.InitKeys("");
-    EXPECT_EQ(k.CipherByte(), static_cast<uint8_t>((((0x34567890u & 0xFFFF) | 2) * (((0x34567890u & 0xFFFF) | 2) ^ 1)) >> 8));
+    EXPECT_EQ(k.CipherByte(),
+              static_cast<uint8_t>((((0x34567890u & 0xFFFF) | 2) * (((0x34567890u & 0xFFFF) | 2) ^ 1)) >> 8));
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ TEST(Wildcard, ManyStarsStayFast) {
     std::string name(200, '*');
     name += "a";
     std::string pat;
-    for (int i = 0; i < 40; ++i) pat += "*a";
+    for (int i = 0; i < 40; ++i)
+        pat += "*a";
     EXPECT_FALSE(WildcardMatch(std::string(300, 'b'), pat));
     EXPECT_TRUE(WildcardMatch(name, pat));
     EXPECT_FALSE(WildcardMatch(name + "x", pat));

@@ -24,8 +24,8 @@ TEST(CodePage, OemAndUtf8) {
     EXPECT_EQ(Utf8ToOem("\xE2\x82\xAC"), "_");  // the euro sign is not in CP437
     EXPECT_TRUE(IsValidUtf8("plain \xC3\xA9"));
     EXPECT_FALSE(IsValidUtf8("\x82"));
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ(ToDisplayUtf8("\x82t\x82"), "\xC3\xA9t\xC3\xA9");
     SetOemCodePage("CP866");
     EXPECT_EQ(OemToUtf8("\x8F"), "\xD0\x9F");  // Cyrillic Pe

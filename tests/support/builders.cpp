@@ -1,7 +1,7 @@
 #include "tests/support/builders.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "archive/core/bytes.h"
@@ -75,10 +75,14 @@ std::vector<uint8_t> BuildTar(const std::vector<TarItem>& items) {
         snprintf(reinterpret_cast<char*>(h + 136), 12, "%011o", 1600000000u);
         h[156] = static_cast<uint8_t>(it.type);
         std::memcpy(h + 157, it.link.data(), std::min<size_t>(it.link.size(), 100));
-        std::memcpy(h + 257, "ustar\0" "00", 8);
+        std::memcpy(h + 257,
+                    "ustar\0"
+                    "00",
+                    8);
         std::memset(h + 148, ' ', 8);
         unsigned sum = 0;
-        for (uint8_t b : h) sum += b;
+        for (uint8_t b : h)
+            sum += b;
         snprintf(reinterpret_cast<char*>(h + 148), 8, "%06o", sum);
         h[155] = ' ';
         out.insert(out.end(), h, h + 512);

@@ -11,7 +11,7 @@ struct ZipItem {
     std::string name;
     std::string data;
     uint32_t externalAttr = 0x20;
-    uint8_t host = 0;        // high byte of "version made by"
+    uint8_t host = 0;  // high byte of "version made by"
     uint16_t flags = 0;
     std::string comment;
     std::string extra;
@@ -19,8 +19,8 @@ struct ZipItem {
 
 struct ZipOptions {
     std::string comment;
-    std::string prefix;      // bytes in front of the archive (offsets count them)
-    std::string trailer;     // bytes after the end record
+    std::string prefix;   // bytes in front of the archive (offsets count them)
+    std::string trailer;  // bytes after the end record
     bool omitCentral = false;
 };
 

@@ -22,8 +22,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Make read-only folders removable again before deleting the tree.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
@@ -83,7 +83,8 @@ int Run(const std::string& command, std::string* out) {
     std::array<char, 4096> buf;
     size_t n;
     std::string s;
-    while ((n = fread(buf.data(), 1, buf.size(), f)) > 0) s.append(buf.data(), n);
+    while ((n = fread(buf.data(), 1, buf.size(), f)) > 0)
+        s.append(buf.data(), n);
     int st = pclose(f);
     if (out) *out = std::move(s);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -92,8 +93,10 @@ int Run(const std::string& command, std::string* out) {
 std::string Quote(const fs::path& p) {
     std::string s = p.string(), r = "'";
     for (char c : s) {
-        if (c == '\'') r += "'\\''";
-        else r += c;
+        if (c == '\'')
+            r += "'\\''";
+        else
+            r += c;
     }
     return r + "'";
 }

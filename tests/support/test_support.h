@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 // A fresh folder removed again when the object goes away.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +20,7 @@ public:
     const fs::path& Path() const { return path_; }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -45,8 +45,8 @@ std::string Quote(const fs::path& p);
 
 }  // namespace varnok::test
 
-#define VARNOK_REQUIRE_FIXTURE(var, rel)                                      \
-    const auto var = ::varnok::test::Fixture(rel);                           \
+#define VARNOK_REQUIRE_FIXTURE(var, rel)           \
+    const auto var = ::varnok::test::Fixture(rel); \
     if (var.empty()) GTEST_SKIP() << "fixture not available: " << (rel)
 
 #define VARNOK_REQUIRE_TOOL(name) \

@@ -25,7 +25,7 @@ struct Block {
     uint16_t headerSize = 0;  // bytes after the size field
     uint8_t type = 0;
     uint16_t flags = 0;
-    uint64_t addSize = 0;     // data after the header
+    uint64_t addSize = 0;  // data after the header
     uint64_t nextPos = 0;
     bool crcOk = false;
     // Main header.

@@ -38,11 +38,13 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
     if (h.firstHeaderSize >= 34) h.extFilePos = Le32(&b[30]);
     size_t p = h.firstHeaderSize;
     size_t e = p;
-    while (e < h.basicSize && b[e]) ++e;
+    while (e < h.basicSize && b[e])
+        ++e;
     h.name.assign(reinterpret_cast<const char*>(&b[p]), e - p);
     if (e < h.basicSize) {
         size_t c = e + 1, ce = c;
-        while (ce < h.basicSize && b[ce]) ++ce;
+        while (ce < h.basicSize && b[ce])
+            ++ce;
         h.comment.assign(reinterpret_cast<const char*>(&b[c]), ce - c);
     }
     // Extended headers: a 2-byte size (0 ends them), the data and its CRC-32.

@@ -14,13 +14,20 @@ inline constexpr size_t kMaxBasicSize = 2600;
 
 enum Flags : uint8_t {
     fGarbled = 0x01,
-    fVolume = 0x04,     // main header: multi-volume archive; file header: continues in the next volume
-    fExtFile = 0x08,    // continued from the previous volume
-    fPathSym = 0x10,    // "\" was translated to "/"
+    fVolume = 0x04,   // main header: multi-volume archive; file header: continues in the next volume
+    fExtFile = 0x08,  // continued from the previous volume
+    fPathSym = 0x10,  // "\" was translated to "/"
     fBackup = 0x20,
 };
 
-enum FileType : uint8_t { ftBinary = 0, ftText = 1, ftComment = 2, ftDirectory = 3, ftVolumeLabel = 4, ftChapter = 5 };
+enum FileType : uint8_t {
+    ftBinary = 0,
+    ftText = 1,
+    ftComment = 2,
+    ftDirectory = 3,
+    ftVolumeLabel = 4,
+    ftChapter = 5
+};
 
 struct Header {
     uint64_t pos = 0;        // where the id is
@@ -41,16 +48,17 @@ struct Header {
     uint16_t accessMode = 0;
     uint16_t hostData = 0;
     uint32_t extFilePos = 0;  // with fExtFile: where this part starts in the whole file
-    std::string name;          // raw bytes
-    std::string comment;       // raw bytes
-    bool crcOk = false;        // the basic header's CRC-32 matched
-    uint64_t dataPos = 0;      // first byte of the compressed data
-    uint64_t nextPos = 0;      // the next header (after the data)
+    std::string name;         // raw bytes
+    std::string comment;      // raw bytes
+    bool crcOk = false;       // the basic header's CRC-32 matched
+    uint64_t dataPos = 0;     // first byte of the compressed data
+    uint64_t nextPos = 0;     // the next header (after the data)
 };
 
 enum class ReadResult { Ok, End, Bad };
 
-// Reads the header at pos. End: a basic-header size of 0. Bad: wrong id, a size out of range, or the file ends.
+// Reads the header at pos. End: a basic-header size of 0. Bad: wrong id, a size out of range, or the file
+// ends.
 ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, Header& h);
 
 }  // namespace varnok::arj

@@ -35,8 +35,12 @@ void ApplyExtension(Header& h, const uint8_t* d, size_t n, std::string& dir, std
     const uint8_t* v = d + 1;
     size_t len = n - 1;
     switch (type) {
-        case 0x01: h.name.assign(reinterpret_cast<const char*>(v), len); break;
-        case 0x02: dir.assign(reinterpret_cast<const char*>(v), len); break;
+        case 0x01:
+            h.name.assign(reinterpret_cast<const char*>(v), len);
+            break;
+        case 0x02:
+            dir.assign(reinterpret_cast<const char*>(v), len);
+            break;
         case 0x40:
             if (len >= 2) h.attribute = static_cast<uint8_t>(Le16(v));
             break;
@@ -46,8 +50,12 @@ void ApplyExtension(Header& h, const uint8_t* d, size_t n, std::string& dir, std
                 h.unpackedSize = Le64(v + 8);
             }
             break;
-        case 0x44: name16 = Utf16LeToUtf8(v, len); break;
-        case 0x45: dir16 = Utf16LeToUtf8(v, len); break;
+        case 0x44:
+            name16 = Utf16LeToUtf8(v, len);
+            break;
+        case 0x45:
+            dir16 = Utf16LeToUtf8(v, len);
+            break;
         case 0x50:
             if (len >= 2) {
                 h.unixMode = Le16(v);
@@ -63,18 +71,20 @@ void ApplyExtension(Header& h, const uint8_t* d, size_t n, std::string& dir, std
         case 0x54:
             if (len >= 4) h.unixTime = static_cast<int64_t>(Le32(v));
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
-// Walks the chain of extended headers starting at q with the given first size. Sizes are 2 bytes (4 for level 3)
-// and count the type byte, the data and the next size field.
+// Walks the chain of extended headers starting at q with the given first size. Sizes are 2 bytes (4 for level
+// 3) and count the type byte, the data and the next size field.
 bool WalkExtensions(const platform::File& f, uint64_t q, uint64_t size, size_t sizeBytes, uint64_t fileSize,
                     Header& h, uint64_t& end, uint64_t& total, std::string& dir, std::string& name16,
                     std::string& dir16) {
     total = 0;
     for (size_t count = 0; size != 0; ++count) {
-        if (count >= kMaxExtHeaders || size < 1 + sizeBytes || size > 65536 || q + size > fileSize) return false;
+        if (count >= kMaxExtHeaders || size < 1 + sizeBytes || size > 65536 || q + size > fileSize)
+            return false;
         std::vector<uint8_t> e(static_cast<size_t>(size));
         if (f.ReadAt(q, e.data(), e.size()) != e.size()) return false;
         ApplyExtension(h, e.data(), e.size() - sizeBytes, dir, name16, dir16);
@@ -107,7 +117,8 @@ void FinishName(Header& h, const std::string& dir, const std::string& name16, co
     // Names from MS-DOS, OS/2 and Atari archivers in upper case only are shown in lower case, as lhasa does.
     if (!h.nameIsUtf16 && (h.osId == 0 || h.osId == 'a' || h.osId == '2' || h.osId == 'M')) {
         bool lower = false;
-        for (char c : h.name) lower |= c >= 'a' && c <= 'z';
+        for (char c : h.name)
+            lower |= c >= 'a' && c <= 'z';
         if (!lower)
             for (char& c : h.name)
                 if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -141,7 +152,8 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         std::vector<uint8_t> hdr(hsize + 2);
         if (f.ReadAt(pos, hdr.data(), hdr.size()) != hdr.size()) return ReadResult::Bad;
         uint8_t sum = 0;
-        for (size_t i = 2; i < hdr.size(); ++i) sum = static_cast<uint8_t>(sum + hdr[i]);
+        for (size_t i = 2; i < hdr.size(); ++i)
+            sum = static_cast<uint8_t>(sum + hdr[i]);
         h.headerChecksumOk = sum == hdr[1];
         h.dosTime = Le32(&hdr[15]);
         h.attribute = hdr[19];
@@ -175,7 +187,8 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
             h.osId = hdr[p];
             uint64_t ext = Le16(&hdr[p + 1]);
             uint64_t end, total;
-            if (!WalkExtensions(f, q, ext, 2, fileSize, h, end, total, dir, name16, dir16)) return ReadResult::Bad;
+            if (!WalkExtensions(f, q, ext, 2, fileSize, h, end, total, dir, name16, dir16))
+                return ReadResult::Bad;
             if (total > h.packedSize) return ReadResult::Bad;
             h.packedSize -= total;
             h.dataPos = end;
@@ -191,7 +204,8 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         h.osId = b[23];
         uint64_t ext = Le16(b + 24);
         uint64_t end, sum;
-        if (!WalkExtensions(f, pos + 26, ext, 2, fileSize, h, end, sum, dir, name16, dir16)) return ReadResult::Bad;
+        if (!WalkExtensions(f, pos + 26, ext, 2, fileSize, h, end, sum, dir, name16, dir16))
+            return ReadResult::Bad;
         // The total counts everything, including a possible padding byte after the last extension; some
         // writers count two bytes short, and the data then starts where the extensions end.
         if (end > pos + total + 2) return ReadResult::Bad;
@@ -208,7 +222,8 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         uint64_t ext = Le32(b + 28);
         uint64_t end, sum;
         if (total < 32 || pos + total > fileSize) return ReadResult::Bad;
-        if (!WalkExtensions(f, pos + 32, ext, 4, fileSize, h, end, sum, dir, name16, dir16)) return ReadResult::Bad;
+        if (!WalkExtensions(f, pos + 32, ext, 4, fileSize, h, end, sum, dir, name16, dir16))
+            return ReadResult::Bad;
         h.dataPos = pos + total;
         h.headerSize = total;
         for (char& c : h.name)

@@ -15,7 +15,8 @@ std::string Entry::FullName() const {
     std::string p = path;
     for (char& c : p)
         if (static_cast<unsigned char>(c) == 0xFF || c == '\\') c = '/';
-    while (!p.empty() && p.back() == '/') p.pop_back();
+    while (!p.empty() && p.back() == '/')
+        p.pop_back();
     return p.empty() ? name : p + "/" + name;
 }
 
@@ -187,7 +188,8 @@ bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b)
                     std::string l2 = text.substr(q, (n2 == std::string::npos ? text.size() : n2) - q);
                     if (!l2.empty() && l2.back() == '\r') l2.pop_back();
                     if (!l2.empty()) {
-                        if (l2[0] == 'h' || l2.find_first_of("abcdefgijklmnopqrstuvwxyz") != std::string::npos)
+                        if (l2[0] == 'h' ||
+                            l2.find_first_of("abcdefgijklmnopqrstuvwxyz") != std::string::npos)
                             b.kind = Kind::Xxe;
                         break;
                     }
@@ -196,7 +198,8 @@ bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b)
                 }
                 return true;
             }
-        } else if (StartsWithNoCase(line, "content-type:") || StartsWithNoCase(line, "content-disposition:") ||
+        } else if (StartsWithNoCase(line, "content-type:") ||
+                   StartsWithNoCase(line, "content-disposition:") ||
                    StartsWithNoCase(line, "content-transfer-encoding:")) {
             if (!inMimeHeaders) {
                 inMimeHeaders = true;
@@ -232,7 +235,8 @@ int XxeValue(char c) {
     return c && p ? static_cast<int>(p - kTable) : -1;
 }
 
-uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t firstSize, const std::string& path) {
+uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t firstSize,
+                     const std::string& path) {
     uint64_t total = 0;
     uint64_t pos = b.dataPos;
     const platform::File* fp = &first;
@@ -272,48 +276,50 @@ uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t first
     int pad = 0;
     bool ended = false;
     for (int volumes = 0; volumes < 1000 && !ended; ++volumes) {
-    if (volumes > 0) {
-        // The text goes on in the next volume, after its own headers: up to the first full-length line.
-        volumeName = NextEncodedVolumeName(volumeName);
-        if (volumeName.empty() || !volume.Open(volumeName, platform::File::Mode::Read)) break;
-        fp = &volume;
-        fileSize = volume.Size();
-        buf.clear();
-        off = 0;
-        winPos = 0;
-        bool data = false;
-        while (nextLine(line)) {
-            bool full = b.kind == Kind::Xxe ? (!line.empty() && line[0] == 'h' && line.size() >= 61)
-                                              : (!line.empty() && line[0] == 'M' && line.size() >= 61);
-            if (full || line == "end") {
-                data = true;
+        if (volumes > 0) {
+            // The text goes on in the next volume, after its own headers: up to the first full-length line.
+            volumeName = NextEncodedVolumeName(volumeName);
+            if (volumeName.empty() || !volume.Open(volumeName, platform::File::Mode::Read)) break;
+            fp = &volume;
+            fileSize = volume.Size();
+            buf.clear();
+            off = 0;
+            winPos = 0;
+            bool data = false;
+            while (nextLine(line)) {
+                bool full = b.kind == Kind::Xxe ? (!line.empty() && line[0] == 'h' && line.size() >= 61)
+                                                : (!line.empty() && line[0] == 'M' && line.size() >= 61);
+                if (full || line == "end") {
+                    data = true;
+                    break;
+                }
+            }
+            if (!data) break;
+            if (line == "end") break;
+            total += 45;
+        }
+        for (uint64_t lines = 0; lines < (uint64_t{1} << 32) && nextLine(line); ++lines) {
+            if (b.kind == Kind::Base64) {
+                if (line == "====" || line.compare(0, 2, "--") == 0) break;
+                for (char c : line) {
+                    if (c == '=')
+                        ++pad;
+                    else if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/')
+                        ++base64Chars;
+                }
+                continue;
+            }
+            if (line == "end" || line.compare(0, 4, "end ") == 0) {
+                ended = true;
                 break;
             }
+            if (line.empty() || line.compare(0, 6, "table") == 0) continue;
+            // Lines that are not encoded data (headers of split parts and the like) do not count.
+            int n = b.kind == Kind::Xxe ? XxeValue(line[0]) : ((line[0] - 0x20) & 0x3F);
+            size_t want = (static_cast<size_t>(n) + 2) / 3 * 4 + 1;
+            if (n > 0 && line.size() >= want && line.size() <= want + 2) total += static_cast<uint64_t>(n);
         }
-        if (!data) break;
-        if (line == "end") break;
-        total += 45;
-    }
-    for (uint64_t lines = 0; lines < (uint64_t{1} << 32) && nextLine(line); ++lines) {
-        if (b.kind == Kind::Base64) {
-            if (line == "====" || line.compare(0, 2, "--") == 0) break;
-            for (char c : line) {
-                if (c == '=') ++pad;
-                else if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/') ++base64Chars;
-            }
-            continue;
-        }
-        if (line == "end" || line.compare(0, 4, "end ") == 0) {
-            ended = true;
-            break;
-        }
-        if (line.empty() || line.compare(0, 6, "table") == 0) continue;
-        // Lines that are not encoded data (headers of split parts and the like) do not count.
-        int n = b.kind == Kind::Xxe ? XxeValue(line[0]) : ((line[0] - 0x20) & 0x3F);
-        size_t want = (static_cast<size_t>(n) + 2) / 3 * 4 + 1;
-        if (n > 0 && line.size() >= want && line.size() <= want + 2) total += static_cast<uint64_t>(n);
-    }
-    if (b.kind == Kind::Base64 || path.empty()) break;
+        if (b.kind == Kind::Base64 || path.empty()) break;
     }
     if (b.kind == Kind::Base64) total = base64Chars * 3 / 4;
     (void)pad;

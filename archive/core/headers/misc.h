@@ -1,4 +1,5 @@
-// Headers of the families that are listed but not extracted here (HA, MSGZ), and the "begin" line of encoded text.
+// Headers of the families that are listed but not extracted here (HA, MSGZ), and the "begin" line of encoded
+// text.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +35,8 @@ struct Entry {
     std::string name;
 };
 // The folder names of the directory table, and where the file records start.
-bool ReadDirectoryTable(const platform::File& f, uint64_t fileSize, std::vector<std::string>& dirs, uint64_t& start);
+bool ReadDirectoryTable(const platform::File& f, uint64_t fileSize, std::vector<std::string>& dirs,
+                        uint64_t& start);
 bool ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, Entry& e);
 }  // namespace msgz
 
@@ -42,18 +44,20 @@ namespace encoded {
 enum class Kind { None, Uue, Xxe, Base64 };
 struct Begin {
     Kind kind = Kind::None;
-    std::string name;       // as written (not yet made safe)
+    std::string name;  // as written (not yet made safe)
     uint32_t mode = 0644;
-    uint64_t linePos = 0;   // offset of the "begin" line (or of the MIME part headers)
-    uint64_t dataPos = 0;   // first encoded line
+    uint64_t linePos = 0;  // offset of the "begin" line (or of the MIME part headers)
+    uint64_t dataPos = 0;  // first encoded line
 };
 // Finds the first encoded file in the first `limit` bytes: a "begin MODE NAME" line (UUE, or XXE when a
-// "table" line or XXE characters follow), "begin-base64 MODE NAME", or a MIME part with base64 transfer encoding.
+// "table" line or XXE characters follow), "begin-base64 MODE NAME", or a MIME part with base64 transfer
+// encoding.
 bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b);
 // The number of bytes the encoded lines after the begin line stand for (up to "end", or the MIME part's end),
 // counted from the line lengths without decoding.
 // UUE and XXE text without an "end" line goes on in the next volume files (see NextEncodedVolumeName).
-uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize, const std::string& path = {});
+uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize,
+                     const std::string& path = {});
 // The value of a character in the XXE table, or -1.
 int XxeValue(char c);
 }  // namespace encoded

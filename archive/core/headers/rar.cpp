@@ -12,7 +12,8 @@ namespace {
 constexpr uint64_t kMaxHeader = 2 * 1024 * 1024;
 
 void AppendUtf8(std::string& s, uint32_t cp) {
-    if (cp < 0x80) s += static_cast<char>(cp);
+    if (cp < 0x80)
+        s += static_cast<char>(cp);
     else if (cp < 0x800) {
         s += static_cast<char>(0xC0 | (cp >> 6));
         s += static_cast<char>(0x80 | (cp & 0x3F));
@@ -53,7 +54,8 @@ Format DetectFormat(const platform::File& f, uint64_t pos) {
 
 std::string DecodeRar4UnicodeName(const uint8_t* name, size_t n) {
     size_t zero = 0;
-    while (zero < n && name[zero]) ++zero;
+    while (zero < n && name[zero])
+        ++zero;
     if (zero >= n) {
         // Only the UTF-8 form (used by some writers when every character is representable).
         return std::string(reinterpret_cast<const char*>(name), n);
@@ -101,7 +103,8 @@ std::string DecodeRar4UnicodeName(const uint8_t* name, size_t n) {
                     for (int k = (len & 0x7F) + 2; k > 0 && dp < zero; --k, ++dp)
                         out += static_cast<char32_t>(((name[dp] + correction) & 0xFF) + (highByte << 8));
                 } else {
-                    for (int k = len + 2; k > 0 && dp < zero; --k, ++dp) out += static_cast<char32_t>(name[dp]);
+                    for (int k = len + 2; k > 0 && dp < zero; --k, ++dp)
+                        out += static_cast<char32_t>(name[dp]);
                 }
                 break;
             }
@@ -110,7 +113,8 @@ std::string DecodeRar4UnicodeName(const uint8_t* name, size_t n) {
         flagBits -= 2;
     }
     std::string s;
-    for (char32_t c : out) AppendUtf8(s, c);
+    for (char32_t c : out)
+        AppendUtf8(s, c);
     return s;
 }
 
@@ -125,7 +129,8 @@ ReadResult ReadBlock4(const platform::File& f, uint64_t pos, uint64_t fileSize, 
     b.headerSize = Le16(h + 5);
     if (b.headerSize < 7) return ReadResult::Bad;
     std::vector<uint8_t> hdr(static_cast<size_t>(b.headerSize));
-    if (pos + b.headerSize > fileSize || f.ReadAt(pos, hdr.data(), hdr.size()) != hdr.size()) return ReadResult::Bad;
+    if (pos + b.headerSize > fileSize || f.ReadAt(pos, hdr.data(), hdr.size()) != hdr.size())
+        return ReadResult::Bad;
     uint16_t crc = Le16(h);
     if (b.type == 0x7B) {
         b.nextPos = pos + b.headerSize;
@@ -160,7 +165,8 @@ ReadResult ReadBlock4(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         if (p + nameSize > hdr.size()) return ReadResult::Bad;
         // The check covers the whole header, or (old versions with a file comment inside) the part up to the
         // name's end.
-        if ((Crc32(&hdr[2], hdr.size() - 2) & 0xFFFF) != crc && (Crc32(&hdr[2], p + nameSize - 2) & 0xFFFF) != crc)
+        if ((Crc32(&hdr[2], hdr.size() - 2) & 0xFFFF) != crc &&
+            (Crc32(&hdr[2], p + nameSize - 2) & 0xFFFF) != crc)
             return ReadResult::Bad;
         if (b.flags & f4Unicode) {
             b.name = DecodeRar4UnicodeName(&hdr[p], nameSize);
@@ -222,7 +228,8 @@ ReadResult ReadBlock5(const platform::File& f, uint64_t pos, uint64_t fileSize, 
     }
     if (type != 2 && type != 3) return ReadResult::Ok;
     uint64_t fileFlags, unpacked, attrs, compInfo, hostOs, nameLen;
-    if (!Vint(p, n, i, fileFlags) || !Vint(p, n, i, unpacked) || !Vint(p, n, i, attrs)) return ReadResult::Bad;
+    if (!Vint(p, n, i, fileFlags) || !Vint(p, n, i, unpacked) || !Vint(p, n, i, attrs))
+        return ReadResult::Bad;
     if (fileFlags & 2) {
         if (i + 4 > n) return ReadResult::Bad;
         b.unixTime = Le32(p + i);

@@ -1,5 +1,5 @@
-// RAR headers: the block format of RAR 1.5 to 4.x and the RAR 5 format (listing only; the data is decoded by the
-// outside library).
+// RAR headers: the block format of RAR 1.5 to 4.x and the RAR 5 format (listing only; the data is decoded by
+// the outside library).
 #pragma once
 
 #include <cstdint>
@@ -31,8 +31,8 @@ enum FileFlags4 : uint16_t {
 
 struct Block {
     uint64_t pos = 0;
-    uint8_t type = 0;     // RAR 4 block type (0x73 main, 0x74 file, 0x7A service, 0x7B end); RAR 5 header type
-    uint32_t flags = 0;   // header flags
+    uint8_t type = 0;    // RAR 4 block type (0x73 main, 0x74 file, 0x7A service, 0x7B end); RAR 5 header type
+    uint32_t flags = 0;  // header flags
     uint64_t headerSize = 0;
     uint64_t dataSize = 0;
     uint64_t nextPos = 0;
@@ -43,15 +43,15 @@ struct Block {
     bool splitBefore = false;
     bool splitAfter = false;
     bool solid = false;
-    std::string name;     // UTF-8 when the archive says so (RAR 5, RAR 4 Unicode names), else raw bytes
+    std::string name;  // UTF-8 when the archive says so (RAR 5, RAR 4 Unicode names), else raw bytes
     bool nameIsUtf8 = false;
     uint64_t unpackedSize = 0;
-    uint8_t hostOs = 0;   // RAR 4: 0 DOS, 2 Win32, 3 Unix; RAR 5: 0 Windows, 1 Unix
+    uint8_t hostOs = 0;  // RAR 4: 0 DOS, 2 Win32, 3 Unix; RAR 5: 0 Windows, 1 Unix
     uint32_t crc = 0;
     uint32_t dosTime = 0;
-    int64_t unixTime = 0; // RAR 5, when stored
+    int64_t unixTime = 0;  // RAR 5, when stored
     uint8_t versionNeeded = 0;
-    uint8_t method = 0;   // '0' .. '5'
+    uint8_t method = 0;  // '0' .. '5'
     uint32_t attributes = 0;
     // Main header.
     bool headersEncrypted = false;  // nothing after this block can be read without the password

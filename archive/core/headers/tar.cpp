@@ -10,7 +10,9 @@ namespace {
 constexpr uint64_t kMaxMetaSize = 1 << 20;  // long names and pax records beyond this are refused
 constexpr int kMaxMetaRecords = 64;
 
-uint64_t RoundUp(uint64_t v) { return (v + kBlock - 1) / kBlock * kBlock; }
+uint64_t RoundUp(uint64_t v) {
+    return (v + kBlock - 1) / kBlock * kBlock;
+}
 
 bool ReadData(const platform::File& f, uint64_t pos, uint64_t size, uint64_t fileSize, std::string& out) {
     if (size > kMaxMetaSize || pos + size > fileSize) return false;
@@ -32,8 +34,10 @@ void ParsePax(const std::string& data, std::map<std::string, std::string>& out) 
         uint64_t len = 0;
         bool ok = sp > p;
         for (size_t i = p; i < sp && ok; ++i) {
-            if (data[i] < '0' || data[i] > '9') ok = false;
-            else len = len * 10 + static_cast<uint64_t>(data[i] - '0');
+            if (data[i] < '0' || data[i] > '9')
+                ok = false;
+            else
+                len = len * 10 + static_cast<uint64_t>(data[i] - '0');
             if (len > data.size()) ok = false;
         }
         if (!ok || len <= sp - p + 1 || p + len > data.size()) break;
@@ -126,7 +130,8 @@ bool ParseNumber(const uint8_t* p, size_t n, int64_t& out) {
     return true;
 }
 
-ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, PaxGlobals& globals, Entry& e) {
+ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, PaxGlobals& globals,
+                     Entry& e) {
     e = Entry{};
     e.firstPos = pos;
     std::string longName, longLink;
@@ -149,10 +154,14 @@ ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, P
             if (records >= kMaxMetaRecords) return ReadResult::Bad;
             std::string data;
             if (!ReadData(f, dataPos, static_cast<uint64_t>(size), fileSize, data)) return ReadResult::Bad;
-            if (type == 'L') longName = CString(data);
-            else if (type == 'K') longLink = CString(data);
-            else if (type == 'g') ParsePax(data, globals.values);
-            else ParsePax(data, pax);
+            if (type == 'L')
+                longName = CString(data);
+            else if (type == 'K')
+                longLink = CString(data);
+            else if (type == 'g')
+                ParsePax(data, globals.values);
+            else
+                ParsePax(data, pax);
             pos = next;
             continue;
         }

@@ -18,24 +18,24 @@ struct SparseChunk {
 };
 
 struct Entry {
-    uint64_t headerPos = 0;   // the entry's own header (after any long-name and pax records)
-    uint64_t firstPos = 0;    // where the records belonging to the entry start
-    std::string name;         // raw bytes as stored ("/" separated)
+    uint64_t headerPos = 0;  // the entry's own header (after any long-name and pax records)
+    uint64_t firstPos = 0;   // where the records belonging to the entry start
+    std::string name;        // raw bytes as stored ("/" separated)
     std::string linkName;
     char type = '0';
     uint32_t mode = 0;
     uint32_t uid = 0, gid = 0;
     std::string uname, gname;
-    uint64_t size = 0;        // bytes stored in the archive after the header
-    uint64_t realSize = 0;    // size of the restored file (differs for sparse files)
+    uint64_t size = 0;      // bytes stored in the archive after the header
+    uint64_t realSize = 0;  // size of the restored file (differs for sparse files)
     int64_t mtime = 0;
-    bool mtimeValid = true;   // the time field could be read
-    uint32_t checksum = 0;    // as stored
+    bool mtimeValid = true;  // the time field could be read
+    uint32_t checksum = 0;   // as stored
     bool checksumOk = false;
     bool sparse = false;
     std::vector<SparseChunk> sparseMap;
     uint64_t dataPos = 0;
-    uint64_t nextPos = 0;     // the next header: data rounded up to 512
+    uint64_t nextPos = 0;  // the next header: data rounded up to 512
     bool isDirectory() const { return type == '5' || (type == '0' && !name.empty() && name.back() == '/'); }
     bool isFile() const { return type == '0' || type == '\0' || type == '7' || type == 'S'; }
 };
@@ -52,7 +52,8 @@ enum class ReadResult { Ok, End, Bad };
 ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, PaxGlobals& globals, Entry& e);
 // Whether a 512-byte block is a valid header (checksum summed unsigned or, as some old programs did, signed).
 bool HeaderChecksumOk(const uint8_t* h, uint32_t* stored = nullptr);
-// A numeric field: octal text, or GNU base-256 when its first byte has the high bit set. False when unreadable.
+// A numeric field: octal text, or GNU base-256 when its first byte has the high bit set. False when
+// unreadable.
 bool ParseNumber(const uint8_t* p, size_t n, int64_t& out);
 
 }  // namespace varnok::tar

@@ -170,7 +170,8 @@ std::string ExtraUnicodePath(const std::vector<uint8_t>& extra, const std::strin
         uint16_t id = Le16(&extra[i]), len = Le16(&extra[i + 2]);
         if (i + 4 + len > extra.size()) break;
         const uint8_t* d = &extra[i + 4];
-        if (id == 0x7075 && len >= 5 && d[0] == 1 && Le32(d + 1) == Crc32(storedName.data(), storedName.size()))
+        if (id == 0x7075 && len >= 5 && d[0] == 1 &&
+            Le32(d + 1) == Crc32(storedName.data(), storedName.size()))
             return std::string(reinterpret_cast<const char*>(d + 5), len - 5);
         i += 4 + len;
     }

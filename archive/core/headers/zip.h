@@ -37,8 +37,8 @@ struct EndRecord {
     uint64_t end() const { return pos + kEndSize + commentLength; }
 };
 
-// Searches the last 65,557 bytes of the file backwards for the end record (offset 0 included) and reads the ZIP64
-// record when the 32-bit fields say so. The first hit from the end wins.
+// Searches the last 65,557 bytes of the file backwards for the end record (offset 0 included) and reads the
+// ZIP64 record when the 32-bit fields say so. The first hit from the end wins.
 bool FindEndRecord(const platform::File& f, uint64_t fileSize, EndRecord& out);
 // Parses the 22 fixed bytes of an end record.
 void ParseEndRecord(const uint8_t* p, EndRecord& out);
@@ -59,7 +59,7 @@ struct CentralHeader {
     uint64_t localOffset = 0;
     std::string name;  // raw bytes
     std::vector<uint8_t> extra;
-    std::string comment;  // raw bytes
+    std::string comment;                 // raw bytes
     uint8_t raw[kCentralSize - 4] = {};  // the 42 bytes after the signature, as stored
     uint64_t recordSize() const { return kCentralSize + nameLength + extraLength + commentLength; }
     bool utf8() const { return flags & 0x0800; }
@@ -70,8 +70,8 @@ struct CentralHeader {
     bool isDirectory() const;
 };
 
-// Parses one central header from a buffer holding at least its fixed part; false when the signature is wrong or
-// the variable part runs past avail. Applies the ZIP64 extra field and the Info-ZIP Unicode path field.
+// Parses one central header from a buffer holding at least its fixed part; false when the signature is wrong
+// or the variable part runs past avail. Applies the ZIP64 extra field and the Info-ZIP Unicode path field.
 bool ParseCentralHeader(const uint8_t* p, size_t avail, CentralHeader& h);
 
 struct LocalHeader {

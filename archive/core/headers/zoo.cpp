@@ -63,8 +63,7 @@ ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, E
                 uint8_t nameLen = v[0];
                 uint8_t dirLen = varLen > 1 ? v[1] : 0;
                 size_t p = 2;
-                if (nameLen && p + nameLen <= varLen)
-                    e.longName = FieldString(&v[p], nameLen);
+                if (nameLen && p + nameLen <= varLen) e.longName = FieldString(&v[p], nameLen);
                 p += nameLen;
                 if (dirLen && p + dirLen <= varLen) e.dirName = FieldString(&v[p], dirLen);
                 p += dirLen;

@@ -10,25 +10,9 @@
 #include <vector>
 
 #include "archive/core/stream.h"
+#include "tests/support/sha256.h"
 
 namespace varnok::test {
-
-std::string Sha256Hex(const uint8_t* data, size_t n);
-
-// Incremental SHA-256.
-class Sha256 {
-  public:
-    Sha256();
-    void Update(const uint8_t* data, size_t n);
-    std::string FinishHex();
-
-  private:
-    void Block(const uint8_t* p);
-    std::array<uint32_t, 8> h_;
-    std::array<uint8_t, 64> buf_{};
-    size_t used_ = 0;
-    uint64_t total_ = 0;
-};
 
 // Keeps size, CRC-16, CRC-32 and SHA-256 of what is written, and optionally the bytes; records the
 // size of every Write call.

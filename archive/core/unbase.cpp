@@ -1,0 +1,591 @@
+#include "archive/core/unbase.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/core/utils.h"
+#include "archive/core/wildcard.h"
+#include "platform/datetime.h"
+#include "platform/fileattr.h"
+
+namespace varnok {
+
+// ---------------------------------------------------------------------------------------------- naming
+// safety
+
+std::string SafeRelativeName(const std::string& stored) {
+    std::string s = stored;
+    for (char& c : s)
+        if (c == '\\') c = '/';
+    // A drive ("C:") in front of the name.
+    if (s.size() >= 2 && s[1] == ':' && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')))
+        s.erase(0, 2);
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i <= s.size()) {
+        size_t j = s.find('/', i);
+        if (j == std::string::npos) j = s.size();
+        std::string part = s.substr(i, j - i);
+        if (part == "..") return {};
+        if (!part.empty() && part != ".") parts.push_back(part);
+        i = j + 1;
+    }
+    std::string r;
+    for (const auto& p : parts) {
+        if (!r.empty()) r += '/';
+        r += p;
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------------- sink
+
+// Writes an entry's data: to the output file (or nowhere when testing), with the running CRC and progress.
+class TUnBase::Sink final : public ByteSink {
+  public:
+    explicit Sink(TUnBase& owner) : o_(owner) {}
+    void Reset(CrcKind kind, uint64_t expected, bool cap) {
+        kind_ = kind;
+        expected_ = expected;
+        cap_ = cap;
+        count_ = 0;
+        overflow_ = false;
+        lastProgress_ = 0;
+    }
+    void Write(const uint8_t* buf, size_t n) override {
+        if (o_.Cancel()) throw RunCancelled();
+        if (cap_ && n > expected_ - std::min(expected_, count_)) {
+            // More data than the entry's size: keep what fits and stop the decoding.
+            size_t fit = static_cast<size_t>(expected_ - std::min(expected_, count_));
+            if (fit) Put(buf, fit);
+            overflow_ = true;
+            throw ArchiveError(E_CorruptInput, o_.EntryName(), "more data than the entry's size");
+        }
+        Put(buf, n);
+    }
+    uint64_t Count() const { return count_; }
+    bool Overflow() const { return overflow_; }
+
+  private:
+    void Put(const uint8_t* buf, size_t n) {
+        if (kind_ == CrcKind::Crc32)
+            o_.Crc32Value = UpdateCrc32(o_.Crc32Value, buf, n);
+        else if (kind_ == CrcKind::Crc16)
+            o_.Crc16Value = UpdateCrc16(o_.Crc16Value, buf, n);
+        if (o_.outputOpen_) {
+            if (o_.AsciiTranslation) {
+                std::vector<uint8_t> wide;
+                wide.reserve(n + n / 8);
+                for (size_t i = 0; i < n; ++i) {
+                    if (buf[i] == '\n' && prev_ != '\r') wide.push_back('\r');
+                    wide.push_back(buf[i]);
+                    prev_ = buf[i];
+                }
+                if (!o_.out_.Write(wide.data(), wide.size()))
+                    throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
+            } else if (!o_.out_.Write(buf, n)) {
+                throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
+            }
+        }
+        count_ += n;
+        o_.BytesRemaining -= std::min<uint64_t>(o_.BytesRemaining, n);
+        if (count_ - lastProgress_ >= (1u << 18) || count_ == expected_) {
+            lastProgress_ = count_;
+            o_.UpdateProgress(count_, expected_, o_.runTotal_);
+        }
+    }
+
+    TUnBase& o_;
+    CrcKind kind_ = CrcKind::None;
+    uint64_t expected_ = 0, count_ = 0, lastProgress_ = 0;
+    bool cap_ = true, overflow_ = false;
+    uint8_t prev_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------- run
+
+TUnBase::TUnBase() : sink_(std::make_unique<Sink>(*this)) {
+    RecurseDirs = true;
+}
+TUnBase::~TUnBase() = default;
+
+ByteSink& TUnBase::Output() {
+    return *sink_;
+}
+uint64_t TUnBase::OutputCount() const {
+    return sink_->Count();
+}
+bool TUnBase::OutputOverflowed() const {
+    return sink_->Overflow();
+}
+
+int TUnBase::ExtractArchive() {
+    return Run(false);
+}
+int TUnBase::TestArchive() {
+    return Run(true);
+}
+
+void TUnBase::SetRunTotal(uint64_t bytes) {
+    runTotal_ = bytes;
+    BytesRemaining = bytes;
+}
+
+int TUnBase::Run(bool testing) {
+    BeginRun();
+    testing_ = testing;
+    extracted_ = 0;
+    failed_ = 0;
+    passwordFailed_ = false;
+    OverwriteMode = omOverwrite;
+    if (CpuType == cpt80486) CpuType = cptAuto;
+    ExcludeSpec.clear();
+    createdFiles_.clear();
+    dirTimes_.clear();
+    newestDate_ = 0;
+    const std::string archive = ArchiveFile();
+    if (archive.empty()) RaiseError(archive, "", E_FileNotFound);
+    if (!AcceptsType(ArcType())) RaiseError(archive, "", E_InvalidArcType);
+    if (!OpensArchiveItself() && !OpenArchiveForRead())
+        RaiseError(archive, platform::LastErrorText(), E_OpenFile);
+    ArchiveEnd = ArchiveSize;
+    if (!testing && !EnsureRoot()) {
+        ArcFile.Close();
+        RaiseError(ExtractDir, "", E_UnableCreateDir);
+    }
+    bool activated = true;
+    if (OnActivate) OnActivate(*this);
+    Password.clear();
+    entryName_.clear();
+    if (ArcType() != atGZip && ArcType() != atMSGZ) AsciiTranslation = false;
+    SetRunTotal(ArchiveSize);
+    std::exception_ptr failure;
+    try {
+        ProcessArchive();
+    } catch (const RunCancelled&) {
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (outputOpen_) {
+        out_.Close();
+        outputOpen_ = false;
+    }
+    if (!testing) FinishDirectories();
+    archiveFile_ = archive;
+    EndRun(activated);
+    if (failure) std::rethrow_exception(failure);
+    return extracted_;
+}
+
+bool TUnBase::EnsureRoot() {
+    std::string dir = ExtractDir;
+    if (dir.empty()) dir = ExtractFilePath(ArchiveFile());
+    if (dir.empty()) {
+        char cwd[PATH_MAX];
+        dir = getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+    dir = RemoveSlash(dir);
+    if (!platform::ForceDirectories(dir)) return false;
+    char real[PATH_MAX];
+    root_ = realpath(dir.c_str(), real) ? real : dir;
+    return true;
+}
+
+bool TUnBase::SpecMatch(const std::string& name) const {
+    size_t slash = name.find_last_of('/');
+    std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (file.empty()) return false;
+    bool selected = false;
+    std::string nameDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    for (const auto& p : FileSpec) {
+        std::string pattern = p;
+        size_t ps = p.find_last_of('/');
+        if (RecurseDirs && ps != std::string::npos && !nameDir.empty()) {
+            std::string patDir = p.substr(0, ps + 1);
+            if (nameDir.size() >= patDir.size() &&
+                UpperAscii(nameDir.substr(0, patDir.size())) == UpperAscii(patDir))
+                pattern = nameDir + p.substr(ps + 1);
+        }
+        if (p == "*.*" || NameMatchesSpec(name, pattern)) {
+            selected = true;
+            break;
+        }
+    }
+    if (!selected) return false;
+    for (const auto& x : ExcludeSpec)
+        if (x == "*.*" || NameMatchesSpec(name, x)) return false;
+    return true;
+}
+
+bool TUnBase::BuildOutputName(const std::string& entryName) {
+    entryName_ = entryName;
+    outputName_.clear();
+    if (entryName.empty()) return false;
+    std::string rel = SafeRelativeName(entryName);
+    if (rel.empty()) {
+        EntryFailed(entryName, E_InvalidFileName, "the name leads outside the destination folder");
+        return false;
+    }
+    if (!UseStoredDirs) rel = ExtractFileName(rel);
+    if (root_.empty()) EnsureRoot();
+    outputName_ = root_ == "/" ? "/" + rel : root_ + "/" + rel;
+    return true;
+}
+
+bool TUnBase::ShouldExtract(bool force) {
+    if (force) return true;
+    PauseClock();
+    bool extract = true;
+    // Every entry starts from overwriting; an earlier "skip" answer applies to its own file only.
+    OverwriteMode = omOverwrite;
+    if (OnBegin) OnBegin(*this, testing_ ? entryName_ : outputName_, extracted_, extract);
+    bool result = false;
+    if (!Cancel() && extract && !outputName_.empty()) {
+        if (!ConfirmOverwrites || testing_) {
+            result = OverwriteMode == omOverwrite;
+        } else if (OnFileExists) {
+            int rounds = 0;
+            while (!Cancel() && OverwriteMode == omOverwrite && platform::PathExists(outputName_) &&
+                   rounds++ < 100) {
+                std::string newName;
+                OnFileExists(*this, outputName_, newName, OverwriteMode);
+                if (OverwriteMode != omOverwrite) break;
+                if (newName.empty() || newName == outputName_) break;
+                // Another name: it must stay inside the destination.
+                std::string rel = newName;
+                if (!rel.empty() && rel[0] == '/') {
+                    if (rel.compare(0, root_.size() + 1, root_ + "/") != 0) {
+                        EntryFailed(newName, E_InvalidFileName,
+                                    "the name leads outside the destination folder");
+                        OverwriteMode = omSkip;
+                        break;
+                    }
+                    rel = rel.substr(root_.size() + 1);
+                }
+                rel = SafeRelativeName(rel);
+                if (rel.empty()) {
+                    EntryFailed(newName, E_InvalidFileName, "the name leads outside the destination folder");
+                    OverwriteMode = omSkip;
+                    break;
+                }
+                outputName_ = root_ + "/" + rel;
+            }
+            result = !Cancel() && OverwriteMode == omOverwrite;
+        } else if (platform::PathExists(outputName_)) {
+            // No one to ask: the existing file is kept, and only this one.
+            ReportError(outputName_, "OnFileExists", E_EventNotAssigned);
+            result = false;
+        } else {
+            result = true;
+        }
+    }
+    if (result && !testing_) {
+        uint32_t a = platform::AttributesOf(outputName_);
+        if ((a & platform::faReadOnly) && !(a & (platform::faSysFile | platform::faDirectory)))
+            chmod(outputName_.c_str(), 0644);
+    }
+    ResumeClock();
+    return result;
+}
+
+bool TUnBase::Unsafe(const std::string& path) {
+    // Every folder between the destination and the file must be a real folder, not a link.
+    if (path.compare(0, root_.size(), root_) != 0) return true;
+    size_t i = root_.size();
+    while (true) {
+        size_t j = path.find('/', i + 1);
+        if (j == std::string::npos) break;
+        std::string dir = path.substr(0, j);
+        struct stat st;
+        if (lstat(dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return true;
+        i = j;
+    }
+    return false;
+}
+
+bool TUnBase::MakeParents(const std::string& path) {
+    size_t i = root_.size();
+    while (true) {
+        size_t j = path.find('/', i + 1);
+        if (j == std::string::npos) return true;
+        std::string dir = path.substr(0, j);
+        struct stat st;
+        if (lstat(dir.c_str(), &st) != 0) {
+            if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        } else if (!S_ISDIR(st.st_mode)) {
+            return false;
+        }
+        i = j;
+    }
+}
+
+bool TUnBase::OpenOutput(bool append) {
+    if (testing_) return true;
+    if (outputName_.empty()) return false;
+    if (Unsafe(outputName_) || !MakeParents(outputName_)) {
+        EntryFailed(outputName_, E_OpenFile, "a folder of the path is a link or a file");
+        return false;
+    }
+    struct stat st;
+    if (lstat(outputName_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            EntryFailed(outputName_, E_OpenFile, "a folder of that name exists");
+            return false;
+        }
+        // A link in the file's place is replaced, never followed.
+        if (S_ISLNK(st.st_mode) && !append) unlink(outputName_.c_str());
+    }
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    int fd = ::open(outputName_.c_str(), flags, 0644);
+    if (fd < 0 && errno == EACCES && !append) {
+        chmod(outputName_.c_str(), 0644);
+        fd = ::open(outputName_.c_str(), flags, 0644);
+    }
+    if (fd < 0) {
+        EntryFailed(outputName_, E_OpenFile, platform::LastErrorText());
+        return false;
+    }
+    out_.Adopt(fd, outputName_);
+    outputOpen_ = true;
+    createdFiles_.insert(outputName_);
+    return true;
+}
+
+void TUnBase::CloseOutput(const UnEntry& e) {
+    if (!outputOpen_) {
+        if (testing_) outputName_ = entryName_;
+        return;
+    }
+    if (!out_.Close()) ReportError(outputName_, platform::LastErrorText(), E_CloseFile);
+    outputOpen_ = false;
+    int64_t date = e.date;
+    if (DateAttribute == daSysDate)
+        date = platform::NowUnix();
+    else if (DateAttribute == daMaxFileDate && newestDate_)
+        date = newestDate_;
+    if (e.unixMode && RestoreFileAttr) {
+        // The stored permissions, without set-id bits.
+        chmod(outputName_.c_str(), e.unixMode & 01777);
+    } else if (RestoreFileAttr && e.attributes != 0x20) {
+        platform::ApplyDosAttributes(outputName_, e.attributes);
+    }
+    platform::SetFileTime(outputName_, date);
+    newestDate_ = std::max(newestDate_, e.date);
+}
+
+bool TUnBase::CheckCrc(CrcKind kind, uint32_t stored) {
+    uint32_t running = kind == CrcKind::Crc16 ? Crc16Value : Crc32Value;
+    bool pass;
+    if (kind == CrcKind::Crc16)
+        pass = (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
+    else
+        pass = stored == running || stored == ~running;
+    return Verdict(pass);
+}
+
+bool TUnBase::Verdict(bool pass) {
+    std::string name = testing_ ? entryName_ : outputName_;
+    if (!pass) ++failed_;
+    if (OnEnd)
+        OnEnd(*this, name, pass);
+    else if (!pass)
+        ReportError(name, "", E_CrcCheck);
+    return pass;
+}
+
+void TUnBase::SkipProgress(uint64_t size) {
+    BytesRemaining -= std::min(BytesRemaining, size);
+    UpdateProgress(size, size, runTotal_);
+}
+
+uint64_t TUnBase::CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead,
+                             bool decryptWrite) {
+    std::vector<uint8_t> buf(32768);
+    uint64_t left = size;
+    while (left > 0) {
+        if (Cancel()) throw RunCancelled();
+        size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
+        size_t got = ReadBlock(src, buf.data(), want, decryptRead, CrcKind::None);
+        if (got == 0) break;
+        if (decryptWrite) DecryptBuffer(buf.data(), got);
+        (void)kind;
+        Output().Write(buf.data(), got);
+        left -= got;
+    }
+    return left;
+}
+
+bool TUnBase::AcquirePassword(const std::string& entryName,
+                              const std::function<bool(const std::string&)>& test) {
+    if (test(Password)) return true;
+    for (const auto& p : Passwords) {
+        if (test(p)) {
+            Password = p;
+            return true;
+        }
+    }
+    if (!OnGetPassword) {
+        ReportError(entryName, "OnGetPassword", E_EventNotAssigned);
+        return false;
+    }
+    for (int attempt = 0; attempt < PasswordAttempts && !Cancel(); ++attempt) {
+        std::string p;
+        bool tryAgain = true;
+        PauseClock();
+        OnGetPassword(*this, entryName, p, tryAgain);
+        ResumeClock();
+        if (!tryAgain) break;
+        if (test(p)) {
+            Password = p;
+            Passwords.insert(Passwords.begin(), p);
+            return true;
+        }
+        Password.clear();
+        ReportError(entryName, "", E_InvalidPassword);
+    }
+    return false;
+}
+
+void TUnBase::EntryFailed(const std::string& name, int code, const std::string& detail) {
+    ++failed_;
+    ReportError(name, detail, code);
+    if (OnEnd) OnEnd(*this, name, false);
+}
+
+bool TUnBase::CreateLink(const UnEntry& e) {
+    if (testing_) return true;
+    if (Unsafe(outputName_) || !MakeParents(outputName_)) {
+        EntryFailed(outputName_, E_OpenFile, "a folder of the path is a link or a file");
+        return false;
+    }
+    struct stat st;
+    if (lstat(outputName_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            EntryFailed(outputName_, E_OpenFile, "a folder of that name exists");
+            return false;
+        }
+        unlink(outputName_.c_str());
+    }
+    if (e.isSymlink) {
+        if (symlink(e.linkTarget.c_str(), outputName_.c_str()) != 0) {
+            EntryFailed(outputName_, E_OpenFile, platform::LastErrorText());
+            return false;
+        }
+        platform::SetFileTime(outputName_, e.date, false);
+        return true;
+    }
+    // A hard link: to a file of this run inside the destination.
+    std::string rel = SafeRelativeName(e.linkTarget);
+    std::string target =
+        rel.empty() ? std::string() : root_ + "/" + (UseStoredDirs ? rel : ExtractFileName(rel));
+    if (target.empty() || !createdFiles_.count(target) || Unsafe(target)) {
+        EntryFailed(outputName_, E_FileNotFound, "the link's target " + e.linkTarget + " was not extracted");
+        return false;
+    }
+    if (link(target.c_str(), outputName_.c_str()) != 0) {
+        EntryFailed(outputName_, E_OpenFile, platform::LastErrorText());
+        return false;
+    }
+    createdFiles_.insert(outputName_);
+    return true;
+}
+
+void TUnBase::FinishDirectories() {
+    // Deepest first, so that setting a folder's time is not undone by its children.
+    std::sort(dirTimes_.begin(), dirTimes_.end(),
+              [](const DirTime& a, const DirTime& b) { return a.path.size() > b.path.size(); });
+    for (const auto& d : dirTimes_) {
+        struct stat st;
+        if (lstat(d.path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        if (d.mode && RestoreFileAttr) chmod(d.path.c_str(), (d.mode & 0777) | 0700);
+        platform::SetFileTime(d.path, d.date);
+    }
+}
+
+TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
+                                           const std::function<DecodeResult(ByteSink&)>& decode) {
+    currentDate_ = e.date;
+    if (!BuildOutputName(e.name)) {
+        SkipProgress(e.packedSize);
+        return EntryResult::Failed;
+    }
+    if (e.isVolumeLabel) {
+        ResetCrc();
+        return EntryResult::Skipped;
+    }
+    if (e.isDirectory) {
+        if (!ShouldExtract(true)) return EntryResult::Skipped;
+        if (!testing_ && CreateStoredDirs && UseStoredDirs) {
+            if (Unsafe(outputName_ + "/x") || !MakeParents(outputName_ + "/x")) {
+                EntryFailed(outputName_, E_UnableCreateDir, "a folder of the path is a link or a file");
+                return EntryResult::Failed;
+            }
+            dirTimes_.push_back({outputName_, e.date, e.unixMode});
+        }
+        return EntryResult::Skipped;
+    }
+    if (!ShouldExtract(false)) {
+        SkipProgress(e.packedSize);
+        return EntryResult::Skipped;
+    }
+    if (e.encrypted && passwordFailed_) {
+        // No usable password: nothing is written, and the entry does not pass.
+        SkipProgress(e.packedSize);
+        Verdict(false);
+        return EntryResult::Failed;
+    }
+    ++extracted_;
+    if (e.isSymlink || e.isHardLink) {
+        if (!CreateLink(e)) {
+            --extracted_;
+            return EntryResult::Failed;
+        }
+        if (OnEnd) OnEnd(*this, testing_ ? entryName_ : outputName_, true);
+        return EntryResult::Extracted;
+    }
+    if (!OpenOutput()) {
+        --extracted_;
+        SkipProgress(e.packedSize);
+        return EntryResult::Failed;
+    }
+    ResetCrc();
+    sink_->Reset(kind, e.unpackedSize, e.sizeKnown);
+    DecodeResult r;
+    bool decodeFailed = false;
+    try {
+        r = decode(*sink_);
+    } catch (const RunCancelled&) {
+        CloseOutput(e);
+        throw;
+    } catch (const ArchiveError& ex) {
+        decodeFailed = true;
+        r.status = DecodeStatus::Corrupt;
+        r.errorCode = ex.Code();
+        if (ex.Code() == E_WriteFile) {
+            CloseOutput(e);
+            RaiseError(outputName_, ex.Detail(), E_WriteFile);
+        }
+    }
+    CloseOutput(e);
+    if (r.status == DecodeStatus::Cancelled || Cancel()) throw RunCancelled();
+    if (!r.Ok() && r.errorCode && r.errorCode != E_CrcCheck)
+        ReportError(testing_ ? entryName_ : outputName_, decodeFailed ? "" : "damaged data", r.errorCode);
+    bool sizeOk = !e.sizeKnown || sink_->Count() == e.unpackedSize;
+    // Without a stored check value the decoder's own verdict decides.
+    bool pass = kind == CrcKind::None ? Verdict(r.Ok() && sizeOk) : CheckCrc(kind, storedCrc);
+    if (pass && !sizeOk) {
+        ++failed_;
+        ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
+        return EntryResult::Failed;
+    }
+    return pass ? EntryResult::Extracted : EntryResult::Failed;
+}
+
+}  // namespace varnok

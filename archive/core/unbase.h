@@ -1,0 +1,182 @@
+// The extraction base: runs an extraction or a test, and gives every extractor the per-entry services its
+// family needs: selection, the begin-entry decision with overwrite handling, safe output naming under
+// ExtractDir, output creation, stored-data copying, closing with date and attributes, passwords and the CRC
+// verdict.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/core/codec.h"
+#include "archive/core/component.h"
+#include "platform/file.h"
+
+namespace varnok {
+
+enum TCpuType { cptAuto, cpt80386, cpt80486, cptPentium };
+
+// What an extractor knows of one entry.
+struct UnEntry {
+    std::string name;  // stored name as system text, "/" between folders
+    uint64_t packedSize = 0;
+    uint64_t unpackedSize = 0;   // what the decoder must produce
+    bool sizeKnown = true;       // false: the format does not store the size (no cap on the output)
+    int64_t date = 0;            // Unix seconds
+    uint32_t attributes = 0x20;  // DOS attributes
+    uint32_t unixMode = 0;       // permission bits when the archive stores them
+    bool encrypted = false;
+    bool isDirectory = false;
+    bool isVolumeLabel = false;
+    bool isSymlink = false;
+    bool isHardLink = false;  // linkTarget names an earlier entry of the archive
+    std::string linkTarget;
+};
+
+// The list of selected entries an extractor collects before extracting them.
+struct TUnBaseHeaderObj {
+    struct Item {
+        UnEntry entry;
+        uint64_t offset = 0;        // where its header (or data) starts
+        int disk = 0;               // 1-based disk or volume, where it matters
+        std::vector<uint8_t> data;  // a copy of the family's record, when the extractor needs it again
+    };
+    std::vector<Item> items;
+    void Add(Item item) { items.push_back(std::move(item)); }
+    size_t Count() const { return items.size(); }
+    void Clear() { items.clear(); }
+};
+
+class TUnBase : public TZipCommon {
+  public:
+    TUnBase();
+    ~TUnBase() override;
+
+    bool CreateStoredDirs = false;
+    bool RestoreFileAttr = true;
+    TCpuType CpuType = cptAuto;
+
+    TOnBegin OnBegin;
+    TOnEnd OnEnd;
+    TUnBase_OnFileExists OnFileExists;
+    TOnGetPassword OnGetPassword;
+
+    // Extracts the selected entries into ExtractDir; returns the number of files extracted. Raises
+    // ArchiveError for an archive that cannot be extracted at all (no file 25172, wrong type 25242,
+    // unopenable 25235).
+    int ExtractArchive();
+    // Decodes the selected entries without writing anything; returns the number of entries tested.
+    int TestArchive();
+
+    bool Testing() const { return testing_; }
+    int FilesExtracted() const { return extracted_; }
+    // Entries whose data failed (CRC, decoding, password, output) in the last run.
+    int FailedEntries() const { return failed_; }
+
+    // ---- Services for the extractors ----
+
+    // Selection with the extraction rules: a pattern with a folder also selects entries below it
+    // (RecurseDirs).
+    bool SpecMatch(const std::string& name) const override;
+    // Sets the output name of an entry below ExtractDir. A stored name that would leave the destination (".."
+    // components, a drive, a name made only of separators) is refused with a reported error: false.
+    bool BuildOutputName(const std::string& entryName);
+    const std::string& OutputName() const { return outputName_; }
+    const std::string& EntryName() const { return entryName_; }
+    // The date of the entry being extracted (for overwrite decisions by date).
+    int64_t CurrentEntryDate() const { return currentDate_; }
+    // The begin-entry decision (OnBegin, overwrite rules). Force answers yes at once.
+    bool ShouldExtract(bool force);
+    // Opens the output of the current entry: folders are created below ExtractDir without ever following a
+    // symbolic link; an existing link in the file's place is replaced, never written through.
+    bool OpenOutput(bool append = false);
+    // The sink an entry's decoder writes into: it keeps the running CRC, counts, reports progress, and
+    // refuses more data than the entry's size (the decoding then stops as corrupt).
+    ByteSink& Output();
+    uint64_t OutputCount() const;
+    bool OutputOverflowed() const;
+    // Finishes the current output: closes it, sets its date and attributes (or Unix mode).
+    void CloseOutput(const UnEntry& e);
+    // The verdict on the entry's data: the stored value against the running CRC (or its complement); fires
+    // OnEnd, or reports 25151 without it.
+    bool CheckCrc(CrcKind kind, uint32_t stored);
+    // The verdict without a CRC (formats that store none): fires OnEnd, or reports 25151 for a failure.
+    bool Verdict(bool pass);
+    // Counts an entry that is not extracted as done for the run's progress.
+    void SkipProgress(uint64_t size);
+    // Copies size stored bytes to the current output in blocks, decrypting as asked, keeping the CRC.
+    // Returns the number of bytes that could not be copied (0 when all were).
+    uint64_t CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead, bool decryptWrite);
+    // Finds a password for an encrypted entry: the current one, then Passwords in order, then OnGetPassword
+    // up to PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
+    bool AcquirePassword(const std::string& entryName, const std::function<bool(const std::string&)>& test);
+    bool PasswordFailed() const { return passwordFailed_; }
+    void SetPasswordFailed() { passwordFailed_ = true; }
+
+    enum class EntryResult { Extracted, Skipped, Failed };
+    // The whole per-entry sequence: output name, begin decision, open, decode, close, CRC. decode writes the
+    // entry's data into the sink it gets and returns how the decoding went. For folders, links and volume
+    // labels no decoder runs. With CrcKind::None (formats that store no check value) the decoder's verdict
+    // and the size decide.
+    EntryResult ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
+                             const std::function<DecodeResult(ByteSink&)>& decode);
+
+    // The bytes of the whole run, for its progress (extractors set it from their selected entries).
+    void SetRunTotal(uint64_t bytes);
+
+    // Reports a failed entry (counted in FailedEntries).
+    void EntryFailed(const std::string& name, int code, const std::string& detail = {});
+
+  protected:
+    // Walks the archive and extracts; runs with the archive open in ArcFile (unless an outside library reads
+    // it).
+    virtual void ProcessArchive() = 0;
+    // Types an extractor accepts beyond the extractable ones (for example PAK archives).
+    virtual bool AcceptsType(TArcType t) const { return IsExtractable(t); }
+    // Whether the extractor opens the archive itself (outside libraries).
+    virtual bool OpensArchiveItself() const { return IsDllType(ArcType()); }
+
+    uint64_t ArchiveEnd = 0;  // file size of the current volume
+
+  private:
+    int Run(bool testing);
+    bool EnsureRoot();
+    bool MakeParents(const std::string& path);
+    bool Unsafe(const std::string& path);
+    bool CreateLink(const UnEntry& e);
+    void FinishDirectories();
+
+    class Sink;
+    friend class Sink;
+    std::unique_ptr<Sink> sink_;
+    platform::File out_;
+    bool outputOpen_ = false;
+    bool testing_ = false;
+    int extracted_ = 0;
+    int failed_ = 0;
+    bool passwordFailed_ = false;
+    std::string entryName_;
+    std::string outputName_;
+    std::string root_;  // ExtractDir, resolved
+    uint64_t runTotal_ = 0;
+    uint64_t expected_ = 0;
+    bool capOutput_ = true;
+    int64_t newestDate_ = 0;
+    int64_t currentDate_ = 0;
+    std::set<std::string> createdFiles_;  // outputs of this run (hard links may only point at these)
+    struct DirTime {
+        std::string path;
+        int64_t date;
+        uint32_t mode;
+    };
+    std::vector<DirTime> dirTimes_;
+};
+
+// Makes a stored name safe to create below a destination: "\" and "/" separate folders, "." components and
+// leading separators or a drive go, and a ".." component makes the name unusable (empty result).
+std::string SafeRelativeName(const std::string& stored);
+
+}  // namespace varnok

@@ -1,0 +1,372 @@
+#include "archive/decoders/zip/unzip.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/core/bytes.h"
+#include "archive/core/utils.h"
+#include "archive/core/volumes.h"
+#include "archive/decoders/zipmethods/zip_method.h"
+#include "platform/codepage.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr int kMaxEntries = 10'000'000;
+
+// Reads the data of a split set: when one part ends, the next one goes on.
+class SplitSource final : public ByteSource {
+  public:
+    SplitSource(ZipVolumeSet& set, int disk, uint64_t offset) : set_(set), disk_(disk), pos_(offset) {}
+    size_t Read(uint8_t* buf, size_t n) override {
+        size_t done = 0;
+        while (done < n && disk_ <= set_.LastDisk()) {
+            if (!f_.IsOpen() && !f_.Open(set_.PathOf(disk_), platform::File::Mode::Read)) return done;
+            size_t got = f_.ReadAt(pos_, buf + done, n - done);
+            done += got;
+            pos_ += got;
+            if (got == 0) {
+                f_.Close();
+                ++disk_;
+                pos_ = 0;
+            }
+        }
+        return done;
+    }
+
+  private:
+    ZipVolumeSet& set_;
+    int disk_;
+    uint64_t pos_;
+    platform::File f_;
+};
+
+// Reads the data of a set spanned over removable disks: at the end of a disk the next one is asked for.
+class DiskSource final : public ByteSource {
+  public:
+    DiskSource(TZipCommon& c, uint64_t pos) : c_(c), pos_(pos) {}
+    size_t Read(uint8_t* buf, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            size_t got = c_.ArcFile.ReadAt(pos_, buf + done, n - done);
+            done += got;
+            pos_ += got;
+            if (got == 0) {
+                int next = c_.DiskManager.DiskNumber + 1;
+                if (c_.Cancel() || !c_.RequestZipDisk(next)) {
+                    c_.SetCancel(true);
+                    return done;
+                }
+                pos_ = 0;
+            }
+        }
+        return done;
+    }
+
+  private:
+    TZipCommon& c_;
+    uint64_t pos_;
+};
+
+// Decrypts what it reads with the traditional cipher.
+class DecryptSource final : public ByteSource {
+  public:
+    DecryptSource(ByteSource& inner, ZipCipher& cipher) : inner_(inner), cipher_(cipher) {}
+    size_t Read(uint8_t* buf, size_t n) override {
+        size_t got = inner_.Read(buf, n);
+        cipher_.Decrypt(buf, got);
+        return got;
+    }
+
+  private:
+    ByteSource& inner_;
+    ZipCipher& cipher_;
+};
+
+}  // namespace
+
+struct TUnZip::Selected {
+    zip::CentralHeader central;  // from the central directory, or built from the local header
+    bool fromCentral = false;
+    uint64_t localOffset = 0;  // in its part or disk
+    int disk = 0;              // 0-based part or disk
+    std::string name;
+};
+
+TUnZip::TUnZip() : decoder_(std::make_unique<ZipMethodDecoder>()) {}
+TUnZip::~TUnZip() = default;
+
+bool TUnZip::SplitSet() const {
+    return ArcType() == atZipMV && !DiskManager.IsRemovable() && HasEndRecord && EndRecord.thisDisk > 0;
+}
+
+std::string TUnZip::EntryName(const zip::CentralHeader& h) const {
+    std::string unicode = zip::ExtraUnicodePath(h.extra, h.name);
+    std::string n;
+    if (!unicode.empty())
+        n = unicode;
+    else if (h.utf8())
+        n = h.name;
+    else if (TranslateOemChar)
+        n = platform::ToDisplayUtf8(h.name);
+    else
+        n = h.name;
+    for (char& c : n)
+        if (c == '\\') c = '/';
+    return n;
+}
+
+bool TUnZip::Selected_(const std::string& name) const {
+    // A folder entry is taken when the specification takes what lies in it.
+    if (!name.empty() && name.back() == '/') return SpecMatch(name + "x");
+    return SpecMatch(name);
+}
+
+bool TUnZip::CollectCentral(std::vector<Selected>& out) {
+    std::vector<uint8_t> dir;
+    const bool split = SplitSet();
+    ZipVolumeSet vols(ArchiveFile(), split ? EndRecord.thisDisk : 0);
+    if (ArcType() == atZipMV && DiskManager.IsRemovable()) {
+        if (!(HeadFlag & hfEndRecord) && !RequestZipLastDisk()) return false;
+        if (!RequestZipDisk(EndRecord.cdDisk + 1)) return false;
+        ArchiveEnd = ArchiveSize;
+    }
+    if (split) {
+        if (!vols.ReadSpan(EndRecord.cdDisk, EndRecord.cdOffset, EndRecord.cdSize, dir)) {
+            RaiseError(vols.MissingVolume(), "", E_FileNotFound);
+        }
+    } else {
+        uint64_t start = StartOffset;
+        uint64_t size = EndRecord.cdSize;
+        if (start > ArchiveEnd) return false;
+        if (size == 0 || start + size > ArchiveEnd) size = ArchiveEnd - start;
+        if (size > (uint64_t{1} << 32))
+            RaiseError(ArchiveFile(), "central directory too large", E_BadFileHeader);
+        dir.resize(static_cast<size_t>(size));
+        dir.resize(ArcFile.ReadAt(start, dir.data(), dir.size()));
+    }
+    size_t p = 0;
+    for (int n = 0; n < kMaxEntries && p + zip::kCentralSize <= dir.size(); ++n) {
+        if (Cancel()) return false;
+        Selected s;
+        if (!zip::ParseCentralHeader(dir.data() + p, dir.size() - p, s.central)) break;
+        p += static_cast<size_t>(s.central.recordSize());
+        s.fromCentral = true;
+        s.name = EntryName(s.central);
+        if (!Selected_(s.name)) continue;
+        s.disk = static_cast<int>(s.central.diskStart);
+        s.localOffset = s.central.localOffset;
+        if (!split && !(ArcType() == atZipMV && DiskManager.IsRemovable())) {
+            s.localOffset = static_cast<uint64_t>(static_cast<int64_t>(s.localOffset) + ZipOffsetDelta);
+            uint8_t sig[4];
+            if (ArcFile.ReadAt(s.localOffset, sig, 4) != 4 || Le32(sig) != zip::kLocalSig) {
+                // The directory names an entry whose data is not there.
+                EntryFailed(s.name, E_BadFileHeader, "its local header is missing");
+                continue;
+            }
+        }
+        out.push_back(std::move(s));
+    }
+    return true;
+}
+
+bool TUnZip::CollectLocal(std::vector<Selected>& out) {
+    if (OnCorruptZipHeader) {
+        bool cancel = true;
+        OnCorruptZipHeader(*this, HeadFlag, cancel);
+        if (cancel) return false;
+    }
+    uint64_t pos = StartOffset;
+    uint8_t sig[4];
+    if (ArcFile.ReadAt(pos, sig, 4) == 4 && Le32(sig) == zip::kSpanSig) pos += 4;
+    for (int n = 0; n < kMaxEntries && pos + zip::kLocalSize <= ArchiveEnd; ++n) {
+        if (Cancel()) return false;
+        zip::LocalHeader h;
+        if (!zip::ReadLocalHeader(ArcFile, pos, h)) break;
+        Selected s;
+        zip::CentralHeader& c = s.central;
+        c.versionMadeBy = h.versionNeeded;
+        c.versionNeeded = h.versionNeeded;
+        c.flags = h.flags;
+        c.method = h.method;
+        c.dosTime = h.dosTime;
+        c.crc = h.crc;
+        c.packedSize = h.packedSize;
+        c.unpackedSize = h.unpackedSize;
+        c.name = h.name;
+        c.extra = h.extra;
+        c.nameLength = h.nameLength;
+        c.externalAttr = !h.name.empty() && h.name.back() == '/' ? 0x10 : 0x20;
+        uint64_t data = pos + h.headerSize();
+        uint64_t next = data + h.packedSize;
+        if (h.hasDescriptor() && h.packedSize == 0 && h.method != 0) {
+            // Sizes follow the data: find the descriptor whose compressed size fits its distance.
+            bool found = false;
+            std::vector<uint8_t> buf(65536 + 16);
+            for (uint64_t at = data; at < ArchiveEnd && !found; at += 65536) {
+                size_t got = ArcFile.ReadAt(at, buf.data(), buf.size());
+                for (size_t i = 0; i + 16 <= got && i < 65536; ++i) {
+                    if (Le32(&buf[i]) == zip::kSpanSig && Le32(&buf[i + 8]) == at + i - data) {
+                        c.crc = Le32(&buf[i + 4]);
+                        c.packedSize = Le32(&buf[i + 8]);
+                        c.unpackedSize = Le32(&buf[i + 12]);
+                        next = at + i + 16;
+                        found = true;
+                        break;
+                    }
+                }
+            }
+            if (!found) break;
+        }
+        s.name = EntryName(c);
+        s.localOffset = pos;
+        if (Selected_(s.name)) out.push_back(std::move(s));
+        if (next <= pos) break;
+        pos = next;
+    }
+    return true;
+}
+
+bool TUnZip::CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
+                              uint32_t dosTime, uint32_t crc) {
+    ZipCipher probe;
+    bool ok = AcquirePassword(entryName, [&](const std::string& pw) {
+        return probe.CheckCryptHeader(header, pw, gpFlags, dosTime, crc);
+    });
+    if (ok) Cipher.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
+    return ok;
+}
+
+std::unique_ptr<ByteSource> TUnZip::DataSource(const Selected& s, uint64_t dataPos) {
+    if (SplitSet()) {
+        if (!volumes_) volumes_ = std::make_unique<ZipVolumeSet>(ArchiveFile(), EndRecord.thisDisk);
+        return std::make_unique<SplitSource>(*volumes_, s.disk, dataPos);
+    }
+    if (ArcType() == atZipMV && DiskManager.IsRemovable())
+        return std::make_unique<DiskSource>(*this, dataPos);
+    return std::make_unique<FileSource>(ArcFile, dataPos);
+}
+
+void TUnZip::ExtractOne(const Selected& s) {
+    const zip::CentralHeader& c = s.central;
+    UnEntry e;
+    e.name = s.name;
+    e.packedSize = c.packedSize;
+    e.unpackedSize = c.unpackedSize;
+    int64_t exact = zip::ExtraUnixTime(c.extra);
+    e.date = exact ? exact : DosToUnixTime(c.dosTime);
+    e.encrypted = c.encrypted();
+    uint32_t mode = c.unixMode();
+    e.attributes = c.externalAttr & 0x3F;
+    if (mode) {
+        e.unixMode = mode & 07777;
+        if ((mode & 0170000) == 0120000) e.isSymlink = true;
+    }
+    e.isDirectory = (c.externalAttr & 0x10) || c.isDirectory();
+    e.isVolumeLabel = (c.externalAttr & 0x08) && !e.isDirectory;
+    if (IsJar()) {
+        e.isDirectory = !s.name.empty() && s.name.back() == '/';
+        e.attributes = e.isDirectory ? 0x10 : 0x20;
+    }
+    if (e.isDirectory || e.isVolumeLabel) {
+        ExtractEntry(e, CrcKind::Crc32, c.crc, nullptr);
+        return;
+    }
+    if (c.method == 99 || (c.flags & 0x40)) {
+        // WinZip AES and PKWARE strong encryption are not the traditional cipher.
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_UnsupportedMethod, c.method == 99 ? "AES encryption" : "strong encryption");
+        SkipProgress(c.packedSize);
+        return;
+    }
+    // The local header: where the data starts.
+    uint64_t local = s.localOffset;
+    std::unique_ptr<ByteSource> src;
+    zip::LocalHeader lh;
+    if (SplitSet() || (ArcType() == atZipMV && DiskManager.IsRemovable())) {
+        if (ArcType() == atZipMV && DiskManager.IsRemovable() && !RequestZipDisk(s.disk + 1)) {
+            RaiseError(ArchiveFile(), "", E_ReadFile, std::to_string(s.disk + 1));
+        }
+        auto head = DataSource(s, local);
+        uint8_t fixed[zip::kLocalSize];
+        if (head->Read(fixed, sizeof fixed) != sizeof fixed || Le32(fixed) != zip::kLocalSig) {
+            EntryFailed(s.name, E_BadFileHeader, "its local header is missing");
+            return;
+        }
+        std::vector<uint8_t> skip(static_cast<size_t>(Le16(fixed + 26)) + Le16(fixed + 28));
+        if (!skip.empty() && head->Read(skip.data(), skip.size()) != skip.size()) {
+            EntryFailed(s.name, E_BadFileHeader, "its local header is cut short");
+            return;
+        }
+        lh.dosTime = Le32(fixed + 10);
+        lh.crc = Le32(fixed + 14);
+        lh.flags = Le16(fixed + 6);
+        src = std::move(head);
+    } else {
+        if (!zip::ReadLocalHeader(ArcFile, local, lh)) {
+            EntryFailed(s.name, E_BadFileHeader, "its local header is missing");
+            return;
+        }
+        src = std::make_unique<FileSource>(ArcFile, local + lh.headerSize());
+    }
+    uint64_t packed = c.packedSize;
+    if (e.encrypted) {
+        if (!PasswordFailed()) {
+            uint8_t header[12];
+            if (packed < 12 || src->Read(header, 12) != 12) {
+                EntryFailed(s.name, E_BadFileHeader, "the encryption header is missing");
+                return;
+            }
+            // The check byte: the time when sizes follow the data, otherwise the CRC's high byte.
+            uint16_t flags = lh.flags ? lh.flags : c.flags;
+            uint32_t crc = (flags & 8) ? c.crc : (lh.crc ? lh.crc : c.crc);
+            if (!CheckZipPassword(header, s.name, flags, lh.dosTime ? lh.dosTime : c.dosTime, crc))
+                SetPasswordFailed();
+        }
+        packed = packed >= 12 ? packed - 12 : 0;
+    }
+    LimitedSource limited(*src, packed);
+    DecryptSource decrypted(limited, Cipher);
+    ByteSource& input = e.encrypted ? static_cast<ByteSource&>(decrypted) : limited;
+    if (e.isSymlink) {
+        // The link's target is the entry's data.
+        VectorSink target(4096);
+        DecodeResult r = decoder_->Decode(c.method, c.flags, c.unpackedSize, input, target, CancelPtr());
+        if (!r.Ok() || Crc32(target.Data()) != c.crc) {
+            BuildOutputName(s.name);
+            EntryFailed(s.name, E_CrcCheck, "the link's target is damaged");
+            return;
+        }
+        e.linkTarget.assign(target.Data().begin(), target.Data().end());
+        ExtractEntry(e, CrcKind::Crc32, c.crc, nullptr);
+        return;
+    }
+    ExtractEntry(e, CrcKind::Crc32, c.crc, [&](ByteSink& sink) {
+        return decoder_->Decode(c.method, c.flags, c.unpackedSize, input, sink, CancelPtr());
+    });
+}
+
+void TUnZip::ProcessArchive() {
+    volumes_.reset();
+    std::vector<Selected> list;
+    bool central =
+        (HeadFlag & hfCentralHeader) || SplitSet() || (ArcType() == atZipMV && DiskManager.IsRemovable());
+    if (central) {
+        if (!CollectCentral(list)) return;
+    } else if (!CollectLocal(list)) {
+        return;
+    }
+    uint64_t total = 0;
+    for (const auto& s : list)
+        total += s.central.unpackedSize;
+    SetRunTotal(total);
+    for (const auto& s : list) {
+        if (Cancel()) return;
+        ExtractOne(s);
+    }
+}
+
+}  // namespace varnok
