@@ -1,5 +1,7 @@
 #include "app/extract.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include "app/formatting.h"
 #include "app/paths.h"
 #include "archive/core/errors.h"
+#include "archive/core/unbase.h"
 #include "platform/fileattr.h"
 #include "zipbridge/messages.h"
 
@@ -17,6 +20,16 @@ namespace varnok::app {
 namespace {
 
 const char* const kExtracting = "Extracting...";
+
+// The destination as the extractors name their outputs: made when missing, links resolved, with "/".
+std::string CanonicalFolder(const std::string& folder) {
+    std::string f = WithoutSlash(folder);
+    if (f.empty()) return {};
+    if (!platform::DirectoryExists(f)) platform::ForceDirectories(f);
+    char real[PATH_MAX];
+    if (realpath(f.c_str(), real)) f = real;
+    return WithSlash(f);
+}
 constexpr int kUnzipEngineMissing = 10704;
 constexpr size_t kSummaryLines = 20;
 
@@ -49,7 +62,7 @@ int ExtractOperation::RunZip(const ExtractRequest& r) {
     ExtractJob job;
     job.archivePath = model_.ArchivePath();
     job.type = model_.ArcType();
-    job.destination = WithSlash(r.destination);
+    job.destination = CanonicalFolder(r.destination);
     job.useFolderNames = r.useFolderNames;
     job.skipOlder = r.skipOlder;
     job.overwrite = r.overwrite;
@@ -59,7 +72,7 @@ int ExtractOperation::RunZip(const ExtractRequest& r) {
         for (int i : rows)
             job.names.push_back(model_.Row(i).StoredName());
 
-    auto engine = engines_ ? engines_->ForZip(bridge) : nullptr;
+    auto engine = engines_ ? engines_->ForZip(bridge, model_.ArcType()) : nullptr;
     if (!engine) {
         model_.View().Message("Error", BridgeMessageText(kUnzipEngineMissing));
         return -1;
@@ -91,7 +104,7 @@ int ExtractOperation::RunComponent(const ExtractRequest& r) {
     ExtractJob job;
     job.archivePath = model_.ArchivePath();
     job.type = model_.ArcType();
-    job.destination = WithSlash(r.destination);
+    job.destination = CanonicalFolder(r.destination);
     job.useFolderNames = r.useFolderNames;
     job.skipOlder = r.skipOlder;
     job.overwrite = r.overwrite;
@@ -112,7 +125,10 @@ void ExtractOperation::IndexOutputs(const ExtractJob& job, const std::vector<int
     for (int i : rows) {
         const EntryRow& row = model_.Row(i);
         if (row.directory) continue;
-        rowOfOutput_[job.destination + (job.useFolderNames ? row.StoredName() : row.name)] = i;
+        // The output names as the extractors make them (unsafe names have none).
+        std::string rel = SafeRelativeName(row.StoredName());
+        if (rel.empty()) continue;
+        rowOfOutput_[job.destination + (job.useFolderNames ? rel : FileNameOf(rel))] = i;
     }
 }
 
@@ -125,6 +141,7 @@ int ExtractOperation::Drive(ExtractEngine& engine, const ExtractJob& job) {
     answer_ = job.overwrite ? OverwriteAnswer::YesToAll : OverwriteAnswer::None;
     skipOlder_ = job.skipOlder;
     filesStarted_ = 0;
+    lastErrorName_.clear();
     if (!platform::DirectoryExists(job.destination)) platform::ForceDirectories(job.destination);
 
     ArchiveView& view = model_.View();
@@ -255,11 +272,13 @@ void ExtractOperation::Error(const std::string& name, int code, const std::strin
     line += text.empty() ? ErrorText(code) : text;
     if (code > 0) line += " (" + std::to_string(code) + ")";
     errors_.push_back(line);
+    lastErrorName_ = name;
     model_.View().Log(line);
 }
 
 void ExtractOperation::CrcFailed(const std::string& name) {
-    if (cancelRequested_) return;
+    // An entry whose failure was reported already is not listed twice.
+    if (cancelRequested_ || (!name.empty() && name == lastErrorName_)) return;
     std::string line = FileNameOf(name) + ": " + ErrorText(E_CrcCheck);
     errors_.push_back(line);
     model_.View().Log(line);

@@ -99,8 +99,8 @@ class ExtractEngine {
 class ExtractEngineFactory {
   public:
     virtual ~ExtractEngineFactory() = default;
-    // The engine for an archive served by the ZIP bridge; null when the ZIP engine is not available.
-    virtual std::unique_ptr<ExtractEngine> ForZip(TZipBridge& bridge) = 0;
+    // The engine for an archive served by the ZIP bridge (identified as type); null when there is none.
+    virtual std::unique_ptr<ExtractEngine> ForZip(TZipBridge& bridge, TArcType type) = 0;
     // The extractor of a type served by the lister; null for a type without one.
     virtual std::unique_ptr<ExtractEngine> ForType(TArcType type) = 0;
 };
@@ -174,6 +174,7 @@ class ExtractOperation : private ExtractEvents {
     std::vector<std::string> created_;
     std::unordered_map<std::string, int> rowOfOutput_;  // output path -> row
     int filesStarted_ = 0;
+    std::string lastErrorName_;
 };
 
 }  // namespace varnok::app

@@ -114,7 +114,9 @@ class ComponentEngine final : public ExtractEngine {
 
 class DefaultFactory final : public ExtractEngineFactory {
   public:
-    std::unique_ptr<ExtractEngine> ForZip(TZipBridge&) override { return nullptr; }
+    // Until the bridge drives the ZIP engine library, ZIP archives are extracted by the ZIP extractor
+    // component.
+    std::unique_ptr<ExtractEngine> ForZip(TZipBridge&, TArcType type) override { return ForType(type); }
 
     std::unique_ptr<ExtractEngine> ForType(TArcType type) override {
 #ifdef VARNOK_APP_HAVE_EXTRACTORS

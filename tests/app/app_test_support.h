@@ -108,7 +108,7 @@ class FakeFactory : public ExtractEngineFactory {
     FakeArchive archive;
     std::vector<ExtractJob> jobs;
     bool haveZip = true, haveComponent = true;
-    std::unique_ptr<ExtractEngine> ForZip(TZipBridge&) override {
+    std::unique_ptr<ExtractEngine> ForZip(TZipBridge&, TArcType) override {
         return haveZip ? std::make_unique<FakeEngine>(archive, jobs) : nullptr;
     }
     std::unique_ptr<ExtractEngine> ForType(TArcType) override {
