@@ -921,7 +921,7 @@ void MainWindow::ProgressClose() {
 
 void MainWindow::ProcessEvents() {
     // Between blocks and entries: often enough for a responsive Cancel, rarely enough to cost nothing.
-    if (eventsClock_.isValid() && eventsClock_.elapsed() < 40) return;
+    if (eventsClock_.isValid() && eventsClock_.elapsed() < eventIntervalMs_) return;
     eventsClock_.restart();
     progress_->Poll();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -57,6 +57,8 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     QMenu* TopMenu(int i) const { return topMenus_.at(static_cast<size_t>(i)); }
     const std::array<QAction*, app::kHistorySlots>& OpenHistoryActions() const { return openHistory_; }
     const std::array<QAction*, app::kHistorySlots>& ExtractHistoryActions() const { return extractHistory_; }
+    // How often input is handled during an operation, at most (milliseconds).
+    void SetEventInterval(int ms) { eventIntervalMs_ = ms; }
     // The full text of a status panel (the label shows it shortened).
     QString StatusText(int panel) const { return statusTexts_.at(static_cast<size_t>(panel)); }
 
@@ -146,6 +148,7 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     bool closePending_ = false;
     bool exited_ = false;
     QElapsedTimer eventsClock_;
+    int eventIntervalMs_ = 40;
 };
 
 }  // namespace varnok::ui

@@ -53,9 +53,9 @@ void ProgressWindow::Begin(const QString& header, int delayMs) {
     totalBar_->setValue(0);
     cancel_->setEnabled(true);
     active_ = true;
-    delayMs_ = delayMs;
+    delayMs_ = delayMs < 0 ? showDelayMs_ : delayMs;
     clock_.start();
-    if (delayMs <= 0) Poll();
+    if (delayMs_ <= 0) Poll();
 }
 
 void ProgressWindow::SetHeader(const QString& header) {

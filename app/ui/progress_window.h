@@ -17,8 +17,10 @@ class ProgressWindow : public QDialog {
   public:
     explicit ProgressWindow(QWidget* parent);
 
-    // Starts an operation: zeroes the bars; the window shows after delayMs (0: at once).
-    void Begin(const QString& header, int delayMs = 350);
+    // Starts an operation: zeroes the bars; the window shows after delayMs (-1: the window's show delay).
+    void Begin(const QString& header, int delayMs = -1);
+    // How long an operation runs before the window shows (0: at once).
+    void SetShowDelay(int ms) { showDelayMs_ = ms; }
     void SetHeader(const QString& header);
     void SetFile(const QString& name);
     void SetBars(int file, int total);
@@ -48,6 +50,7 @@ class ProgressWindow : public QDialog {
     QPushButton* cancel_;
     QElapsedTimer clock_;
     int delayMs_ = 0;
+    int showDelayMs_ = 350;
     bool active_ = false;
 };
 
