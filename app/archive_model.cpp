@@ -304,6 +304,19 @@ void ArchiveModel::BuildZipRows() {
     for (auto& t : types_)
         t.described = false;
     if (!bridge_.ZipFileName().empty() && bridge_.Count() > 0) {
+        // Local-time conversion is slow and entries share their hours: one conversion per date and hour.
+        std::unordered_map<uint32_t, int64_t> hourStart;
+        const int64_t impossible = DosToUnixTime(0);  // what an impossible date stands for
+        auto unixTime = [&](uint32_t dos) {
+            const uint32_t minute = (dos >> 5) & 63, second2 = dos & 31, hour = (dos >> 11) & 31;
+            const uint32_t day = (dos >> 16) & 31, month = (dos >> 21) & 15;
+            if (minute > 59 || second2 > 29 || hour > 23 || day == 0 || month == 0 || month > 12)
+                return DosToUnixTime(dos);
+            auto [it, added] = hourStart.try_emplace(dos >> 11, 0);
+            if (added) it->second = DosToUnixTime(dos & ~0x7FFu);
+            if (it->second == impossible) return DosToUnixTime(dos);
+            return it->second + minute * 60 + second2 * 2;
+        };
         const auto& entries = bridge_.Entries();
         rows_.reserve(entries.size());
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -318,7 +331,7 @@ void ArchiveModel::BuildZipRows() {
             }
             r.size = e.UncompressedSize;
             r.packed = e.CompressedSize;
-            r.time = DosToUnixTime(e.DateTime());
+            r.time = unixTime(e.DateTime());
             r.crc = e.CRC32();
             r.attr = e.ExtFileAttrib() & 0xFF;
             r.type = TypeIndexOf(r.name, r.directory);

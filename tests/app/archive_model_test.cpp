@@ -134,6 +134,34 @@ TEST_F(ModelTest, ZipRowsShowTheNineColumns) {
     EXPECT_EQ(model.QuickExtractFolderHere(), tmp.Path().string() + "/");
 }
 
+TEST_F(ModelTest, RowTimesAreTheEntriesLocalTimes) {
+    // A zone with daylight saving, on the day it starts (31 March 2024 in Berlin).
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const uint32_t day = (44u << 25) | (3u << 21) | (31u << 16);
+    const std::vector<uint32_t> times = {day | (1u << 11) | (5u << 5) | 7u,
+                                         day | (10u << 11) | (59u << 5) | 29u,
+                                         day | (15u << 11),
+                                         (44u << 25) | (2u << 21) | (30u << 16),
+                                         day | (10u << 11) | (61u << 5),
+                                         0u,
+                                         (44u << 25) | (2u << 21) | (30u << 16) | (1u << 5)};
+    std::vector<ZipItem> items;
+    for (size_t i = 0; i < times.size(); ++i)
+        items.push_back({"f" + std::to_string(i), "x"});
+    auto zip = varnok::test::BuildZip(items);
+    size_t k = 0;
+    for (size_t i = 0; i + 46 <= zip.size() && k < times.size(); ++i)
+        if (Le32(&zip[i]) == 0x02014B50) PutLe32(&zip[i + 12], times[k++]);
+    ASSERT_TRUE(model.Open(Write("times.zip", zip)));
+    ASSERT_EQ(model.RowCount(), static_cast<int>(times.size()));
+    for (size_t i = 0; i < times.size(); ++i)
+        EXPECT_EQ(model.Row(static_cast<int>(i)).time, DosToUnixTime(times[i])) << i;
+    EXPECT_EQ(model.Row(2).time - model.Row(0).time, 13 * 3600 - 5 * 60 - 14);
+    setenv("TZ", "UTC", 1);
+    tzset();
+}
+
 TEST_F(ModelTest, DirectoryEntriesAreRowsWhenTheSettingSaysSo) {
     settings.ShowDirEntry = true;
     ASSERT_TRUE(model.Open(StandardZip()));
