@@ -334,6 +334,39 @@ TEST_F(ModelTest, AnUnrecognisedFileIsOpenWithoutRows) {
     EXPECT_FALSE(model.Open(""));
 }
 
+TEST_F(ModelTest, AnInvalidZipIsClosedWhenTheUserSaysSo) {
+    // Local headers without a directory: identified as ZIP, but the bridge finds no end record.
+    auto zip = varnok::test::BuildZip({{"a.txt", "hello"}, {"b.txt", "world"}});
+    size_t cut = 0;
+    for (size_t i = 0; i + 4 <= zip.size(); ++i)
+        if (Le32(&zip[i]) == 0x02014B50) {
+            cut = i;
+            break;
+        }
+    ASSERT_GT(cut, 0u);
+    zip.resize(cut);
+    std::string p = Write("broken.zip", zip);
+    view.askAnswers = {true};
+    ASSERT_TRUE(model.Open(p));
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0],
+              (std::pair<std::string, std::string>{
+                  "Error", "This archive is invalid. Do you want Varnok trying to fix it ?"}));
+    EXPECT_FALSE(model.IsOpen());
+    EXPECT_EQ(view.title, "Varnok");
+    // The bridge showed its own message and logged it.
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_EQ(view.messages.back().second, "This archive is not a valid Zip archive");
+    EXPECT_NE(std::find(view.logs.begin(), view.logs.end(), "This archive is not a valid Zip archive"),
+              view.logs.end());
+
+    view.askAnswers = {false};
+    ASSERT_TRUE(model.Open(p));
+    EXPECT_TRUE(model.IsOpen());
+    EXPECT_EQ(model.RowCount(), 0);
+    EXPECT_EQ(view.title, "Varnok - broken.zip");
+}
+
 TEST_F(ModelTest, ClosingResetsEverythingAndDeletesViewedFiles) {
     ASSERT_TRUE(model.Open(StandardZip()));
     std::string viewed = (tmp / "viewed.txt").string();

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDockWidget>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -16,6 +17,7 @@
 #include <QUrl>
 
 #include "app/ini_file.h"
+#include "app/placement.h"
 #include "app/ui/association_dialog.h"
 #include "app/ui/entry_list.h"
 #include "app/ui/main_window.h"
@@ -191,6 +193,40 @@ TEST(MainWindow, AnOpenArchiveFillsTheListTitleStatusAndMenus) {
     EXPECT_FALSE(w.StatusPanel(2)->isVisible());
     EXPECT_FALSE(w.Action(Cmd::Extract)->isEnabled());
     EXPECT_FALSE(h->isSortIndicatorShown());
+}
+
+TEST(MainWindow, TheNextVolumeBoxAndTheStatusPanels) {
+    Sandbox box;
+    box.Settings("");
+    MainWindow w(box.Folders());
+    w.show();
+    QString label, value;
+    bool cancel = false;
+    ModalDriver driver([&](QWidget* m) {
+        auto* d = qobject_cast<QInputDialog*>(m);
+        if (!d) return false;
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Get next volume"));
+        label = d->labelText();
+        value = d->textValue();
+        if (cancel) return test::ClickButton(d, QStringLiteral("Cancel"));
+        d->setTextValue(QStringLiteral("/media/disk2/set.a01"));
+        return test::ClickButton(d, QStringLiteral("OK"));
+    });
+    auto r = w.AskNextVolume("Insert next disk or locate the file: set.a01 (ID: 2)", "/data/set.a01");
+    EXPECT_EQ(r, std::optional<std::string>("/media/disk2/set.a01"));
+    EXPECT_EQ(label, QStringLiteral("Insert next disk or locate the file: set.a01 (ID: 2)"));
+    EXPECT_EQ(value, QStringLiteral("/data/set.a01"));
+    cancel = true;
+    EXPECT_EQ(w.AskNextVolume("x", "/y"), std::nullopt);
+
+    // Three panels while an archive is open, sized 36 % and 27 % of the bar.
+    w.OpenArchive(QString::fromStdString(WriteZip(box, "p.zip", {{"a", "b"}})));
+    w.resize(1000, 500);
+    QTest::qWait(10);
+    auto widths = app::StatusPanelWidths(w.statusBar()->width());
+    EXPECT_EQ(w.StatusPanel(0)->width(), widths[0]);
+    EXPECT_EQ(w.StatusPanel(1)->width(), widths[1]);
+    EXPECT_TRUE(w.StatusPanel(1)->isVisible());
 }
 
 TEST(MainWindow, InstallEntriesShowTheInstallCommand) {
