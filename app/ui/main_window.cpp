@@ -160,6 +160,13 @@ MainWindow::~MainWindow() {
         exited_ = true;
         app_->Exit();
     }
+    // The widgets outlive this body: none of their signals may reach this window any more, and the list must not
+    // reach the model once it is gone.
+    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+    list_->setModel(nullptr);
+    delete table_;
+    table_ = nullptr;
+    app_.reset();
 }
 
 // ---------------------------------------------------------------------------------------------------------------
