@@ -37,18 +37,11 @@ struct BridgeError {
 
 }  // namespace
 
-TZipBridge::TZipBridge() = default;
-
 void TZipBridge::Message(int id, const std::string& extra, bool show) {
     // A text with a placeholder takes the extra text in its place; others get it appended.
     std::string text = BridgeMessageText(id);
-    size_t ph = text.find('%');
-    if (ph != std::string::npos && !extra.empty()) {
-        size_t end = text.find_first_of("ds", ph);
-        text = text.substr(0, ph) + extra + (end == std::string::npos ? "" : text.substr(end + 1));
-    } else {
-        text += extra;
-    }
+    if (text.find('%') != std::string::npos && !extra.empty()) text = FormatMessage(id, {extra});
+    else text += extra;
     lastMessage_ = text;
     errCode_ = id;
     if (!Unattended && show && ShowMessage) ShowMessage(lastMessage_);

@@ -1,9 +1,14 @@
-// TZipBridge: everything the main window needs for ZIP archives. This part reads the directory itself (end
-// record, central directory, archive comment) into one record per entry and sets the archive comment in place.
+// TZipBridge: everything the main window needs for ZIP archives. It reads the directory itself (end record,
+// central directory, archive comment) into one record per entry and sets the archive comment in place; it
+// extracts and tests through the extract engine library "libvarnok-unzdll.so", which it loads at run time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,10 +16,43 @@
 #include "archive/core/headers/zip.h"
 #include "platform/file.h"
 
+struct ZipCallbackRecord;
+
 namespace varnok {
 
 enum CodePageOpts { cpAuto, cpNone, cpOEM };
 enum DeleteOpts { htdFinal, htdAllowUndo };
+
+// Options of extracting (bits 0-4 of ExtrOptions).
+enum ExtrOptsEnum : uint8_t { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate, ExtrTest };
+
+// A set of ExtrOptsEnum.
+class ExtrOpts {
+public:
+    constexpr ExtrOpts() = default;
+    constexpr ExtrOpts(std::initializer_list<ExtrOptsEnum> options) {
+        for (auto o : options)
+            bits_ = static_cast<uint8_t>(bits_ | Bit(o));
+    }
+    constexpr bool Has(ExtrOptsEnum o) const { return (bits_ & Bit(o)) != 0; }
+    constexpr void Include(ExtrOptsEnum o) { bits_ = static_cast<uint8_t>(bits_ | Bit(o)); }
+    constexpr void Exclude(ExtrOptsEnum o) { bits_ = static_cast<uint8_t>(bits_ & ~Bit(o)); }
+    constexpr uint8_t Bits() const { return bits_; }
+    constexpr bool operator==(const ExtrOpts&) const = default;
+
+private:
+    static constexpr uint8_t Bit(ExtrOptsEnum o) { return static_cast<uint8_t>(1u << o); }
+    uint8_t bits_ = 0;
+};
+
+// What the built-in password prompt shows; the application supplies the dialog (TZipBridge::PasswordDialog).
+struct PasswordPrompt {
+    std::string Caption;     // "Password"
+    std::string Prompt;      // "Enter Password " or "Confirm Password "
+    std::string OkText;      // "&Ok"
+    std::string CancelText;  // "&Cancel"
+    size_t MaxLength = 80;   // characters the edit takes
+};
 
 // One entry of the directory: the 42 bytes of its central header after the signature, unchanged, then the
 // translated name and comment, the encrypted flag and a copy of the extra field.
@@ -46,6 +84,7 @@ struct ZipDirEntry {
 class TZipBridge {
 public:
     TZipBridge();
+    ~TZipBridge();
     TZipBridge(const TZipBridge&) = delete;
     TZipBridge& operator=(const TZipBridge&) = delete;
 
@@ -61,6 +100,89 @@ public:
     std::function<void(TZipBridge&, int sequence, const ZipDirEntry& entry)> OnNewName;
     // Shows a message when not Unattended (the application supplies its message box).
     std::function<void(const std::string& message)> ShowMessage;
+
+    // ---- Extracting through the extract engine library ----
+
+    // The file name of the extract engine library.
+    static constexpr const char* kUnzDllName = "libvarnok-unzdll.so";
+
+    std::string ExtrBaseDir;  // destination folder; empty: the current folder
+    ExtrOpts ExtrOptions;
+    // Specifications of the entries to extract (all entries when empty); emptied by every extract. Patterns
+    // use
+    // "*" and "?" ignoring case; ExactSpec gives the specification that selects one entry and nothing else.
+    std::vector<std::string> FSpecArgs;
+    std::string Password;  // at most 80 characters reach the library; a longer one is refused
+    bool Verbose = false;  // a message per entry
+    bool Trace = false;    // run details; implies Verbose; also reports loading the library
+
+    // How often the library may ask for a password per entry; values above 15 are stored as 15.
+    unsigned PasswordReqCount() const { return passwordReqCount_; }
+    void SetPasswordReqCount(unsigned n) { passwordReqCount_ = n > 15 ? 15 : n; }
+    // Folder of the engine library. Empty: the program's own folder, then its ../lib/varnok. Otherwise it
+    // must be an absolute folder (a relative one loads nothing); a trailing "/" is removed on assignment.
+    const std::string& DLLDirectory() const { return dllDirectory_; }
+    void SetDLLDirectory(const std::string& dir);
+    // The stop request: the next callback of the library tells it to stop. Cleared when an extract starts and
+    // ends.
+    bool Cancel() const { return cancel_.load(); }
+    void SetCancel(bool v) { cancel_.store(v); }
+
+    // Progress from the library: kind 0 new file (name, size), 1 bytes just done, 2 end of batch, 3 total
+    // number of files, 4 total size.
+    std::function<void(TZipBridge&, int kind, const std::string& fileName, int64_t number)> OnProgress;
+    // The library needs a password: set it (empty for none) and the repeat count (how often it may ask
+    // again).
+    std::function<void(TZipBridge&, std::string& newPassword, const std::string& fileName,
+                       unsigned& repeatCount)>
+        OnPasswordError;
+    // The data of an entry came out wrong; extractAnyway (default true) keeps the file written.
+    std::function<void(TZipBridge&, const std::string& fileName, uint32_t foundCrc, uint32_t expectedCrc,
+                       bool& extractAnyway)>
+        OnCRC32Error;
+    // A file to be written exists; overwrite starts with the library's default answer.
+    std::function<void(TZipBridge&, const std::string& fileName, bool isOlder, bool& overwrite)>
+        OnExtractOverwrite;
+    // The library skipped an entry: skip type (ZipSkipType) and its error value (UnzDllError).
+    std::function<void(TZipBridge&, const std::string& fileName, int skipType, int errorValue)>
+        OnExtractSkipped;
+    // The add library asks whether to store a file under another name, or for a file comment.
+    std::function<void(TZipBridge&, std::string& name, bool& changed)> OnSetNewName;
+    std::function<void(TZipBridge&, const std::string& fileName, std::string& comment, bool& changed)>
+        OnFileComment;
+    // A disk of a set spanned over removable disks is wanted (1-based; 0 for the last disk).
+    std::function<void(TZipBridge&, int diskSeqNo, int diskTotal, const std::string& drive,
+                       bool& abortAction)>
+        OnGetNextDisk;
+    // Called after every callback of a library, so that the application can keep its window alive (and
+    // Cancel).
+    std::function<void()> ProcessMessages;
+    // The built-in password prompt's dialog: shows the texts, returns false when cancelled. Without it (or
+    // with Unattended) no one is asked.
+    std::function<bool(const PasswordPrompt& prompt, std::string& password)> PasswordDialog;
+
+    // Extracts (or with ExtrTest tests) the entries FSpecArgs selects; returns the number of files done with
+    // a good result (also SuccessCnt).
+    int Extract();
+    // Extracts the entry named by the first item of FSpecArgs into MemoryStream; returns 1 on success, else 0
+    // with the stream emptied. Needs a library of version 160 or later (10503).
+    int ExtractToMemory();
+    const std::vector<uint8_t>& MemoryStream() const { return memory_; }
+    int SuccessCnt() const { return successCnt_; }
+    // The specification that selects exactly the entry of that name (no wildcards, case kept).
+    static std::string ExactSpec(const std::string& entryName) { return "\\" + entryName; }
+
+    // The extract library: loads it (10701-10704), unloads it, its version (loading it for the question when
+    // it is not loaded; 0 when it cannot be loaded) and where it was loaded from.
+    bool LoadUnzDll();
+    void UnloadUnzDll();
+    bool UnzDllLoaded() const { return unz_ != nullptr; }
+    int UnzDllVersion();
+    std::string UnzDllPath() const;
+
+    // The callback handed to the engine libraries (with this component as the record's caller value): serves the
+    // action codes of both libraries and returns -1 when Cancel is set.
+    static int32_t EngineCallback(ZipCallbackRecord* record);
 
     const std::string& ZipFileName() const { return zipFileName_; }
     // Assigning the name reads the directory at once.
@@ -90,6 +212,12 @@ public:
     int ErrCode() const { return errCode_; }
 
 private:
+    struct EngineLibrary;
+    int ExtractRun(bool toMemory);
+    int32_t HandleCallback(ZipCallbackRecord& r);
+    std::string AskPassword(bool adding);
+    std::string FormatMessage(int id, std::initializer_list<std::string> args) const;
+
     // Finds the end record (with raise: a missing one is an error with a number; without: "not found").
     bool FindEndRecord(platform::File& f, bool raise, zip::EndRecord& e);
     void Message(int id, const std::string& extra = {}, bool show = true);
@@ -106,6 +234,16 @@ private:
     int labelDisk_ = 0;
     std::string lastMessage_;
     int errCode_ = 0;
+
+    std::unique_ptr<EngineLibrary> unz_;
+    std::string dllDirectory_;
+    unsigned passwordReqCount_ = 1;
+    std::atomic<bool> cancel_{false};
+    bool extractBusy_ = false;
+    int successCnt_ = 0;
+    int64_t totalSize_ = 0;
+    std::vector<uint8_t> memory_;
+    std::exception_ptr callbackFailure_;
 };
 
 }  // namespace varnok

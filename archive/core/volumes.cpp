@@ -27,6 +27,16 @@ std::string ZipVolumeSet::PathOf(int disk) const {
 bool ZipVolumeSet::ReadSpan(int disk, uint64_t offset, uint64_t size, std::vector<uint8_t>& out) {
     out.clear();
     if (size > (uint64_t{1} << 32)) return false;
+    // What the parts really hold bounds the reservation, whatever size a damaged record claims.
+    uint64_t available = 0;
+    for (int k = disk; k <= lastDisk_ && available < size; ++k) {
+        int64_t s = platform::FileSizeOf(PathOf(k));
+        if (s > 0) available += static_cast<uint64_t>(s);
+    }
+    if (available < size) {
+        missing_ = PathOf(std::min(lastDisk_, disk));
+        return false;
+    }
     out.reserve(static_cast<size_t>(size));
     while (out.size() < size && disk <= lastDisk_) {
         std::string p = PathOf(disk);

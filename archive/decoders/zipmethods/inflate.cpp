@@ -210,10 +210,6 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
     std::memcpy(dst, src, 8);
 }
 
-inline void Copy16(uint8_t* dst, const uint8_t* src) {
-    std::memcpy(dst, src, 16);
-}
-
 // Copies a match of `length` bytes from `distance` bytes back. Writes up to kCopyOverrun bytes past the end
 // of the match (the caller guarantees the room); later output overwrites them.
 inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
@@ -368,7 +364,7 @@ bool Inflater::FlushOutput(bool slide) {
 
 const Inflater::Tables& Inflater::FixedTables() {
     if (!fixed_ || fixedFormat_ != format_) {
-        if (!fixed_) fixed_ = std::make_unique<Tables>();
+        if (!fixed_) fixed_ = std::make_unique_for_overwrite<Tables>();
         const SymbolInfo& info = format_ == Format::Deflate64 ? kDeflate64Info : kDeflateInfo;
         uint8_t lengths[288];
         std::fill(lengths, lengths + 144, 8);
@@ -377,7 +373,7 @@ const Inflater::Tables& Inflater::FixedTables() {
         std::fill(lengths + 280, lengths + 288, 8);
         BuildTable(fixed_->litlen, kLitLenCap, lengths, 288, info.litlen, kLitLenRoot);
         std::fill(lengths, lengths + 32, 5);
-        // Deflate has 30 distance codes of 5 bits: the set is incomplete, which is accepted here only.
+        // All 32 five-bit distance codes exist; in Deflate codes 30 and 31 decode as invalid.
         BuildTable(fixed_->dist, kDistCap, lengths, 32, info.dist, kDistRoot);
         fixedFormat_ = format_;
     }
@@ -435,7 +431,7 @@ Inflater::Step Inflater::ReadDynamicTables() {
     }
     if (lengths[256] == 0) return Fail(E_IncompleteCodeSet);  // no end-of-block code: the block cannot end
 
-    if (!dynamic_) dynamic_ = std::make_unique<Tables>();
+    if (!dynamic_) dynamic_ = std::make_unique_for_overwrite<Tables>();
     const SymbolInfo& info = format_ == Format::Deflate64 ? kDeflate64Info : kDeflateInfo;
     const Build lb = BuildTable(dynamic_->litlen, kLitLenCap, lengths, numLitLen, info.litlen, kLitLenRoot);
     if (lb == Build::Oversubscribed) return Fail(E_BadHuffmanCode);
@@ -757,8 +753,8 @@ Inflater::Step Inflater::HuffmanBlock(const Tables& t) {
 }
 
 DecodeResult Inflater::Decode(ByteSource& source, ByteSink& sink, const CancelFlag* cancel) {
-    if (!inBuf_) inBuf_ = std::make_unique<uint8_t[]>(kInSize);
-    if (!outBuf_) outBuf_ = std::make_unique<uint8_t[]>(kMaxWindow + kChunk + kOutSlack);
+    if (!inBuf_) inBuf_ = std::make_unique_for_overwrite<uint8_t[]>(kInSize);
+    if (!outBuf_) outBuf_ = std::make_unique_for_overwrite<uint8_t[]>(kMaxWindow + kChunk + kOutSlack);
     source_ = &source;
     sink_ = &sink;
     cancel_ = cancel;

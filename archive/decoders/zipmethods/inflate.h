@@ -33,6 +33,11 @@ class Inflater {
     // the source ends first (Truncated) or the cancel flag is seen (polled between blocks and between output
     // chunks). Everything decoded is written to the sink before returning, also on failure. `consumed` counts
     // the source bytes that belong to the stream (up to and including the byte holding its last bit).
+    // Error codes: E_BadBlock (block type 3, stored length not matching its complement), E_BadHuffmanCode
+    // (over-subscribed code lengths), E_IncompleteCodeSet (incomplete code lengths, no end-of-block code),
+    // E_BadLengths (a code-length repeat with nothing to repeat or running past the declared codes),
+    // E_InvalidCode (a code without meaning: lengths 286-287, distances 30-31 in Deflate), E_CorruptInput (a
+    // distance reaching before the start of the output), E_UnexpectedEof (Truncated).
     DecodeResult Decode(ByteSource& source, ByteSink& sink, const CancelFlag* cancel = nullptr);
 
     // The bytes Decode took from the source beyond the end of the stream (a GZIP trailer, a ZIP data

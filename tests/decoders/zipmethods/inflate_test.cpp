@@ -116,16 +116,6 @@ TEST(InflateZlib, MixedBlockTypesWithFlushPoints) {
     }
 }
 
-TEST(InflateZlib, InputInSmallPieces) {
-    const std::vector<uint8_t> data = test::MixedData(200000, 9);
-    const std::vector<uint8_t> comp = test::ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY, 15, 20000);
-    for (size_t piece :
-         {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{8}, size_t{31}, size_t{33}, size_t{4095}}) {
-        SCOPED_TRACE(piece);
-        ExpectDecodes(comp, data, piece);
-    }
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // What follows the stream
 
@@ -505,18 +495,6 @@ TEST(InflateBuilt, EveryTruncationIsReportedAndKeepsTheGoodPrefix) {
     }
 }
 
-TEST(InflateBuilt, NoiseNeverDecodesOutOfBounds) {
-    // Random bytes are almost always corrupt; whatever happens, the decoder ends and reports it.
-    for (uint32_t seed = 0; seed < 300; ++seed) {
-        std::vector<uint8_t> noise = test::RandomData(64 + seed * 7, seed);
-        for (auto format : {Inflater::Format::Deflate, Inflater::Format::Deflate64}) {
-            const Decoded r = Inflate(noise, format);
-            EXPECT_EQ(r.result.produced, r.data.size());
-            EXPECT_LE(r.result.consumed, noise.size());
-        }
-    }
-}
-
 TEST(InflateBuilt, LongestCodesWithTheMostExtraBits) {
     // Code lengths 1, 2, ..., 14, 15, 15: the longest codes go to the longest length and distance symbols
     // (most extra bits), so one match takes 15 + 5 + 15 + 13 bits (Deflate64: 15 + 16 + 15 + 14), through
@@ -637,25 +615,13 @@ TEST(InflateDeflate64, FullWindowDistanceAndLongestMatchRepeatedly) {
     EXPECT_TRUE(r.data == expected);
 }
 
-TEST(InflateDeflate64, ZlibStreamsWithoutLength258DecodeTheSame) {
-    // Deflate64 differs from Deflate only in length code 285 and distance codes 30-31. Text at level 1 has
-    // no 258-byte matches, so the stream means the same in both formats; check that first.
-    const std::vector<uint8_t> data = test::TextData(300000, 16);
-    const std::vector<uint8_t> comp = test::ZlibDeflate(data, 6, Z_FILTERED);
-    const Decoded r64 = Inflate(comp, Inflater::Format::Deflate64);
-    const Decoded r = Inflate(comp);
-    ASSERT_TRUE(r.result.Ok());
-    ASSERT_TRUE(r64.result.Ok());
-    EXPECT_TRUE(r64.data == data);
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Reuse, cancel, sink failures
 
 TEST(InflateLifecycle, OneInflaterForManyStreamsAndBothFormats) {
     Inflater inf;
     for (int round = 0; round < 6; ++round) {
-        // Text without 258-byte matches means the same in both formats (see above).
+        // Text without 258-byte matches (Deflate64's length code 285 differs) means the same in both formats.
         const bool d64 = round % 3 == 2;
         const std::vector<uint8_t> data =
             d64 ? test::TextData(100000, 20 + round) : test::MixedData(100000 + round * 5000, 20 + round);

@@ -9,6 +9,8 @@
 
 #include "archive/core/stream.h"
 
+#include "tests/support/sha256.h"
+
 namespace varnok::test {
 
 // Writes bits least significant first, as ZIP's methods pack them.
@@ -71,7 +73,6 @@ std::vector<uint8_t> RandomData(size_t size, uint32_t seed);
 std::vector<uint8_t> RunData(size_t size, uint32_t seed);  // runs and short periods (distances 1..7)
 std::vector<uint8_t> MixedData(size_t size, uint32_t seed);
 
-std::string Sha256Hex(const std::vector<uint8_t>& data);
 
 // One entry of a ZIP file as its headers describe it.
 struct ZipEntry {

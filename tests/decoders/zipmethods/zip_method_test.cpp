@@ -1,6 +1,8 @@
 // The method dispatcher: stored data, unsupported methods, and one decoder object over many entries.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "archive/core/crc.h"
 #include "archive/core/errors.h"
 #include "archive/decoders/zipmethods/zip_method.h"
@@ -98,6 +100,33 @@ TEST(ZipMethod, CancelledBeforeTheStart) {
         EXPECT_EQ(r.status, DecodeStatus::Cancelled) << method;
         EXPECT_TRUE(sink.Data().empty()) << method;
     }
+}
+
+TEST(ZipMethod, DecodersInSeveralThreadsDoNotShareState) {
+    // Each thread decodes its own entries with its own decoder; shared state would mix them up.
+    std::vector<std::vector<uint8_t>> inputs, compressed;
+    for (uint32_t i = 0; i < 4; ++i) {
+        inputs.push_back(test::MixedData(400000, 50 + i));
+        compressed.push_back(test::ZlibDeflate(inputs.back(), 1 + 2 * static_cast<int>(i)));
+    }
+    std::vector<int> good(4, 0);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            ZipMethodDecoder decoder;
+            for (int round = 0; round < 5; ++round) {
+                const size_t k = (t + static_cast<size_t>(round)) % 4;
+                MemorySource src(compressed[k]);
+                VectorSink sink;
+                if (decoder.Decode(zmDeflated, 0, inputs[k].size(), src, sink).Ok() &&
+                    sink.Data() == inputs[k])
+                    ++good[t];
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(good, (std::vector<int>{5, 5, 5, 5}));
 }
 
 TEST(ZipMethod, PrefixedSourceDeliversThePrefixThenTheRest) {
