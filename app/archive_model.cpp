@@ -10,6 +10,7 @@
 #include "app/paths.h"
 #include "archive/core/utils.h"
 #include "platform/fileattr.h"
+#include "zipbridge/messages.h"
 
 namespace varnok::app {
 
@@ -68,7 +69,12 @@ void ArchiveModel::AttachEvents() {
     bridge_.OnDirUpdate = [this](TZipBridge&) { BuildZipRows(); };
     bridge_.OnMessage = [this](TZipBridge& b, int code, const std::string& m) {
         view_.Log(m);
-        if ((code == kInvalidArchiveMessage || b.ErrCode() == kInvalidArchiveMessage) && open_ && !closing_) {
+        // The message of an archive that is not a valid ZIP (its own number, or its text for the bridge's
+        // messages).
+        const bool invalid =
+            code == kInvalidArchiveMessage || (code == 0 && b.ErrCode() == kInvalidArchiveMessage &&
+                                               m.rfind(BridgeMessageText(kInvalidArchiveMessage), 0) == 0);
+        if (invalid && open_ && !closing_ && !busy_) {
             // The directory is still being read: the archive is closed once the bridge returns.
             if (view_.Ask("Error", kInvalidQuestion)) closeRequested_ = true;
         }

@@ -77,6 +77,10 @@ int ExtractOperation::RunZip(const ExtractRequest& r) {
         model_.View().Message("Error", BridgeMessageText(kUnzipEngineMissing));
         return -1;
     }
+    if (!job.allEntries && job.names.empty()) {
+        model_.View().SetStatusText(0, "0 entry(ies) successfully extracted !");
+        return 0;
+    }
     // Folders stored as entries of their own are extracted only when the directory lists them.
     const bool listDirs = job.allEntries && !bridge.UseDirOnlyEntries;
     if (listDirs) {
@@ -133,6 +137,13 @@ void ExtractOperation::IndexOutputs(const ExtractJob& job, const std::vector<int
 }
 
 int ExtractOperation::Drive(ExtractEngine& engine, const ExtractJob& job) {
+    // "Selected files" with nothing selected extracts nothing (an engine would take no names as "all").
+    if (!job.allEntries && job.names.empty()) {
+        errors_.clear();
+        created_.clear();
+        cancelled_ = false;
+        return 0;
+    }
     errors_.clear();
     created_.clear();
     cancelRequested_ = false;
@@ -282,6 +293,10 @@ void ExtractOperation::CrcFailed(const std::string& name) {
     std::string line = FileNameOf(name) + ": " + ErrorText(E_CrcCheck);
     errors_.push_back(line);
     model_.View().Log(line);
+}
+
+void ExtractOperation::Failure(const std::string& text) {
+    if (!cancelRequested_ && !text.empty()) errors_.push_back(text);
 }
 
 void ExtractOperation::Activity() {

@@ -77,6 +77,8 @@ class ExtractEvents {
     virtual void Error(const std::string& name, int code, const std::string& text) = 0;
     // An entry failed its check value.
     virtual void CrcFailed(const std::string& name) = 0;
+    // A failure the engine has already described (and logged): the text goes into the run's summary.
+    virtual void Failure(const std::string& text) = 0;
     // A chance to process window input between blocks.
     virtual void Activity() = 0;
     virtual bool CancelRequested() const = 0;
@@ -151,6 +153,7 @@ class ExtractOperation : private ExtractEvents {
     void Progress(int byFile, int byTotal) override;
     void Error(const std::string& name, int code, const std::string& text) override;
     void CrcFailed(const std::string& name) override;
+    void Failure(const std::string& text) override;
     void Activity() override;
     bool CancelRequested() const override { return cancelRequested_; }
 

@@ -1,9 +1,12 @@
 // The program's extract engines: the extractor component of each archive family (through the extractor
 // factory) and the ZIP bridge's extract call. Each is compiled in when its component is part of the build.
+#include <algorithm>
 #include <unordered_set>
 
 #include "app/extract.h"
 #include "app/paths.h"
+#include "archive/core/unbase.h"
+#include "engines/unzdll/unzdll.h"
 #include "zipbridge/zip_bridge.h"
 
 #if __has_include("archive/extractors.h") && __has_include("archive/core/unbase.h")
@@ -112,11 +115,115 @@ class ComponentEngine final : public ExtractEngine {
 
 #endif
 
+// The ZIP bridge driving the extract engine library. Entries are named by the bridge's exact specifications,
+// so that names holding "*" or "?" select themselves only.
+class ZipBridgeEngine final : public ExtractEngine {
+  public:
+    explicit ZipBridgeEngine(TZipBridge& bridge) : b_(bridge) {}
+
+    ExtractOutcome Run(const ExtractJob& job, ExtractEvents& ev) override {
+        TZipBridge& b = b_;
+        ExtractOutcome out;
+        b.ExtrBaseDir = job.destination;
+        ExtrOpts opts;
+        if (job.useFolderNames) opts.Include(ExtrDirNames);
+        if (job.overwrite) opts.Include(ExtrOverWrite);
+        if (job.skipOlder) opts.Include(ExtrUpdate);
+        b.ExtrOptions = opts;
+        b.FSpecArgs.clear();
+        if (job.allEntries) {
+            b.FSpecArgs.push_back("*.*");
+        } else {
+            for (const auto& n : job.names)
+                b.FSpecArgs.push_back(TZipBridge::ExactSpec(n));
+        }
+
+        int64_t fileSize = 0, fileDone = 0, totalSize = 0, totalDone = 0;
+        int filePercent = 0, totalPercent = 0;
+        // Done / size in percent, rounded, plus one (so that a started file shows), at most 100.
+        auto percent = [](int64_t done, int64_t size) {
+            int64_t p = (done * 200 + size) / (2 * size) + 1;
+            return static_cast<int>(std::min<int64_t>(p, 100));
+        };
+        b.OnProgress = [&](TZipBridge&, int kind, const std::string& name, int64_t number) {
+            switch (kind) {
+                case 0: {
+                    fileSize = number;
+                    fileDone = 0;
+                    filePercent = 0;
+                    std::string rel = SafeRelativeName(name);
+                    std::string output;
+                    if (!rel.empty()) output = job.destination + (job.useFolderNames ? rel : FileNameOf(rel));
+                    ev.FileStarting(name, output);
+                    break;
+                }
+                case 1:
+                    fileDone += number;
+                    totalDone += number;
+                    filePercent = fileSize > 0 ? percent(fileDone, fileSize) : 100;
+                    if (totalSize > 0) totalPercent = percent(totalDone, totalSize);
+                    ev.Progress(filePercent, totalPercent);
+                    break;
+                case 2:
+                    ev.Progress(0, 0);
+                    break;
+                case 4:
+                    totalSize = number;
+                    totalDone = 0;
+                    totalPercent = 0;
+                    break;
+                default:
+                    break;
+            }
+        };
+        b.OnExtractOverwrite = [&](TZipBridge& z, const std::string& fileName, bool, bool& overwrite) {
+            ExistsDecision d = ev.FileExists(std::string(), fileName);
+            overwrite = d == ExistsDecision::Overwrite;
+            if (d == ExistsDecision::Cancel) z.SetCancel(true);
+        };
+        b.OnPasswordError = [&](TZipBridge&, std::string& password, const std::string& fileName, unsigned&) {
+            std::string p;
+            password = ev.Password(fileName, p) ? p : std::string();
+        };
+        // A damaged entry is reported by the library's message; the library's default decision stands.
+        b.OnCRC32Error = [](TZipBridge&, const std::string&, uint32_t, uint32_t, bool&) {};
+        auto logged = b.OnMessage;
+        b.OnMessage = [&, logged](TZipBridge& z, int code, const std::string& text) {
+            if (logged) logged(z, code, text);
+            // The library's failures (not information, warnings or the stop the user asked for).
+            if (code >= uenArguments && code != uenAborted && !ev.CancelRequested()) ev.Failure(text);
+        };
+        b.ProcessMessages = [&]() {
+            ev.Activity();
+            if (ev.CancelRequested()) b.SetCancel(true);
+        };
+        try {
+            out.extracted = b.Extract();
+        } catch (const std::exception& e) {
+            out.fatal = true;
+            out.fatalText = e.what();
+        }
+        // The handlers hold this run's state: none may outlive it.
+        b.OnMessage = logged;
+        b.OnProgress = nullptr;
+        b.OnExtractOverwrite = nullptr;
+        b.OnPasswordError = nullptr;
+        b.OnCRC32Error = nullptr;
+        b.ProcessMessages = nullptr;
+        return out;
+    }
+
+    void Cancel() override { b_.SetCancel(true); }
+
+  private:
+    TZipBridge& b_;
+};
+
 class DefaultFactory final : public ExtractEngineFactory {
   public:
-    // Until the bridge drives the ZIP engine library, ZIP archives are extracted by the ZIP extractor
-    // component.
-    std::unique_ptr<ExtractEngine> ForZip(TZipBridge&, TArcType type) override { return ForType(type); }
+    std::unique_ptr<ExtractEngine> ForZip(TZipBridge& bridge, TArcType) override {
+        return std::make_unique<ZipBridgeEngine>(bridge);
+    }
 
     std::unique_ptr<ExtractEngine> ForType(TArcType type) override {
 #ifdef VARNOK_APP_HAVE_EXTRACTORS

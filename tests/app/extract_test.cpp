@@ -155,18 +155,19 @@ TEST_F(ExtractTest, SelectedRowsAreHandedOverByExactName) {
     EXPECT_FALSE(platform::PathExists(out + "ab.txt"));
     EXPECT_TRUE(platform::PathExists(out + "sub/A*.TXT"));
 
-    // "Selected files" with nothing selected hands over no names at all.
+    // "Selected files" with nothing selected extracts nothing (the engine is not even asked, since it would
+    // take no names as all of them).
     model.UnselectAll();
     EXPECT_EQ(model.Extractor().Run(r), 0);
-    EXPECT_FALSE(factory->jobs[1].allEntries);
-    EXPECT_TRUE(factory->jobs[1].names.empty());
+    EXPECT_EQ(factory->jobs.size(), 1u);
+    EXPECT_EQ(view.status[0], "0 entry(ies) successfully extracted !");
     // All entries without folder names.
     r.selectedOnly = false;
     r.useFolderNames = false;
     r.overwrite = true;
     model.Extractor().Run(r);
-    EXPECT_TRUE(factory->jobs[2].allEntries);
-    EXPECT_FALSE(factory->jobs[2].useFolderNames);
+    EXPECT_TRUE(factory->jobs[1].allEntries);
+    EXPECT_FALSE(factory->jobs[1].useFolderNames);
     EXPECT_TRUE(platform::PathExists(out + "A*.TXT"));
 }
 

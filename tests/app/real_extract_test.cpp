@@ -166,5 +166,44 @@ TEST_F(RealExtract, FolderNamesAndSkipOlder) {
     EXPECT_TRUE(view.prompts.empty());
 }
 
+TEST_F(RealExtract, ListerArchivesGoThroughTheirExtractorComponent) {
+    // A JAR is listed by the lister and extracted by its own extractor.
+    ASSERT_TRUE(model.Open(Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"},
+                                {"a?.class", "q"},
+                                {"ab.class", "ab"},
+                                {"pkg/Main.class", "main"}},
+                               "app.jar")));
+    ASSERT_EQ(model.Engine(), EngineKind::Lister);
+    ASSERT_EQ(model.ArcType(), atJar);
+    Select("a?.class");
+    Select("pkg/Main.class");
+    platform::ForceDirectories(out + "pkg");
+    WriteFile(out + "pkg/Main.class", std::string("old"));
+    view.overwriteAnswers = {OverwriteAnswer::Yes};
+    EXPECT_EQ(model.Extractor().Run(Req(true)), 2);
+    EXPECT_EQ(ReadText(out + "a?.class"), "q");
+    EXPECT_EQ(ReadText(out + "pkg/Main.class"), "main");
+    EXPECT_FALSE(platform::PathExists(out + "ab.class"));
+    ASSERT_EQ(view.prompts.size(), 1u);
+    EXPECT_EQ(view.prompts[0].entryName, "pkg/Main.class");
+
+    // Cancel stops the extractor component too, and what it wrote goes again.
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 20; ++i)
+        items.push_back({"c" + std::to_string(i) + ".class", std::string(300000, 'x')});
+    ASSERT_TRUE(model.Open(Zip(items, "big.jar")));
+    int events = 0;
+    view.onEvents = [&] {
+        if (++events == 2) model.Extractor().Cancel();
+    };
+    std::string dest = (tmp / "jar-out").string() + "/";
+    ExtractRequest r = Req(false);
+    r.destination = dest;
+    EXPECT_LT(model.Extractor().Run(r), 20);
+    EXPECT_TRUE(model.Extractor().LastRunCancelled());
+    for (int i = 0; i < 20; ++i)
+        EXPECT_FALSE(platform::PathExists(dest + "c" + std::to_string(i) + ".class")) << i;
+}
+
 }  // namespace
 }  // namespace varnok::app
