@@ -176,7 +176,10 @@ bool ArchiveModel::OpenAt(const std::string& path, int depth) {
     } else {
         view_.SetWaitCursor(true);
         lister_.FileSpec = {"*.*"};
+        // Listing can take a while (the window stays alive meanwhile): nothing else may start during it.
+        SetBusy(true);
         lister_.ReadArchive();
+        SetBusy(false);
         view_.SetStatusText(2, TotalsStatus());
         view_.SetWaitCursor(false);
     }
