@@ -321,6 +321,22 @@ TEST_F(ModelTest, EnginesAreChosenByContentNotByExtension) {
     EXPECT_EQ(view.title, "Varnok - data.tar");
 }
 
+TEST_F(ModelTest, NothingElseStartsWhileAnArchiveIsListed) {
+    int pumped = 0;
+    bool blocked = true;
+    view.onEvents = [&] {
+        ++pumped;
+        blocked = blocked && model.Busy() && !model.Enabled(Cmd::OpenArchive) &&
+                  !model.Enabled(Cmd::Extract) && view.busy;
+    };
+    ASSERT_TRUE(model.Open(Write("l.tar", varnok::test::BuildTar({{"a", "1"}, {"b", "2"}, {"c", "3"}}))));
+    EXPECT_GT(pumped, 0);
+    EXPECT_TRUE(blocked);
+    EXPECT_FALSE(model.Busy());
+    EXPECT_FALSE(view.busy);
+    EXPECT_TRUE(model.Enabled(Cmd::OpenArchive));
+}
+
 TEST_F(ModelTest, AnUnrecognisedFileIsOpenWithoutRows) {
     std::string p = Write("notes.txt", std::vector<uint8_t>(100, 'n'));
     ASSERT_TRUE(model.Open(p));
