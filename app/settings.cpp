@@ -12,7 +12,7 @@ namespace varnok::app {
 const std::array<const char*, kColumnCount> kColumnCaptions = {"Name", "Type", "Size", "Packed",    "Ratio",
                                                                "Date", "Path", "CRC",  "Attributes"};
 // Wide enough for the captions and typical contents in the list's font.
-const std::array<int, kColumnCount> kDefaultColumnWidths = {220, 150, 90, 90, 55, 130, 180, 80, 80};
+const std::array<int, kColumnCount> kDefaultColumnWidths = {220, 150, 90, 90, 55, 150, 180, 80, 80};
 
 const std::vector<std::string> kAssociationKeys = {".arc", ".arj", ".bh",  ".cab", ".vca", ".gz",  ".lha",
                                                    ".lzh", ".jar", ".pak", ".rar", ".tar", ".uue", ".uu",

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -139,6 +141,18 @@ MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMain
 
     app_ = std::make_unique<app::Application>(*this, std::move(folders));
     Model().SetTypeDescriber([this](const std::string& ext) { return types_.Describe(ext); });
+    // ZIP rows show the local short date (with the century) and the local short time.
+    QLocale locale = QLocale::system();
+    QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+    if (!dateFormat.contains(QLatin1String("yyyy")))
+        dateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    timeFormat.remove(QLatin1String(":ss"));
+    Model().SetDateFormatter([locale, dateFormat, timeFormat](int64_t t) {
+        QDateTime dt = QDateTime::fromSecsSinceEpoch(t);
+        return S(locale.toString(dt.date(), dateFormat) + QLatin1String("  ") +
+                 locale.toString(dt.time(), timeFormat));
+    });
 
     CreateActions();
     CreateList();
@@ -160,9 +174,10 @@ MainWindow::~MainWindow() {
         exited_ = true;
         app_->Exit();
     }
-    // The widgets outlive this body: none of their signals may reach this window any more, and the list must not
-    // reach the model once it is gone.
-    for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+    // The widgets outlive this body: none of their signals may reach this window any more, and the list must
+    // not reach the model once it is gone.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
     list_->setModel(nullptr);
     delete table_;
     table_ = nullptr;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QTreeView>
 
 #include "app/extract.h"
+#include "app/ini_file.h"
 #include "app/ui/extract_dialog.h"
 #include "app/ui/main_window.h"
 #include "app/ui/progress_window.h"
@@ -313,6 +315,44 @@ TEST(ExtractUi, CancelInTheProgressWindowStopsTheRunAndRemovesItsFiles) {
     int left = 0;
     for (int i = 0; i < 30; ++i)
         left += platform::PathExists(box.Path("many/f" + std::to_string(i) + ".bin"));
+    EXPECT_EQ(left, 0);
+}
+
+TEST(ExtractUi, ClosingTheWindowDuringARunStopsItFirst) {
+    if (!app::HaveExtractorComponents()) GTEST_SKIP() << "built without the extractor components";
+    Sandbox box;
+    box.Settings("");
+    std::vector<varnok::test::ZipItem> items;
+    for (int i = 0; i < 30; ++i)
+        items.push_back({"g" + std::to_string(i) + ".bin", std::string(100000, 'b')});
+    std::string zip = box.Path("close.zip");
+    WriteFile(zip, varnok::test::BuildZip(items));
+    MainWindow w(box.Folders());
+    w.show();
+    w.OpenArchive(QString::fromStdString(zip));
+    w.SetEventInterval(0);
+    bool closedDuringRun = false, stillOpenDuringRun = false;
+    std::function<void()> poll = [&] {
+        if (w.Model().Busy()) {
+            closedDuringRun = !w.close();  // refused while the run stops
+            stillOpenDuringRun = w.isVisible();
+            return;
+        }
+        QTimer::singleShot(0, poll);
+    };
+    QTimer::singleShot(0, poll);
+    w.Action(Cmd::ExtractHere)->trigger();
+    EXPECT_TRUE(closedDuringRun);
+    EXPECT_TRUE(stillOpenDuringRun);
+    EXPECT_TRUE(w.Model().Extractor().LastRunCancelled());
+    // The window goes once the run has stopped, saving its settings.
+    ASSERT_TRUE(test::WaitFor([&] { return !w.isVisible(); }));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(box.Ini())));
+    app::IniFile ini(box.Ini());
+    EXPECT_TRUE(ini.HasKey("Position", "width"));
+    int left = 0;
+    for (int i = 0; i < 30; ++i)
+        left += platform::PathExists(box.Path("g" + std::to_string(i) + ".bin"));
     EXPECT_EQ(left, 0);
 }
 
