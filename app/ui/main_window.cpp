@@ -512,7 +512,7 @@ void MainWindow::SaveLayout() {
         s.tbLogTop = logDock_->y();
         s.tbLogWidth = logDock_->width();
     }
-    s.tbLogHeight = app::StoredLogHeight(floating ? logDock_->height() : log_->height(), floating);
+    s.tbLogHeight = app::StoredLogHeight(logDock_->height(), floating);
     QHeaderView* h = list_->horizontalHeader();
     for (int c = 0; c < app::kColumnCount; ++c) {
         auto& col = s.Columns[static_cast<size_t>(c)];

@@ -131,6 +131,20 @@ TEST(MainWindow, TheStoredLayoutIsRestoredAndFittedToTheScreen) {
     EXPECT_EQ(ini.ReadString("Visual", "GridLines", ""), "1");
 }
 
+TEST(MainWindow, TheDockedLogKeepsItsHeightFromRunToRun) {
+    Sandbox box;
+    box.Settings("[Log]\ntbLogVisible=1\ntbLogHeight=150\n");
+    for (int run = 0; run < 2; ++run) {
+        MainWindow w(box.Folders());
+        w.show();
+        QTest::qWait(20);
+        EXPECT_EQ(w.LogDock()->height(), 150 - app::kLogFrameAllowance) << run;
+        w.close();
+        app::IniFile ini(box.Ini());
+        EXPECT_EQ(ini.ReadString("Log", "tbLogHeight", ""), "150") << run;
+    }
+}
+
 TEST(MainWindow, AnOpenArchiveFillsTheListTitleStatusAndMenus) {
     Sandbox box;
     box.Settings("");
