@@ -1,5 +1,8 @@
 #include "archive/extractors.h"
 
+#include "archive/decoders/arj/unarj.h"
+#include "archive/decoders/bh/unbh.h"
+#include "archive/decoders/lzh/unlha.h"
 #include "archive/decoders/zip/unzip.h"
 
 namespace varnok {
@@ -13,6 +16,17 @@ std::unique_ptr<TUnBase> CreateExtractor(TArcType t) {
         case atJar:
         case atJarExe:
             return std::make_unique<TUnJar>();
+        case atArj:
+        case atArjExe:
+            return std::make_unique<TUnArj>();
+        case atBh:
+        case atBhExe:
+            return std::make_unique<TUnBh>();
+        case atLha:
+        case atLhaExe:
+        case atLzh:
+        case atLzhExe:
+            return std::make_unique<TUnLha>();
         default:
             return nullptr;
     }

@@ -195,24 +195,24 @@ int CmdExtract(int argc, char** argv) {
             }
         };
     }
+    int done = 0;  // files that came out whole
     x->OnEnd = [&](TZipCommon&, const std::string& name, bool pass) {
         if (!pass) {
             auto it = s.lastError.find(name);
             if (it == s.lastError.end() || it->second.empty()) s.rep.Error(name, E_CrcCheck);
-        } else if (verbose) {
-            printf("  extracted: %s\n", Printable(name).c_str());
+        } else {
+            ++done;
+            if (verbose) printf("  extracted: %s\n", Printable(name).c_str());
         }
     };
-    int done = 0;
     try {
-        done = x->ExtractArchive();
+        x->ExtractArchive();
     } catch (const ArchiveError& e) {
         if (s.rep.Count() == 0) s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
     }
     if (x->FailedEntries() > 0 && s.rep.Count() == 0)
         s.rep.Error(path, "some entries could not be extracted", 0);
-    printf("%d file%s extracted to %s", done - x->FailedEntries() < 0 ? 0 : done - x->FailedEntries() + 0,
-           done == 1 ? "" : "s", x->ExtractDir.c_str());
+    printf("%d file%s extracted to %s", done, done == 1 ? "" : "s", x->ExtractDir.c_str());
     if (skipped) printf(", %d skipped", skipped);
     printf("\n");
     return s.rep.ExitStatus();

@@ -264,7 +264,7 @@ void TZipCommon::DecryptBuffer(uint8_t* buf, size_t n) {
     if (arcType_ == atArj || arcType_ == atArjExe) {
         if (Password.empty()) return;
         for (size_t i = 0; i < n; ++i) {
-            buf[i] ^= static_cast<uint8_t>(Password[garblePos_ % Password.size()]);
+            buf[i] ^= static_cast<uint8_t>(Password[garblePos_ % Password.size()] + garbleShift_);
             ++garblePos_;
         }
         return;
@@ -316,6 +316,7 @@ void TZipCommon::BeginRun() {
     lastByFile_ = lastByArchive_ = -1;
     pauseDepth_ = 0;
     garblePos_ = 0;
+    garbleShift_ = 0;
     CurrentVolume = archiveFile_;
     clockStart_ = platform::TickMs();
 }

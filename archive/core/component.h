@@ -266,8 +266,12 @@ class TZipCommon : public TArchiveBase {
     void WriteBlock(ByteSink& dst, const uint8_t* buf, size_t n, bool crc, CrcKind kind);
     // Decrypts a block read from the archive in place.
     void DecryptBuffer(uint8_t* buf, size_t n);
-    // ARJ garbling: the password cycled over the data, continuing across calls.
-    void ResetGarble() { garblePos_ = 0; }
+    // ARJ garbling: each byte XORed with a password character plus the entry's modifier byte (from its header),
+    // the password cycled over the entry's data from its first character. Call at the start of every entry.
+    void ResetGarble(uint8_t modifier = 0) {
+        garblePos_ = 0;
+        garbleShift_ = modifier;
+    }
 
     // The archive handle of the current run.
     platform::File ArcFile;
@@ -292,6 +296,7 @@ class TZipCommon : public TArchiveBase {
     int pauseDepth_ = 0;
     int lastByFile_ = -1, lastByArchive_ = -1;
     size_t garblePos_ = 0;
+    uint8_t garbleShift_ = 0;
 };
 
 }  // namespace varnok

@@ -10,6 +10,7 @@ namespace {
 struct Tables {
     uint32_t crc32[8][256];
     uint16_t crc16[256];
+    uint16_t crc16x[8][256];  // crc16x[k][i]: CRC-16 of byte i followed by k zero bytes
     Tables() {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
@@ -24,6 +25,12 @@ struct Tables {
         for (uint32_t i = 0; i < 256; ++i)
             for (int t = 1; t < 8; ++t)
                 crc32[t][i] = crc32[0][crc32[t - 1][i] & 0xFF] ^ (crc32[t - 1][i] >> 8);
+        for (uint32_t i = 0; i < 256; ++i)
+            crc16x[0][i] = crc16[i];
+        for (int k = 1; k < 8; ++k)
+            for (uint32_t i = 0; i < 256; ++i)
+                crc16x[k][i] =
+                    static_cast<uint16_t>(crc16[crc16x[k - 1][i] & 0xFF] ^ (crc16x[k - 1][i] >> 8));
     }
 };
 
@@ -64,12 +71,25 @@ uint32_t UpdateCrc32(uint32_t crc, const void* data, size_t len) {
     return crc;
 }
 
-uint16_t UpdateCrc16(uint16_t crc, const void* data, size_t len) {
-    const uint16_t* t = T().crc16;
+uint16_t UpdateCrc16(uint16_t crc16, const void* data, size_t len) {
+    const auto& t = T().crc16x;
     auto p = static_cast<const uint8_t*>(data);
+    uint32_t crc = crc16;  // a full-width register keeps the loop free of partial-register merges
+    // Slicing by eight, as for CRC-32.
+    while (len >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+        w ^= crc;
+        crc = static_cast<uint32_t>(t[7][w & 0xFF]) ^ t[6][(w >> 8) & 0xFF] ^ t[5][(w >> 16) & 0xFF] ^
+              t[4][(w >> 24) & 0xFF] ^ t[3][(w >> 32) & 0xFF] ^ t[2][(w >> 40) & 0xFF] ^
+              t[1][(w >> 48) & 0xFF] ^ t[0][w >> 56];
+        p += 8;
+        len -= 8;
+    }
     while (len--)
-        crc = static_cast<uint16_t>(t[(crc ^ *p++) & 0xFF] ^ (crc >> 8));
-    return crc;
+        crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    return static_cast<uint16_t>(crc);
 }
 
 }  // namespace varnok

@@ -453,6 +453,16 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
     return false;
 }
 
+bool TUnBase::CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
+                               uint32_t dosTime, uint32_t crc) {
+    ZipCipher probe;
+    bool ok = AcquirePassword(entryName, [&](const std::string& pw) {
+        return probe.CheckCryptHeader(header, pw, gpFlags, dosTime, crc);
+    });
+    if (ok) Cipher.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
+    return ok;
+}
+
 void TUnBase::EntryFailed(const std::string& name, int code, const std::string& detail) {
     ++failed_;
     ReportError(name, detail, code);
@@ -538,7 +548,7 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
     if (e.encrypted && passwordFailed_) {
         // No usable password: nothing is written, and the entry does not pass.
         SkipProgress(e.packedSize);
-        Verdict(false);
+        EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
         return EntryResult::Failed;
     }
     ++extracted_;

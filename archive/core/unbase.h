@@ -113,6 +113,11 @@ class TUnBase : public TZipCommon {
     // Finds a password for an encrypted entry: the current one, then Passwords in order, then OnGetPassword
     // up to PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
     bool AcquirePassword(const std::string& entryName, const std::function<bool(const std::string&)>& test);
+    // The traditional ZIP cipher's check (ZIP and BH entries): an entry's 12-byte encryption header against the
+    // current password, Passwords and OnGetPassword. On success the cipher keys (Cipher) stand ready for the
+    // entry's data.
+    bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
+                          uint32_t dosTime, uint32_t crc);
     bool PasswordFailed() const { return passwordFailed_; }
     void SetPasswordFailed() { passwordFailed_ = true; }
 

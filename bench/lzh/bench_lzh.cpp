@@ -1,6 +1,8 @@
 // Decoding speed of the LZH-family decoders on large archives made by the peer tools (lha for
-// -lh5-/-lh6-/-lh7-, arj for method 1), compared with the peers testing the same archives
-// (`lhasa t`, `arj t`). Prints MB/s and the ratio of the peer's time to ours.
+// -lh5-/-lh6-/-lh7-, arj for methods 1 and 4), compared with the peers testing the same archives
+// (`lhasa t`, `arj t`); then the same archives tested end to end, by the extractors in process
+// (TUnLha, TUnArj: archive walk, decoding, CRC check) and by `varnok-cli test`. Prints MB/s and the
+// ratio of the peer's time to ours.
 //
 // Usage: bench_lzh [megabytes]   (default 32)
 #include <chrono>
@@ -11,7 +13,9 @@
 
 #include "archive/core/crc.h"
 #include "archive/decoders/arj/arj_methods.h"
+#include "archive/decoders/arj/unarj.h"
 #include "archive/decoders/lzh/lzh_methods.h"
+#include "archive/decoders/lzh/unlha.h"
 #include "tests/decoders/lzh/lzh_test_util.h"
 #include "tests/decoders/lzh/test_data.h"
 #include "tests/support/test_support.h"
@@ -71,6 +75,25 @@ void Report(const char* what, uint64_t bytes, double ours, const char* peer, dou
         std::printf("   (%s not available)\n", peer);
 }
 
+// Tests a whole archive with an extractor in process; false when an entry fails.
+bool TestWith(TUnBase& x, const fs::path& archive) {
+    x.SetArchiveFile(archive.string());
+    x.FileSpec = {"*.*"};
+    bool ok = true;
+    x.OnEnd = [&](TZipCommon&, const std::string&, bool pass) { ok = ok && pass; };
+    x.OnError = [&](TZipCommon&, const std::string&, const std::string&, const std::string&, int) {
+        ok = false;
+    };
+    return x.TestArchive() > 0 && ok && x.FailedEntries() == 0;
+}
+
+struct Made {
+    std::string label;  // method
+    fs::path path;
+    uint64_t bytes;  // uncompressed
+    bool arj;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +104,7 @@ int main(int argc, char** argv) {
     std::printf("input: %zu MB of mixed text, noise, runs and long-distance repeats\n", mb);
     const std::string cd = "cd " + test::Quote(dir.Path()) + " && ";
 
+    std::vector<Made> made;
     if (!test::HaveTool("lha")) std::printf("lha not installed: no LZH archives\n");
     for (const char* m : {"5", "6", "7"}) {
         if (!test::HaveTool("lha")) break;
@@ -102,6 +126,7 @@ int main(int argc, char** argv) {
         });
         double theirs = test::HaveTool("lhasa") ? TimeCommand(cd + "lhasa t " + name) : -1;
         Report((e.method + (ok ? "" : " (FAILED)")).c_str(), e.unpacked, ours, "lhasa t", theirs);
+        made.push_back({e.method, dir / name, e.unpacked, false});
     }
 
     if (test::HaveTool("arj")) {
@@ -125,9 +150,43 @@ int main(int argc, char** argv) {
             double theirs = TimeCommand(cd + "arj t -y " + name);
             std::string what = std::string("ARJ method ") + m + (ok ? "" : " (FAILED)");
             Report(what.c_str(), e.unpacked, ours, "arj t", theirs);
+            made.push_back({std::string("ARJ m") + m, dir / name, e.unpacked, true});
         }
     } else {
         std::printf("arj not installed: no ARJ archives\n");
+    }
+
+    // End to end: the whole archive tested, header walk and CRC check included.
+    const fs::path cli = test::BinDir() / "varnok-cli";
+    const bool haveCli = fs::exists(cli);
+    std::printf(
+        "\nend to end, whole archive tested (%s):\n",
+        haveCli ? "extractor in process, varnok-cli test" : "extractor in process; varnok-cli not built");
+    for (const Made& a : made) {
+        const char* peer = a.arj ? "arj t" : "lhasa t";
+        const bool havePeer = test::HaveTool(a.arj ? "arj" : "lhasa");
+        double theirs = havePeer ? TimeCommand(a.arj ? "arj t -y " + test::Quote(a.path)
+                                                     : "lhasa t " + test::Quote(a.path))
+                                 : -1;
+        bool ok = true;
+        double ours = TimeBest([&] {
+            if (a.arj) {
+                TUnArj x;
+                ok = TestWith(x, a.path) && ok;
+            } else {
+                TUnLha x;
+                ok = TestWith(x, a.path) && ok;
+            }
+        });
+        Report(((a.arj ? "TUnArj " : "TUnLha ") + a.label + (ok ? "" : " (FAILED)")).c_str(), a.bytes, ours,
+               peer, theirs);
+        if (haveCli) {
+            double viaCli = TimeCommand(test::Quote(cli) + " test " + test::Quote(a.path));
+            if (viaCli > 0)
+                Report(("cli " + a.label).c_str(), a.bytes, viaCli, peer, theirs);
+            else
+                std::printf("cli %s: FAILED\n", a.label.c_str());
+        }
     }
     return 0;
 }

@@ -94,6 +94,39 @@ TEST(Cli, MissingVolumeIsNamed) {
     EXPECT_NE(cut.err.find((d / "set.a01").string()), std::string::npos) << cut.err;
 }
 
+TEST(Cli, ExtractAndTest) {
+    TempDir d;
+    test::WriteFile(d / "x.zip", test::BuildZip({{"a.txt", "alpha"}, {"sub/b.txt", "beta"}}));
+    auto r = Cli("extract " + Quote(d / "x.zip") + " -d " + Quote(d / "out"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "2 files extracted to " + (d / "out").string() + "\n");
+    EXPECT_EQ(test::ReadText(d / "out" / "sub" / "b.txt"), "beta");
+    // Existing files are kept without a terminal to ask, and that is not an error.
+    auto again = Cli("extract " + Quote(d / "x.zip") + " -d " + Quote(d / "out") + " </dev/null");
+    EXPECT_EQ(again.code, 0);
+    EXPECT_NE(again.out.find("0 files extracted"), std::string::npos);
+    EXPECT_NE(again.out.find("2 skipped"), std::string::npos);
+    auto flat = Cli("extract " + Quote(d / "x.zip") + " '*b.txt' --flat -d " + Quote(d / "flat"));
+    EXPECT_EQ(flat.code, 0);
+    EXPECT_TRUE(std::filesystem::exists(d / "flat" / "b.txt"));
+    EXPECT_FALSE(std::filesystem::exists(d / "flat" / "a.txt"));
+    auto t = Cli("test " + Quote(d / "x.zip"));
+    EXPECT_EQ(t.code, 0);
+    EXPECT_NE(t.out.find("OK      sub/b.txt"), std::string::npos) << t.out;
+    EXPECT_NE(t.out.find(": OK (2 entries)"), std::string::npos);
+    // A damaged entry: its line says so, the verdict fails, exit status 1.
+    auto bytes = test::ReadFile(d / "x.zip");
+    bytes[30 + 5] ^= 1;  // first data byte of a.txt
+    test::WriteFile(d / "bad.zip", bytes);
+    auto bad = Cli("test " + Quote(d / "bad.zip"));
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.out.find("FAILED  a.txt: "), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("OK      sub/b.txt"), std::string::npos);
+    auto badX = Cli("extract " + Quote(d / "bad.zip") + " -d " + Quote(d / "bx"));
+    EXPECT_EQ(badX.code, 1);
+    EXPECT_NE(badX.out.find("1 file extracted"), std::string::npos) << badX.out;
+}
+
 TEST(Cli, IdentifyLines) {
     TempDir d;
     test::ZipOptions o;

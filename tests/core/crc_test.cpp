@@ -28,6 +28,12 @@ TEST(Crc, SlicedMatchesBytewiseAtEveryAlignmentAndLength) {
             EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data() + start, len), slow) << start << " " << len;
         }
     }
+    for (size_t len : {0u, 1u, 7u, 8u, 9u, 17u, 999u}) {
+        uint16_t slow = 0;
+        for (size_t i = 0; i < len; ++i)
+            slow = static_cast<uint16_t>(Crc16Table()[(slow ^ data[i]) & 0xFF] ^ (slow >> 8));
+        EXPECT_EQ(UpdateCrc16(0, data.data(), len), slow) << len;
+    }
     // Running over pieces equals running over the whole.
     uint32_t whole = UpdateCrc32(0xFFFFFFFFu, data.data(), data.size());
     uint32_t parts =

@@ -138,7 +138,12 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
     h.pos = pos;
     uint8_t b[32];
     size_t got = pos < fileSize ? f.ReadAt(pos, b, sizeof b) : 0;
-    if (got == 0 || b[0] == 0) return ReadResult::End;
+    if (got == 0) return ReadResult::End;
+    // A zero size byte is the end mark, except in a level-2 header: its first two bytes are a 16-bit total
+    // length, whose low byte is 0 for lengths of 256, 512, ...
+    const bool level2Multiple256 =
+        b[0] == 0 && got >= 22 && b[1] != 0 && b[20] == 2 && b[2] == '-' && b[6] == '-';
+    if (b[0] == 0 && !level2Multiple256) return ReadResult::End;
     if (got < 22) return ReadResult::Bad;
     h.method.assign(reinterpret_cast<const char*>(b + 2), 5);
     if (h.method[0] != '-' || h.method[4] != '-') return ReadResult::Bad;

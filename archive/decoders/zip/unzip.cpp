@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/core/bytes.h"
+#include "archive/core/crypto/aes.h"
 #include "archive/core/utils.h"
 #include "archive/core/volumes.h"
 #include "archive/decoders/zipmethods/zip_method.h"
@@ -230,16 +231,6 @@ bool TUnZip::CollectLocal(std::vector<Selected>& out) {
     return true;
 }
 
-bool TUnZip::CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
-                              uint32_t dosTime, uint32_t crc) {
-    ZipCipher probe;
-    bool ok = AcquirePassword(entryName, [&](const std::string& pw) {
-        return probe.CheckCryptHeader(header, pw, gpFlags, dosTime, crc);
-    });
-    if (ok) Cipher.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
-    return ok;
-}
-
 std::unique_ptr<ByteSource> TUnZip::DataSource(const Selected& s, uint64_t dataPos) {
     if (SplitSet()) {
         if (!volumes_) volumes_ = std::make_unique<ZipVolumeSet>(ArchiveFile(), EndRecord.thisDisk);
@@ -275,10 +266,18 @@ void TUnZip::ExtractOne(const Selected& s) {
         ExtractEntry(e, CrcKind::Crc32, c.crc, nullptr);
         return;
     }
-    if (c.method == 99 || (c.flags & 0x40)) {
-        // WinZip AES and PKWARE strong encryption are not the traditional cipher.
+    // WinZip AES: method 99 with the 0x9901 field naming the strength and the real method.
+    AesField aes;
+    if (c.method == 99 && !FindAesField(c.extra, aes)) {
         BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, c.method == 99 ? "AES encryption" : "strong encryption");
+        EntryFailed(s.name, E_UnsupportedMethod, "AES encryption without its description");
+        SkipProgress(c.packedSize);
+        return;
+    }
+    if (c.flags & 0x40) {
+        // PKWARE strong encryption is not the traditional cipher.
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_UnsupportedMethod, "strong encryption");
         SkipProgress(c.packedSize);
         return;
     }
@@ -313,6 +312,10 @@ void TUnZip::ExtractOne(const Selected& s) {
         src = std::make_unique<FileSource>(ArcFile, local + lh.headerSize());
     }
     uint64_t packed = c.packedSize;
+    if (c.method == 99) {
+        ExtractAes(s, e, *src, aes);
+        return;
+    }
     if (e.encrypted) {
         if (!PasswordFailed()) {
             uint8_t header[12];
@@ -346,6 +349,88 @@ void TUnZip::ExtractOne(const Selected& s) {
     }
     ExtractEntry(e, CrcKind::Crc32, c.crc, [&](ByteSink& sink) {
         return decoder_->Decode(c.method, c.flags, c.unpackedSize, input, sink, CancelPtr());
+    });
+}
+
+bool TUnZip::FindAesField(const std::vector<uint8_t>& extra, AesField& f) {
+    for (size_t i = 0; i + 4 <= extra.size();) {
+        uint16_t id = Le16(&extra[i]), len = Le16(&extra[i + 2]);
+        if (i + 4 + len > extra.size()) break;
+        if (id == 0x9901 && len >= 7 && extra[i + 6] == 'A' && extra[i + 7] == 'E') {
+            f.version = Le16(&extra[i + 4]);
+            f.strength = extra[i + 8];
+            f.method = Le16(&extra[i + 9]);
+            return f.strength >= 1 && f.strength <= 3;
+        }
+        i += 4 + len;
+    }
+    return false;
+}
+
+void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const AesField& aes) {
+    const zip::CentralHeader& c = s.central;
+    const size_t saltLen = crypto::WinZipAes::SaltLength(aes.strength);
+    const uint64_t overhead = saltLen + 2 + 10;
+    crypto::WinZipAes cipher;
+    e.encrypted = true;
+    if (c.packedSize < overhead) {
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_BadFileHeader, "the AES header is cut short");
+        return;
+    }
+    uint8_t head[18];
+    if (src.Read(head, saltLen + 2) != saltLen + 2) {
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_BadFileHeader, "the AES header is cut short");
+        return;
+    }
+    if (!PasswordFailed() && !AcquirePassword(s.name, [&](const std::string& pw) {
+            return cipher.Init(pw, aes.strength, head, head + saltLen);
+        }))
+        SetPasswordFailed();
+    // The data are decrypted while read; the authentication code covers every encrypted byte.
+    class AesSource final : public ByteSource {
+      public:
+        AesSource(ByteSource& in, crypto::WinZipAes& c) : in_(in), c_(c) {}
+        size_t Read(uint8_t* buf, size_t n) override {
+            size_t got = in_.Read(buf, n);
+            c_.Decrypt(buf, got);
+            return got;
+        }
+
+      private:
+        ByteSource& in_;
+        crypto::WinZipAes& c_;
+    };
+    LimitedSource limited(src, c.packedSize - overhead);
+    AesSource plain(limited, cipher);
+    // Version 1 keeps the CRC-32 of the data; version 2 leaves it out and relies on the authentication code.
+    const bool checkCrc = aes.version == 1;
+    ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) {
+        class CrcSink final : public ByteSink {
+          public:
+            explicit CrcSink(ByteSink& out) : out_(out) {}
+            void Write(const uint8_t* buf, size_t n) override {
+                crc = UpdateCrc32(crc, buf, n);
+                out_.Write(buf, n);
+            }
+            uint32_t crc = 0xFFFFFFFF;
+
+          private:
+            ByteSink& out_;
+        } checked(sink);
+        DecodeResult r = decoder_->Decode(aes.method, c.flags, c.unpackedSize, plain, checked, CancelPtr());
+        // Whatever the decoder left unread still counts for the authentication code.
+        uint8_t rest[4096];
+        while (plain.Read(rest, sizeof rest) > 0) {
+        }
+        uint8_t code[10];
+        if (src.Read(code, 10) != 10 || !cipher.Authentic(code)) {
+            if (r.Ok()) r = MakeResult(DecodeStatus::Corrupt, E_CrcCheck, r.produced, r.consumed);
+        } else if (checkCrc && ~checked.crc != c.crc && r.Ok()) {
+            r = MakeResult(DecodeStatus::Corrupt, E_CrcCheck, r.produced, r.consumed);
+        }
+        return r;
     });
 }
 

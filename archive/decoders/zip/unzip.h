@@ -21,11 +21,6 @@ class TUnZip : public TUnBase {
 
     TOnCorruptZipHeader OnCorruptZipHeader;
 
-    // Checks an entry's 12-byte encryption header against the current password, Passwords and OnGetPassword.
-    // On success the cipher keys stand ready for the entry's data. Shared with the BH extractor.
-    bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
-                          uint32_t dosTime, uint32_t crc);
-
   protected:
     void ProcessArchive() override;
     virtual bool IsJar() const { return false; }
@@ -40,6 +35,13 @@ class TUnZip : public TUnBase {
     std::unique_ptr<ByteSource> DataSource(const Selected& s, uint64_t dataPos);
 
     bool Selected_(const std::string& name) const;
+    struct AesField {
+        uint16_t version = 0;  // 1 or 2
+        int strength = 0;      // 1, 2, 3: AES-128, -192, -256
+        uint16_t method = 0;   // the method the data were compressed with
+    };
+    static bool FindAesField(const std::vector<uint8_t>& extra, AesField& f);
+    void ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const AesField& aes);
 
     std::unique_ptr<ZipMethodDecoder> decoder_;
     std::unique_ptr<ZipVolumeSet> volumes_;
