@@ -73,11 +73,12 @@ class ComponentEngine final : public ExtractEngine {
             }
         };
         x.OnGetPassword = [&](TZipCommon& c, const std::string& name, std::string& password, bool& tryAgain) {
-            if (!ev.Password(name, password)) {
+            // A typed password is tried; Cancel in the password window gives up on this entry.
+            tryAgain = ev.Password(name, password);
+            if (!tryAgain) {
                 password.clear();
                 if (ev.CancelRequested()) c.SetCancel(true);
             }
-            tryAgain = false;
         };
         x.OnNextVolume = [&](TZipCommon&, std::string& volume, const std::string& id, bool exists,
                              bool& cancel) { cancel = !ev.NextVolume(volume, id, exists); };

@@ -26,6 +26,8 @@ class RecordingView : public ArchiveView {
     std::vector<OverwritePrompt> prompts;
     std::deque<OverwriteAnswer> overwriteAnswers;  // empty: No
     std::deque<std::optional<std::string>> passwords;
+    std::optional<std::string> lastPassword;  // given when the queue is empty
+    int passwordQuestions = 0;
     std::vector<std::string> logs;
     std::vector<std::string> progressFiles;
     int progressOpened = 0, progressClosed = 0;
@@ -68,7 +70,8 @@ class RecordingView : public ArchiveView {
         return a;
     }
     std::optional<std::string> AskPassword(const std::string&) override {
-        if (passwords.empty()) return std::nullopt;
+        ++passwordQuestions;
+        if (passwords.empty()) return lastPassword;
         auto p = passwords.front();
         passwords.pop_front();
         return p;
