@@ -151,7 +151,6 @@ int ExtractOperation::Drive(ExtractEngine& engine, const ExtractJob& job) {
     // Each operation starts without an answer, or with "Yes to all" when existing files are to be replaced.
     answer_ = job.overwrite ? OverwriteAnswer::YesToAll : OverwriteAnswer::None;
     skipOlder_ = job.skipOlder;
-    filesStarted_ = 0;
     lastErrorName_.clear();
     if (!platform::DirectoryExists(job.destination)) platform::ForceDirectories(job.destination);
 
@@ -203,7 +202,6 @@ void ExtractOperation::DeleteCreatedFiles() {
 }
 
 void ExtractOperation::FileStarting(const std::string& entryName, const std::string& outputPath) {
-    ++filesStarted_;
     model_.View().ProgressFile(FileNameOf(entryName.empty() ? outputPath : entryName));
     struct stat st {};
     if (!outputPath.empty() && lstat(outputPath.c_str(), &st) != 0) created_.push_back(outputPath);

@@ -109,9 +109,8 @@ class ExtractEngineFactory {
 
 // The program's engines: the ZIP bridge's extract call and the extractor components.
 std::shared_ptr<ExtractEngineFactory> MakeDefaultEngineFactory();
-// Whether the program was built with the extractor components and with the ZIP bridge's extract call.
+// Whether the program was built with the extractor components.
 bool HaveExtractorComponents();
-bool HaveZipExtract();
 
 // The extract operation on the open archive of a model.
 class ExtractOperation : private ExtractEvents {
@@ -176,7 +175,6 @@ class ExtractOperation : private ExtractEvents {
     std::vector<std::string> errors_;
     std::vector<std::string> created_;
     std::unordered_map<std::string, int> rowOfOutput_;  // output path -> row
-    int filesStarted_ = 0;
     std::string lastErrorName_;
 };
 

@@ -250,8 +250,5 @@ bool HaveExtractorComponents() {
 #endif
 }
 
-bool HaveZipExtract() {
-    return false;
-}
 
 }  // namespace varnok::app
