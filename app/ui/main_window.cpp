@@ -164,6 +164,7 @@ MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMain
 
     app_->Start();
     ApplySettings();
+    RestoreGeometry();
     HistoryChanged();
     QuickExtractCaptionsChanged();
     CommandsChanged();
@@ -431,7 +432,7 @@ void MainWindow::showEvent(QShowEvent* e) {
     RunAssociationCheck();
 }
 
-void MainWindow::RestoreLayout() {
+void MainWindow::RestoreGeometry() {
     app::Settings& s = App().Config();
     QScreen* scr = screen() ? screen() : QGuiApplication::primaryScreen();
     QRect area = scr->availableGeometry();
@@ -441,6 +442,10 @@ void MainWindow::RestoreLayout() {
     resize(r.width, r.height);
     move(area.x() + r.x, area.y() + r.y);
     if (s.Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::RestoreLayout() {
+    app::Settings& s = App().Config();
 
     switch (app::DockOfName(s.Docked)) {
         case app::Dock::Bottom:

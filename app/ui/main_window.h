@@ -106,6 +106,7 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void CreateLogPane();
     void CreateList();
     void ApplySettings();
+    void RestoreGeometry();
     void RestoreLayout();
     void SaveLayout();
     void RunAssociationCheck();
