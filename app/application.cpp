@@ -1,0 +1,67 @@
+#include "app/application.h"
+
+#include "app/paths.h"
+#include "platform/drive.h"
+#include "platform/fileattr.h"
+#include "platform/tempfile.h"
+
+namespace varnok::app {
+
+ApplicationFolders ApplicationFolders::ForUser() {
+    return {AppConfigDir(), ConfigHome(), DataHome(), ProgramPath()};
+}
+
+Application::Application(ArchiveView& view, ApplicationFolders folders)
+    : view_(view), folders_(std::move(folders)), store_(folders_.config) {
+    model_ = std::make_unique<ArchiveModel>(settings_, view_);
+}
+
+Application::~Application() {
+    if (started_) Exit();
+}
+
+std::string Application::TempFolder() const {
+    return settings_.TempFolder();
+}
+
+void Application::Start() {
+    store_.Open();
+    settings_.Load(store_.Ini());
+    registry_ = std::make_unique<RegistryStore>(folders_.config);
+    registry_->WriteAppPath(folders_.program);
+    associations_ = std::make_unique<Associations>(folders_.dataHome, folders_.configHome, folders_.program);
+
+    // Folders that are gone fall back to the home folder; so does a last-open folder on a removable disk.
+    if (!platform::DirectoryExists(settings_.Extract)) settings_.Extract = DefaultRootFolder();
+    if (!platform::DirectoryExists(settings_.Open) ||
+        platform::QueryDrive(settings_.Open).kind == platform::dkRemovable)
+        settings_.Open = DefaultRootFolder();
+
+    compression_ = settings_.Compression();
+    settings_.SaveCompression(store_.Ini());
+    store_.Ini().Flush();
+
+    std::string temp = TempFolder();
+    if (!platform::DirectoryExists(temp)) temp = DefaultTempFolder();
+    sessionTemp_ = platform::CreateTempDir(WithoutSlash(temp), "varnok-");
+    model_->SetSettingsFile(&store_.Ini());
+    model_->SetSessionTempDir(sessionTemp_);
+    model_->Bridge().TempDir = temp;
+    started_ = true;
+}
+
+AssociationAction Application::CheckAssociations() {
+    if (!associations_) return AssociationAction::None;
+    return RunAssociationCheck(*associations_, store_.Ini(), settings_);
+}
+
+void Application::Exit() {
+    if (!started_) return;
+    started_ = false;
+    settings_.SaveAtExit(store_.Ini());
+    store_.Ini().Flush();
+    model_->Close();
+    if (!sessionTemp_.empty()) platform::RemoveTree(sessionTemp_);
+}
+
+}  // namespace varnok::app

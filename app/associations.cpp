@@ -1,0 +1,358 @@
+#include "app/associations.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "app/paths.h"
+#include "app/process.h"
+#include "platform/fileattr.h"
+#include "platform/tempfile.h"
+
+namespace varnok::app {
+
+namespace {
+
+struct ExtType {
+    const char* ext;
+    const char* mime;
+    bool own;  // defined by our MIME package (the system database lacks it)
+};
+
+// The system names of the archive types; the ones marked own come from our package.
+const ExtType kTypes[] = {
+    {".ace", "application/x-ace", false},
+    {".arc", "application/x-arc", true},
+    {".arj", "application/x-arj", false},
+    {".bh", "application/x-blakhole", true},
+    {".cab", "application/vnd.ms-cab-compressed", false},
+    {".vca", "application/x-varnok-encrypted", true},
+    {".gz", "application/gzip", false},
+    {".tgz", "application/x-compressed-tar", false},
+    {".lha", "application/x-lha", false},
+    {".lzh", "application/x-lha", false},
+    {".jar", "application/x-java-archive", false},
+    {".pak", "application/x-pak", false},
+    {".pk3", "application/x-pak", true},
+    {".rar", "application/vnd.rar", false},
+    {".tar", "application/x-tar", false},
+    {".uue", "text/x-uuencode", false},
+    {".uu", "text/x-uuencode", true},
+    {".enc", "text/x-uuencode", true},
+    {".xxe", "text/x-xxencode", true},
+    {".z", "application/x-compress", false},
+    {".zoo", "application/x-zoo", false},
+    {".zip", "application/zip", false},
+};
+
+const char* kOwnComments[][2] = {
+    {"application/x-arc", "ARC archive"},
+    {"application/x-blakhole", "BlakHole archive"},
+    {"application/x-varnok-encrypted", "Varnok encrypted archive"},
+    {"application/x-pak", "Game package archive"},
+    {"text/x-uuencode", "UU encoded file"},
+    {"text/x-xxencode", "XX encoded file"},
+};
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return s;
+}
+
+std::vector<std::string> SplitList(const std::string& v) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : v) {
+        if (c == ';') {
+            if (!cur.empty()) out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) out.push_back(cur);
+    return out;
+}
+
+std::string JoinList(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& i : items)
+        out += i + ";";
+    return out;
+}
+
+// Writes a whole file through a temporary file and a rename.
+bool WriteWhole(const std::string& path, const std::string& text) {
+    std::string dir = WithoutSlash(ParentFolder(path));
+    if (!platform::DirectoryExists(dir) && !platform::ForceDirectories(dir)) return false;
+    platform::File f;
+    std::string tmp = platform::CreateTempFile(dir, ".varnok-", {}, &f);
+    if (tmp.empty()) return false;
+    bool ok = f.Write(text.data(), text.size());
+    ok = f.Close() && ok;
+    if (ok) ok = ::chmod(tmp.c_str(), 0644) == 0;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// A desktop-entry Exec argument: quoted, with the characters the specification reserves inside quotes
+// escaped; then the backslashes escaped once more for the string value.
+std::string ExecQuote(const std::string& arg) {
+    std::string q = "\"";
+    for (char c : arg) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') q += '\\';
+        q += c;
+    }
+    q += '"';
+    std::string out;
+    for (char c : q) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '%')
+            out += "%%";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string XmlEscape(const std::string& s) {
+    std::string o;
+    for (char c : s) {
+        if (c == '&')
+            o += "&amp;";
+        else if (c == '<')
+            o += "&lt;";
+        else if (c == '>')
+            o += "&gt;";
+        else
+            o += c;
+    }
+    return o;
+}
+
+const char* const kDefaults = "Default Applications";
+const char* const kAdded = "Added Associations";
+
+}  // namespace
+
+const std::vector<AssociationRow>& AssociationRows() {
+    static const std::vector<AssociationRow> rows = {
+        {"Ace archives (*.ace)", {".ace"}, true},
+        {"Arc archives (*.arc)", {".arc"}, true},
+        {"Arj archives (*.arj)", {".arj"}, true},
+        {"BlakHole archives (*.bh)", {".bh"}, true},
+        {"Cabinet archives (*.cab)", {".cab"}, true},
+        {"Encrypted archives (*.vca)", {".vca"}, true},
+        {"GZip archives (*.gz)", {".gz", ".tgz"}, true},
+        {"Lha archives (*.lha, *.lzh)", {".lha", ".lzh"}, true},
+        {"Jar archives (*.jar)", {".jar"}, true},
+        {"Game package archives (*.pak, *.pk3)", {".pak", ".pk3"}, false},
+        {"Rar archives (*.rar)", {".rar"}, true},
+        {"Tarred archives (*.tar)", {".tar"}, true},
+        {"UU encoded archives (*.uue, *.uu, *.enc)", {".uue", ".uu", ".enc"}, true},
+        {"XX encoded archives (*.xxe)", {".xxe"}, true},
+        {"Zoo archives (*.z, *.zoo)", {".z", ".zoo"}, true},
+        {"Zip archives (*.zip)", {".zip"}, true},
+    };
+    return rows;
+}
+
+const std::vector<std::string>& CheckedExtensions() {
+    static const std::vector<std::string> exts = {".ace", ".arc", ".arj", ".bh",  ".cab", ".gz",
+                                                  ".lha", ".lzh", ".jar", ".rar", ".tar", ".uue",
+                                                  ".uu",  ".enc", ".xxe", ".z",   ".zoo", ".zip"};
+    return exts;
+}
+
+std::string MimeTypeOfExtension(const std::string& ext) {
+    std::string e = Lower(ext);
+    for (const auto& t : kTypes)
+        if (e == t.ext) return t.mime;
+    return {};
+}
+
+Associations::Associations(std::string dataHome, std::string configHome, std::string programPath,
+                           std::string iconName)
+    : dataHome_(WithoutSlash(std::move(dataHome))),
+      configHome_(WithoutSlash(std::move(configHome))),
+      programPath_(std::move(programPath)),
+      iconName_(iconName.empty() ? "package-x-generic" : std::move(iconName)) {}
+
+std::string Associations::DesktopFilePath() const {
+    return dataHome_ + "/applications/" + kDesktopFileName;
+}
+std::string Associations::MimeAppsPath() const {
+    return configHome_ + "/mimeapps.list";
+}
+std::string Associations::MimePackagePath() const {
+    return dataHome_ + "/mime/packages/varnok.xml";
+}
+
+std::string Associations::OpenCommand() const {
+    return ExecQuote(programPath_) + " %f";
+}
+
+bool Associations::ClassKeyCurrent() const {
+    if (!platform::FileExists(DesktopFilePath())) return false;
+    IniFile f(DesktopFilePath());
+    return f.ReadString("Desktop Entry", "Exec", "") == OpenCommand();
+}
+
+bool Associations::WriteClassKey() {
+    std::vector<std::string> mimes;
+    for (const auto& t : kTypes)
+        if (std::find(mimes.begin(), mimes.end(), t.mime) == mimes.end()) mimes.push_back(t.mime);
+    std::string desktop =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Varnok\n"
+        "GenericName=Archive manager\n"
+        "Comment=Varnok file\n"
+        "Icon=" +
+        iconName_ +
+        "\n"
+        "Exec=" +
+        OpenCommand() +
+        "\n"
+        "Terminal=false\n"
+        "Categories=Utility;Archiving;Compression;\n"
+        "MimeType=" +
+        JoinList(mimes) + "\n";
+    if (!WriteWhole(DesktopFilePath(), desktop)) return false;
+
+    std::map<std::string, std::vector<std::string>> own;
+    for (const auto& t : kTypes)
+        if (t.own) own[t.mime].push_back(t.ext);
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
+    for (const auto& [mime, exts] : own) {
+        xml += "  <mime-type type=\"" + mime + "\">\n";
+        for (const auto& c : kOwnComments)
+            if (mime == c[0]) xml += "    <comment>" + XmlEscape(c[1]) + "</comment>\n";
+        for (const auto& e : exts)
+            xml += "    <glob pattern=\"*" + e + "\"/>\n";
+        xml += "  </mime-type>\n";
+    }
+    xml += "</mime-info>\n";
+    return WriteWhole(MimePackagePath(), xml);
+}
+
+bool Associations::EnsureClassKey() {
+    return ClassKeyCurrent() || WriteClassKey();
+}
+
+bool Associations::IsAssociated(const std::string& ext) const {
+    std::string mime = MimeTypeOfExtension(ext);
+    if (mime.empty()) return false;
+    IniFile list(MimeAppsPath());
+    auto apps = SplitList(list.ReadString(kDefaults, mime, ""));
+    return !apps.empty() && apps.front() == kDesktopFileName;
+}
+
+bool Associations::AllAssociated(const std::vector<std::string>& exts) const {
+    for (const auto& e : exts)
+        if (!IsAssociated(e)) return false;
+    return true;
+}
+
+bool Associations::Associate(const std::string& ext) {
+    std::string mime = MimeTypeOfExtension(ext);
+    if (mime.empty()) return false;
+    IniFile list(MimeAppsPath());
+    auto apps = SplitList(list.ReadString(kDefaults, mime, ""));
+    apps.erase(std::remove(apps.begin(), apps.end(), kDesktopFileName), apps.end());
+    apps.insert(apps.begin(), kDesktopFileName);
+    list.WriteString(kDefaults, mime, JoinList(apps));
+    auto added = SplitList(list.ReadString(kAdded, mime, ""));
+    if (std::find(added.begin(), added.end(), kDesktopFileName) == added.end()) {
+        added.insert(added.begin(), kDesktopFileName);
+        list.WriteString(kAdded, mime, JoinList(added));
+    }
+    return list.Flush();
+}
+
+bool Associations::Unassociate(const std::string& ext) {
+    std::string mime = MimeTypeOfExtension(ext);
+    if (mime.empty()) return true;
+    IniFile list(MimeAppsPath());
+    auto apps = SplitList(list.ReadString(kDefaults, mime, ""));
+    if (apps.empty() || apps.front() != kDesktopFileName) return true;
+    apps.erase(apps.begin());
+    if (apps.empty())
+        list.DeleteKey(kDefaults, mime);
+    else
+        list.WriteString(kDefaults, mime, JoinList(apps));
+    return list.Flush();
+}
+
+void Associations::NotifyChanged() {
+    if (OnNotify) {
+        OnNotify();
+        return;
+    }
+    if (ProgramOnPath("update-desktop-database"))
+        SpawnDetached({"update-desktop-database", "-q", dataHome_ + "/applications"});
+    if (ProgramOnPath("update-mime-database")) SpawnDetached({"update-mime-database", dataHome_ + "/mime"});
+}
+
+AssociationAction DecideAssociationCheck(bool associate, bool noDialog, bool zipIsOurs, bool allAssociated) {
+    if (!associate && zipIsOurs) return AssociationAction::None;
+    if (noDialog && associate) return AssociationAction::Silent;
+    if (!noDialog && !allAssociated) return AssociationAction::Dialog;
+    return AssociationAction::None;
+}
+
+AssociationAction RunAssociationCheck(Associations& a, const IniFile& ini, const Settings& s) {
+    a.EnsureClassKey();
+    AssociationAction act = DecideAssociationCheck(s.Associate, s.NoDialog, a.IsAssociated(".zip"),
+                                                   a.AllAssociated(CheckedExtensions()));
+    if (act == AssociationAction::Silent) {
+        bool changed = false;
+        for (const auto& ext : kAssociationKeys) {
+            if (ini.ReadInteger("FileAssociation", ext, 1) != 1 || a.IsAssociated(ext)) continue;
+            a.Associate(ext);
+            changed = true;
+        }
+        if (changed) a.NotifyChanged();
+    }
+    return act;
+}
+
+void ApplyAssociationDialog(Associations& a, IniFile& ini, Settings& s, const std::vector<bool>& ticked,
+                            bool neverAsk) {
+    const auto& rows = AssociationRows();
+    for (size_t i = 0; i < rows.size() && i < ticked.size(); ++i) {
+        if (!ticked[i]) continue;
+        for (const auto& ext : rows[i].extensions) {
+            a.Associate(ext);
+            ini.WriteString("FileAssociation", ext, "1");
+        }
+    }
+    if (neverAsk) {
+        ini.WriteString("FileAssociation", "NoDialog", "1");
+        ini.WriteString("FileAssociation", "Associate", "1");
+        s.NoDialog = true;
+        s.Associate = true;
+    }
+    ini.Flush();
+    a.NotifyChanged();
+}
+
+void CancelAssociationDialog(IniFile& ini, Settings& s, bool neverAsk) {
+    if (!neverAsk) return;
+    ini.WriteString("FileAssociation", "NoDialog", "1");
+    ini.WriteString("FileAssociation", "Associate", "0");
+    s.NoDialog = true;
+    s.Associate = false;
+    ini.Flush();
+}
+
+}  // namespace varnok::app

@@ -1,0 +1,155 @@
+// The main window: menus, toolbar, the entry list, the status bar with its three panels and the log pane,
+// over the toolkit-neutral application (settings, the open-archive model, the commands).
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <array>
+#include <map>
+#include <memory>
+
+#include "app/application.h"
+#include "app/ui/entry_list.h"
+#include "app/ui/file_types.h"
+#include "app/view.h"
+
+class QAction;
+class QDockWidget;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QToolBar;
+
+namespace varnok::ui {
+
+class OverwriteDialog;
+class PasswordDialog;
+class ProgressWindow;
+
+class MainWindow : public QMainWindow, public app::ArchiveView {
+    Q_OBJECT
+  public:
+    explicit MainWindow(app::ApplicationFolders folders = app::ApplicationFolders::ForUser(),
+                        QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Opens an archive (the command line's FILE, a history item, a dropped archive).
+    void OpenArchive(const QString& path);
+    // Interprets the command line after the window is shown: an existing file is opened.
+    void HandleArguments(const QStringList& args);
+    // The Extract command with its dialog; fromPopup starts the file choice at "Selected files".
+    void ExtractWithDialog(bool fromPopup);
+
+    app::Application& App() { return *app_; }
+    app::ArchiveModel& Model() { return app_->Model(); }
+    QAction* Action(app::Cmd c) const { return actions_.at(c); }
+    QAction* PopupExtractAction() const { return popupExtract_; }
+    EntryListView* List() const { return list_; }
+    EntryTableModel* TableModel() const { return table_; }
+    ProgressWindow* Progress() const { return progress_; }
+    OverwriteDialog* OverwritePrompt() const { return overwrite_; }
+    PasswordDialog* PasswordWindow() const { return password_; }
+    QLabel* StatusPanel(int i) const { return panels_.at(static_cast<size_t>(i)); }
+    QPlainTextEdit* LogView() const { return log_; }
+    QDockWidget* LogDock() const { return logDock_; }
+    QToolBar* MainToolBar() const { return toolbar_; }
+    QMenu* PopupMenu() const { return popup_; }
+    QMenu* TopMenu(int i) const { return topMenus_.at(static_cast<size_t>(i)); }
+    const std::array<QAction*, app::kHistorySlots>& OpenHistoryActions() const { return openHistory_; }
+    const std::array<QAction*, app::kHistorySlots>& ExtractHistoryActions() const { return extractHistory_; }
+    // How often input is handled during an operation, at most (milliseconds).
+    void SetEventInterval(int ms) { eventIntervalMs_ = ms; }
+    // The full text of a status panel (the label shows it shortened).
+    QString StatusText(int panel) const { return statusTexts_.at(static_cast<size_t>(panel)); }
+
+    // ArchiveView
+    void SetTitle(const std::string& t) override;
+    void EnsureStatusPanels() override;
+    void RemoveStatusPanels() override;
+    void SetStatusText(int panel, const std::string& text) override;
+    void SetWaitCursor(bool on) override;
+    void SetBusy(bool busy) override;
+    void Log(const std::string& line) override;
+    void BeginRowsUpdate() override;
+    void EndRowsUpdate() override;
+    void RowsSorted() override;
+    void SelectionReset() override;
+    void CommandsChanged() override;
+    void SetInstallVisible(bool visible) override;
+    void HistoryChanged() override;
+    void QuickExtractCaptionsChanged() override;
+    bool Ask(const std::string& title, const std::string& text) override;
+    void Message(const std::string& title, const std::string& text) override;
+    app::OverwriteAnswer AskOverwrite(const app::OverwritePrompt& p) override;
+    std::optional<std::string> AskPassword(const std::string& entryName) override;
+    std::optional<std::string> AskNextVolume(const std::string& prompt, const std::string& path) override;
+    void ProgressOpen(const std::string& header) override;
+    void ProgressHeader(const std::string& header) override;
+    void ProgressFile(const std::string& name) override;
+    void ProgressBars(int file, int total) override;
+    void ProgressClose() override;
+    void ProcessEvents() override;
+
+  protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+  private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateLogPane();
+    void CreateList();
+    void ApplySettings();
+    void RestoreGeometry();
+    void RestoreLayout();
+    void SaveLayout();
+    void RunAssociationCheck();
+    void ApplySelectionFromModel();
+    void UpdateSortIndicator();
+    void LayoutStatusPanels();
+    void ShowStatusText(int panel);
+    void OnCommand(app::Cmd c);
+    void OpenCommand();
+    void SaveLogCommand();
+    void CancelRunning();
+    void Trigger(app::Cmd c);
+
+    std::unique_ptr<app::Application> app_;
+    FileTypes types_;
+    std::map<app::Cmd, QAction*> actions_;
+    QAction* popupExtract_ = nullptr;
+    std::array<QAction*, app::kHistorySlots> openHistory_{};
+    std::array<QAction*, app::kHistorySlots> extractHistory_{};
+    QAction* extractHistorySeparator_ = nullptr;
+    std::vector<QMenu*> topMenus_;
+    QMenu* popup_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QAction* installToolAction_ = nullptr;
+    EntryListView* list_ = nullptr;
+    EntryTableModel* table_ = nullptr;
+    std::array<QLabel*, 3> panels_{};
+    std::array<QString, 3> statusTexts_;
+    bool threePanels_ = false;
+    QPlainTextEdit* log_ = nullptr;
+    QDockWidget* logDock_ = nullptr;
+    ProgressWindow* progress_ = nullptr;
+    OverwriteDialog* overwrite_ = nullptr;
+    PasswordDialog* password_ = nullptr;
+
+    int resetDepth_ = 0;
+    bool syncingSelection_ = false;
+    int waitCursor_ = 0;
+    bool firstShow_ = true;
+    bool closePending_ = false;
+    bool exited_ = false;
+    QElapsedTimer eventsClock_;
+    int eventIntervalMs_ = 40;
+};
+
+}  // namespace varnok::ui
