@@ -326,8 +326,10 @@ void TUnZip::ExtractOne(const Selected& s) {
             // The check byte: the time when sizes follow the data, otherwise the CRC's high byte.
             uint16_t flags = lh.flags ? lh.flags : c.flags;
             uint32_t crc = (flags & 8) ? c.crc : (lh.crc ? lh.crc : c.crc);
-            if (!CheckZipPassword(header, s.name, flags, lh.dosTime ? lh.dosTime : c.dosTime, crc))
-                SetPasswordFailed();
+            uint32_t time = lh.dosTime ? lh.dosTime : c.dosTime;
+            if (!SplitSet() && !(ArcType() == atZipMV && DiskManager.IsRemovable()))
+                ChooseAmongPasswords(header, flags, time, crc, c, local + lh.headerSize() + 12);
+            if (!CheckZipPassword(header, s.name, flags, time, crc)) SetPasswordFailed();
         }
         packed = packed >= 12 ? packed - 12 : 0;
     }
@@ -350,6 +352,36 @@ void TUnZip::ExtractOne(const Selected& s) {
     ExtractEntry(e, CrcKind::Crc32, c.crc, [&](ByteSink& sink) {
         return decoder_->Decode(c.method, c.flags, c.unpackedSize, input, sink, CancelPtr());
     });
+}
+
+void TUnZip::ChooseAmongPasswords(const uint8_t header[12], uint16_t flags, uint32_t time, uint32_t crc,
+                                  const zip::CentralHeader& c, uint64_t dataPos) {
+    // The header check is one byte: a wrong password passes it once in 256 tries. When several known
+    // passwords pass, the one whose decoded data match the CRC is taken, so that a list of passwords cannot
+    // pick a wrong one by chance.
+    std::vector<std::string> candidates;
+    ZipCipher probe;
+    if (probe.CheckCryptHeader(header, Password, flags, time, crc)) candidates.push_back(Password);
+    for (const auto& p : Passwords)
+        if (p != Password && probe.CheckCryptHeader(header, p, flags, time, crc)) candidates.push_back(p);
+    if (candidates.size() < 2) return;
+    for (const auto& p : candidates) {
+        ZipCipher keys;
+        keys.CheckCryptHeader(header, p, flags, time, crc);
+        FileSource raw(ArcFile, dataPos);
+        LimitedSource limited(raw, c.packedSize >= 12 ? c.packedSize - 12 : 0);
+        DecryptSource plain(limited, keys);
+        class CrcSink final : public ByteSink {
+          public:
+            void Write(const uint8_t* buf, size_t n) override { crc = UpdateCrc32(crc, buf, n); }
+            uint32_t crc = 0xFFFFFFFF;
+        } sink;
+        DecodeResult r = decoder_->Decode(c.method, c.flags, c.unpackedSize, plain, sink, CancelPtr());
+        if (r.Ok() && ~sink.crc == c.crc) {
+            Password = p;
+            return;
+        }
+    }
 }
 
 bool TUnZip::FindAesField(const std::vector<uint8_t>& extra, AesField& f) {

@@ -40,6 +40,8 @@ class TUnZip : public TUnBase {
         int strength = 0;      // 1, 2, 3: AES-128, -192, -256
         uint16_t method = 0;   // the method the data were compressed with
     };
+    void ChooseAmongPasswords(const uint8_t header[12], uint16_t flags, uint32_t time, uint32_t crc,
+                              const zip::CentralHeader& c, uint64_t dataPos);
     static bool FindAesField(const std::vector<uint8_t>& extra, AesField& f);
     void ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const AesField& aes);
 

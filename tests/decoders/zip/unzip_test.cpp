@@ -133,6 +133,34 @@ TEST(UnZip, InfoZipLevelsAndTraditionalEncryption) {
     }
 }
 
+TEST(UnZip, AWrongPasswordThatPassesTheCheckByteIsNotTaken) {
+    VARNOK_REQUIRE_TOOL("zip");
+    TempDir d;
+    std::string text = Data(5000, 3);
+    test::WriteFile(d / "src" / "t.txt", text);
+    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -e -P right " + Quote(d / "e.zip") + " t.txt"),
+              0);
+    // Find a wrong password whose header check passes (one in 256 do).
+    platform::File f;
+    ASSERT_TRUE(f.Open((d / "e.zip").string(), platform::File::Mode::Read));
+    zip::LocalHeader h;
+    ASSERT_TRUE(zip::ReadLocalHeader(f, 0, h));
+    uint8_t header[12];
+    ASSERT_EQ(f.ReadAt(h.headerSize(), header, 12), 12u);
+    std::string impostor;
+    for (int i = 0; i < 100000 && impostor.empty(); ++i) {
+        ZipCipher probe;
+        std::string p = "w" + std::to_string(i);
+        if (probe.CheckCryptHeader(header, p, h.flags, h.dosTime, h.crc)) impostor = p;
+    }
+    ASSERT_FALSE(impostor.empty());
+    Extraction r(d / "e.zip");
+    r.x->Passwords = {impostor, "right"};
+    EXPECT_EQ(r.Extract(d / "out"), 1);
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(test::ReadText(d / "out" / "t.txt"), text);
+}
+
 TEST(UnZip, SplitSetOfFiles) {
     VARNOK_REQUIRE_TOOL("zip");
     TempDir d;
