@@ -595,6 +595,11 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
         ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
         return EntryResult::Failed;
     }
+    if (!pass && e.encrypted && !testing_ && createdFiles_.count(outputName_)) {
+        // Encrypted data that do not check out were decrypted with a wrong key: garbage, not a damaged file.
+        unlink(outputName_.c_str());
+        createdFiles_.erase(outputName_);
+    }
     return pass ? EntryResult::Extracted : EntryResult::Failed;
 }
 

@@ -159,6 +159,12 @@ TEST(UnZip, AWrongPasswordThatPassesTheCheckByteIsNotTaken) {
     EXPECT_EQ(r.Extract(d / "out"), 1);
     EXPECT_TRUE(r.errors.empty());
     EXPECT_EQ(test::ReadText(d / "out" / "t.txt"), text);
+    // With only the impostor the data fail their CRC, and the garbage is not left on disk.
+    Extraction alone(d / "e.zip");
+    alone.x->Passwords = {impostor};
+    alone.Extract(d / "alone");
+    EXPECT_FALSE(alone.ends[(d / "alone" / "t.txt").string()]);
+    EXPECT_FALSE(fs::exists(d / "alone" / "t.txt"));
 }
 
 TEST(UnZip, SplitSetOfFiles) {
