@@ -81,6 +81,11 @@ class TUnBase : public TZipCommon {
     // Selection with the extraction rules: a pattern with a folder also selects entries below it
     // (RecurseDirs).
     bool SpecMatch(const std::string& name) const override;
+    // Selection of an entry or (for a folder entry, named without its trailing "/") of a folder: a folder is
+    // taken when the specification takes what lies in it.
+    bool SelectsEntry(const std::string& name, bool folder) const {
+        return !name.empty() && (folder ? SpecMatch(name + "/x") : SpecMatch(name));
+    }
     // Sets the output name of an entry below ExtractDir. A stored name that would leave the destination (".."
     // components, a drive, a name made only of separators) is refused with a reported error: false.
     bool BuildOutputName(const std::string& entryName);
@@ -113,9 +118,9 @@ class TUnBase : public TZipCommon {
     // Finds a password for an encrypted entry: the current one, then Passwords in order, then OnGetPassword
     // up to PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
     bool AcquirePassword(const std::string& entryName, const std::function<bool(const std::string&)>& test);
-    // The traditional ZIP cipher's check (ZIP and BH entries): an entry's 12-byte encryption header against the
-    // current password, Passwords and OnGetPassword. On success the cipher keys (Cipher) stand ready for the
-    // entry's data.
+    // The traditional ZIP cipher's check (ZIP and BH entries): an entry's 12-byte encryption header against
+    // the current password, Passwords and OnGetPassword. On success the cipher keys (Cipher) stand ready for
+    // the entry's data.
     bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
                           uint32_t dosTime, uint32_t crc);
     bool PasswordFailed() const { return passwordFailed_; }

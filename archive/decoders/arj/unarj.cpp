@@ -170,7 +170,7 @@ void TUnArj::HandleEntry(const arj::Header& h, Chain& chain) {
     if (h.fileType != arj::ftBinary && h.fileType != arj::ftText && h.fileType != arj::ftDirectory) return;
     const std::string name = EntryNameOf(h);
     const bool folder = h.fileType == arj::ftDirectory;
-    const bool selected = !name.empty() && (folder ? SpecMatch(name + "/x") : SpecMatch(name));
+    const bool selected = SelectsEntry(name, folder);
     if (h.flags & arj::fExtFile) {
         // A part that continues a file from the previous volume is read together with the file's first part.
         // It shows up here only when that part was not written in this run, and is then never appended to

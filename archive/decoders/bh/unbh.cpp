@@ -19,21 +19,6 @@ constexpr uint8_t kChainedKeysVersion = 3;
 
 enum BhMethod : uint8_t { bmStored = 0, bmFused = 1, bmDeflated = 2, bmDeflated8 = 8 };
 
-// Decrypts with the traditional cipher as it reads.
-class DecryptSource final : public ByteSource {
-  public:
-    DecryptSource(ByteSource& inner, ZipCipher& cipher) : inner_(inner), cipher_(cipher) {}
-    size_t Read(uint8_t* buf, size_t n) override {
-        size_t got = inner_.Read(buf, n);
-        cipher_.Decrypt(buf, got);
-        return got;
-    }
-
-  private:
-    ByteSource& inner_;
-    ZipCipher& cipher_;
-};
-
 }  // namespace
 
 TUnBh::TUnBh() : inflater_(std::make_unique<ZipMethodDecoder>()) {}
@@ -62,7 +47,7 @@ void TUnBh::ProcessArchive() {
         while (!item.name.empty() && item.name.back() == '/')
             item.name.pop_back();
         const bool folder = h.isDirectory();
-        if (!item.name.empty() && (folder ? SpecMatch(item.name + "/x") : SpecMatch(item.name))) {
+        if (SelectsEntry(item.name, folder)) {
             total += h.unpackedSize;
             list.push_back(std::move(item));
         }
@@ -121,7 +106,7 @@ void TUnBh::ExtractOne(const Item& item) {
     }
     FileSource src(ArcFile, dataPos);
     LimitedSource data(src, packed);
-    DecryptSource decrypted(data, Cipher);
+    ZipDecryptSource decrypted(data, Cipher);
     ByteSource& in = decrypt ? static_cast<ByteSource&>(decrypted) : data;
     ExtractEntry(e, CrcKind::Crc32, h.crc, [&](ByteSink& sink) {
         switch (method) {

@@ -119,7 +119,7 @@ void TUnLha::ProcessArchive() {
         while (!item.name.empty() && item.name.back() == '/')
             item.name.pop_back();
         const bool folder = h.isDirectory() && h.symlinkTarget.empty();
-        if (!item.name.empty() && (folder ? SpecMatch(item.name + "/x") : SpecMatch(item.name))) {
+        if (SelectsEntry(item.name, folder)) {
             total += h.unpackedSize;
             list.push_back(std::move(item));
         }

@@ -72,21 +72,6 @@ class DiskSource final : public ByteSource {
     uint64_t pos_;
 };
 
-// Decrypts what it reads with the traditional cipher.
-class DecryptSource final : public ByteSource {
-  public:
-    DecryptSource(ByteSource& inner, ZipCipher& cipher) : inner_(inner), cipher_(cipher) {}
-    size_t Read(uint8_t* buf, size_t n) override {
-        size_t got = inner_.Read(buf, n);
-        cipher_.Decrypt(buf, got);
-        return got;
-    }
-
-  private:
-    ByteSource& inner_;
-    ZipCipher& cipher_;
-};
-
 }  // namespace
 
 struct TUnZip::Selected {
@@ -122,7 +107,7 @@ std::string TUnZip::EntryName(const zip::CentralHeader& h) const {
 
 bool TUnZip::Selected_(const std::string& name) const {
     // A folder entry is taken when the specification takes what lies in it.
-    if (!name.empty() && name.back() == '/') return SpecMatch(name + "x");
+    if (!name.empty() && name.back() == '/') return SelectsEntry(name.substr(0, name.size() - 1), true);
     return SpecMatch(name);
 }
 
@@ -334,7 +319,7 @@ void TUnZip::ExtractOne(const Selected& s) {
         packed = packed >= 12 ? packed - 12 : 0;
     }
     LimitedSource limited(*src, packed);
-    DecryptSource decrypted(limited, Cipher);
+    ZipDecryptSource decrypted(limited, Cipher);
     ByteSource& input = e.encrypted ? static_cast<ByteSource&>(decrypted) : limited;
     if (e.isSymlink) {
         // The link's target is the entry's data.
@@ -370,7 +355,7 @@ void TUnZip::ChooseAmongPasswords(const uint8_t header[12], uint16_t flags, uint
         keys.CheckCryptHeader(header, p, flags, time, crc);
         FileSource raw(ArcFile, dataPos);
         LimitedSource limited(raw, c.packedSize >= 12 ? c.packedSize - 12 : 0);
-        DecryptSource plain(limited, keys);
+        ZipDecryptSource plain(limited, keys);
         class CrcSink final : public ByteSink {
           public:
             void Write(const uint8_t* buf, size_t n) override { crc = UpdateCrc32(crc, buf, n); }
