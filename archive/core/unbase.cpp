@@ -90,7 +90,7 @@ class TUnBase::Sink final : public ByteSink {
                 }
                 if (!o_.out_.Write(wide.data(), wide.size()))
                     throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
-            } else if (!o_.out_.Write(buf, n)) {
+            } else if (!o_.WriteOutput(buf, n)) {
                 throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
             }
         }
@@ -108,6 +108,61 @@ class TUnBase::Sink final : public ByteSink {
     bool cap_ = true, overflow_ = false;
     uint8_t prev_ = 0;
 };
+
+// ---------------------------------------------------------------------------------------------------- output
+
+namespace {
+
+constexpr size_t kHoleBlock = 4096;
+
+bool AllZero(const uint8_t* p) {
+    uint64_t acc = 0;
+    for (size_t i = 0; i < kHoleBlock; i += 64) {
+        for (size_t j = 0; j < 64; j += 8) {
+            uint64_t w;
+            std::memcpy(&w, p + i + j, 8);
+            acc |= w;
+        }
+        if (acc) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Writes data at the end of the output. Whole file blocks of zero bytes are not written but skipped over, so
+// that a file of mostly zeros costs neither the time nor the disk space of writing them.
+bool TUnBase::WriteOutput(const uint8_t* buf, size_t n) {
+    if (!outSparse_) return out_.Write(buf, n);
+    auto flush = [&](const uint8_t* p, size_t len) {
+        if (!len) return true;
+        if (outHole_) {
+            if (lseek(out_.Fd(), static_cast<off_t>(outHole_), SEEK_CUR) < 0) return false;
+            outHole_ = 0;
+        }
+        return out_.Write(p, len);
+    };
+    size_t dataStart = 0;
+    for (size_t i = 0; i < n;) {
+        const size_t len = std::min(kHoleBlock - static_cast<size_t>((outPos_ + i) % kHoleBlock), n - i);
+        if (len == kHoleBlock && AllZero(buf + i)) {
+            if (!flush(buf + dataStart, i - dataStart)) return false;
+            outHole_ += kHoleBlock;
+            dataStart = i + kHoleBlock;
+        }
+        i += len;
+    }
+    if (!flush(buf + dataStart, n - dataStart)) return false;
+    outPos_ += n;
+    return true;
+}
+
+// A file that ends in a hole gets its full length.
+bool TUnBase::FinishOutput() {
+    if (!outHole_) return true;
+    outHole_ = 0;
+    return ftruncate(out_.Fd(), static_cast<off_t>(outPos_)) == 0;
+}
 
 // ---------------------------------------------------------------------------------------------------- run
 
@@ -174,6 +229,7 @@ int TUnBase::Run(bool testing) {
         failure = std::current_exception();
     }
     if (outputOpen_) {
+        FinishOutput();
         out_.Close();
         outputOpen_ = false;
     }
@@ -354,6 +410,8 @@ bool TUnBase::OpenOutput(bool append) {
     }
     out_.Adopt(fd, outputName_);
     outputOpen_ = true;
+    outSparse_ = !append;
+    outPos_ = outHole_ = 0;
     createdFiles_.insert(outputName_);
     return true;
 }
@@ -363,7 +421,7 @@ void TUnBase::CloseOutput(const UnEntry& e) {
         if (testing_) outputName_ = entryName_;
         return;
     }
-    if (!out_.Close()) ReportError(outputName_, platform::LastErrorText(), E_CloseFile);
+    if (!FinishOutput() || !out_.Close()) ReportError(outputName_, platform::LastErrorText(), E_CloseFile);
     outputOpen_ = false;
     int64_t date = e.date;
     if (DateAttribute == daSysDate)

@@ -164,6 +164,12 @@ class TUnBase : public TZipCommon {
     std::unique_ptr<Sink> sink_;
     platform::File out_;
     bool outputOpen_ = false;
+    // Runs of zero bytes in a new output file are left as holes: outHole_ zero bytes follow what was written,
+    // outPos_ is the logical end of the file.
+    bool outSparse_ = false;
+    uint64_t outPos_ = 0, outHole_ = 0;
+    bool WriteOutput(const uint8_t* buf, size_t n);
+    bool FinishOutput();
     bool testing_ = false;
     int extracted_ = 0;
     int failed_ = 0;
