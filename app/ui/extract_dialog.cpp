@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -139,7 +141,18 @@ ExtractDialog::ExtractDialog(QWidget* parent, const QString& startFolder, uint64
     connect(extract_, &QPushButton::clicked, this, &ExtractDialog::TryExtract);
     connect(newFolder_, &QPushButton::clicked, this, &ExtractDialog::NewFolder);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { FolderChanged(); });
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        revealing_.clear();
+        FolderChanged();
+    });
+    // Once the user scrolls, the view is theirs.
+    connect(tree_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { revealing_.clear(); });
+    // Folders are read in the background: the chosen one is brought into view as the rows above it arrive.
+    auto reveal = [this] {
+        if (!revealing_.isEmpty()) QTimer::singleShot(0, this, [this] { RevealCurrent(); });
+    };
+    connect(fs_, &QAbstractItemModel::rowsInserted, this, reveal);
+    connect(fs_, &QAbstractItemModel::layoutChanged, this, reveal);
 
     QString start = startFolder;
     if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::homePath();
@@ -149,9 +162,12 @@ ExtractDialog::ExtractDialog(QWidget* parent, const QString& startFolder, uint64
 void ExtractDialog::SelectFolder(const QString& path) {
     QModelIndex i = fs_->index(path);
     if (!i.isValid()) return;
+    for (QModelIndex p = i.parent(); p.isValid(); p = p.parent())
+        tree_->expand(p);
     tree_->setCurrentIndex(i);
     tree_->expand(i);
     tree_->scrollTo(i, QAbstractItemView::PositionAtCenter);
+    revealing_ = path;
     FolderChanged();
 }
 
@@ -179,6 +195,14 @@ void ExtractDialog::showEvent(QShowEvent* e) {
     required_->setText(QStringLiteral("required: %1 MB").arg(Q(app::MegabytesText(required_bytes_))));
     ShowFree(TreeFolder());
     QDialog::showEvent(e);
+    QTimer::singleShot(0, this, [this] { RevealCurrent(); });
+    QTimer::singleShot(3000, this, [this] { revealing_.clear(); });
+}
+
+void ExtractDialog::RevealCurrent() {
+    QModelIndex i = tree_->currentIndex();
+    if (!i.isValid() || !isVisible()) return;
+    tree_->scrollTo(i, QAbstractItemView::PositionAtCenter);
 }
 
 void ExtractDialog::NewFolder() {

@@ -50,6 +50,7 @@ class ExtractDialog : public QDialog {
     void NewFolder();
     // Selects a folder in the tree (and puts it into the destination field).
     void SelectFolder(const QString& path);
+    void RevealCurrent();
 
     QLineEdit* DestinationField() const { return dest_; }
     QTreeView* Tree() const { return tree_; }
@@ -75,6 +76,7 @@ class ExtractDialog : public QDialog {
 
     uint64_t required_bytes_;
     QFileSystemModel* fs_;
+    QString revealing_;  // a chosen folder not yet in view because its parents are still being read
     QTreeView* tree_;
     QLineEdit* dest_;
     QRadioButton* all_;

@@ -8,7 +8,6 @@
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnok"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Varnok"));
     QApplication::setDesktopFileName(QStringLiteral("varnok"));
     varnok::ui::SetUpIconTheme();
     varnok::ui::MainWindow w;

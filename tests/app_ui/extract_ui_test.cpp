@@ -179,6 +179,27 @@ TEST(ExtractUi, TheDialogChecksSpaceAndMakesTheDestination) {
     EXPECT_EQ(d.TreeFolder(), QString::fromStdString(base));
 }
 
+// The tree opens on the starting folder, in view, although its parents are read in the background.
+TEST(ExtractUi, TheStartingFolderIsInView) {
+    Sandbox box;
+    std::string base = box.Path("a/b/c/d");
+    platform::ForceDirectories(base);
+    QWidget parent;
+    ExtractDialog d(&parent, QString::fromStdString(base), 0, false);
+    d.resize(d.minimumSize());
+    d.show();
+    QTreeView* tree = d.Tree();
+    auto inView = [&] {
+        QModelIndex i = tree->currentIndex();
+        return i.isValid() && tree->viewport()->rect().contains(tree->visualRect(i).center());
+    };
+    // Once the top folder is listed (and sorted) the choice must still be in view.
+    ASSERT_TRUE(test::WaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) > 3; }));
+    QTest::qWait(300);
+    EXPECT_TRUE(inView());
+    EXPECT_EQ(d.TreeFolder(), QString::fromStdString(base));
+}
+
 TEST(ExtractUi, ClosingTheDialogAnyOtherWayExtractsNothing) {
     Sandbox box;
     QWidget parent;

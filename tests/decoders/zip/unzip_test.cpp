@@ -438,7 +438,8 @@ TEST(UnZip, ZeroRuns) {
     const std::map<std::string, std::string> files = {
         {"zeros.bin", std::string(4u << 20, '\0')},
         {"tail.bin", tail},
-        {"middle.bin", Data(4097, 4) + std::string(100000, '\0') + Data(33, 5) + std::string(8191, '\0') + "x"},
+        {"middle.bin",
+         Data(4097, 4) + std::string(100000, '\0') + Data(33, 5) + std::string(8191, '\0') + "x"},
         {"short.bin", std::string(4095, '\0')},
     };
     std::vector<test::ZipItem> items;
@@ -449,7 +450,8 @@ TEST(UnZip, ZeroRuns) {
     if (test::HaveTool("zip")) {
         for (const auto& [n, data] : files)
             test::WriteFile(d / "src" / n, data);
-        ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -9 " + Quote(d / "deflated.zip") + " *"), 0);
+        ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -9 " + Quote(d / "deflated.zip") + " *"),
+                  0);
         archives.push_back(d / "deflated.zip");
     }
     // Whether this file system keeps holes at all.
