@@ -400,6 +400,11 @@ int ArchiveModel::CrcDigits() const {
     }
 }
 
+std::string ArchiveModel::DateText(int64_t unixTime) const {
+    if (engine_ == EngineKind::ZipBridge) return zipDate_ ? zipDate_(unixTime) : LocalShortDateTime(unixTime);
+    return ListerDateText(unixTime);
+}
+
 std::string ArchiveModel::Text(int row, int col) const {
     if (row < 0 || row >= RowCount()) return {};
     const EntryRow& r = rows_[static_cast<size_t>(row)];
@@ -416,9 +421,7 @@ std::string ArchiveModel::Text(int row, int col) const {
         case colRatio:
             return RatioText(r.packed, r.size);
         case colDate:
-            if (engine_ == EngineKind::ZipBridge)
-                return zipDate_ ? zipDate_(r.time) : LocalShortDateTime(r.time);
-            return ListerDateText(r.time);
+            return DateText(r.time);
         case colPath:
             return r.folder;
         case colCrc:

@@ -64,6 +64,8 @@ class ArchiveModel {
     IniFile* SettingsFile() const { return ini_; }
     void SetTypeDescriber(TypeDescriber d) { describe_ = std::move(d); }
     void SetDateFormatter(DateFormatter f) { zipDate_ = std::move(f); }
+    // A time as the Date column shows it for the open archive's engine.
+    std::string DateText(int64_t unixTime) const;
     // The engines used by Extract (the program's real ones unless replaced).
     void SetEngineFactory(std::shared_ptr<ExtractEngineFactory> f);
     // The folder holding this session's temporary files (extracted follow-ups, viewed entries).

@@ -221,8 +221,7 @@ ExistsDecision ExtractOperation::FileExists(const std::string& entryName, const 
     int64_t size = platform::FileSizeOf(outputPath);
     p.existingSize = size < 0 ? 0 : static_cast<uint64_t>(size);
     int64_t mtime = platform::FileMTime(outputPath);
-    p.existingTime =
-        model_.Engine() == EngineKind::ZipBridge ? LocalShortDateTime(mtime) : ListerDateText(mtime);
+    p.existingTime = model_.DateText(mtime);
     if (row) {
         p.entryName = row->StoredName();
         p.entrySize = row->size;

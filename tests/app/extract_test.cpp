@@ -61,6 +61,8 @@ TEST_F(ExtractTest, TheOverwriteAnswersHoldForOneOperationOnly) {
     for (const char* n : {"a.txt", "b.txt", "c.txt", "d.txt"})
         WriteFile(out + n, std::string("old"));
     view.overwriteAnswers = {OverwriteAnswer::Yes, OverwriteAnswer::No, OverwriteAnswer::YesToAll};
+    // Both times in the prompt take the form the window gives the list's dates.
+    model.SetDateFormatter([](int64_t t) { return "listed " + std::to_string(t); });
     EXPECT_EQ(model.Extractor().Run(All()), 3);
     ASSERT_EQ(view.prompts.size(), 3u);  // after "Yes to all" nobody is asked
     EXPECT_EQ(ReadText(out + "a.txt"), "new a");
@@ -73,6 +75,7 @@ TEST_F(ExtractTest, TheOverwriteAnswersHoldForOneOperationOnly) {
     EXPECT_EQ(view.prompts[0].entryName, "a.txt");
     EXPECT_EQ(view.prompts[0].entrySize, 5u);
     EXPECT_EQ(view.prompts[0].entryTime, model.Text(0, colDate));
+    EXPECT_EQ(view.prompts[0].existingTime.rfind("listed ", 0), 0u) << view.prompts[0].existingTime;
     EXPECT_EQ(view.status[0], "3 entry(ies) successfully extracted !");
 
     // "Yes to all" does not carry into the next operation; "No to all" skips the rest.
