@@ -199,6 +199,7 @@ int TUnBase::Run(bool testing) {
     extracted_ = 0;
     failed_ = 0;
     passwordFailed_ = false;
+    passwordReportedFor_.clear();
     OverwriteMode = omOverwrite;
     if (CpuType == cpt80486) CpuType = cptAuto;
     ExcludeSpec.clear();
@@ -491,6 +492,7 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
     }
     if (!OnGetPassword) {
         ReportError(entryName, "OnGetPassword", E_EventNotAssigned);
+        passwordReportedFor_ = entryName;
         return false;
     }
     for (int attempt = 0; attempt < PasswordAttempts && !Cancel(); ++attempt) {
@@ -507,6 +509,7 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
         }
         Password.clear();
         ReportError(entryName, "", E_InvalidPassword);
+        passwordReportedFor_ = entryName;
     }
     return false;
 }
@@ -604,9 +607,16 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
         return EntryResult::Skipped;
     }
     if (e.encrypted && passwordFailed_) {
-        // No usable password: nothing is written, and the entry does not pass.
+        // No usable password: nothing is written, and the entry does not pass. When its own password
+        // attempts have just been reported, that is all there is to say about it.
         SkipProgress(e.packedSize);
-        EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
+        if (passwordReportedFor_ == e.name) {
+            ++failed_;
+            if (OnEnd) OnEnd(*this, testing_ ? entryName_ : outputName_, false);
+        } else {
+            EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
+        }
+        passwordReportedFor_.clear();
         return EntryResult::Failed;
     }
     ++extracted_;

@@ -174,6 +174,7 @@ class TUnBase : public TZipCommon {
     int extracted_ = 0;
     int failed_ = 0;
     bool passwordFailed_ = false;
+    std::string passwordReportedFor_;  // the entry whose failed password attempts were just reported
     std::string entryName_;
     std::string outputName_;
     std::string root_;  // ExtractDir, resolved

@@ -130,6 +130,8 @@ TEST(UnZip, InfoZipLevelsAndTraditionalEncryption) {
         for (const auto& [n, pass] : r.ends)
             failed += !pass;
         EXPECT_GE(failed, 4);  // the empty file needs no data; the others fail
+        // One report per wrong attempt, then one per later entry: never two for the same entry.
+        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), E_InvalidPassword), 2 + failed - 1);
     }
 }
 
