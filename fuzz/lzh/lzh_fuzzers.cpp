@@ -10,6 +10,7 @@
 #include "archive/decoders/lzh/larc.h"
 #include "archive/decoders/lzh/lh1.h"
 #include "archive/decoders/lzh/lharc2.h"
+#include "archive/decoders/lzh/pmarc2.h"
 #include "archive/decoders/lzh/static_huffman.h"
 
 namespace {
@@ -49,6 +50,8 @@ varnok::DecodeResult Run(varnok::ByteSource& in, uint64_t packed, varnok::ByteSi
     return DecodeStaticHuffman(kLh4Params, in, packed, out, unpacked);
 #elif FUZZ_DECODER == 12
     return DecodeStaticHuffman(kLhxParams, in, packed, out, unpacked);
+#elif FUZZ_DECODER == 13
+    return DecodePm2(in, packed, out, unpacked);
 #else
 #error "FUZZ_DECODER not set"
 #endif

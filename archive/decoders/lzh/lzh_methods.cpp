@@ -4,6 +4,7 @@
 #include "archive/decoders/lzh/larc.h"
 #include "archive/decoders/lzh/lh1.h"
 #include "archive/decoders/lzh/lharc2.h"
+#include "archive/decoders/lzh/pmarc2.h"
 #include "archive/decoders/lzh/static_huffman.h"
 #include "archive/decoders/lzh/stored.h"
 
@@ -11,7 +12,7 @@ namespace varnok {
 
 namespace {
 
-enum class Method { Unknown, Stored, Directory, Lh1, Lh2, Lh3, Static, Lzs, Lz5 };
+enum class Method { Unknown, Stored, Directory, Lh1, Lh2, Lh3, Static, Lzs, Lz5, Pm2 };
 
 struct MethodInfo {
     Method method = Method::Unknown;
@@ -32,6 +33,7 @@ MethodInfo Lookup(std::string_view id) {
         {"-lh5-", Method::Static, &kLh5Params}, {"-lh6-", Method::Static, &kLh6Params},
         {"-lh7-", Method::Static, &kLh7Params}, {"-lhx-", Method::Static, &kLhxParams},
         {"-lzs-", Method::Lzs, nullptr},        {"-lz5-", Method::Lz5, nullptr},
+        {"-pm2-", Method::Pm2, nullptr},
     };
     for (const Row& r : rows)
         if (r.id == id) return {r.method, r.params};
@@ -68,6 +70,8 @@ DecodeResult DecodeLzhMethod(std::string_view methodId, ByteSource& in, uint64_t
             return DecodeLzs(in, packedSize, out, unpackedSize, cancel);
         case Method::Lz5:
             return DecodeLz5(in, packedSize, out, unpackedSize, cancel);
+        case Method::Pm2:
+            return DecodePm2(in, packedSize, out, unpackedSize, cancel);
         case Method::Unknown:
             break;
     }

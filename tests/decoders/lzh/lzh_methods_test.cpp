@@ -95,7 +95,7 @@ TEST(LzhMethods, TruncatedRealStreamsAreReported) {
     const char* samples[] = {"lzh/lharc113_lh1.lzh",    "lzh/unlha32_lh2.lzh",    "lzh/unlha32_lh3.lzh",
                              "lzh/amiga122_lh4.lzh",    "lzh/lha213_lh5.lzh",     "lzh/unix114i_h1_lh6.lzh",
                              "lzh/unix114i_h2_lh7.lzh", "lzh/unlha32_h2_lhx.lzh", "lzh/generated_lzs.lzs",
-                             "lzh/larc333_lz5.lzs"};
+                             "lzh/larc333_lz5.lzs",     "lzh/pmarc2_pm2.pma"};
     int tried = 0;
     for (const char* s : samples) {
         auto path = test::Fixture(s);
@@ -121,8 +121,8 @@ TEST(LzhMethods, TruncatedRealStreamsAreReported) {
 // Random bytes through every decoder: no crash, never more output than the entry size.
 TEST(LzhMethods, RandomInputNeverExceedsTheEntrySize) {
     std::mt19937 rng(12345);
-    const char* ids[] = {"-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
-                         "-lh6-", "-lh7-", "-lhx-", "-lzs-", "-lz5-"};
+    const char* ids[] = {"-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-", "-lh6-",
+                         "-lh7-", "-lhx-", "-lzs-", "-lz5-", "-pm2-"};
     for (const char* id : ids) {
         for (int round = 0; round < 60; ++round) {
             std::vector<uint8_t> in(1 + rng() % 3000);
