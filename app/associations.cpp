@@ -101,7 +101,7 @@ bool WriteWhole(const std::string& path, const std::string& text) {
     return true;
 }
 
-// A desktop-entry Exec argument: quoted, with the characters the specification reserves inside quotes
+// A desktop-entry Exec argument: quoted, with the characters the desktop-entry format reserves inside quotes
 // escaped; then the backslashes escaped once more for the string value.
 std::string ExecQuote(const std::string& arg) {
     std::string q = "\"";
