@@ -45,6 +45,18 @@ std::string SafeRelativeName(const std::string& stored) {
     return r;
 }
 
+namespace {
+
+// A name made only of "." components and separators.
+bool NamesTheDestination(const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name)
+        if (c != '.' && c != '/' && c != '\\') return false;
+    return SafeRelativeName(name).empty() && name.find("..") == std::string::npos;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------------- sink
 
 // Writes an entry's data: to the output file (or nowhere when testing), with the running CRC and progress.
@@ -583,6 +595,11 @@ void TUnBase::FinishDirectories() {
 TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
                                            const std::function<DecodeResult(ByteSink&)>& decode) {
     currentDate_ = e.date;
+    if (e.isDirectory && NamesTheDestination(e.name)) {
+        // A folder entry for the archive's own top ("./", as tar-style writers store it) is the destination.
+        ResetCrc();
+        return EntryResult::Skipped;
+    }
     if (!BuildOutputName(e.name)) {
         SkipProgress(e.packedSize);
         return EntryResult::Failed;

@@ -321,7 +321,7 @@ void TUnZip::ExtractOne(const Selected& s) {
     LimitedSource limited(*src, packed);
     ZipDecryptSource decrypted(limited, Cipher);
     ByteSource& input = e.encrypted ? static_cast<ByteSource&>(decrypted) : limited;
-    if (e.isSymlink) {
+    if (e.isSymlink && !PasswordFailed()) {
         // The link's target is the entry's data.
         VectorSink target(4096);
         DecodeResult r = decoder_->Decode(c.method, c.flags, c.unpackedSize, input, target, CancelPtr());
@@ -423,7 +423,7 @@ void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const Ae
     AesSource plain(limited, cipher);
     // Version 1 keeps the CRC-32 of the data; version 2 leaves it out and relies on the authentication code.
     const bool checkCrc = aes.version == 1;
-    ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) {
+    auto decode = [&](ByteSink& sink) {
         class CrcSink final : public ByteSink {
           public:
             explicit CrcSink(ByteSink& out) : out_(out) {}
@@ -448,7 +448,20 @@ void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const Ae
             r = MakeResult(DecodeStatus::Corrupt, E_CrcCheck, r.produced, r.consumed);
         }
         return r;
-    });
+    };
+    if (e.isSymlink && !PasswordFailed()) {
+        // The link's target is the entry's data.
+        VectorSink target(4096);
+        if (!decode(target).Ok()) {
+            BuildOutputName(s.name);
+            EntryFailed(s.name, E_CrcCheck, "the link's target is damaged");
+            return;
+        }
+        e.linkTarget.assign(target.Data().begin(), target.Data().end());
+        ExtractEntry(e, CrcKind::None, 0, nullptr);
+        return;
+    }
+    ExtractEntry(e, CrcKind::None, 0, decode);
 }
 
 void TUnZip::ProcessArchive() {

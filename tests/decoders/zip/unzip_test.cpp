@@ -227,6 +227,7 @@ TEST(UnZip, WinZipAesFromSevenZip) {
     VARNOK_REQUIRE_TOOL("7z");
     TempDir d;
     auto files = MakeTree(d / "src");
+    fs::create_symlink("docs/text.txt", d / "src" / "link");  // stored as a link whose target is encrypted
     for (std::string strength : {"AES128", "AES256"}) {
         auto z = d / (strength + ".zip");
         ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && 7z a -tzip -mem=" + strength + " -p'pa ss' " +
@@ -234,9 +235,11 @@ TEST(UnZip, WinZipAesFromSevenZip) {
                   0);
         Extraction r(z);
         r.x->Passwords = {"pa ss"};
-        EXPECT_EQ(r.Extract(d / strength), 5) << strength;
+        EXPECT_EQ(r.Extract(d / strength), 6) << strength;
         EXPECT_TRUE(r.errors.empty()) << strength;
         ExpectTree(d / strength, files);
+        ASSERT_TRUE(fs::is_symlink(d / strength / "link")) << strength;
+        EXPECT_EQ(fs::read_symlink(d / strength / "link"), "docs/text.txt");
         Extraction wrong(z);
         wrong.x->Passwords = {"pass"};
         wrong.Extract(d / (strength + "-wrong"));
@@ -409,6 +412,22 @@ TEST(UnZip, NamingSelectionAndTest) {
         EXPECT_EQ(r.ends.size(), 4u);
         for (const auto& [n, pass] : r.ends)
             EXPECT_TRUE(pass) << n;
+    }
+    {
+        // A folder entry for the top itself, as tar-style writers store it, is no error.
+        test::ZipItem top{"./", ""};
+        top.externalAttr = 0x10;
+        test::ZipItem dots{"../", ""};
+        dots.externalAttr = 0x10;
+        test::WriteFile(d / "top.zip", test::BuildZip({top, {"./a.txt", "A"}}));
+        Extraction r(d / "top.zip");
+        EXPECT_EQ(r.Extract(d / "top"), 1);
+        EXPECT_TRUE(r.errors.empty());
+        EXPECT_EQ(test::ReadText(d / "top" / "a.txt"), "A");
+        test::WriteFile(d / "up.zip", test::BuildZip({dots, {"./a.txt", "A"}}));
+        Extraction u(d / "up.zip");
+        u.Extract(d / "up");
+        EXPECT_TRUE(u.Has(E_InvalidFileName));
     }
     EXPECT_EQ(SafeRelativeName("a/./b//c"), "a/b/c");
     EXPECT_EQ(SafeRelativeName("\\x\\y"), "x/y");
