@@ -670,8 +670,16 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
     }
     CloseOutput(e);
     if (r.status == DecodeStatus::Cancelled || Cancel()) throw RunCancelled();
-    if (!r.Ok() && r.errorCode && r.errorCode != E_CrcCheck)
-        ReportError(testing_ ? entryName_ : outputName_, decodeFailed ? "" : "damaged data", r.errorCode);
+    if (!r.Ok() && r.errorCode && r.errorCode != E_CrcCheck) {
+        const bool unsupported = r.errorCode == E_UnsupportedMethod;
+        ReportError(testing_ ? entryName_ : outputName_, decodeFailed || unsupported ? "" : "damaged data",
+                    r.errorCode);
+        if (unsupported && sink_->Count() == 0 && !testing_ && createdFiles_.count(outputName_)) {
+            // Nothing could be decoded: no empty file in its place.
+            unlink(outputName_.c_str());
+            createdFiles_.erase(outputName_);
+        }
+    }
     bool sizeOk = !e.sizeKnown || sink_->Count() == e.unpackedSize;
     // Without a stored check value the decoder's own verdict decides.
     bool pass = kind == CrcKind::None ? Verdict(r.Ok() && sizeOk) : CheckCrc(kind, storedCrc);

@@ -16,6 +16,29 @@ namespace varnok {
 
 namespace {
 
+// How an entry's compression method is named in the error for one this program does not decode.
+std::string ZipMethodText(uint16_t method) {
+    static const struct {
+        uint16_t method;
+        const char* name;
+    } names[] = {{10, "PKWARE DCL implode"},
+                 {12, "bzip2"},
+                 {14, "LZMA"},
+                 {18, "IBM TERSE"},
+                 {19, "IBM LZ77"},
+                 {20, "Zstandard"},
+                 {93, "Zstandard"},
+                 {94, "MP3"},
+                 {95, "xz"},
+                 {96, "JPEG"},
+                 {97, "WavPack"},
+                 {98, "PPMd"}};
+    std::string t = "method " + std::to_string(method);
+    for (const auto& n : names)
+        if (n.method == method) return t + " (" + n.name + ")";
+    return t;
+}
+
 constexpr int kMaxEntries = 10'000'000;
 
 // Reads the data of a split set: when one part ends, the next one goes on.
@@ -259,6 +282,13 @@ void TUnZip::ExtractOne(const Selected& s) {
         SkipProgress(c.packedSize);
         return;
     }
+    if (c.method != 99 && !IsZipMethodSupported(c.method)) {
+        // Refused before anything is written for it.
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_UnsupportedMethod, ZipMethodText(c.method));
+        SkipProgress(c.packedSize);
+        return;
+    }
     if (c.flags & 0x40) {
         // PKWARE strong encryption is not the traditional cipher.
         BuildOutputName(s.name);
@@ -399,6 +429,11 @@ void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const Ae
     if (src.Read(head, saltLen + 2) != saltLen + 2) {
         BuildOutputName(s.name);
         EntryFailed(s.name, E_BadFileHeader, "the AES header is cut short");
+        return;
+    }
+    if (!IsZipMethodSupported(aes.method)) {
+        BuildOutputName(s.name);
+        EntryFailed(s.name, E_UnsupportedMethod, ZipMethodText(aes.method));
         return;
     }
     if (!PasswordFailed() && !AcquirePassword(s.name, [&](const std::string& pw) {

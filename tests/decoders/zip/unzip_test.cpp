@@ -328,6 +328,31 @@ TEST(UnZip, DamageStaysWithItsEntry) {
     EXPECT_EQ(r.x->FailedEntries(), 1);
 }
 
+// An entry of a method this program does not decode is refused by name, leaves nothing behind, and does not
+// stop the others.
+TEST(UnZip, AMethodNotDecodedLeavesNothing) {
+    VARNOK_REQUIRE_TOOL("zip");
+    TempDir d;
+    test::WriteFile(d / "src" / "sub" / "b.txt", Data(20000, 3));
+    test::WriteFile(d / "src" / "d.txt", Data(20000, 4));
+    const std::string cd = "cd " + Quote(d / "src") + " && ";
+    if (test::Run(cd + "zip -q -Z bzip2 " + Quote(d / "x.zip") + " sub/b.txt 2>/dev/null") != 0)
+        GTEST_SKIP() << "zip without bzip2";
+    ASSERT_EQ(test::Run(cd + "zip -q " + Quote(d / "x.zip") + " d.txt"), 0);
+    Extraction r(d / "x.zip");
+    std::string detail;
+    r.x->OnError = [&](TZipCommon&, const std::string&, const std::string& text, const std::string&,
+                       int code) {
+        r.errors.push_back(code);
+        detail = text;
+    };
+    EXPECT_EQ(r.Extract(d / "out"), 1);
+    EXPECT_TRUE(r.Has(E_UnsupportedMethod));
+    EXPECT_NE(detail.find("bzip2"), std::string::npos) << detail;
+    EXPECT_FALSE(fs::exists(d / "out" / "sub"));
+    EXPECT_EQ(test::ReadText(d / "out" / "d.txt"), Data(20000, 4));
+}
+
 TEST(UnZip, OverwriteDecisions) {
     TempDir d;
     test::WriteFile(d / "x.zip",
