@@ -152,6 +152,7 @@ int ExtractOperation::Drive(ExtractEngine& engine, const ExtractJob& job) {
     answer_ = job.overwrite ? OverwriteAnswer::YesToAll : OverwriteAnswer::None;
     skipOlder_ = job.skipOlder;
     lastErrorName_.clear();
+    lastErrorCode_ = 0;
     if (!platform::DirectoryExists(job.destination)) platform::ForceDirectories(job.destination);
 
     ArchiveView& view = model_.View();
@@ -276,17 +277,22 @@ void ExtractOperation::Progress(int byFile, int byTotal) {
 
 void ExtractOperation::Error(const std::string& name, int code, const std::string& text) {
     if (code == E_UserCanceled || cancelRequested_) return;
+    // The same failure of the same entry, once as stored and once by its output path (a wrong password:
+    // the attempt, then the entry left out), is one line.
+    if (code == lastErrorCode_ && SameEntryPath(name, lastErrorName_)) return;
     std::string line = name.empty() ? std::string() : FileNameOf(name) + ": ";
     line += text.empty() ? ErrorText(code) : text;
     if (code > 0) line += " (" + std::to_string(code) + ")";
     errors_.push_back(line);
     lastErrorName_ = name;
+    lastErrorCode_ = code;
     model_.View().Log(line);
 }
 
 void ExtractOperation::CrcFailed(const std::string& name) {
-    // An entry whose failure was reported already is not listed twice.
-    if (cancelRequested_ || (!name.empty() && name == lastErrorName_)) return;
+    // An entry whose failure was reported already is not listed twice (the report may name it as stored,
+    // the end of the entry by its output path).
+    if (cancelRequested_ || SameEntryPath(name, lastErrorName_)) return;
     std::string line = FileNameOf(name) + ": " + ErrorText(E_CrcCheck);
     errors_.push_back(line);
     model_.View().Log(line);

@@ -176,6 +176,7 @@ class ExtractOperation : private ExtractEvents {
     std::vector<std::string> created_;
     std::unordered_map<std::string, int> rowOfOutput_;  // output path -> row
     std::string lastErrorName_;
+    int lastErrorCode_ = 0;
 };
 
 }  // namespace varnok::app

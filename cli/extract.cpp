@@ -67,6 +67,8 @@ struct Session {
     std::map<std::string, std::string> lastError;  // entry -> the error it met
     bool passwordGiven = false;
     bool interactive = false;
+    std::string lastFile;  // the last error said, and whom it named
+    int lastCode = 0;
 };
 
 void WirePasswords(TUnBase& x, Session& s, const Args& args) {
@@ -85,7 +87,9 @@ void WirePasswords(TUnBase& x, Session& s, const Args& args) {
         }
         tryAgain = false;
         s.lastError[name] = s.passwordGiven ? "Invalid password" : "password required (give it with -p)";
-        s.rep.Error(name, s.lastError[name], s.passwordGiven ? E_InvalidPassword : E_PasswordProtected);
+        s.lastCode = s.passwordGiven ? E_InvalidPassword : E_PasswordProtected;
+        s.lastFile = name;
+        s.rep.Error(name, s.lastError[name], s.lastCode);
     };
 }
 
@@ -114,9 +118,15 @@ void AttachEntryErrors(TUnBase& x, Session& s) {
                            int code) {
         std::string text = ErrorText(code);
         if (!m.empty() && m != "0" && code != E_EventNotAssigned) text += ": " + m;
-        s.lastError[f] = text;
-        if (code == E_EventNotAssigned && m == "OnGetPassword")
+        // The entry a password was refused for is left out: said already, under its stored name.
+        const bool said =
+            (code == s.lastCode || (code == E_InvalidPassword && s.lastCode == E_PasswordProtected)) &&
+            SameEntryPath(f, s.lastFile);
+        s.lastError[f] = said ? s.lastError[s.lastFile] : text;
+        if (said || (code == E_EventNotAssigned && m == "OnGetPassword"))
             return;  // said already by the password handler
+        s.lastCode = code;
+        s.lastFile = f;
         base(c, f, m, v, code);
     };
 }

@@ -45,6 +45,15 @@ std::string SafeRelativeName(const std::string& stored) {
     return r;
 }
 
+bool SameEntryPath(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    const std::string& longer = a.size() >= b.size() ? a : b;
+    const std::string& shorter = a.size() >= b.size() ? b : a;
+    if (longer.size() == shorter.size()) return a == b;
+    return longer.compare(longer.size() - shorter.size(), shorter.size(), shorter) == 0 &&
+           longer[longer.size() - shorter.size() - 1] == '/';
+}
+
 namespace {
 
 // A name made only of "." components and separators.
@@ -211,7 +220,6 @@ int TUnBase::Run(bool testing) {
     extracted_ = 0;
     failed_ = 0;
     passwordFailed_ = false;
-    passwordReportedFor_.clear();
     OverwriteMode = omOverwrite;
     if (CpuType == cpt80486) CpuType = cptAuto;
     ExcludeSpec.clear();
@@ -504,7 +512,6 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
     }
     if (!OnGetPassword) {
         ReportError(entryName, "OnGetPassword", E_EventNotAssigned);
-        passwordReportedFor_ = entryName;
         return false;
     }
     for (int attempt = 0; attempt < PasswordAttempts && !Cancel(); ++attempt) {
@@ -521,7 +528,6 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
         }
         Password.clear();
         ReportError(entryName, "", E_InvalidPassword);
-        passwordReportedFor_ = entryName;
     }
     return false;
 }
@@ -624,16 +630,9 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
         return EntryResult::Skipped;
     }
     if (e.encrypted && passwordFailed_) {
-        // No usable password: nothing is written, and the entry does not pass. When its own password
-        // attempts have just been reported, that is all there is to say about it.
+        // No usable password: nothing is written, and the entry does not pass.
         SkipProgress(e.packedSize);
-        if (passwordReportedFor_ == e.name) {
-            ++failed_;
-            if (OnEnd) OnEnd(*this, testing_ ? entryName_ : outputName_, false);
-        } else {
-            EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
-        }
-        passwordReportedFor_.clear();
+        EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
         return EntryResult::Failed;
     }
     ++extracted_;

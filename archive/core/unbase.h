@@ -174,7 +174,6 @@ class TUnBase : public TZipCommon {
     int extracted_ = 0;
     int failed_ = 0;
     bool passwordFailed_ = false;
-    std::string passwordReportedFor_;  // the entry whose failed password attempts were just reported
     std::string entryName_;
     std::string outputName_;
     std::string root_;  // ExtractDir, resolved
@@ -191,6 +190,10 @@ class TUnBase : public TZipCommon {
     };
     std::vector<DirTime> dirTimes_;
 };
+
+// Whether two names of one entry match: the same, or one is the other's path below a folder (a stored name
+// against the output path it was extracted to).
+bool SameEntryPath(const std::string& a, const std::string& b);
 
 // Makes a stored name safe to create below a destination: "\" and "/" separate folders, "." components and
 // leading separators or a drive go, and a ".." component makes the name unusable (empty result).

@@ -195,6 +195,7 @@ class Engine {
     int passed_ = 0;
     int seen_ = 0;
     int lastReported_ = 0;       // the last numbered error passed on as a message
+    std::string lastFile_;       // and the file it named
     int entryError_ = 0;         // the last numbered error of the entry in progress
     bool justPassed_ = false;    // the last verdict was good (a size check may still fail it)
     std::string current_;        // the entry between its begin and its verdict
@@ -507,7 +508,12 @@ void Engine::OnError(const std::string& file, const std::string& detail, int cod
         if (passed_ > 0) --passed_;
         if (!passedOutputs_.empty()) passedOutputs_.pop_back();
     }
+    // The same failure of the same entry, once as stored and once by its output path (a wrong password:
+    // the attempt, then the entry left out), is one message.
+    const bool repeated = code == lastReported_ && SameEntryPath(file, lastFile_);
     lastReported_ = code;
+    if (repeated) return;
+    lastFile_ = file;
     std::string text = ErrorText(code);
     if (!file.empty()) text += ": " + file;
     if (!detail.empty()) text += " (" + detail + ")";

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/paths.h"
+#include "archive/core/errors.h"
 #include "platform/fileattr.h"
 
 namespace varnok::app::test {
@@ -20,6 +21,13 @@ ExtractOutcome FakeEngine::Run(const ExtractJob& job, ExtractEvents& ev) {
             continue;
         if (!name.empty() && name.back() == '/') continue;
         std::string out_path = job.destination + (job.useFolderNames ? name : FileNameOf(name));
+        if (std::find(a_.passwordRefused.begin(), a_.passwordRefused.end(), name) !=
+            a_.passwordRefused.end()) {
+            ev.Error(name, E_InvalidPassword, "");
+            ev.Error(out_path, E_InvalidPassword, "Invalid password (no password given fits)");
+            ev.CrcFailed(out_path);
+            continue;
+        }
         ev.FileStarting(name, out_path);
         if (platform::PathExists(out_path)) {
             ExistsDecision d = ev.FileExists(name, out_path);

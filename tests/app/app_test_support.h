@@ -91,6 +91,9 @@ struct FakeArchive {
     std::vector<std::pair<std::string, std::string>> entries;
     std::map<std::string, int> errors;  // entry -> error code reported after writing it
     std::vector<std::string> crcFailures;
+    // Entries refused for a wrong password, reported as the components do: the attempt under the stored name,
+    // then the entry left out under its output path, then its end.
+    std::vector<std::string> passwordRefused;
     bool throwFatal = false;
 };
 

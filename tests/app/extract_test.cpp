@@ -56,6 +56,17 @@ class ExtractTest : public ::testing::Test {
     ArchiveModel model{settings, view};
 };
 
+TEST_F(ExtractTest, AnEntryRefusedForItsPasswordIsOneLine) {
+    OpenZip({{"docs/a.txt", "a"}, {"docs/b.txt", "b"}, {"c.txt", "c"}});
+    factory->archive.passwordRefused = {"docs/a.txt", "docs/b.txt"};
+    model.Extractor().Run(All());
+    const auto& errors = model.Extractor().Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], "a.txt: Invalid password (26517)");
+    EXPECT_EQ(errors[1], "b.txt: Invalid password (26517)");
+    EXPECT_EQ(ReadText(out + "c.txt"), "c");
+}
+
 TEST_F(ExtractTest, TheOverwriteAnswersHoldForOneOperationOnly) {
     OpenZip({{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}, {"d.txt", "new d"}});
     for (const char* n : {"a.txt", "b.txt", "c.txt", "d.txt"})

@@ -103,7 +103,8 @@ TEST(AppFixtures, ArchivesOpenedInTheWindowExtractAsThePeersDid) {
         if (model.ArchivePath() != archive.string()) continue;
         if (model.Engine() == EngineKind::Lister && !HasExtractor(model.ArcType())) continue;
         // ARC marks no entry as garbled, so nothing asks for their password: that is the ARC tests' business.
-        if (!entries.front().password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak)) continue;
+        if (!entries.front().password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak))
+            continue;
         // Archives of huge entries are left to the families' own tests, and so are stored names that lead out
         // of the destination (peers cut them down; this program refuses them).
         if (model.TotalUnpacked() > (uint64_t{64} << 20)) continue;

@@ -127,6 +127,27 @@ TEST(Cli, ExtractAndTest) {
     EXPECT_NE(badX.out.find("1 file extracted"), std::string::npos) << badX.out;
 }
 
+// A wrong password: one error line per entry, naming it, and nothing written.
+TEST(Cli, WrongPasswordOneLinePerEntry) {
+    VARNOK_REQUIRE_TOOL("zip");
+    TempDir d;
+    test::WriteFile(d / "src" / "a.txt", std::string(5000, 'a'));
+    test::WriteFile(d / "src" / "sub" / "b.txt", std::string(5000, 'b'));
+    ASSERT_EQ(test::Run("cd " + Quote(d / "src") + " && zip -q -r -P right " + Quote(d / "e.zip") + " ."), 0);
+    for (std::string cmd : {"extract", "test"}) {
+        const std::string dest = cmd == "extract" ? " -d " + Quote(d / "out") : std::string();
+        auto r = Cli(cmd + " " + Quote(d / "e.zip") + " -p wrong" + dest + " </dev/null");
+        EXPECT_EQ(r.code, 1) << cmd;
+        int lines = 0;
+        for (char c : r.err)
+            lines += c == '\n';
+        EXPECT_EQ(lines, 2) << cmd << ":\n" << r.err;
+        EXPECT_NE(r.err.find("a.txt"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("b.txt"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(d / "out" / "a.txt"));
+}
+
 TEST(Cli, IdentifyLines) {
     TempDir d;
     test::ZipOptions o;
