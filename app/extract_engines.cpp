@@ -21,9 +21,9 @@ namespace {
 
 #ifdef VARNOK_APP_HAVE_EXTRACTORS
 
-// An archive family's extractor. The run selects entries by their exact stored names: the file specification
-// names them, and the begin event drops anything the specification's wildcards let through that is not one of
-// them (names may hold "*" and "?", and matching ignores case).
+// An archive family's extractor. The run selects entries by their exact stored names: the file patterns
+// name them, and the begin event drops anything the patterns' wildcards let through that is not one of them
+// (names may hold "*" and "?", and matching ignores case).
 class ComponentEngine final : public ExtractEngine {
   public:
     explicit ComponentEngine(std::unique_ptr<TUnBase> x) : x_(std::move(x)) {}
@@ -116,7 +116,7 @@ class ComponentEngine final : public ExtractEngine {
 
 #endif
 
-// The ZIP bridge driving the extract engine library. Entries are named by the bridge's exact specifications,
+// The ZIP bridge driving the extract engine library. Entries are named by the bridge's exact patterns,
 // so that names holding "*" or "?" select themselves only.
 class ZipBridgeEngine final : public ExtractEngine {
   public:

@@ -108,9 +108,8 @@ public:
 
     std::string ExtrBaseDir;  // destination folder; empty: the current folder
     ExtrOpts ExtrOptions;
-    // Specifications of the entries to extract (all entries when empty); emptied by every extract. Patterns
-    // use
-    // "*" and "?" ignoring case; ExactSpec gives the specification that selects one entry and nothing else.
+    // Patterns of the entries to extract (all entries when empty); emptied by every extract. Patterns use "*"
+    // and "?" ignoring case; ExactSpec gives the pattern that selects one entry and nothing else.
     std::vector<std::string> FSpecArgs;
     std::string Password;  // at most 80 characters reach the library; a longer one is refused
     bool Verbose = false;  // a message per entry
@@ -169,7 +168,7 @@ public:
     int ExtractToMemory();
     const std::vector<uint8_t>& MemoryStream() const { return memory_; }
     int SuccessCnt() const { return successCnt_; }
-    // The specification that selects exactly the entry of that name (no wildcards, case kept).
+    // The pattern that selects exactly the entry of that name (no wildcards, case kept).
     static std::string ExactSpec(const std::string& entryName) { return "\\" + entryName; }
 
     // The extract library: loads it (10701-10704), unloads it, its version (loading it for the question when

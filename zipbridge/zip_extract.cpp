@@ -173,7 +173,7 @@ int TZipBridge::ExtractRun(bool toMemory) {
     if (toMemory) memory_.clear();
     const unsigned savedRequests = passwordReqCount_;
     bool loadedHere = false;
-    // Whatever happens: the specifications are used up, the settings of this run undone.
+    // Whatever happens: the patterns are used up, the settings of this run undone.
     struct Finish {
         TZipBridge& z;
         unsigned requests;
@@ -295,7 +295,7 @@ int TZipBridge::ExtractRun(bool toMemory) {
             rec.Seven = 7;
             successCnt_ = unz_->exec(&rec);
         } else {
-            // An old library takes at most 4097 specifications per call and extracts into the current folder.
+            // An old library takes at most 4097 patterns per call and extracts into the current folder.
             int saved = -1;
             if (!dest.empty() && platform::DirectoryExists(dest)) {
                 saved = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,5 +1,5 @@
 // The common base of every archive component: identification of the archive, shared settings, events,
-// numbered errors, cancel, progress and elapsed time, file specifications, volumes and spanned disks,
+// numbered errors, cancel, progress and elapsed time, file patterns, volumes and spanned disks,
 // temporary files, block reading and writing.
 #pragma once
 
@@ -234,7 +234,7 @@ class TZipCommon : public TArchiveBase {
     void UpdateProgress(uint64_t doneInFile, uint64_t fileSize, uint64_t archiveTotal);
     uint64_t BytesRemaining = 0;  // lowered by every block processed
 
-    // File specifications as the lister applies them.
+    // File patterns as the lister applies them.
     virtual bool SpecMatch(const std::string& name) const;
 
     // Volumes of multi-volume archives.

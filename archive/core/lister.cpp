@@ -1119,7 +1119,7 @@ void TArcLister::WalkEncoded() {
     e.UnixMode = b.mode;
     e.Offset = 0;
     e.VolumeName = ArchiveFile();
-    // One entry, reported without the file specification and not counted.
+    // One entry, reported without the file pattern and not counted.
     if (OnReadFile) OnReadFile(*this, e.EntryName);
     e.FileNum = ++reported_;
     entry_ = e;

@@ -69,7 +69,7 @@ class TArcLister : public TZipCommon {
 
   private:
     void Walk();
-    // Runs the common rules for one entry: name conversion, OnReadFile, the file specification, counting.
+    // Runs the common rules for one entry: name conversion, OnReadFile, the file pattern, counting.
     void Report(ListEntry& e, bool testSpec = true);
     void BadHeader(bool anyReported);
     bool NextVolume();

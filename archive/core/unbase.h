@@ -82,7 +82,7 @@ class TUnBase : public TZipCommon {
     // (RecurseDirs).
     bool SpecMatch(const std::string& name) const override;
     // Selection of an entry or (for a folder entry, named without its trailing "/") of a folder: a folder is
-    // taken when the specification takes what lies in it.
+    // taken when the file patterns take what lies in it.
     bool SelectsEntry(const std::string& name, bool folder) const {
         return !name.empty() && (folder ? SpecMatch(name + "/x") : SpecMatch(name));
     }

@@ -1,4 +1,4 @@
-// Case-insensitive wildcard matching of entry names against file specifications ("*" and "?").
+// Case-insensitive wildcard matching of entry names against file patterns ("*" and "?").
 #pragma once
 
 #include <string>
@@ -10,7 +10,7 @@ namespace varnok {
 // Both sides may hold "*" and "?"; ASCII letters compare ignoring case; one trailing "." on either side is
 // ignored.
 bool WildcardMatch(std::string_view a, std::string_view b);
-// A name against one specification: the folder parts (when the specification has a "/"), the file-name parts
+// A name against one file pattern: the folder parts (when the pattern has a "/"), the file-name parts
 // and their extensions must all match.
 bool NameMatchesSpec(std::string_view name, std::string_view spec);
 // A name passes when an entry of fileSpec selects it ("*.*" selects everything) and no entry of excludeSpec

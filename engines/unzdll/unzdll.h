@@ -4,11 +4,11 @@
  * widen and the fields after them move (UNZ_EXEC_LAYOUT and UNZ_EXEC_OLD_LAYOUT list every field so that
  * tests can check both layouts). Flags are 32-bit values: nonzero (-1) for true, 0 for false.
  *
- * File specifications select entries by name. A specification is a pattern with "*" and "?" matched ignoring
+ * File patterns select entries by name. A pattern holds "*" and "?", matched ignoring
  * the case of ASCII letters; one with a folder part also selects entries below matching folders. A
- * specification that begins with "\" names one entry exactly: the rest is compared byte for byte with the
+ * pattern that begins with "\" names one entry exactly: the rest is compared byte for byte with the
  * entry's full name (a trailing "/" selects that folder and everything below it). Entry names never begin
- * with "\" (a stored "\" is read as "/"), so the marker cannot clash with a real name. No specification at
+ * with "\" (a stored "\" is read as "/"), so the marker cannot clash with a real name. No pattern at
  * all selects every entry.
  */
 #ifndef VARNOK_ENGINES_UNZDLL_H
@@ -26,9 +26,9 @@ extern "C" {
  * UnzExecRecordOld for 151 and below; extraction to memory needs 160. */
 #define UNZDLL_VERSION 160
 
-/* One file specification of UnzExecRecord (72 bytes on a 32-bit build). */
+/* One file pattern of UnzExecRecord (72 bytes on a 32-bit build). */
 typedef struct UnzFileData {
-    const char* FileSpec; /*  0: zero-terminated specification */
+    const char* FileSpec; /*  0: zero-terminated pattern */
     int32_t Reserved[17]; /*  4: zero */
 } UnzFileData;
 
@@ -53,9 +53,9 @@ typedef struct UnzExecRecord {
     int32_t Overwrite; /*  60: default answer to the overwrite question */
     int32_t ArgCount;  /*  64: number of entries in FileData */
     const char* ZipFileName;  /*  68: the archive (for a split set: its last part) */
-    UnzFileData* FileData;    /*  72: the file specifications */
+    UnzFileData* FileData;    /*  72: the file patterns */
     int32_t Reserved76;       /*  76 */
-    int32_t ExtractToMemory;  /*  80: extract the entry named by the first specification into MemoryBlock */
+    int32_t ExtractToMemory;  /*  80: extract the entry named by the first pattern into MemoryBlock */
     void* MemoryBlock;        /*  84: the memory block */
     uint32_t MemoryBlockSize; /*  88: its size (the entry's unpacked size) */
     int32_t Reserved92[3];    /*  92 */
@@ -65,7 +65,7 @@ typedef struct UnzExecRecord {
     int32_t Seven;          /* 144: the value 7 */
 } UnzExecRecord;
 
-/* Number of specification pointers in UnzExecRecordOld. */
+/* Number of pattern pointers in UnzExecRecordOld. */
 #define UNZ_OLD_MAX_SPECS 4097
 
 /* The record of libraries of version 151 and below (16464 bytes on a 32-bit build). */
@@ -106,7 +106,7 @@ enum UnzDllError {
     uenWrite = 8,     /* an output folder or file could not be created or written */
     uenName = 9,      /* the stored name leads outside the destination */
     uenMemory = 10,   /* out of memory, or the memory block does not fit the entry */
-    uenNoMatch = 11,  /* no entry matched the specifications */
+    uenNoMatch = 11,  /* no entry matched the patterns */
     uenAborted = 12,  /* stopped by the caller */
     uenInternal = 13  /* an unexpected failure inside the library */
 };

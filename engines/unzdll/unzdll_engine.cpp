@@ -26,9 +26,9 @@
 namespace varnok::unzdll {
 namespace {
 
-constexpr int32_t kMaxArgs = 1 << 20;     // file specifications in one call
+constexpr int32_t kMaxArgs = 1 << 20;     // file patterns in one call
 constexpr size_t kMaxPassword = 80;       // characters the record may carry
-constexpr size_t kMaxText = 65535;        // longest name or specification taken from the record
+constexpr size_t kMaxText = 65535;        // longest name or pattern taken from the record
 constexpr int kMaxPasswordRequests = 15;  // per entry
 
 // The extractor with the engine's selection: patterns as the extraction base matches them, plus exact names.
@@ -263,7 +263,7 @@ bool Engine::Load(void* record) {
         if (r.Seven != 7) return false;
         LoadCommon(r);
         if (r.ArgCount < 0 || r.ArgCount > UNZ_OLD_MAX_SPECS) {
-            Message(uenArguments, "Bad number of file specifications: " + std::to_string(r.ArgCount));
+            Message(uenArguments, "Bad number of file patterns: " + std::to_string(r.ArgCount));
             return false;
         }
         specs.assign(r.FileSpecs, r.FileSpecs + r.ArgCount);
@@ -275,7 +275,7 @@ bool Engine::Load(void* record) {
         if (r.Seven != 7) return false;
         LoadCommon(r);
         if (r.ArgCount < 0 || r.ArgCount > kMaxArgs || (r.ArgCount > 0 && !r.FileData)) {
-            Message(uenArguments, "Bad number of file specifications: " + std::to_string(r.ArgCount));
+            Message(uenArguments, "Bad number of file patterns: " + std::to_string(r.ArgCount));
             return false;
         }
         for (int32_t i = 0; i < r.ArgCount; ++i)
@@ -306,7 +306,7 @@ bool Engine::Load(void* record) {
     for (const char* s : specs) {
         std::string spec;
         if (!ReadText(s, kMaxText, spec)) {
-            Message(uenArguments, "A file specification is too long");
+            Message(uenArguments, "A file pattern is too long");
             return false;
         }
         if (!spec.empty()) req_.specs.push_back(std::move(spec));
@@ -625,7 +625,7 @@ int32_t Engine::Extract(bool test, const std::string& destination, bool useDirs)
     if (stop_)
         Message(uenAborted, "Stopped by the caller");
     else if (!req_.specs.empty() && seen_ == 0 && z.Matched == 0)
-        Message(uenNoMatch, "No entry matches the file specifications");
+        Message(uenNoMatch, "No entry matches the file patterns");
     return passed_;
 }
 
@@ -643,7 +643,7 @@ int32_t Engine::ExtractToMemory() {
     req_.specs.resize(1);
     Extract(false, dir, true);
     if (stop_ || passedOutputs_.size() != 1) {
-        if (passedOutputs_.size() > 1) Message(uenArguments, "The specification selects more than one entry");
+        if (passedOutputs_.size() > 1) Message(uenArguments, "The file pattern selects more than one entry");
         return 0;
     }
     int fd = ::open(passedOutputs_[0].c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);

@@ -9,7 +9,7 @@ bool Sel(const std::string& name, std::vector<std::string> spec, std::vector<std
     return SpecMatch(name, spec, excl);
 }
 
-TEST(Wildcard, FileSpecificationRules) {
+TEST(Wildcard, FilePatternRules) {
     EXPECT_FALSE(Sel("a.txt", {}));
     EXPECT_FALSE(Sel("", {"*.*"}));
     EXPECT_TRUE(Sel("README", {"*"}));
