@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace varnok {
@@ -49,6 +50,23 @@ class MemorySource final : public ByteSource {
   private:
     std::span<const uint8_t> data_;
     size_t pos_ = 0;
+};
+
+// Delivers what another source reads after changing it in place (decryption): transform(buf, n).
+template <class Transform>
+class TransformSource final : public ByteSource {
+  public:
+    TransformSource(ByteSource& inner, Transform transform)
+        : inner_(inner), transform_(std::move(transform)) {}
+    size_t Read(uint8_t* buf, size_t n) override {
+        size_t got = inner_.Read(buf, n);
+        transform_(buf, got);
+        return got;
+    }
+
+  private:
+    ByteSource& inner_;
+    Transform transform_;
 };
 
 // Delivers at most `limit` bytes of another source.

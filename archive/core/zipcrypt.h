@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "archive/core/crc.h"
-#include "archive/core/stream.h"
 
 namespace varnok {
 
@@ -51,21 +50,6 @@ class ZipCipher {
 
   private:
     uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
-};
-
-// Decrypts with the traditional cipher what it reads from another source.
-class ZipDecryptSource final : public ByteSource {
-  public:
-    ZipDecryptSource(ByteSource& inner, ZipCipher& cipher) : inner_(inner), cipher_(cipher) {}
-    size_t Read(uint8_t* buf, size_t n) override {
-        size_t got = inner_.Read(buf, n);
-        cipher_.Decrypt(buf, got);
-        return got;
-    }
-
-  private:
-    ByteSource& inner_;
-    ZipCipher& cipher_;
 };
 
 }  // namespace varnok

@@ -20,21 +20,6 @@ bool UnixHost(uint8_t os) {
     return os == 2 || os == 8;
 }
 
-// Garbled data, decrypted as it is read with the component's garbling (password and modifier).
-class GarbleSource final : public ByteSource {
-  public:
-    GarbleSource(ByteSource& inner, TZipCommon& c) : inner_(inner), c_(c) {}
-    size_t Read(uint8_t* buf, size_t n) override {
-        size_t got = inner_.Read(buf, n);
-        c_.DecryptBuffer(buf, got);
-        return got;
-    }
-
-  private:
-    ByteSource& inner_;
-    TZipCommon& c_;
-};
-
 // Where a password test decodes to: nothing is kept, but the application stays responsive and can stop it.
 class PollingSink final : public ByteSink {
   public:
@@ -245,7 +230,8 @@ DecodeResult TUnArj::DecodePart(const arj::Header& part, ByteSink& out) {
         return DecodeArjMethod(part.method, data, part.packedSize, out, part.unpackedSize, CancelPtr());
     // The key restarts with every part, shifted by the part's own modifier.
     ResetGarble(part.passwordModifier);
-    GarbleSource in(data, *this);
+    // Garbled data are decrypted as they are read, with the component's garbling (password and modifier).
+    TransformSource in(data, [this](uint8_t* b, size_t n) { DecryptBuffer(b, n); });
     return DecodeArjMethod(part.method, in, part.packedSize, out, part.unpackedSize, CancelPtr());
 }
 

@@ -106,7 +106,7 @@ void TUnBh::ExtractOne(const Item& item) {
     }
     FileSource src(ArcFile, dataPos);
     LimitedSource data(src, packed);
-    ZipDecryptSource decrypted(data, Cipher);
+    TransformSource decrypted(data, [this](uint8_t* b, size_t n) { Cipher.Decrypt(b, n); });
     ByteSource& in = decrypt ? static_cast<ByteSource&>(decrypted) : data;
     ExtractEntry(e, CrcKind::Crc32, h.crc, [&](ByteSink& sink) {
         switch (method) {

@@ -129,7 +129,7 @@ std::string TUnZip::EntryName(const zip::CentralHeader& h) const {
 }
 
 bool TUnZip::Selected_(const std::string& name) const {
-    // A folder entry is taken when the specification takes what lies in it.
+    // A folder entry is taken when the file patterns take what lies in it.
     if (!name.empty() && name.back() == '/') return SelectsEntry(name.substr(0, name.size() - 1), true);
     return SpecMatch(name);
 }
@@ -349,7 +349,7 @@ void TUnZip::ExtractOne(const Selected& s) {
         packed = packed >= 12 ? packed - 12 : 0;
     }
     LimitedSource limited(*src, packed);
-    ZipDecryptSource decrypted(limited, Cipher);
+    TransformSource decrypted(limited, [this](uint8_t* b, size_t n) { Cipher.Decrypt(b, n); });
     ByteSource& input = e.encrypted ? static_cast<ByteSource&>(decrypted) : limited;
     if (e.isSymlink && !PasswordFailed()) {
         // The link's target is the entry's data.
@@ -385,7 +385,7 @@ void TUnZip::ChooseAmongPasswords(const uint8_t header[12], uint16_t flags, uint
         keys.CheckCryptHeader(header, p, flags, time, crc);
         FileSource raw(ArcFile, dataPos);
         LimitedSource limited(raw, c.packedSize >= 12 ? c.packedSize - 12 : 0);
-        ZipDecryptSource plain(limited, keys);
+        TransformSource plain(limited, [&keys](uint8_t* b, size_t n) { keys.Decrypt(b, n); });
         class CrcSink final : public ByteSink {
           public:
             void Write(const uint8_t* buf, size_t n) override { crc = UpdateCrc32(crc, buf, n); }
@@ -441,21 +441,8 @@ void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const Ae
         }))
         SetPasswordFailed();
     // The data are decrypted while read; the authentication code covers every encrypted byte.
-    class AesSource final : public ByteSource {
-      public:
-        AesSource(ByteSource& in, crypto::WinZipAes& c) : in_(in), c_(c) {}
-        size_t Read(uint8_t* buf, size_t n) override {
-            size_t got = in_.Read(buf, n);
-            c_.Decrypt(buf, got);
-            return got;
-        }
-
-      private:
-        ByteSource& in_;
-        crypto::WinZipAes& c_;
-    };
     LimitedSource limited(src, c.packedSize - overhead);
-    AesSource plain(limited, cipher);
+    TransformSource plain(limited, [&cipher](uint8_t* b, size_t n) { cipher.Decrypt(b, n); });
     // Version 1 keeps the CRC-32 of the data; version 2 leaves it out and relies on the authentication code.
     const bool checkCrc = aes.version == 1;
     auto decode = [&](ByteSink& sink) {
