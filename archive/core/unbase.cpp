@@ -61,7 +61,7 @@ bool NamesTheDestination(const std::string& name) {
     if (name.empty()) return false;
     for (char c : name)
         if (c != '.' && c != '/' && c != '\\') return false;
-    return SafeRelativeName(name).empty() && name.find("..") == std::string::npos;
+    return name.find("..") == std::string::npos;
 }
 
 }  // namespace
