@@ -122,7 +122,13 @@ TEST(UnZip, InfoZipLevelsAndTraditionalEncryption) {
         };
         r.x->PasswordAttempts = 2;
         r.Extract(d / "wrong");
-        EXPECT_EQ(r.passwordAsks, 2);
+        // zip draws the encryption headers at random: once in a few hundred archives a wrong password passes
+        // an entry's one-byte check, and that entry then fails its CRC instead (and the question comes
+        // again).
+        const bool chancePass = r.Has(E_CrcCheck);
+        if (!chancePass) {
+            EXPECT_EQ(r.passwordAsks, 2);
+        }
         EXPECT_TRUE(r.Has(E_InvalidPassword));
         EXPECT_FALSE(fs::exists(d / "wrong" / "small.txt"));
         EXPECT_FALSE(fs::exists(d / "wrong" / "docs" / "text.txt"));
@@ -131,7 +137,9 @@ TEST(UnZip, InfoZipLevelsAndTraditionalEncryption) {
             failed += !pass;
         EXPECT_GE(failed, 4);  // the empty file needs no data; the others fail
         // One report per wrong attempt, then one per entry left out.
-        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), E_InvalidPassword), 2 + failed);
+        if (!chancePass) {
+            EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), E_InvalidPassword), 2 + failed);
+        }
     }
 }
 
