@@ -109,8 +109,6 @@ class ExtractEngineFactory {
 
 // The program's engines: the ZIP bridge's extract call and the extractor components.
 std::shared_ptr<ExtractEngineFactory> MakeDefaultEngineFactory();
-// Whether the program was built with the extractor components.
-bool HaveExtractorComponents();
 
 // The extract operation on the open archive of a model.
 class ExtractOperation : private ExtractEvents {

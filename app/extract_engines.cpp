@@ -6,20 +6,13 @@
 #include "app/extract.h"
 #include "app/paths.h"
 #include "archive/core/unbase.h"
+#include "archive/extractors.h"
 #include "engines/unzdll/unzdll.h"
 #include "zipbridge/zip_bridge.h"
-
-#if __has_include("archive/extractors.h") && __has_include("archive/core/unbase.h")
-#define VARNOK_APP_HAVE_EXTRACTORS 1
-#include "archive/core/unbase.h"
-#include "archive/extractors.h"
-#endif
 
 namespace varnok::app {
 
 namespace {
-
-#ifdef VARNOK_APP_HAVE_EXTRACTORS
 
 // An archive family's extractor. The run selects entries by their exact stored names: the file patterns
 // name them, and the begin event drops anything the patterns' wildcards let through that is not one of them
@@ -113,8 +106,6 @@ class ComponentEngine final : public ExtractEngine {
   private:
     std::unique_ptr<TUnBase> x_;
 };
-
-#endif
 
 // The ZIP bridge driving the extract engine library. Entries are named by the bridge's exact patterns,
 // so that names holding "*" or "?" select themselves only.
@@ -227,11 +218,7 @@ class DefaultFactory final : public ExtractEngineFactory {
     }
 
     std::unique_ptr<ExtractEngine> ForType(TArcType type) override {
-#ifdef VARNOK_APP_HAVE_EXTRACTORS
         if (auto x = CreateExtractor(type)) return std::make_unique<ComponentEngine>(std::move(x));
-#else
-        (void)type;
-#endif
         return nullptr;
     }
 };
@@ -242,13 +229,6 @@ std::shared_ptr<ExtractEngineFactory> MakeDefaultEngineFactory() {
     return std::make_shared<DefaultFactory>();
 }
 
-bool HaveExtractorComponents() {
-#ifdef VARNOK_APP_HAVE_EXTRACTORS
-    return true;
-#else
-    return false;
-#endif
-}
 
 
 }  // namespace varnok::app

@@ -1,14 +1,14 @@
 #include "archive/extractors.h"
 
-#include "archive/decoders/arj/unarj.h"
-#include "archive/decoders/bh/unbh.h"
-#include "archive/decoders/lzh/unlha.h"
-#include "archive/decoders/zip/unzip.h"
-#include "archive/decoders/arc/unarc.h"
-#include "archive/decoders/gzip_tar/ungzip.h"
-#include "archive/decoders/gzip_tar/untar.h"
-#include "archive/decoders/uue/uudecode.h"
-#include "archive/decoders/zoo/unzoo.h"
+#include "archive/formats/arj/unarj.h"
+#include "archive/formats/bh/unbh.h"
+#include "archive/formats/lzh/unlha.h"
+#include "archive/formats/zip/unzip.h"
+#include "archive/formats/arc/unarc.h"
+#include "archive/formats/gzip/ungzip.h"
+#include "archive/formats/tar/untar.h"
+#include "archive/formats/uue/uudecode.h"
+#include "archive/formats/zoo/unzoo.h"
 
 namespace varnok {
 

@@ -1,8 +1,8 @@
 #include "cli/measure.h"
 
 #include "archive/core/component.h"
-#include "archive/decoders/gzip_tar/compress_decoder.h"
-#include "archive/decoders/gzip_tar/gzip_stream.h"
+#include "archive/formats/gzip/compress_decoder.h"
+#include "archive/formats/gzip/gzip_stream.h"
 
 namespace varnok::cli {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "archive/core/component.h"
-#include "archive/core/headers/zip.h"
+#include "archive/core/zip_records.h"
 #include "platform/file.h"
 
 struct ZipCallbackRecord;

@@ -12,7 +12,7 @@
 #include "archive/core/arctype.h"
 #include "archive/core/diskmanager.h"
 #include "archive/core/errors.h"
-#include "archive/core/headers/zip.h"
+#include "archive/core/zip_records.h"
 #include "archive/core/stream.h"
 #include "archive/core/zipcrypt.h"
 #include "platform/file.h"

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/gzip_tar/ungzip.h"
-#include "archive/decoders/gzip_tar/untar.h"
-#include "archive/decoders/uue/uudecode.h"
+#include "archive/formats/gzip/ungzip.h"
+#include "archive/formats/tar/untar.h"
+#include "archive/formats/uue/uudecode.h"
 
 namespace fs = std::filesystem;
 using namespace varnok;

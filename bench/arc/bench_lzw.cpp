@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/arc/arc_codecs.h"
-#include "archive/decoders/gzip_tar/compress_decoder.h"
-#include "archive/decoders/zoo/zoo_lzw.h"
+#include "archive/formats/arc/arc_codecs.h"
+#include "archive/formats/gzip/compress_decoder.h"
+#include "archive/formats/zoo/zoo_lzw.h"
 
 namespace fs = std::filesystem;
 using namespace varnok;

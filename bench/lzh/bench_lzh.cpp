@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "archive/core/crc.h"
-#include "archive/decoders/arj/arj_methods.h"
-#include "archive/decoders/arj/unarj.h"
-#include "archive/decoders/lzh/lzh_methods.h"
-#include "archive/decoders/lzh/unlha.h"
-#include "tests/decoders/lzh/lzh_test_util.h"
-#include "tests/decoders/lzh/test_data.h"
+#include "archive/formats/arj/arj_methods.h"
+#include "archive/formats/arj/unarj.h"
+#include "archive/formats/lzh/lzh_methods.h"
+#include "archive/formats/lzh/unlha.h"
+#include "tests/formats/lzh/lzh_test_util.h"
+#include "tests/formats/lzh/test_data.h"
 #include "tests/support/test_support.h"
 
 using namespace varnok;

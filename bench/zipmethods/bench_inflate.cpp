@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/zipmethods/inflate.h"
+#include "archive/codecs/inflate.h"
 
 namespace fs = std::filesystem;
 using varnok::ByteSink;

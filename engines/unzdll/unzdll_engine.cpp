@@ -18,7 +18,7 @@
 #include "archive/core/lister.h"
 #include "archive/core/utils.h"
 #include "archive/core/volumes.h"
-#include "archive/decoders/zip/unzip.h"
+#include "archive/formats/zip/unzip.h"
 #include "engines/unzdll/unzdll.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"

@@ -1,5 +1,5 @@
 // The data of one ARC/PAK entry for the method fixed at build time (FUZZ_ARC_METHOD).
-#include "archive/decoders/arc/arc_codecs.h"
+#include "archive/formats/arc/arc_codecs.h"
 #include "fuzz/gzip_tar/codec_fuzz_support.h"
 
 #ifndef FUZZ_ARC_METHOD

@@ -1,5 +1,5 @@
 // TUnArj testing arbitrary input as an ARJ archive (garbled entries with a password offered).
-#include "archive/decoders/arj/unarj.h"
+#include "archive/formats/arj/unarj.h"
 #include "fuzz/lzh/extract_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,5 +1,5 @@
 // TUnBh testing arbitrary input as a BH archive (encrypted entries with a password offered).
-#include "archive/decoders/bh/unbh.h"
+#include "archive/formats/bh/unbh.h"
 #include "fuzz/lzh/extract_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

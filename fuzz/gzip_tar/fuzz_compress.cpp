@@ -1,5 +1,5 @@
 // compress (.Z) files: header and LZW code stream.
-#include "archive/decoders/gzip_tar/compress_decoder.h"
+#include "archive/formats/gzip/compress_decoder.h"
 #include "fuzz/gzip_tar/codec_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

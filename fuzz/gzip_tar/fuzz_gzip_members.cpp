@@ -1,5 +1,5 @@
 // Whole gzip files in memory: every member and trailer, checked against what the sink received.
-#include "archive/decoders/gzip_tar/gzip_stream.h"
+#include "archive/formats/gzip/gzip_stream.h"
 #include "fuzz/gzip_tar/codec_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,5 +1,5 @@
 // TUnLha testing arbitrary input as an LZH archive.
-#include "archive/decoders/lzh/unlha.h"
+#include "archive/formats/lzh/unlha.h"
 #include "fuzz/lzh/extract_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "archive/decoders/arj/arj_method4.h"
-#include "archive/decoders/lzh/larc.h"
-#include "archive/decoders/lzh/lh1.h"
-#include "archive/decoders/lzh/lharc2.h"
-#include "archive/decoders/lzh/pmarc2.h"
-#include "archive/decoders/lzh/static_huffman.h"
+#include "archive/formats/arj/arj_method4.h"
+#include "archive/formats/lzh/larc.h"
+#include "archive/formats/lzh/lh1.h"
+#include "archive/formats/lzh/lharc2.h"
+#include "archive/formats/lzh/pmarc2.h"
+#include "archive/codecs/static_huffman.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "archive/core/lister.h"
-#include "archive/decoders/zip/unzip.h"
+#include "archive/formats/zip/unzip.h"
 #include "fuzz/core/fuzz_support.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"

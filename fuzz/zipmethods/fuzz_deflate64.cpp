@@ -1,5 +1,5 @@
 // Deflate64 on arbitrary bytes: no crash, identical results whole and in pieces.
-#include "archive/decoders/zipmethods/inflate.h"
+#include "archive/codecs/inflate.h"
 #include "fuzz/zipmethods/fuzz_common.h"
 
 using namespace varnok;

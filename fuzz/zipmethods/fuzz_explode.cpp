@@ -1,6 +1,6 @@
 // Explode on arbitrary bytes. The first two bytes give the flags (window, trees), the entry size and the
 // piece size.
-#include "archive/decoders/zipmethods/legacy.h"
+#include "archive/formats/zip/legacy.h"
 #include "fuzz/zipmethods/fuzz_common.h"
 
 using namespace varnok;

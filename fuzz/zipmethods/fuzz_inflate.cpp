@@ -2,7 +2,7 @@
 // wherever zlib accepts the stream.
 #include <zlib.h>
 
-#include "archive/decoders/zipmethods/inflate.h"
+#include "archive/codecs/inflate.h"
 #include "fuzz/zipmethods/fuzz_common.h"
 
 using namespace varnok;

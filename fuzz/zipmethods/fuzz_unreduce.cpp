@@ -1,5 +1,5 @@
 // Unreduce on arbitrary bytes. The first two bytes give the factor, the entry size and the piece size.
-#include "archive/decoders/zipmethods/legacy.h"
+#include "archive/formats/zip/legacy.h"
 #include "fuzz/zipmethods/fuzz_common.h"
 
 using namespace varnok;

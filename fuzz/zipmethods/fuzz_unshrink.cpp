@@ -1,5 +1,5 @@
 // Unshrink on arbitrary bytes. The first two bytes give the entry size (scaled) and the read piece size.
-#include "archive/decoders/zipmethods/legacy.h"
+#include "archive/formats/zip/legacy.h"
 #include "fuzz/zipmethods/fuzz_common.h"
 
 using namespace varnok;

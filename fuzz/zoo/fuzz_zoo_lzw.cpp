@@ -1,5 +1,5 @@
 // ZOO method-1 (LZW) entry data.
-#include "archive/decoders/zoo/zoo_lzw.h"
+#include "archive/formats/zoo/zoo_lzw.h"
 #include "fuzz/gzip_tar/codec_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

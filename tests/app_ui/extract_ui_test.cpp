@@ -40,7 +40,6 @@ int RowOf(MainWindow& w, const std::string& stored) {
 }
 
 TEST(ExtractUi, OpenSelectExtractWithTheDialogAndAnswerTheOverwritePrompt) {
-    if (!app::HaveExtractorComponents()) GTEST_SKIP() << "built without the extractor components";
     Sandbox box;
     box.Settings("");
     std::string zip = box.Path("pack.zip");
@@ -301,7 +300,6 @@ TEST(ExtractUi, TheOverwritePromptAndThePasswordWindowAnswer) {
 }
 
 TEST(ExtractUi, CancelInTheProgressWindowStopsTheRunAndRemovesItsFiles) {
-    if (!app::HaveExtractorComponents()) GTEST_SKIP() << "built without the extractor components";
     Sandbox box;
     box.Settings("[Settings]\noptOverwrite=0\n");
     std::vector<varnok::test::ZipItem> items;
@@ -340,7 +338,6 @@ TEST(ExtractUi, CancelInTheProgressWindowStopsTheRunAndRemovesItsFiles) {
 }
 
 TEST(ExtractUi, ClosingTheWindowDuringARunStopsItFirst) {
-    if (!app::HaveExtractorComponents()) GTEST_SKIP() << "built without the extractor components";
     Sandbox box;
     box.Settings("");
     std::vector<varnok::test::ZipItem> items;

@@ -1,0 +1,58 @@
+#include "archive/formats/ace/ace_headers.h"
+
+#include <cstring>
+#include <vector>
+
+#include "archive/core/bytes.h"
+#include "archive/core/crc.h"
+
+namespace varnok::ace {
+
+ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, Block& b) {
+    b = Block{};
+    b.pos = pos;
+    if (pos + 4 > fileSize) return ReadResult::End;
+    uint8_t h[4];
+    if (f.ReadAt(pos, h, 4) != 4) return ReadResult::Bad;
+    b.headerCrc = Le16(h);
+    b.headerSize = Le16(h + 2);
+    if (b.headerSize < 3 || pos + 4 + b.headerSize > fileSize) return ReadResult::Bad;
+    std::vector<uint8_t> d(b.headerSize);
+    if (f.ReadAt(pos + 4, d.data(), d.size()) != d.size()) return ReadResult::Bad;
+    // The header check is the low half of the CRC-32 of the header bytes.
+    b.crcOk = (~Crc32(d.data(), d.size()) & 0xFFFF) == b.headerCrc ||
+              (UpdateCrc32(0xFFFFFFFFu, d.data(), d.size()) & 0xFFFF) == b.headerCrc;
+    b.type = d[0];
+    b.flags = Le16(&d[1]);
+    size_t p = 3;
+    if (b.flags & fAddSize) {
+        if (d.size() < 7) return ReadResult::Bad;
+        b.addSize = Le32(&d[3]);
+        p = 7;
+    }
+    if (b.type == kTypeMain) {
+        if (d.size() < 3 + 7 + 4 || std::memcmp(&d[3], "**ACE**", 7) != 0) return ReadResult::Bad;
+        b.versionExtract = d[10];
+        b.versionMadeBy = d[11];
+        b.hostOs = d[12];
+        b.volumeNumber = d[13];
+    } else if (b.type == kTypeFile) {
+        if (d.size() < p + 24) return ReadResult::Bad;
+        b.unpackedSize = Le32(&d[p]);
+        b.dosTime = Le32(&d[p + 4]);
+        b.attributes = Le32(&d[p + 8]);
+        b.crc = Le32(&d[p + 12]);
+        b.compressionType = d[p + 16];
+        b.quality = d[p + 17];
+        b.parameters = Le16(&d[p + 18]);
+        uint16_t nameLen = Le16(&d[p + 22]);
+        if (p + 24 + nameLen > d.size()) return ReadResult::Bad;
+        b.name.assign(reinterpret_cast<const char*>(&d[p + 24]), nameLen);
+        for (char& c : b.name)
+            if (c == '\\') c = '/';
+    }
+    b.nextPos = pos + 4 + b.headerSize + b.addSize;
+    return ReadResult::Ok;
+}
+
+}  // namespace varnok::ace

@@ -1,0 +1,311 @@
+#include "archive/formats/arj/unarj.h"
+
+#include "archive/core/utils.h"
+#include "archive/formats/arj/arj_methods.h"
+#include "archive/codecs/check_sink.h"
+#include "platform/codepage.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr int kMaxEntries = 10'000'000;
+constexpr int kMaxVolumes = 1000;
+// The highest "minimum version to extract" of the formats decoded here.
+constexpr uint8_t kMaxMinVersion = 3;
+constexpr int kMaxPasswordAttempts = 10;
+
+// ARJ on UNIX (and NeXT) keeps Unix times in the date field and Unix permissions in the access mode.
+bool UnixHost(uint8_t os) {
+    return os == 2 || os == 8;
+}
+
+// Where a password test decodes to: nothing is kept, but the application stays responsive and can stop it.
+class PollingSink final : public ByteSink {
+  public:
+    explicit PollingSink(TZipCommon& c) : c_(c) {}
+    void Write(const uint8_t*, size_t n) override {
+        count_ += n;
+        if (count_ - polled_ < (1u << 18)) return;
+        polled_ = count_;
+        if (c_.ProcessMessages) c_.ProcessMessages();
+        if (c_.Cancel()) throw RunCancelled();
+    }
+
+  private:
+    TZipCommon& c_;
+    uint64_t count_ = 0, polled_ = 0;
+};
+
+// Puts the volume numbering back after a run that walked through volumes.
+class VolumeGuard {
+  public:
+    explicit VolumeGuard(TZipCommon& c) : c_(c), number_(c.VolumeNumber), letter_(c.VolumeLetter) {}
+    ~VolumeGuard() {
+        c_.VolumeNumber = number_;
+        c_.VolumeLetter = letter_;
+    }
+
+  private:
+    TZipCommon& c_;
+    int number_;
+    char letter_;
+};
+
+}  // namespace
+
+bool TUnArj::AcceptsType(TArcType t) const {
+    return t == atArj || t == atArjExe;
+}
+
+std::string TUnArj::EntryNameOf(const arj::Header& h) const {
+    std::string s = TranslateOemChar ? platform::ToDisplayUtf8(h.name) : h.name;
+    if (h.hostOs == 0)
+        for (char& c : s)
+            if (c == '\\') c = '/';
+    while (!s.empty() && s.back() == '/')
+        s.pop_back();
+    return s;
+}
+
+bool TUnArj::NextVolume() {
+    if (!OnNextVolume) {
+        ReportMissingEvent("OnNextVolume");
+        return false;
+    }
+    if (!OpenNextVolume()) return false;
+    ArchiveEnd = ArchiveSize;
+    return true;
+}
+
+void TUnArj::ProcessArchive() {
+    VolumeGuard restore(*this);
+    if (ArcType() == atArjExe && VolumeNumber == 0) {
+        // The volumes after a self-extracting first one are name.a01, name.a02, ...
+        VolumeNumber = 1;
+        VolumeLetter = 'a';
+    }
+    if (PasswordAttempts > kMaxPasswordAttempts) PasswordAttempts = kMaxPasswordAttempts;
+    skipContinuation_.clear();
+    encryptionVersion_ = 0;
+
+    Chain chain;
+    if (arj::ReadHeader(ArcFile, StartOffset, ArchiveEnd, chain.main) != arj::ReadResult::Ok) {
+        ReportError(CurrentVolume, "", E_BadFileHeader, "1");
+        return;
+    }
+    // The progress of the run: the selected files of the first volume.
+    uint64_t total = 0;
+    uint64_t pos = chain.main.dataPos;
+    for (int count = 0; count < kMaxEntries; ++count) {
+        arj::Header h;
+        if (arj::ReadHeader(ArcFile, pos, ArchiveEnd, h) != arj::ReadResult::Ok || h.nextPos <= pos) break;
+        if ((h.fileType == arj::ftBinary || h.fileType == arj::ftText) && SpecMatch(EntryNameOf(h)))
+            total += h.unpackedSize;
+        pos = h.nextPos;
+    }
+    SetRunTotal(total);
+
+    int volume = 1;
+    encryptionVersion_ = static_cast<uint8_t>(chain.main.hostData & 0xFF);
+    pos = chain.main.dataPos;
+    for (int count = 0; count < kMaxEntries; ++count) {
+        if (Cancel()) return;
+        arj::Header h;
+        auto r = arj::ReadHeader(ArcFile, pos, ArchiveEnd, h);
+        if (r == arj::ReadResult::Bad) {
+            ReportError(CurrentVolume, "at offset " + std::to_string(pos), E_BadFileHeader,
+                        std::to_string(volume));
+            return;
+        }
+        if (r == arj::ReadResult::End) {
+            // The volume is done; the main header tells whether another one follows.
+            if (!(chain.main.flags & arj::fVolume) || volume >= kMaxVolumes) return;
+            if (!NextVolume()) return;
+            ++volume;
+            if (arj::ReadHeader(ArcFile, 0, ArchiveEnd, chain.main) != arj::ReadResult::Ok) {
+                ReportError(CurrentVolume, "", E_BadFileHeader, std::to_string(volume));
+                return;
+            }
+            encryptionVersion_ = static_cast<uint8_t>(chain.main.hostData & 0xFF);
+            pos = chain.main.dataPos;
+            continue;
+        }
+        if (!h.crcOk) {
+            // The fields of a damaged header cannot be trusted, nor where the next one is.
+            ReportError(CurrentVolume, "at offset " + std::to_string(pos), E_HeaderCrc,
+                        std::to_string(volume));
+            return;
+        }
+        chain.moved = chain.complete = chain.lastContinues = chain.volumeMissing = false;
+        chain.volumesMoved = 0;
+        HandleEntry(h, chain);
+        if (chain.volumeMissing) return;
+        if (chain.moved) {
+            volume += chain.volumesMoved;
+            pos = chain.resumePos;
+        } else {
+            pos = h.nextPos;
+        }
+    }
+}
+
+void TUnArj::HandleEntry(const arj::Header& h, Chain& chain) {
+    // Volume labels, chapter marks and comments hold no file.
+    if (h.fileType != arj::ftBinary && h.fileType != arj::ftText && h.fileType != arj::ftDirectory) return;
+    const std::string name = EntryNameOf(h);
+    const bool folder = h.fileType == arj::ftDirectory;
+    const bool selected = SelectsEntry(name, folder);
+    if (h.flags & arj::fExtFile) {
+        // A part that continues a file from the previous volume is read together with the file's first part.
+        // It shows up here only when that part was not written in this run, and is then never appended to
+        // anything. A test checks it on its own: every part carries the CRC-32 of its data.
+        if (h.name == skipContinuation_) {
+            if (!(h.flags & arj::fVolume)) skipContinuation_.clear();
+            return;
+        }
+        if (!Testing()) {
+            if (selected) {
+                BuildOutputName(name);
+                EntryFailed(name, E_BrokenMultiVolume,
+                            "it continues a file whose first part is in an earlier volume");
+            }
+            // Said once for the file; its further parts are passed over.
+            if (h.flags & arj::fVolume) skipContinuation_ = h.name;
+            return;
+        }
+    }
+    skipContinuation_.clear();
+    if (!selected) {
+        if (h.flags & arj::fVolume) skipContinuation_ = h.name;
+        return;
+    }
+    auto refuse = [&](int code, const std::string& why) {
+        if (h.flags & arj::fVolume) skipContinuation_ = h.name;
+        BuildOutputName(name);
+        EntryFailed(name, code, why);
+        SkipProgress(h.unpackedSize);
+    };
+    if (h.minVersion > kMaxMinVersion)
+        return refuse(E_VersionError, "version " + std::to_string(h.minVersion));
+    if (h.method > 4 || (h.method == 4 && h.archiverVersion == 1))
+        return refuse(E_UnsupportedMethod, "method " + std::to_string(h.method));
+
+    UnEntry e;
+    e.name = name;
+    e.packedSize = h.packedSize;
+    e.unpackedSize = h.unpackedSize;
+    e.isDirectory = folder;
+    if (UnixHost(h.hostOs)) {
+        e.date = ArchiveUnixTime(h.dosTime);
+        e.unixMode = h.accessMode & 07777;
+        e.attributes = folder ? 0x10 : 0x20;
+    } else {
+        e.date = DosToUnixTime(h.dosTime);
+        e.attributes = folder ? 0x10 : (h.accessMode & 0x27 ? h.accessMode & 0x27 : 0x20);
+    }
+    if (folder) {
+        ExtractEntry(e, CrcKind::None, 0, nullptr);
+        return;
+    }
+    e.encrypted = h.flags & arj::fGarbled;
+    if (e.encrypted) {
+        if (encryptionVersion_ >= 2) return refuse(E_UnsupportedMethod, "GOST encryption");
+        // Garbled data carries no password check: a password fits when it decodes the data to its CRC.
+        if (!PasswordFailed() &&
+            !AcquirePassword(name, [&](const std::string& pw) { return PasswordFits(h, pw); }))
+            SetPasswordFailed();
+    }
+    // A file continued in the next volume has its size spread over the parts.
+    e.sizeKnown = !(h.flags & arj::fVolume);
+    ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) { return DecodeFile(h, sink, chain); });
+    if ((h.flags & arj::fVolume) && !chain.complete && (!chain.moved || chain.lastContinues))
+        skipContinuation_ = h.name;
+}
+
+DecodeResult TUnArj::DecodePart(const arj::Header& part, ByteSink& out) {
+    FileSource src(ArcFile, part.dataPos);
+    LimitedSource data(src, part.packedSize);
+    if (!(part.flags & arj::fGarbled))
+        return DecodeArjMethod(part.method, data, part.packedSize, out, part.unpackedSize, CancelPtr());
+    // The key restarts with every part, shifted by the part's own modifier.
+    ResetGarble(part.passwordModifier);
+    // Garbled data are decrypted as they are read, with the component's garbling (password and modifier).
+    TransformSource in(data, [this](uint8_t* b, size_t n) { DecryptBuffer(b, n); });
+    return DecodeArjMethod(part.method, in, part.packedSize, out, part.unpackedSize, CancelPtr());
+}
+
+bool TUnArj::PasswordFits(const arj::Header& h, const std::string& password) {
+    if (password.empty()) return false;
+    const std::string current = Password;
+    Password = password;
+    PollingSink poll(*this);
+    CheckSink check(&poll, CrcKind::Crc32);
+    DecodeResult r;
+    try {
+        r = DecodePart(h, check);
+    } catch (...) {
+        Password = current;
+        throw;
+    }
+    Password = current;
+    return r.Ok() && check.Size() == h.unpackedSize && check.Matches(h.crc);
+}
+
+DecodeResult TUnArj::DecodeFile(const arj::Header& first, ByteSink& out, Chain& chain) {
+    CheckSink check(&out, CrcKind::Crc32);
+    arj::Header part = first;
+    bool partsOk = true;
+    // Where the first part read starts in the whole file (not 0 when a test starts at a later part).
+    const uint64_t origin =
+        (first.flags & arj::fExtFile) && first.firstHeaderSize >= 34 ? first.extFilePos : 0;
+    auto broken = [&](DecodeStatus status, const std::string& why) {
+        ReportError(CurrentVolume, why, E_BrokenMultiVolume);
+        return MakeResult(status, E_BrokenMultiVolume, check.Size(), 0);
+    };
+    for (int n = 0; n < kMaxVolumes; ++n) {
+        check.Restart();
+        const uint64_t before = check.Size();
+        DecodeResult r = DecodePart(part, check);
+        if (!r.Ok()) {
+            r.produced = check.Size();
+            return r;
+        }
+        if (check.Size() - before != part.unpackedSize || !check.Matches(part.crc)) partsOk = false;
+        if (!(part.flags & arj::fVolume)) {
+            chain.complete = true;
+            break;
+        }
+        // The file goes on at the start of the next volume.
+        if (!NextVolume()) {
+            chain.volumeMissing = true;
+            return MakeResult(DecodeStatus::Truncated, E_BrokenMultiVolume, check.Size(), 0);
+        }
+        chain.moved = true;
+        ++chain.volumesMoved;
+        chain.lastContinues = false;
+        if (arj::ReadHeader(ArcFile, 0, ArchiveEnd, chain.main) != arj::ReadResult::Ok) {
+            chain.volumeMissing = true;
+            return broken(DecodeStatus::Corrupt, "the next volume has no archive header");
+        }
+        encryptionVersion_ = static_cast<uint8_t>(chain.main.hostData & 0xFF);
+        chain.resumePos = chain.main.dataPos;
+        arj::Header next;
+        if (arj::ReadHeader(ArcFile, chain.main.dataPos, ArchiveEnd, next) != arj::ReadResult::Ok ||
+            !next.crcOk || !(next.flags & arj::fExtFile) || next.name != first.name ||
+            (next.firstHeaderSize >= 34 && next.extFilePos != origin + check.Size()))
+            return broken(DecodeStatus::Corrupt, "the next volume does not continue " + EntryName());
+        chain.resumePos = next.nextPos;
+        chain.lastContinues = next.flags & arj::fVolume;
+        part = next;
+    }
+    if (!chain.complete) return broken(DecodeStatus::Corrupt, "too many volumes");
+    DecodeResult r = MakeResult(DecodeStatus::Ok, 0, check.Size(), 0);
+    if (!partsOk) {
+        r.status = DecodeStatus::Corrupt;
+        r.errorCode = E_CrcCheck;
+    }
+    return r;
+}
+
+}  // namespace varnok

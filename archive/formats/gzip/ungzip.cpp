@@ -1,0 +1,173 @@
+#include "archive/formats/gzip/ungzip.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "archive/formats/gzip/gzip_headers.h"
+#include "archive/formats/tar/tar_headers.h"
+#include "archive/core/utils.h"
+#include "archive/codecs/byte_pipe.h"
+#include "archive/formats/gzip/compress_decoder.h"
+#include "archive/formats/gzip/gzip_stream.h"
+#include "archive/formats/tar/tar_walker.h"
+#include "platform/codepage.h"
+#include "platform/fileattr.h"
+#include "platform/tempfile.h"
+
+namespace varnok {
+
+namespace {
+
+// Keeps the first block of the decoded data and then stops the decoder.
+class HeadSink final : public ByteSink {
+  public:
+    struct Full {};
+    void Write(const uint8_t* buf, size_t n) override {
+        size_t k = std::min(n, tar::kBlock - head.size());
+        head.insert(head.end(), buf, buf + k);
+        if (head.size() == tar::kBlock) throw Full{};
+    }
+    std::vector<uint8_t> head;
+};
+
+// Sets a flag for a while and restores it when leaving.
+class FlagOverride {
+  public:
+    FlagOverride(bool& flag, bool value) : flag_(flag), saved_(flag) { flag_ = value; }
+    ~FlagOverride() { flag_ = saved_; }
+    FlagOverride(const FlagOverride&) = delete;
+    FlagOverride& operator=(const FlagOverride&) = delete;
+
+  private:
+    bool& flag_;
+    bool saved_;
+};
+
+}  // namespace
+
+TUnGZip::TUnGZip() : gzip_(std::make_unique<GzipDecoder>()), compress_(std::make_unique<CompressDecoder>()) {}
+TUnGZip::~TUnGZip() = default;
+
+std::string TUnGZip::OutputNameFor(const std::string& name, const std::string& archivePath, bool textFlag) {
+    std::string ext = LowerAscii(ExtractFileExt(name));
+    std::string stem = name.substr(0, name.size() - ext.size());
+    if (ext == ".tgz" || ext == ".taz") return stem + ".tar";
+    if (ext == ".tar") return name;
+    std::string out = name;
+    if (!ext.empty() && ext == LowerAscii(ExtractFileExt(archivePath)) && !stem.empty()) out = stem;
+    if (textFlag && ExtractFileExt(out).empty()) out += ".txt";
+    return out;
+}
+
+DecodeResult TUnGZip::DecodeAll(ByteSink& sink) {
+    FileSource file(ArcFile, 0);
+    LimitedSource data(file, ArchiveEnd);
+    return isGzip_ ? gzip_->Decode(data, sink, CancelPtr()) : compress_->Decode(data, sink, CancelPtr());
+}
+
+bool TUnGZip::StartsWithTar() {
+    HeadSink head;
+    try {
+        DecodeAll(head);
+    } catch (const HeadSink::Full&) {
+    }
+    if (head.head.size() < tar::kBlock) return false;
+    bool zero = std::all_of(head.head.begin(), head.head.end(), [](uint8_t b) { return b == 0; });
+    return !zero && tar::HeaderChecksumOk(head.head.data());
+}
+
+bool TUnGZip::SameAsArchive(const std::string& name) {
+    if (Testing() || archiveReal_.empty() || SafeRelativeName(name).empty() || !BuildOutputName(name))
+        return false;
+    if (OutputName() != archiveReal_) return false;
+    EntryFailed(name, E_SameInOut, "it would replace the archive being read");
+    return true;
+}
+
+void TUnGZip::ExtractNestedFromFile(std::string tarPath) {
+    platform::File f;
+    if (!f.Open(tarPath, platform::File::Mode::Read)) {
+        EntryFailed(tarPath, E_OpenFile, platform::LastErrorText());
+        return;
+    }
+    FileTarInput input(f);
+    TarWalker walker(*this, input, f.Size(), tarPath);
+    walker.ProtectedPaths = {tarPath, archiveReal_};
+    walker.Run(0);
+    f.Close();
+    if (GzTarDeleteOptions == gtDeleteTar)
+        unlink(tarPath.c_str());
+    else if (GzTarDeleteOptions == gtTrashTar)
+        platform::MoveToTrash(tarPath);
+}
+
+void TUnGZip::ExtractNestedStreaming(const std::string& name) {
+    // The TAR is read straight out of the decompressed stream; the stream's own check comes at its end.
+    PipedDecoding piped([this](ByteSink& sink) { return DecodeAll(sink); });
+    StreamTarInput input(piped);
+    TarWalker walker(*this, input, UINT64_MAX, ArchiveFile());
+    if (!archiveReal_.empty()) walker.ProtectedPaths = {archiveReal_};
+    walker.Run(0);
+    DecodeResult r = piped.Finish();
+    if (Cancel() || r.status == DecodeStatus::Cancelled) return;
+    if (!r.Ok()) {
+        BuildOutputName(name);
+        EntryFailed(name, r.errorCode ? r.errorCode : E_CorruptInput, "the compressed data is damaged");
+    }
+}
+
+void TUnGZip::ProcessArchive() {
+    char real[PATH_MAX];
+    archiveReal_ = realpath(ArchiveFile().c_str(), real) ? real : std::string();
+    gzip::Header h;
+    if (!gzip::ReadHeader(ArcFile, ArchiveEnd, h)) {
+        EntryFailed(ArchiveFile(), E_BadFileHeader, "the gzip header is damaged");
+        return;
+    }
+    if (!h.isGzip() && !h.isCompress()) {
+        const char* what = h.magic == 0x1E1F ? "pack" : h.magic == 0xA01F ? "LZH compress" : "unknown format";
+        EntryFailed(ArchiveFile(), E_UnsupportedMethod, what);
+        return;
+    }
+    isGzip_ = h.isGzip();
+    std::string name;
+    if (isGzip_ && !h.name.empty()) name = TranslateOemChar ? platform::ToDisplayUtf8(h.name) : h.name;
+    if (name.empty()) name = gzip::NameFromArchive(ArchiveFile());
+    if (isGzip_) name = OutputNameFor(name, ArchiveFile(), h.flags & gzip::fText);
+
+    UnEntry e;
+    e.name = name;
+    e.packedSize = ArchiveEnd;
+    // The trailer holds the size of the last member only, and compress stores none.
+    e.unpackedSize = isGzip_ ? h.trailerSize : 0;
+    e.sizeKnown = false;
+    e.date = isGzip_ && h.mtime ? static_cast<int64_t>(h.mtime) : platform::FileMTime(ArchiveFile());
+    e.attributes = 0x20;
+    SetRunTotal(e.unpackedSize ? e.unpackedSize : ArchiveEnd);
+    auto decode = [this](ByteSink& sink) { return DecodeAll(sink); };
+
+    bool doUnTar = StartsWithTar();
+    if (doUnTar && OnNestedTarFile) OnNestedTarFile(*this, name, doUnTar);
+    if (Cancel()) return;
+    if (!doUnTar) {
+        if (SpecMatch(name) && !SameAsArchive(name)) ExtractEntry(e, CrcKind::None, 0, decode);
+        return;
+    }
+    // A TAR inside: no line-end translation, whatever was asked for text.
+    FlagOverride binary(AsciiTranslation, false);
+    if (!Testing() && SpecMatch(name)) {
+        if (SameAsArchive(name)) return;
+        // The TAR itself is wanted too: it is written, checked, and then extracted from.
+        auto r = ExtractEntry(e, CrcKind::None, 0, decode);
+        if (r == EntryResult::Failed || Cancel()) return;
+        if (r == EntryResult::Extracted) {
+            ExtractNestedFromFile(OutputName());
+            return;
+        }
+        // The TAR file was declined (it exists and is kept): its contents come from the compressed data.
+    }
+    ExtractNestedStreaming(name);
+}
+
+}  // namespace varnok

@@ -1,0 +1,234 @@
+#include "archive/formats/tar/tar_walker.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/codepage.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr int kMaxEntries = 10'000'000;
+constexpr size_t kMaxKnownFiles = 2'000'000;
+constexpr size_t kChunk = 64 * 1024;
+
+// Reads size bytes of an entry's data from pos onwards.
+class TarDataSource final : public ByteSource {
+  public:
+    TarDataSource(TarInput& in, uint64_t pos, uint64_t size) : in_(in), pos_(pos), left_(size) {}
+    size_t Read(uint8_t* buf, size_t n) override {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(n, left_));
+        if (!want) return 0;
+        size_t got = in_.ReadAt(pos_, buf, want);
+        pos_ += got;
+        left_ -= got;
+        return got;
+    }
+
+  private:
+    TarInput& in_;
+    uint64_t pos_;
+    uint64_t left_;
+};
+
+}  // namespace
+
+size_t StreamTarInput::ReadAt(uint64_t pos, void* buf, size_t n) {
+    if (pos < at_) return 0;
+    uint8_t drop[16384];
+    while (at_ < pos) {
+        size_t k = src_.Read(drop, static_cast<size_t>(std::min<uint64_t>(sizeof drop, pos - at_)));
+        if (k == 0) return 0;
+        at_ += k;
+    }
+    size_t done = 0;
+    while (done < n) {
+        size_t k = src_.Read(static_cast<uint8_t*>(buf) + done, n - done);
+        if (k == 0) break;
+        done += k;
+    }
+    at_ += done;
+    return done;
+}
+
+TarWalker::TarWalker(TUnBase& owner, TarInput& input, uint64_t size, std::string archiveName)
+    : o_(owner), in_(input), size_(size), archiveName_(std::move(archiveName)) {}
+
+std::string TarWalker::DisplayName(const std::string& raw) const {
+    return o_.TranslateOemChar ? platform::ToDisplayUtf8(raw) : raw;
+}
+
+int TarWalker::Run(uint64_t pos) {
+    tar::PaxGlobals globals;
+    int headers = 0;
+    for (int count = 0; count < kMaxEntries; ++count) {
+        if (o_.Cancel()) return headers;
+        tar::Entry t;
+        auto r = tar::ReadEntry(in_, pos, size_, globals, t);
+        if (r == tar::ReadResult::End) return headers;
+        if (r == tar::ReadResult::Bad || t.name.empty()) {
+            o_.EntryFailed(archiveName_, E_BadFileHeader,
+                           "the TAR header at offset " + std::to_string(pos) + " is damaged");
+            return headers;
+        }
+        ++headers;
+        Entry(t);
+        if (t.nextPos <= pos) return headers;
+        pos = t.nextPos;
+    }
+    return headers;
+}
+
+void TarWalker::Entry(const tar::Entry& t) {
+    std::string name = DisplayName(t.name);
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    const std::string key = SafeRelativeName(t.name);
+    UnEntry e;
+    e.name = name;
+    e.date = t.mtimeValid ? t.mtime : 0;
+    e.unixMode = t.mode & 07777;
+    e.attributes = 0x20;
+    if (t.isDirectory() || t.type == 'D') {
+        // "./" and the like stand for the destination itself: nothing to create.
+        if (key.empty() && t.name.find("..") == std::string::npos) return;
+        e.isDirectory = true;
+        e.attributes = 0x10;
+        if (o_.SpecMatch(name + "/x")) o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
+        return;
+    }
+    switch (t.type) {
+        case '2':
+            if (!o_.SpecMatch(name)) return;
+            e.isSymlink = true;
+            e.linkTarget = t.linkName;
+            o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
+            return;
+        case '1':
+            ExtractHardLink(t, e, key);
+            return;
+        case '3':  // character and block devices, FIFOs: nothing to write as a file
+        case '4':
+        case '6':
+        case 'V':  // volume label
+        case 'N':  // old GNU list of long names
+            return;
+        case 'M':
+            if (o_.SpecMatch(name) && o_.BuildOutputName(name))
+                o_.EntryFailed(name, E_BrokenMultiVolume, "it continues a file from the previous volume");
+            return;
+        default:
+            // Regular files, and (as POSIX asks) every type not known here.
+            ExtractFile(t, e, key);
+    }
+}
+
+void TarWalker::ExtractFile(const tar::Entry& t, const UnEntry& entry, const std::string& key) {
+    Known k;
+    k.dataPos = t.dataPos;
+    k.size = t.size;
+    k.realSize = t.realSize;
+    k.sparse = t.sparse;
+    if (t.sparse) k.sparseMap = t.sparseMap;
+    UnEntry e = entry;
+    e.packedSize = t.size;
+    e.unpackedSize = t.sparse ? t.realSize : t.size;
+    if (o_.SpecMatch(e.name)) {
+        bool blocked = false;
+        if (!ProtectedPaths.empty() && !o_.Testing() && !SafeRelativeName(e.name).empty() &&
+            o_.BuildOutputName(e.name) &&
+            std::find(ProtectedPaths.begin(), ProtectedPaths.end(), o_.OutputName()) !=
+                ProtectedPaths.end()) {
+            o_.EntryFailed(e.name, E_SameInOut, "it would replace the TAR being extracted");
+            blocked = true;
+        }
+        if (!blocked) {
+            auto r = o_.ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) { return CopyData(k, sink); });
+            k.extracted = r == TUnBase::EntryResult::Extracted;
+        }
+    }
+    if (!key.empty() && (files_.size() < kMaxKnownFiles || files_.count(key))) files_[key] = std::move(k);
+}
+
+void TarWalker::ExtractHardLink(const tar::Entry& t, UnEntry& e, const std::string& key) {
+    if (t.size > 0) {
+        // A link that carries its own copy of the data is written like a file.
+        ExtractFile(t, e, key);
+        return;
+    }
+    if (!o_.SpecMatch(e.name)) return;
+    std::string target = SafeRelativeName(t.linkName);
+    auto it = target.empty() ? files_.end() : files_.find(target);
+    if (it == files_.end()) {
+        if (o_.BuildOutputName(e.name))
+            o_.EntryFailed(e.name, E_FileNotFound,
+                           "its link target " + t.linkName + " is not in the archive");
+        return;
+    }
+    Known k = it->second;
+    if (o_.Testing() || k.extracted) {
+        // The target was written by this run: link to it.
+        e.isHardLink = true;
+        e.linkTarget = t.linkName;
+        auto r = o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
+        k.extracted = r == TUnBase::EntryResult::Extracted;
+    } else if (in_.Seekable()) {
+        // The target was not written (not selected, or declined): the link gets a copy of its data.
+        e.packedSize = k.size;
+        e.unpackedSize = k.sparse ? k.realSize : k.size;
+        auto r = o_.ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) { return CopyData(k, sink); });
+        k.extracted = r == TUnBase::EntryResult::Extracted;
+    } else {
+        if (o_.BuildOutputName(e.name))
+            o_.EntryFailed(e.name, E_FileNotFound, "its link target " + t.linkName + " was not extracted");
+        return;
+    }
+    if (!key.empty() && (files_.size() < kMaxKnownFiles || files_.count(key))) files_[key] = std::move(k);
+}
+
+DecodeResult TarWalker::CopyData(const Known& k, ByteSink& sink) {
+    TarDataSource src(in_, k.dataPos, k.size);
+    std::vector<uint8_t> buf(kChunk);
+    uint64_t produced = 0, consumed = 0;
+    auto copy = [&](uint64_t n) {
+        while (n > 0) {
+            size_t got = src.Read(buf.data(), static_cast<size_t>(std::min<uint64_t>(n, buf.size())));
+            if (got == 0) return false;
+            sink.Write(buf.data(), got);
+            produced += got;
+            consumed += got;
+            n -= got;
+        }
+        return true;
+    };
+    auto zeros = [&](uint64_t n) {
+        static const std::vector<uint8_t> kZeros(kChunk, 0);
+        while (n > 0) {
+            size_t part = static_cast<size_t>(std::min<uint64_t>(n, kZeros.size()));
+            sink.Write(kZeros.data(), part);
+            produced += part;
+            n -= part;
+        }
+    };
+    if (!k.sparse) {
+        if (!copy(k.size)) return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, produced, consumed);
+        return MakeResult(DecodeStatus::Ok, 0, produced, consumed);
+    }
+    // A sparse file: the stored chunks in order, the holes between them as zero bytes. The map must lead
+    // forward, stay inside the file's size and account for no more data than is stored.
+    uint64_t at = 0, stored = 0;
+    for (const auto& c : k.sparseMap) {
+        if (c.offset < at || c.offset > k.realSize || c.size > k.realSize - c.offset ||
+            c.size > k.size - stored)
+            return MakeResult(DecodeStatus::Corrupt, E_CorruptInput, produced, consumed);
+        zeros(c.offset - at);
+        if (!copy(c.size)) return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, produced, consumed);
+        stored += c.size;
+        at = c.offset + c.size;
+    }
+    zeros(k.realSize - at);
+    return MakeResult(DecodeStatus::Ok, 0, produced, consumed);
+}
+
+}  // namespace varnok

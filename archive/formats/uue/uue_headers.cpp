@@ -1,0 +1,346 @@
+#include "archive/formats/uue/uue_headers.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/core/bytes.h"
+#include "archive/core/utils.h"
+#include "archive/core/volumes.h"
+
+namespace varnok {
+
+namespace ha {
+
+std::string Entry::FullName() const {
+    std::string p = path;
+    for (char& c : p)
+        if (static_cast<unsigned char>(c) == 0xFF || c == '\\') c = '/';
+    while (!p.empty() && p.back() == '/')
+        p.pop_back();
+    return p.empty() ? name : p + "/" + name;
+}
+
+bool ReadArchiveHeader(const platform::File& f, uint16_t& count) {
+    uint8_t b[4];
+    if (f.ReadAt(0, b, 4) != 4 || b[0] != 'H' || b[1] != 'A') return false;
+    count = Le16(b + 2);
+    return true;
+}
+
+ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, Entry& e) {
+    e = Entry{};
+    e.pos = pos;
+    if (pos >= fileSize) return ReadResult::End;
+    uint8_t b[17 + 512 + 2];
+    size_t got = f.ReadAt(pos, b, sizeof b);
+    if (got < 17) return ReadResult::Bad;
+    e.version = b[0] >> 4;
+    e.method = b[0] & 15;
+    e.packedSize = Le32(b + 1);
+    e.unpackedSize = Le32(b + 5);
+    e.crc = Le32(b + 9);
+    e.unixTime = Le32(b + 13);
+    size_t p = 17;
+    const uint8_t* z = static_cast<const uint8_t*>(std::memchr(b + p, 0, got - p));
+    if (!z) return ReadResult::Bad;
+    e.path.assign(reinterpret_cast<const char*>(b + p), static_cast<size_t>(z - (b + p)));
+    p = static_cast<size_t>(z - b) + 1;
+    z = p < got ? static_cast<const uint8_t*>(std::memchr(b + p, 0, got - p)) : nullptr;
+    if (!z) return ReadResult::Bad;
+    e.name.assign(reinterpret_cast<const char*>(b + p), static_cast<size_t>(z - (b + p)));
+    p = static_cast<size_t>(z - b) + 1;
+    if (p >= got) return ReadResult::Bad;
+    uint8_t mdLen = b[p];
+    p += 1 + mdLen;
+    e.nextPos = pos + p + e.packedSize;
+    return ReadResult::Ok;
+}
+
+}  // namespace ha
+
+namespace msgz {
+
+bool ReadDirectoryTable(const platform::File& f, uint64_t fileSize, std::vector<std::string>& dirs,
+                        uint64_t& start) {
+    dirs.clear();
+    uint8_t h[255];
+    if (fileSize < 255 || f.ReadAt(0, h, 255) != 255) return false;
+    uint64_t table = Le32(h + 41);
+    if (table + 6 > fileSize) {
+        start = fileSize;
+        return true;
+    }
+    uint64_t pos = table;
+    for (int n = 0; n < 65536; ++n) {
+        uint8_t r[6];
+        if (pos + 6 > fileSize || f.ReadAt(pos, r, 6) != 6) break;
+        uint16_t len = Le16(r + 2);
+        if (len == 0) {
+            pos += 6;
+            break;
+        }
+        if (len < 6 || pos + len > fileSize) return false;
+        std::string name(len - 6u, '\0');
+        if (f.ReadAt(pos + 6, name.data(), name.size()) != name.size()) return false;
+        dirs.push_back(FieldString(reinterpret_cast<const uint8_t*>(name.data()), name.size()));
+        pos += len;
+    }
+    start = pos >= 4 ? pos - 4 : pos;
+    return true;
+}
+
+bool ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, Entry& e) {
+    e = Entry{};
+    e.pos = pos;
+    uint8_t b[29 + 255];
+    if (pos + 29 > fileSize) return false;
+    size_t got = f.ReadAt(pos, b, sizeof b);
+    if (got < 29) return false;
+    e.dirIndex = Le16(b);
+    e.unpackedSize = Le32(b + 2);
+    e.packedSize = Le32(b + 6);
+    e.dataOffset = Le32(b + 10);
+    e.dosTime = SwapHalves(Le32(b + 14));
+    e.attributes = Le32(b + 18);
+    e.recordLength = Le16(b + 22);
+    uint8_t nameLen = b[28];
+    if (29u + nameLen > got) return false;
+    e.name.assign(reinterpret_cast<const char*>(b + 29), nameLen);
+    return e.recordLength != 0;
+}
+
+}  // namespace msgz
+
+namespace encoded {
+namespace {
+
+bool StartsWithNoCase(const std::string& s, const char* prefix) {
+    size_t n = std::strlen(prefix);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+    return true;
+}
+
+// filename="x" or filename=x (also name= of Content-Type).
+std::string ParamValueOf(const std::string& line, const char* key) {
+    std::string low = LowerAscii(line);
+    size_t p = low.find(key);
+    if (p == std::string::npos) return {};
+    p += std::strlen(key);
+    if (p < line.size() && line[p] == '"') {
+        size_t e = line.find('"', p + 1);
+        return line.substr(p + 1, e == std::string::npos ? std::string::npos : e - p - 1);
+    }
+    size_t e = line.find_first_of("; \t", p);
+    return line.substr(p, e == std::string::npos ? std::string::npos : e - p);
+}
+
+bool ParseBeginLineAs(const std::string& line, Begin& b, bool base64) {
+    // "begin MODE NAME": mode in octal, the name is the rest of the line.
+    size_t p = base64 ? 13 : 6;
+    size_t sp = line.find(' ', p);
+    if (sp == std::string::npos || sp == p) return false;
+    std::string mode = line.substr(p, sp - p);
+    for (char c : mode)
+        if (c < '0' || c > '7') return false;
+    b.mode = static_cast<uint32_t>(FromOctal(mode) & 07777);
+    b.name = line.substr(sp + 1);
+    while (!b.name.empty() && (b.name.back() == '\r' || b.name.back() == ' ' || b.name.back() == '\t'))
+        b.name.pop_back();
+    return !b.name.empty();
+}
+
+}  // namespace
+
+bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b) {
+    b = Begin{};
+    std::string text(static_cast<size_t>(limit), '\0');
+    text.resize(f.ReadAt(from, text.data(), text.size()));
+    size_t pos = 0;
+    std::string mimeName;
+    bool mimeBase64 = false;
+    uint64_t mimeStart = 0;
+    bool inMimeHeaders = false;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        size_t end = nl == std::string::npos ? text.size() : nl;
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        uint64_t linePos = from + pos;
+        uint64_t next = nl == std::string::npos ? from + text.size() : from + nl + 1;
+        if (StartsWithNoCase(line, "begin-base64 ")) {
+            if (ParseBeginLineAs(line, b, true)) {
+                b.kind = Kind::Base64;
+                b.linePos = linePos;
+                b.dataPos = next;
+                return true;
+            }
+        } else if (line.compare(0, 6, "begin ") == 0) {
+            if (ParseBeginLineAs(line, b, false)) {
+                b.linePos = linePos;
+                b.dataPos = next;
+                // XXE text uses "+" and "-" and lower-case letters; its full line starts with "h".
+                b.kind = Kind::Uue;
+                size_t q = nl == std::string::npos ? text.size() : nl + 1;
+                while (q < text.size()) {
+                    size_t n2 = text.find('\n', q);
+                    std::string l2 = text.substr(q, (n2 == std::string::npos ? text.size() : n2) - q);
+                    if (!l2.empty() && l2.back() == '\r') l2.pop_back();
+                    if (!l2.empty()) {
+                        if (l2[0] == 'h' ||
+                            l2.find_first_of("abcdefgijklmnopqrstuvwxyz") != std::string::npos)
+                            b.kind = Kind::Xxe;
+                        break;
+                    }
+                    if (n2 == std::string::npos) break;
+                    q = n2 + 1;
+                }
+                return true;
+            }
+        } else if (StartsWithNoCase(line, "content-type:") ||
+                   StartsWithNoCase(line, "content-disposition:") ||
+                   StartsWithNoCase(line, "content-transfer-encoding:")) {
+            if (!inMimeHeaders) {
+                inMimeHeaders = true;
+                mimeStart = linePos;
+            }
+            if (StartsWithNoCase(line, "content-transfer-encoding:") &&
+                LowerAscii(line).find("base64") != std::string::npos)
+                mimeBase64 = true;
+            std::string n = ParamValueOf(line, "filename=");
+            if (n.empty()) n = ParamValueOf(line, "name=");
+            if (!n.empty()) mimeName = n;
+        } else if (line.empty() && inMimeHeaders) {
+            if (mimeBase64 && !mimeName.empty()) {
+                b.kind = Kind::Base64;
+                b.name = mimeName;
+                b.linePos = mimeStart;
+                b.dataPos = next;
+                return true;
+            }
+            inMimeHeaders = false;
+            mimeBase64 = false;
+            mimeName.clear();
+        }
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+    return false;
+}
+
+bool ParseBeginLine(const std::string& line, Begin& b) {
+    if (StartsWithNoCase(line, "begin-base64 ")) {
+        if (!ParseBeginLineAs(line, b, true)) return false;
+        b.kind = Kind::Base64;
+        return true;
+    }
+    if (line.compare(0, 6, "begin ") != 0 || !ParseBeginLineAs(line, b, false)) return false;
+    b.kind = Kind::Uue;
+    return true;
+}
+
+std::string MimeParameter(const std::string& line, const char* key) {
+    return ParamValueOf(line, key);
+}
+
+int XxeValue(char c) {
+    static const char kTable[] = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const char* p = std::strchr(kTable, c);
+    return c && p ? static_cast<int>(p - kTable) : -1;
+}
+
+uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t firstSize,
+                     const std::string& path) {
+    uint64_t total = 0;
+    uint64_t pos = b.dataPos;
+    const platform::File* fp = &first;
+    uint64_t fileSize = firstSize;
+    platform::File volume;
+    std::string volumeName = path;
+    std::string buf;
+    std::string line;
+    // Reads line by line through a window.
+    uint64_t winPos = pos;
+    size_t off = 0;
+    auto nextLine = [&](std::string& out) {
+        out.clear();
+        while (true) {
+            if (off >= buf.size()) {
+                winPos += buf.size();
+                if (winPos >= fileSize) return !out.empty();
+                buf.resize(static_cast<size_t>(std::min<uint64_t>(65536, fileSize - winPos)));
+                buf.resize(fp->ReadAt(winPos, buf.data(), buf.size()));
+                off = 0;
+                if (buf.empty()) return !out.empty();
+            }
+            size_t nl = buf.find('\n', off);
+            if (nl == std::string::npos) {
+                out.append(buf, off, std::string::npos);
+                off = buf.size();
+                if (out.size() > 4096) return true;
+                continue;
+            }
+            out.append(buf, off, nl - off);
+            off = nl + 1;
+            if (!out.empty() && out.back() == '\r') out.pop_back();
+            return true;
+        }
+    };
+    uint64_t base64Chars = 0;
+    int pad = 0;
+    bool ended = false;
+    for (int volumes = 0; volumes < 1000 && !ended; ++volumes) {
+        if (volumes > 0) {
+            // The text goes on in the next volume, after its own headers: up to the first full-length line.
+            volumeName = NextEncodedVolumeName(volumeName);
+            if (volumeName.empty() || !volume.Open(volumeName, platform::File::Mode::Read)) break;
+            fp = &volume;
+            fileSize = volume.Size();
+            buf.clear();
+            off = 0;
+            winPos = 0;
+            bool data = false;
+            while (nextLine(line)) {
+                bool full = b.kind == Kind::Xxe ? (!line.empty() && line[0] == 'h' && line.size() >= 61)
+                                                : (!line.empty() && line[0] == 'M' && line.size() >= 61);
+                if (full || line == "end") {
+                    data = true;
+                    break;
+                }
+            }
+            if (!data) break;
+            if (line == "end") break;
+            total += 45;
+        }
+        for (uint64_t lines = 0; lines < (uint64_t{1} << 32) && nextLine(line); ++lines) {
+            if (b.kind == Kind::Base64) {
+                if (line == "====" || line.compare(0, 2, "--") == 0) break;
+                for (char c : line) {
+                    if (c == '=')
+                        ++pad;
+                    else if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/')
+                        ++base64Chars;
+                }
+                continue;
+            }
+            if (line == "end" || line.compare(0, 4, "end ") == 0) {
+                ended = true;
+                break;
+            }
+            if (line.empty() || line.compare(0, 6, "table") == 0) continue;
+            // Lines that are not encoded data (headers of split parts and the like) do not count.
+            int n = b.kind == Kind::Xxe ? XxeValue(line[0]) : ((line[0] - 0x20) & 0x3F);
+            size_t want = (static_cast<size_t>(n) + 2) / 3 * 4 + 1;
+            if (n > 0 && line.size() >= want && line.size() <= want + 2) total += static_cast<uint64_t>(n);
+        }
+        if (b.kind == Kind::Base64 || path.empty()) break;
+    }
+    if (b.kind == Kind::Base64) total = base64Chars * 3 / 4;
+    (void)pad;
+    return total;
+}
+
+}  // namespace encoded
+
+}  // namespace varnok
