@@ -13,6 +13,8 @@
 #include "archive/formats/cab/cab_headers.h"
 #include "archive/formats/gzip/gzip_headers.h"
 #include "archive/formats/lzh/lzh_headers.h"
+#include "archive/formats/ha/ha_headers.h"
+#include "archive/formats/msgz/msgz_headers.h"
 #include "archive/formats/uue/uue_headers.h"
 #include "archive/formats/rar/rar_headers.h"
 #include "archive/formats/tar/tar_headers.h"

@@ -1,5 +1,4 @@
-// Headers of the families that are listed but not extracted here (HA, MSGZ), and the "begin" line of encoded
-// text.
+// The "begin" line of encoded text (UUE, XXE, Base64 and MIME parts) and the size of what it encodes.
 #pragma once
 
 #include <cstdint>
@@ -9,36 +8,6 @@
 #include "platform/file.h"
 
 namespace varnok {
-
-namespace ha {
-struct Entry {
-    uint64_t pos = 0;
-    uint8_t version = 0, method = 0;  // method 0 Cpy, 1 Asc, 2 HSC, 14 directory, 15 special
-    uint32_t packedSize = 0, unpackedSize = 0, crc = 0;
-    int64_t unixTime = 0;
-    std::string path, name;  // raw; the path uses 0xFF between folders
-    uint64_t nextPos = 0;
-    std::string FullName() const;
-};
-enum class ReadResult { Ok, End, Bad };
-// The file count in the archive header ("HA", count).
-bool ReadArchiveHeader(const platform::File& f, uint16_t& count);
-ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, Entry& e);
-}  // namespace ha
-
-namespace msgz {
-struct Entry {
-    uint64_t pos = 0;
-    uint16_t dirIndex = 0;
-    uint32_t unpackedSize = 0, packedSize = 0, dataOffset = 0, dosTime = 0, attributes = 0;
-    uint16_t recordLength = 0;
-    std::string name;
-};
-// The folder names of the directory table, and where the file records start.
-bool ReadDirectoryTable(const platform::File& f, uint64_t fileSize, std::vector<std::string>& dirs,
-                        uint64_t& start);
-bool ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, Entry& e);
-}  // namespace msgz
 
 namespace encoded {
 enum class Kind { None, Uue, Xxe, Base64 };
