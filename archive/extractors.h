@@ -1,4 +1,4 @@
-// The extractor of each archive type.
+// The extractor of each archive type, from the format registry.
 #pragma once
 
 #include <memory>

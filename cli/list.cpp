@@ -6,7 +6,6 @@
 #include "archive/core/utils.h"
 #include "cli/common.h"
 #include "cli/json.h"
-#include "cli/measure.h"
 #include "platform/datetime.h"
 
 namespace varnok::cli {
@@ -46,7 +45,6 @@ int CmdList(int argc, char** argv) {
     Reporter rep;
     TArcLister lister;
     AttachConsole(lister, rep);
-    AttachStreamMeasure(lister);
     lister.ShowEmptyDirs = args.Has("--dirs");
     const std::string& path = args.operands[0];
     lister.SetArchiveFile(path);

@@ -2,31 +2,38 @@
 
 #include <array>
 
+#include "archive/core/format.h"
+
 namespace varnok {
 namespace {
 
-const std::array<std::string, kArcTypeCount>& Names() {
-    static const std::array<std::string, kArcTypeCount> names = {
-        "Not avail. ", "Unsupport.", "File Error", "Unknown   ", "ACE       ", "ACE SFX   ", "ARC       ",
-        "ARC SFX   ",  "ARJ       ", "ARJ SFX   ", "BH        ", "BH  SFX   ", "CAB       ", "GZip      ",
-        "HA        ",  "Java JAR  ", "JJAR SFX  ", "LHA       ", "LHA SFX   ", "LZH       ", "LZH SFX   ",
-        "MsGZ     \t", "PAK       ", "PAK SFX   ", "RAR       ", "RAR SFX   ", "TAR       ", "UUE       ",
-        "ZIP       ",  "ZIP SFX   ", "Zip MVol  ", "ZOO       ",
-    };
-    return names;
-}
-
-constexpr std::string_view kIds[kArcTypeCount] = {
-    "atNA",     "atUnsupported", "atFileOpenErr", "atUnknown", "atAce",    "atAceExe", "atArc",   "atArcExe",
-    "atArj",    "atArjExe",      "atBh",          "atBhExe",   "atCab",    "atGZip",   "atHA",    "atJar",
-    "atJarExe", "atLha",         "atLhaExe",      "atLzh",     "atLzhExe", "atMSGZ",   "atPak",   "atPakExe",
-    "atRar",    "atRarExe",      "atTar",         "atUue",     "atZip",    "atZipExe", "atZipMV", "atZoo",
+// The types no family has: identification's answers for what it does not recognise.
+const TypeInfo kInvalid[] = {
+    {atNA, "Not avail. ", "atNA"},
+    {atUnsupported, "Unsupport.", "atUnsupported"},
+    {atFileOpenErr, "File Error", "atFileOpenErr"},
+    {atUnknown, "Unknown   ", "atUnknown"},
 };
+
+const TypeInfo& InfoOf(TArcType t) {
+    if (const FormatRecord* f = FormatOf(t))
+        for (const TypeInfo& i : f->types)
+            if (i.type == t) return i;
+    for (const TypeInfo& i : kInvalid)
+        if (i.type == t) return i;
+    return kInvalid[0];
+}
 
 }  // namespace
 
 const std::string& ArcTypeName(TArcType t) {
-    return Names()[t < kArcTypeCount ? t : atNA];
+    static const auto names = [] {
+        std::array<std::string, kArcTypeCount> n;
+        for (int i = 0; i < kArcTypeCount; ++i)
+            n[i] = InfoOf(static_cast<TArcType>(i)).displayName;
+        return n;
+    }();
+    return names[t < kArcTypeCount ? t : atNA];
 }
 
 std::string ArcTypeShortName(TArcType t) {
@@ -37,7 +44,7 @@ std::string ArcTypeShortName(TArcType t) {
 }
 
 std::string_view ArcTypeId(TArcType t) {
-    return kIds[t < kArcTypeCount ? t : atNA];
+    return InfoOf(t < kArcTypeCount ? t : atNA).id;
 }
 
 }  // namespace varnok

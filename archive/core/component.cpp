@@ -328,6 +328,11 @@ void TZipCommon::EndRun(bool activated) {
     if (OnElapsedTime) OnElapsedTime(*this, static_cast<double>(elapsed) / 1000.0);
 }
 
+void TZipCommon::BeginNames() {
+    names_ = NameCoding();
+    if (!NameCodePage.empty()) names_.Force(NameCodePage);
+}
+
 bool TZipCommon::OpenArchiveForRead() {
     if (!ArcFile.Open(archiveFile_, platform::File::Mode::Read)) return false;
     ArchiveSize = ArcFile.Size();

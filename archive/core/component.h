@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "archive/core/arctype.h"
 #include "archive/core/diskmanager.h"
 #include "archive/core/errors.h"
+#include "archive/core/format.h"
+#include "archive/core/names.h"
 #include "archive/core/zip_records.h"
 #include "archive/core/stream.h"
 #include "archive/core/zipcrypt.h"
@@ -134,11 +137,13 @@ class TArchiveBase {
     int zipCmntBufSize_ = 0;
 
   private:
-    TArcType TestSignature(const uint8_t* p, bool program);
+    // The families' signature tests in the registry's order.
+    TArcType TestSignature(std::span<const uint8_t> p, bool program);
+    // The families' content tests (only those that override a signature, when asked).
+    TArcType Recognise(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size,
+                       bool overridingOnly);
     TArcType IdentifyPlain(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size);
     TArcType IdentifyProgram(const platform::File& f, const std::vector<uint8_t>& head, uint64_t size);
-    bool TarTest(const platform::File& f, uint64_t size);
-    bool EncodedTextTest(const std::vector<uint8_t>& head);
     TArcType ScanForArchive(const platform::File& f, uint64_t from, uint64_t size, bool program);
 };
 
@@ -193,6 +198,12 @@ class TZipCommon : public TArchiveBase {
     std::vector<std::string> Passwords;
     int PasswordAttempts = 3;
     bool AsciiTranslation = false;
+    // The code page of the archive's legacy names (an iconv name such as "CP866"); empty: decided from all
+    // of the archive's names. Names the archive marks as UTF-8 are never read otherwise.
+    std::string NameCodePage;
+    // A compressed TAR (.tgz, .tar.Z) is read as the TAR inside it: its entries are the archive's entries.
+    // False reads it as the one compressed file it is.
+    bool OpenTarInside = true;
 
     // The temporary folder: the stored one when it exists, else the system's.
     std::string TempDir() const;
@@ -217,6 +228,9 @@ class TZipCommon : public TArchiveBase {
     TOnGetZipFirstDisk OnGetZipFirstDisk;
     TOnGetZipNextDisk OnGetZipNextDisk;
     TOnGetZipLastDisk OnGetZipLastDisk;
+    // A ZIP archive whose directory structure is damaged (HeadFlag lacks one of its bits): cancel (preset
+    // true) left true reads nothing; cleared, the local headers are walked instead.
+    TOnCorruptZipHeader OnCorruptZipHeader;
     // Called between blocks so that an application can keep its window alive (and set Cancel).
     std::function<void()> ProcessMessages;
 
@@ -279,7 +293,14 @@ class TZipCommon : public TArchiveBase {
     int FileCount = 0;
     uint64_t TotalPacked = 0, TotalUnpacked = 0;
 
+    // The code-page decision of the current run's names.
+    const NameCoding& Names() const { return names_; }
+
   protected:
+    // Starts a new decision: NameCodePage when set, otherwise nothing decided yet.
+    void BeginNames();
+    NameCoding names_;
+
     // Run bracket: clears Cancel and the counters, starts the clock.
     void BeginRun();
     // Ends the clock; fires OnDeactivate (when activated) and OnElapsedTime.

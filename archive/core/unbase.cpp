@@ -437,26 +437,26 @@ bool TUnBase::OpenOutput(bool append) {
     return true;
 }
 
-void TUnBase::CloseOutput(const UnEntry& e) {
+void TUnBase::CloseOutput(const ArchiveEntry& e) {
     if (!outputOpen_) {
         if (testing_) outputName_ = entryName_;
         return;
     }
     if (!FinishOutput() || !out_.Close()) ReportError(outputName_, platform::LastErrorText(), E_CloseFile);
     outputOpen_ = false;
-    int64_t date = e.date;
+    int64_t date = e.EntryDate;
     if (DateAttribute == daSysDate)
         date = platform::NowUnix();
     else if (DateAttribute == daMaxFileDate && newestDate_)
         date = newestDate_;
-    if (e.unixMode && RestoreFileAttr) {
+    if (e.UnixMode && RestoreFileAttr) {
         // The stored permissions, without set-id bits.
-        chmod(outputName_.c_str(), e.unixMode & 01777);
-    } else if (RestoreFileAttr && e.attributes != 0x20) {
-        platform::ApplyDosAttributes(outputName_, e.attributes);
+        chmod(outputName_.c_str(), e.UnixMode & 01777);
+    } else if (const uint32_t dos = e.ExternalAttr & 0x27; RestoreFileAttr && dos && dos != 0x20) {
+        platform::ApplyDosAttributes(outputName_, dos);
     }
     platform::SetFileTime(outputName_, date);
-    newestDate_ = std::max(newestDate_, e.date);
+    newestDate_ = std::max(newestDate_, e.EntryDate);
 }
 
 bool TUnBase::CheckCrc(CrcKind kind, uint32_t stored) {
@@ -482,23 +482,6 @@ bool TUnBase::Verdict(bool pass) {
 void TUnBase::SkipProgress(uint64_t size) {
     BytesRemaining -= std::min(BytesRemaining, size);
     UpdateProgress(size, size, runTotal_);
-}
-
-uint64_t TUnBase::CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead,
-                             bool decryptWrite) {
-    std::vector<uint8_t> buf(32768);
-    uint64_t left = size;
-    while (left > 0) {
-        if (Cancel()) throw RunCancelled();
-        size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
-        size_t got = ReadBlock(src, buf.data(), want, decryptRead, CrcKind::None);
-        if (got == 0) break;
-        if (decryptWrite) DecryptBuffer(buf.data(), got);
-        (void)kind;
-        Output().Write(buf.data(), got);
-        left -= got;
-    }
-    return left;
 }
 
 bool TUnBase::AcquirePassword(const std::string& entryName,
@@ -542,13 +525,20 @@ bool TUnBase::CheckZipPassword(const uint8_t header[12], const std::string& entr
     return ok;
 }
 
+void TUnBase::WalkFailed(const EntryWalk& walk) {
+    std::string detail = walk.ErrorDetail().empty() ? "at offset " + std::to_string(walk.ErrorOffset())
+                                                    : walk.ErrorDetail();
+    ++failed_;
+    ReportError(CurrentVolume.empty() ? ArchiveFile() : CurrentVolume, detail, walk.Error());
+}
+
 void TUnBase::EntryFailed(const std::string& name, int code, const std::string& detail) {
     ++failed_;
     ReportError(name, detail, code);
     if (OnEnd) OnEnd(*this, name, false);
 }
 
-bool TUnBase::CreateLink(const UnEntry& e) {
+bool TUnBase::CreateLink(const ArchiveEntry& e) {
     if (testing_) return true;
     if (Unsafe(outputName_) || !MakeParents(outputName_)) {
         EntryFailed(outputName_, E_OpenFile, "a folder of the path is a link or a file");
@@ -562,20 +552,20 @@ bool TUnBase::CreateLink(const UnEntry& e) {
         }
         unlink(outputName_.c_str());
     }
-    if (e.isSymlink) {
-        if (symlink(e.linkTarget.c_str(), outputName_.c_str()) != 0) {
+    if (e.IsSymlink) {
+        if (symlink(e.LinkTarget.c_str(), outputName_.c_str()) != 0) {
             EntryFailed(outputName_, E_OpenFile, platform::LastErrorText());
             return false;
         }
-        platform::SetFileTime(outputName_, e.date, false);
+        platform::SetFileTime(outputName_, e.EntryDate, false);
         return true;
     }
     // A hard link: to a file of this run inside the destination.
-    std::string rel = SafeRelativeName(e.linkTarget);
+    std::string rel = SafeRelativeName(e.LinkTarget);
     std::string target =
         rel.empty() ? std::string() : root_ + "/" + (UseStoredDirs ? rel : ExtractFileName(rel));
     if (target.empty() || !createdFiles_.count(target) || Unsafe(target)) {
-        EntryFailed(outputName_, E_FileNotFound, "the link's target " + e.linkTarget + " was not extracted");
+        EntryFailed(outputName_, E_FileNotFound, "the link's target " + e.LinkTarget + " was not extracted");
         return false;
     }
     if (link(target.c_str(), outputName_.c_str()) != 0) {
@@ -598,45 +588,45 @@ void TUnBase::FinishDirectories() {
     }
 }
 
-TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
+TUnBase::EntryResult TUnBase::ExtractEntry(const ArchiveEntry& e, CrcKind kind, uint32_t storedCrc,
                                            const std::function<DecodeResult(ByteSink&)>& decode) {
-    currentDate_ = e.date;
-    if (e.isDirectory && NamesTheDestination(e.name)) {
+    currentDate_ = e.EntryDate;
+    if (e.IsDirectory && NamesTheDestination(e.EntryName)) {
         // A folder entry for the archive's own top ("./", as tar-style writers store it) is the destination.
         ResetCrc();
         return EntryResult::Skipped;
     }
-    if (!BuildOutputName(e.name)) {
-        SkipProgress(e.packedSize);
+    if (!BuildOutputName(e.EntryName)) {
+        SkipProgress(e.PackedSize);
         return EntryResult::Failed;
     }
-    if (e.isVolumeLabel) {
+    if (e.IsVolumeLabel) {
         ResetCrc();
         return EntryResult::Skipped;
     }
-    if (e.isDirectory) {
+    if (e.IsDirectory) {
         if (!ShouldExtract(true)) return EntryResult::Skipped;
         if (!testing_ && CreateStoredDirs && UseStoredDirs) {
             if (Unsafe(outputName_ + "/x") || !MakeParents(outputName_ + "/x")) {
                 EntryFailed(outputName_, E_UnableCreateDir, "a folder of the path is a link or a file");
                 return EntryResult::Failed;
             }
-            dirTimes_.push_back({outputName_, e.date, e.unixMode});
+            dirTimes_.push_back({outputName_, e.EntryDate, e.UnixMode});
         }
         return EntryResult::Skipped;
     }
     if (!ShouldExtract(false)) {
-        SkipProgress(e.packedSize);
+        SkipProgress(e.PackedSize);
         return EntryResult::Skipped;
     }
-    if (e.encrypted && passwordFailed_) {
+    if (e.Encrypted && passwordFailed_) {
         // No usable password: nothing is written, and the entry does not pass.
-        SkipProgress(e.packedSize);
+        SkipProgress(e.PackedSize);
         EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
         return EntryResult::Failed;
     }
     ++extracted_;
-    if (e.isSymlink || e.isHardLink) {
+    if (e.IsSymlink || e.IsHardLink) {
         if (!CreateLink(e)) {
             --extracted_;
             return EntryResult::Failed;
@@ -646,11 +636,11 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
     }
     if (!OpenOutput()) {
         --extracted_;
-        SkipProgress(e.packedSize);
+        SkipProgress(e.PackedSize);
         return EntryResult::Failed;
     }
     ResetCrc();
-    sink_->Reset(kind, e.unpackedSize, e.sizeKnown);
+    sink_->Reset(kind, e.UnpackedSize, e.SizeKnown);
     DecodeResult r;
     bool decodeFailed = false;
     try {
@@ -679,7 +669,7 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
             createdFiles_.erase(outputName_);
         }
     }
-    bool sizeOk = !e.sizeKnown || sink_->Count() == e.unpackedSize;
+    bool sizeOk = !e.SizeKnown || sink_->Count() == e.UnpackedSize;
     // Without a stored check value the decoder's own verdict decides.
     bool pass = kind == CrcKind::None ? Verdict(r.Ok() && sizeOk) : CheckCrc(kind, storedCrc);
     if (pass && !sizeOk) {
@@ -687,7 +677,7 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const UnEntry& e, CrcKind kind, uint3
         ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
         return EntryResult::Failed;
     }
-    if (!pass && e.encrypted && !testing_ && createdFiles_.count(outputName_)) {
+    if (!pass && e.Encrypted && !testing_ && createdFiles_.count(outputName_)) {
         // Encrypted data that do not check out were decrypted with a wrong key: garbage, not a damaged file.
         unlink(outputName_.c_str());
         createdFiles_.erase(outputName_);

@@ -13,42 +13,13 @@
 
 #include "archive/core/codec.h"
 #include "archive/core/component.h"
+#include "archive/core/entry.h"
+#include "archive/core/format.h"
 #include "platform/file.h"
 
 namespace varnok {
 
 enum TCpuType { cptAuto, cpt80386, cpt80486, cptPentium };
-
-// What an extractor knows of one entry.
-struct UnEntry {
-    std::string name;  // stored name as system text, "/" between folders
-    uint64_t packedSize = 0;
-    uint64_t unpackedSize = 0;   // what the decoder must produce
-    bool sizeKnown = true;       // false: the format does not store the size (no cap on the output)
-    int64_t date = 0;            // Unix seconds
-    uint32_t attributes = 0x20;  // DOS attributes
-    uint32_t unixMode = 0;       // permission bits when the archive stores them
-    bool encrypted = false;
-    bool isDirectory = false;
-    bool isVolumeLabel = false;
-    bool isSymlink = false;
-    bool isHardLink = false;  // linkTarget names an earlier entry of the archive
-    std::string linkTarget;
-};
-
-// The list of selected entries an extractor collects before extracting them.
-struct TUnBaseHeaderObj {
-    struct Item {
-        UnEntry entry;
-        uint64_t offset = 0;        // where its header (or data) starts
-        int disk = 0;               // 1-based disk or volume, where it matters
-        std::vector<uint8_t> data;  // a copy of the family's record, when the extractor needs it again
-    };
-    std::vector<Item> items;
-    void Add(Item item) { items.push_back(std::move(item)); }
-    size_t Count() const { return items.size(); }
-    void Clear() { items.clear(); }
-};
 
 class TUnBase : public TZipCommon {
   public:
@@ -104,7 +75,7 @@ class TUnBase : public TZipCommon {
     uint64_t OutputCount() const;
     bool OutputOverflowed() const;
     // Finishes the current output: closes it, sets its date and attributes (or Unix mode).
-    void CloseOutput(const UnEntry& e);
+    void CloseOutput(const ArchiveEntry& e);
     // The verdict on the entry's data: the stored value against the running CRC (or its complement); fires
     // OnEnd, or reports 25151 without it.
     bool CheckCrc(CrcKind kind, uint32_t stored);
@@ -112,9 +83,6 @@ class TUnBase : public TZipCommon {
     bool Verdict(bool pass);
     // Counts an entry that is not extracted as done for the run's progress.
     void SkipProgress(uint64_t size);
-    // Copies size stored bytes to the current output in blocks, decrypting as asked, keeping the CRC.
-    // Returns the number of bytes that could not be copied (0 when all were).
-    uint64_t CopyStored(ByteSource& src, uint64_t size, CrcKind kind, bool decryptRead, bool decryptWrite);
     // Finds a password for an encrypted entry: the current one, then Passwords in order, then OnGetPassword
     // up to PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
     bool AcquirePassword(const std::string& entryName, const std::function<bool(const std::string&)>& test);
@@ -131,7 +99,7 @@ class TUnBase : public TZipCommon {
     // entry's data into the sink it gets and returns how the decoding went. For folders, links and volume
     // labels no decoder runs. With CrcKind::None (formats that store no check value) the decoder's verdict
     // and the size decide.
-    EntryResult ExtractEntry(const UnEntry& e, CrcKind kind, uint32_t storedCrc,
+    EntryResult ExtractEntry(const ArchiveEntry& e, CrcKind kind, uint32_t storedCrc,
                              const std::function<DecodeResult(ByteSink&)>& decode);
 
     // The bytes of the whole run, for its progress (extractors set it from their selected entries).
@@ -141,6 +109,37 @@ class TUnBase : public TZipCommon {
     void EntryFailed(const std::string& name, int code, const std::string& detail = {});
 
   protected:
+    // Reads every entry of the archive through its family's walk, decides the code page of the names from
+    // them (from the first volume's, for a set of volumes), and keeps the entries the file patterns select
+    // (a folder when they take what lies in it), setting the run's total from their sizes. A damaged header
+    // that ends the walk is reported once; what was read before it is still extracted.
+    template <class Walk>
+    std::vector<typename Walk::Item> Collect(Walk& walk) {
+        std::vector<typename Walk::Item> all;
+        BeginNames();
+        typename Walk::Item item;
+        while (!Cancel() && walk.Next(item)) {
+            if (!walk.PastFirstVolume()) SampleTexts(item.entry, names_);
+            all.push_back(std::move(item));
+        }
+        if (walk.Error()) WalkFailed(walk);
+        names_.Decide();
+        std::vector<typename Walk::Item> selected;
+        uint64_t total = 0;
+        for (auto& it : all) {
+            DecodeTexts(it.entry, names_);
+            if (!Selects(it.entry)) continue;
+            total += it.entry.UnpackedSize;
+            selected.push_back(std::move(it));
+        }
+        SetRunTotal(total);
+        return selected;
+    }
+    // Whether the file patterns select an entry.
+    bool Selects(const ArchiveEntry& e) const { return SelectsEntry(e.EntryName, e.IsDirectory); }
+    // Reports the damaged header that ended a walk (a failure of the run).
+    void WalkFailed(const EntryWalk& walk);
+
     // Walks the archive and extracts; runs with the archive open in ArcFile (unless an outside library reads
     // it).
     virtual void ProcessArchive() = 0;
@@ -156,7 +155,7 @@ class TUnBase : public TZipCommon {
     bool EnsureRoot();
     bool MakeParents(const std::string& path);
     bool Unsafe(const std::string& path);
-    bool CreateLink(const UnEntry& e);
+    bool CreateLink(const ArchiveEntry& e);
     void FinishDirectories();
 
     class Sink;

@@ -101,6 +101,10 @@ TEST(AppFixtures, ArchivesOpenedInTheWindowExtractAsThePeersDid) {
         // The follow-ups (a single tar inside, encoded text) replace the archive: these are compared
         // elsewhere.
         if (model.ArchivePath() != archive.string()) continue;
+        // A compressed TAR opens as the TAR's entries, where the peers show the one compressed file: the TAR
+        // tests compare those.
+        if (model.ArcType() == atGZip && (model.RowCount() != 1 || model.Row(0).StoredName() != entries.front().entry))
+            continue;
         if (model.Engine() == EngineKind::Lister && !HasExtractor(model.ArcType())) continue;
         // ARC marks no entry as garbled, so nothing asks for their password: that is the ARC tests' business.
         if (!entries.front().password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak))

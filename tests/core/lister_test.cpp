@@ -259,6 +259,8 @@ TEST(Lister, FixturesAgreeWithPeers) {
             c.OnNextVolume = [](TZipCommon&, std::string&, const std::string&, bool exists, bool& cancel) {
                 cancel = !exists;
             };
+            // The peers list a compressed TAR as its one compressed file.
+            c.OpenTarInside = false;
         });
         std::map<std::string, uint64_t> got;
         for (const auto& e : l.entries) {
@@ -269,11 +271,6 @@ TEST(Lister, FixturesAgreeWithPeers) {
         }
         for (const auto& [n, s] : entries) {
             auto it = got.find(n);
-            if (path.rfind("compress/", 0) == 0) {
-                // The decoded size of compress files needs the decoder; the name must still agree.
-                EXPECT_TRUE(it != got.end()) << path << ": " << n;
-                continue;
-            }
             ASSERT_TRUE(it != got.end()) << path << ": " << n;
             EXPECT_EQ(std::to_string(it->second), s) << path << ": " << n;
         }

@@ -48,8 +48,6 @@ ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, B
         uint16_t nameLen = Le16(&d[p + 22]);
         if (p + 24 + nameLen > d.size()) return ReadResult::Bad;
         b.name.assign(reinterpret_cast<const char*>(&d[p + 24]), nameLen);
-        for (char& c : b.name)
-            if (c == '\\') c = '/';
     }
     b.nextPos = pos + 4 + b.headerSize + b.addSize;
     return ReadResult::Ok;

@@ -38,7 +38,7 @@ struct Block {
     uint8_t compressionType = 0;
     uint8_t quality = 0;
     uint16_t parameters = 0;
-    std::string name;  // raw bytes
+    std::string name;  // raw bytes, "\" between folders
 };
 
 enum class ReadResult { Ok, End, Bad };

@@ -3,14 +3,10 @@
 #include "archive/core/crc.h"
 #include "archive/core/utils.h"
 #include "archive/formats/arc/arc_codecs.h"
-#include "platform/codepage.h"
 
 namespace varnok {
 
 namespace {
-
-constexpr int kMaxEntries = 1'000'000;
-constexpr size_t kMaxFolderDepth = 64;
 
 // Counts what a trial decoding produces and keeps its CRC-16; stops the decoder once the data runs past the
 // entry's size.
@@ -61,52 +57,7 @@ bool TUnArc::AcceptsType(TArcType t) const {
     return t == atArc || t == atArcExe || t == atPak || t == atPakExe;
 }
 
-void TUnArc::Collect(std::vector<Selected>& out) {
-    uint64_t pos = StartOffset;
-    std::vector<std::string> folders;
-    for (int count = 0; count < kMaxEntries; ++count) {
-        if (Cancel()) return;
-        Selected s;
-        auto r = arc::ReadHeader(ArcFile, pos, ArchiveEnd, s.header);
-        if (r == arc::ReadResult::End) {
-            // The end of a folder's entries: back to the folder around it.
-            if (s.header.method == arc::kEndOfDirectory && !folders.empty()) {
-                folders.pop_back();
-                pos = s.header.nextPos;
-                continue;
-            }
-            return;
-        }
-        if (r == arc::ReadResult::Bad) {
-            EntryFailed(ArchiveFile(), E_BadFileHeader,
-                        "the entry header at offset " + std::to_string(pos) + " is damaged");
-            return;
-        }
-        std::string name = TranslateOemChar ? platform::ToDisplayUtf8(s.header.name) : s.header.name;
-        for (char& c : name)
-            if (c == '\\') c = '/';
-        std::string path;
-        for (const auto& f : folders)
-            path += f + "/";
-        s.name = path + name;
-        s.directory = s.header.method == arc::kDirectory;
-        if (s.directory) {
-            if (folders.size() >= kMaxFolderDepth) {
-                EntryFailed(s.name, E_TooManyNestedDirs);
-                return;
-            }
-            folders.push_back(name);
-            if (SpecMatch(s.name + "/x")) out.push_back(s);
-        } else if (SpecMatch(s.name)) {
-            out.push_back(s);
-        }
-        // Headers follow each other forward; anything else is damage that would loop.
-        if (s.header.nextPos <= pos) return;
-        pos = s.header.nextPos;
-    }
-}
-
-bool TUnArc::DecodesWithKey(const Selected& s, const std::string& key) {
+bool TUnArc::DecodesWithKey(const arc::Item& s, const std::string& key) {
     const arc::Header& h = s.header;
     FileSource file(ArcFile, h.dataPos);
     LimitedSource limited(file, h.packedSize);
@@ -120,10 +71,10 @@ bool TUnArc::DecodesWithKey(const Selected& s, const std::string& key) {
     return sink.Count() == h.unpackedSize && sink.Crc() == h.crc;
 }
 
-std::string TUnArc::ChooseKey(const Selected& s) {
+std::string TUnArc::ChooseKey(const arc::Item& s) {
     if (!passwordGiven_ || DecodesWithKey(s, {})) return {};
     std::string chosen;
-    bool found = AcquirePassword(s.name, [&](const std::string& password) {
+    bool found = AcquirePassword(s.entry.EntryName, [&](const std::string& password) {
         for (const auto& key : GarbleKeys(password)) {
             if (DecodesWithKey(s, key)) {
                 chosen = key;
@@ -136,22 +87,16 @@ std::string TUnArc::ChooseKey(const Selected& s) {
     return found ? chosen : std::string();
 }
 
-void TUnArc::ExtractOne(const Selected& s) {
+void TUnArc::ExtractOne(const arc::Item& s) {
     const arc::Header& h = s.header;
-    UnEntry e;
-    e.name = s.name;
-    e.packedSize = s.directory ? 0 : h.packedSize;
-    e.unpackedSize = s.directory ? 0 : h.unpackedSize;
-    e.date = DosToUnixTime(h.dosTime);
-    e.attributes = s.directory ? 0x10 : 0x20;
-    e.isDirectory = s.directory;
-    if (s.directory) {
+    const ArchiveEntry& e = s.entry;
+    if (e.IsDirectory) {
         ExtractEntry(e, CrcKind::None, 0, nullptr);
         return;
     }
     if (!ArcMethodSupported(h.method)) {
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, "method " + std::to_string(h.method));
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, "method " + std::to_string(h.method));
         SkipProgress(h.unpackedSize);
         return;
     }
@@ -166,13 +111,8 @@ void TUnArc::ExtractOne(const Selected& s) {
 
 void TUnArc::ProcessArchive() {
     passwordGiven_ = !Password.empty() || !Passwords.empty();
-    std::vector<Selected> list;
-    Collect(list);
-    uint64_t total = 0;
-    for (const auto& s : list)
-        total += s.directory ? 0 : s.header.unpackedSize;
-    SetRunTotal(total);
-    for (const auto& s : list) {
+    arc::Walk walk(*this);
+    for (const arc::Item& s : Collect(walk)) {
         if (Cancel()) return;
         ExtractOne(s);
     }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/formats/arc/arc_headers.h"
 #include "archive/core/unbase.h"
+#include "archive/formats/arc/arc_walk.h"
 
 namespace varnok {
 
@@ -24,17 +24,11 @@ class TUnArc : public TUnBase {
     bool AcceptsType(TArcType t) const override;
 
   private:
-    struct Selected {
-        arc::Header header;
-        std::string name;  // with the folders it lies in
-        bool directory = false;
-    };
-    void Collect(std::vector<Selected>& out);
-    void ExtractOne(const Selected& s);
+    void ExtractOne(const arc::Item& s);
     // The key an entry was garbled with: empty for plain data. Chosen by the CRC-16 of trial decodings,
     // only when a password was given (ARC keeps no mark of garbled entries).
-    std::string ChooseKey(const Selected& s);
-    bool DecodesWithKey(const Selected& s, const std::string& key);
+    std::string ChooseKey(const arc::Item& s);
+    bool DecodesWithKey(const arc::Item& s, const std::string& key);
 
     std::unique_ptr<ArcDecoder> decoder_;
     bool passwordGiven_ = false;

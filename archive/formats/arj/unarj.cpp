@@ -3,7 +3,6 @@
 #include "archive/core/utils.h"
 #include "archive/formats/arj/arj_methods.h"
 #include "archive/codecs/check_sink.h"
-#include "platform/codepage.h"
 
 namespace varnok {
 
@@ -14,11 +13,6 @@ constexpr int kMaxVolumes = 1000;
 // The highest "minimum version to extract" of the formats decoded here.
 constexpr uint8_t kMaxMinVersion = 3;
 constexpr int kMaxPasswordAttempts = 10;
-
-// ARJ on UNIX (and NeXT) keeps Unix times in the date field and Unix permissions in the access mode.
-bool UnixHost(uint8_t os) {
-    return os == 2 || os == 8;
-}
 
 // Where a password test decodes to: nothing is kept, but the application stays responsive and can stop it.
 class PollingSink final : public ByteSink {
@@ -58,14 +52,10 @@ bool TUnArj::AcceptsType(TArcType t) const {
     return t == atArj || t == atArjExe;
 }
 
-std::string TUnArj::EntryNameOf(const arj::Header& h) const {
-    std::string s = TranslateOemChar ? platform::ToDisplayUtf8(h.name) : h.name;
-    if (h.hostOs == 0)
-        for (char& c : s)
-            if (c == '\\') c = '/';
-    while (!s.empty() && s.back() == '/')
-        s.pop_back();
-    return s;
+ArchiveEntry TUnArj::EntryFor(const arj::Header& h) const {
+    ArchiveEntry e = arj::EntryOf(h);
+    DecodeTexts(e, Names());
+    return e;
 }
 
 bool TUnArj::NextVolume() {
@@ -94,16 +84,24 @@ void TUnArj::ProcessArchive() {
         ReportError(CurrentVolume, "", E_BadFileHeader, "1");
         return;
     }
-    // The progress of the run: the selected files of the first volume.
-    uint64_t total = 0;
+    // The headers of the first volume: the names' code page is decided from them, and the progress of the
+    // run counts their selected files.
+    std::vector<arj::Header> firstVolume;
     uint64_t pos = chain.main.dataPos;
+    BeginNames();
     for (int count = 0; count < kMaxEntries; ++count) {
         arj::Header h;
         if (arj::ReadHeader(ArcFile, pos, ArchiveEnd, h) != arj::ReadResult::Ok || h.nextPos <= pos) break;
-        if ((h.fileType == arj::ftBinary || h.fileType == arj::ftText) && SpecMatch(EntryNameOf(h)))
-            total += h.unpackedSize;
+        if (arj::HoldsEntry(h)) {
+            SampleTexts(arj::EntryOf(h), names_);
+            firstVolume.push_back(h);
+        }
         pos = h.nextPos;
     }
+    names_.Decide();
+    uint64_t total = 0;
+    for (const arj::Header& h : firstVolume)
+        if (h.fileType != arj::ftDirectory && SpecMatch(EntryFor(h).EntryName)) total += h.unpackedSize;
     SetRunTotal(total);
 
     int volume = 1;
@@ -152,10 +150,11 @@ void TUnArj::ProcessArchive() {
 
 void TUnArj::HandleEntry(const arj::Header& h, Chain& chain) {
     // Volume labels, chapter marks and comments hold no file.
-    if (h.fileType != arj::ftBinary && h.fileType != arj::ftText && h.fileType != arj::ftDirectory) return;
-    const std::string name = EntryNameOf(h);
-    const bool folder = h.fileType == arj::ftDirectory;
-    const bool selected = SelectsEntry(name, folder);
+    if (!arj::HoldsEntry(h)) return;
+    ArchiveEntry e = EntryFor(h);
+    const std::string& name = e.EntryName;
+    const bool folder = e.IsDirectory;
+    const bool selected = Selects(e);
     if (h.flags & arj::fExtFile) {
         // A part that continues a file from the previous volume is read together with the file's first part.
         // It shows up here only when that part was not written in this run, and is then never appended to
@@ -191,33 +190,17 @@ void TUnArj::HandleEntry(const arj::Header& h, Chain& chain) {
     if (h.method > 4 || (h.method == 4 && h.archiverVersion == 1))
         return refuse(E_UnsupportedMethod, "method " + std::to_string(h.method));
 
-    UnEntry e;
-    e.name = name;
-    e.packedSize = h.packedSize;
-    e.unpackedSize = h.unpackedSize;
-    e.isDirectory = folder;
-    if (UnixHost(h.hostOs)) {
-        e.date = ArchiveUnixTime(h.dosTime);
-        e.unixMode = h.accessMode & 07777;
-        e.attributes = folder ? 0x10 : 0x20;
-    } else {
-        e.date = DosToUnixTime(h.dosTime);
-        e.attributes = folder ? 0x10 : (h.accessMode & 0x27 ? h.accessMode & 0x27 : 0x20);
-    }
     if (folder) {
         ExtractEntry(e, CrcKind::None, 0, nullptr);
         return;
     }
-    e.encrypted = h.flags & arj::fGarbled;
-    if (e.encrypted) {
+    if (e.Encrypted) {
         if (encryptionVersion_ >= 2) return refuse(E_UnsupportedMethod, "GOST encryption");
         // Garbled data carries no password check: a password fits when it decodes the data to its CRC.
         if (!PasswordFailed() &&
             !AcquirePassword(name, [&](const std::string& pw) { return PasswordFits(h, pw); }))
             SetPasswordFailed();
     }
-    // A file continued in the next volume has its size spread over the parts.
-    e.sizeKnown = !(h.flags & arj::fVolume);
     ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) { return DecodeFile(h, sink, chain); });
     if ((h.flags & arj::fVolume) && !chain.complete && (!chain.moved || chain.lastContinues))
         skipContinuation_ = h.name;

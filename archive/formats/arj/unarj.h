@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "archive/formats/arj/arj_headers.h"
+#include "archive/formats/arj/arj_walk.h"
 #include "archive/core/unbase.h"
 
 namespace varnok {
@@ -27,7 +27,8 @@ class TUnArj : public TUnBase {
         arj::Header main;        // the current volume's main header
     };
 
-    std::string EntryNameOf(const arj::Header& h) const;
+    // The entry record of a header, its name decoded with the run's decision.
+    ArchiveEntry EntryFor(const arj::Header& h) const;
     void HandleEntry(const arj::Header& h, Chain& chain);
     // Opens the next volume of the set (OnNextVolume names it).
     bool NextVolume();

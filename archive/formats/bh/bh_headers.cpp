@@ -33,8 +33,6 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
     std::vector<uint8_t> name(nameLen);
     if (nameLen && f.ReadAt(varPos, name.data(), nameLen) != nameLen) return ReadResult::Bad;
     h.name.assign(name.begin(), name.end());
-    for (char& c : h.name)
-        if (c == '\\') c = '/';
     h.dataPos = varPos + nameLen + h.extraLength;
     h.nextPos = h.dataPos + h.packedSize;
     return ReadResult::Ok;

@@ -24,7 +24,7 @@ struct Header {
     uint32_t unpackedSize = 0;
     uint32_t crc = 0;
     uint16_t attributes = 0;
-    std::string name;  // raw
+    std::string name;  // raw, "\" between folders as stored
     uint16_t extraLength = 0;
     uint64_t dataPos = 0;
     uint64_t nextPos = 0;

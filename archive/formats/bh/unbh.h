@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "archive/formats/bh/bh_headers.h"
 #include "archive/core/unbase.h"
+#include "archive/formats/bh/bh_walk.h"
 
 namespace varnok {
 
-class ZipMethodDecoder;
+class Inflater;
 
 class TUnBh : public TUnBase {
   public:
@@ -22,13 +22,9 @@ class TUnBh : public TUnBase {
     bool AcceptsType(TArcType t) const override;
 
   private:
-    struct Item {
-        bh::Header header;
-        std::string name;  // system text, "/" between folders, no trailing "/"
-    };
-    void ExtractOne(const Item& item);
+    void ExtractOne(const bh::Item& item);
 
-    std::unique_ptr<ZipMethodDecoder> inflater_;
+    std::unique_ptr<Inflater> inflater_;
 };
 
 }  // namespace varnok

@@ -71,8 +71,6 @@ bool ReadCabinet(const platform::File& f, uint64_t base, uint64_t fileSize, Cabi
         e.attributes = Le16(r + 14);
         pos += 16;
         if (!ReadZ(f, pos, fileSize, e.name)) break;
-        for (char& ch : e.name)
-            if (ch == '\\') ch = '/';
         c.files.push_back(std::move(e));
     }
     return true;

@@ -25,7 +25,7 @@ struct File {
     uint16_t folderIndex = 0;
     uint16_t date = 0, time = 0;
     uint16_t attributes = 0;
-    std::string name;  // raw
+    std::string name;  // raw, "\" between folders as stored
     uint32_t dosTime() const { return (static_cast<uint32_t>(date) << 16) | time; }
     bool continuedFromPrev() const {
         return folderIndex == kContinuedFromPrev || folderIndex == kContinuedPrevAndNext;

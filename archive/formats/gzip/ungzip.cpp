@@ -10,26 +10,15 @@
 #include "archive/codecs/byte_pipe.h"
 #include "archive/formats/gzip/compress_decoder.h"
 #include "archive/formats/gzip/gzip_stream.h"
+#include "archive/formats/gzip/gzip_walk.h"
+#include "archive/formats/tar/tar_walk.h"
 #include "archive/formats/tar/tar_walker.h"
-#include "platform/codepage.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
 
 namespace varnok {
 
 namespace {
-
-// Keeps the first block of the decoded data and then stops the decoder.
-class HeadSink final : public ByteSink {
-  public:
-    struct Full {};
-    void Write(const uint8_t* buf, size_t n) override {
-        size_t k = std::min(n, tar::kBlock - head.size());
-        head.insert(head.end(), buf, buf + k);
-        if (head.size() == tar::kBlock) throw Full{};
-    }
-    std::vector<uint8_t> head;
-};
 
 // Sets a flag for a while and restores it when leaving.
 class FlagOverride {
@@ -66,17 +55,6 @@ DecodeResult TUnGZip::DecodeAll(ByteSink& sink) {
     return isGzip_ ? gzip_->Decode(data, sink, CancelPtr()) : compress_->Decode(data, sink, CancelPtr());
 }
 
-bool TUnGZip::StartsWithTar() {
-    HeadSink head;
-    try {
-        DecodeAll(head);
-    } catch (const HeadSink::Full&) {
-    }
-    if (head.head.size() < tar::kBlock) return false;
-    bool zero = std::all_of(head.head.begin(), head.head.end(), [](uint8_t b) { return b == 0; });
-    return !zero && tar::HeaderChecksumOk(head.head.data());
-}
-
 bool TUnGZip::SameAsArchive(const std::string& name) {
     if (Testing() || archiveReal_.empty() || SafeRelativeName(name).empty() || !BuildOutputName(name))
         return false;
@@ -108,6 +86,15 @@ void TUnGZip::ExtractNestedStreaming(const std::string& name) {
     StreamTarInput input(piped);
     TarWalker walker(*this, input, UINT64_MAX, ArchiveFile());
     if (!archiveReal_.empty()) walker.ProtectedPaths = {archiveReal_};
+    walker.SampleNames = [this](NameCoding& sample) {
+        // The names come first: the headers of a second decoding, the data passed over.
+        PipedDecoding headers([this](ByteSink& sink) { return DecodeAll(sink); });
+        StreamTarInput records(headers);
+        tar::Walk walk(records, 0, UINT64_MAX, ArchiveFile());
+        ArchiveEntry e;
+        while (!Cancel() && walk.Next(e))
+            SampleTexts(e, sample);
+    };
     walker.Run(0);
     DecodeResult r = piped.Finish();
     if (Cancel() || r.status == DecodeStatus::Cancelled) return;
@@ -131,24 +118,24 @@ void TUnGZip::ProcessArchive() {
         return;
     }
     isGzip_ = h.isGzip();
-    std::string name;
-    if (isGzip_ && !h.name.empty()) name = TranslateOemChar ? platform::ToDisplayUtf8(h.name) : h.name;
-    if (name.empty()) name = gzip::NameFromArchive(ArchiveFile());
+    ArchiveEntry e = gzip::EntryOf(h, ArcFile, ArchiveEnd, ArchiveFile());
+    BeginNames();
+    SampleTexts(e, names_);
+    names_.Decide();
+    DecodeTexts(e, names_);
+    std::string name = e.EntryName;
     if (isGzip_) name = OutputNameFor(name, ArchiveFile(), h.flags & gzip::fText);
-
-    UnEntry e;
-    e.name = name;
-    e.packedSize = ArchiveEnd;
-    // The trailer holds the size of the last member only, and compress stores none.
-    e.unpackedSize = isGzip_ ? h.trailerSize : 0;
-    e.sizeKnown = false;
-    e.date = isGzip_ && h.mtime ? static_cast<int64_t>(h.mtime) : platform::FileMTime(ArchiveFile());
-    e.attributes = 0x20;
-    SetRunTotal(e.unpackedSize ? e.unpackedSize : ArchiveEnd);
+    e.EntryName = name;
+    e.PackedSize = ArchiveEnd;
+    e.UnpackedSize = isGzip_ ? h.trailerSize : 0;
+    e.EntryDate = isGzip_ && h.mtime ? static_cast<int64_t>(h.mtime) : platform::FileMTime(ArchiveFile());
+    e.ExternalAttr = 0x20;
+    SetRunTotal(e.UnpackedSize ? e.UnpackedSize : ArchiveEnd);
     auto decode = [this](ByteSink& sink) { return DecodeAll(sink); };
 
-    bool doUnTar = StartsWithTar();
-    if (doUnTar && OnNestedTarFile) OnNestedTarFile(*this, name, doUnTar);
+    const bool isTar = gzip::StartsWithTar(ArcFile, ArchiveEnd, isGzip_);
+    bool doUnTar = isTar;
+    if (isTar && OnNestedTarFile) OnNestedTarFile(*this, name, doUnTar);
     if (Cancel()) return;
     if (!doUnTar) {
         if (SpecMatch(name) && !SameAsArchive(name)) ExtractEntry(e, CrcKind::None, 0, decode);
@@ -156,6 +143,12 @@ void TUnGZip::ProcessArchive() {
     }
     // A TAR inside: no line-end translation, whatever was asked for text.
     FlagOverride binary(AsciiTranslation, false);
+    if (OpenTarInside) {
+        // The TAR's entries are the archive's entries: they are extracted (or tested) straight out of the
+        // decoded stream, and the file patterns select among them.
+        ExtractNestedStreaming(name);
+        return;
+    }
     if (!Testing() && SpecMatch(name)) {
         if (SameAsArchive(name)) return;
         // The TAR itself is wanted too: it is written, checked, and then extracted from.

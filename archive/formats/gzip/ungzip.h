@@ -36,7 +36,6 @@ class TUnGZip : public TUnBase {
 
   private:
     DecodeResult DecodeAll(ByteSink& sink);
-    bool StartsWithTar();
     bool SameAsArchive(const std::string& name);
     void ExtractNestedFromFile(std::string tarPath);
     void ExtractNestedStreaming(const std::string& name);

@@ -13,8 +13,8 @@ namespace ha {
 std::string Entry::FullName() const {
     std::string p = path;
     for (char& c : p)
-        if (static_cast<unsigned char>(c) == 0xFF || c == '\\') c = '/';
-    while (!p.empty() && p.back() == '/')
+        if (static_cast<unsigned char>(c) == 0xFF) c = '/';
+    while (!p.empty() && (p.back() == '/' || p.back() == '\\'))
         p.pop_back();
     return p.empty() ? name : p + "/" + name;
 }

@@ -96,17 +96,24 @@ bool WalkExtensions(const platform::File& f, uint64_t q, uint64_t size, size_t s
     return true;
 }
 
+// The separator 0xFF of folder names becomes "/"; a "\\" stays as stored, since in the double-byte code pages
+// of Japanese archivers it can be the second byte of a character: it is read as a separator only once the
+// name is decoded.
+void FolderSeparators(std::string& s) {
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) == 0xFF) c = '/';
+}
+
 void FinishName(Header& h, const std::string& dir, const std::string& name16, const std::string& dir16) {
     if (!name16.empty() || !dir16.empty()) {
+        // A UTF-16 folder with a name in the archive's code page is rare; that name is read as OEM text.
         std::string n = name16.empty() ? platform::ToDisplayUtf8(h.name) : name16;
-        std::string d = dir16;
-        for (char& c : d)
-            if (c == '\\') c = '/';
-        h.name = d.empty() ? n : AppendSlash(d) + n;
+        h.name = dir16.empty() ? n : AppendSlash(dir16) + n;
         h.nameIsUtf16 = true;
     } else if (!dir.empty()) {
-        std::string d = NormalizeLhaPath(dir);
-        h.name = d.empty() ? h.name : AppendSlash(d) + h.name;
+        std::string d = dir;
+        FolderSeparators(d);
+        h.name = AppendSlash(d) + h.name;
     }
     // Amiga LhA keeps a file comment after a zero byte in the name.
     size_t zero = h.name.find('\0');
@@ -114,18 +121,11 @@ void FinishName(Header& h, const std::string& dir, const std::string& name16, co
         h.comment = h.name.substr(zero + 1);
         h.name.erase(zero);
     }
-    // Names from MS-DOS, OS/2 and Atari archivers in upper case only are shown in lower case, as lhasa does.
-    if (!h.nameIsUtf16 && (h.osId == 0 || h.osId == 'a' || h.osId == '2' || h.osId == 'M')) {
-        bool lower = false;
-        for (char c : h.name)
-            lower |= c >= 'a' && c <= 'z';
-        if (!lower)
-            for (char& c : h.name)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    // Unix LHa: a symbolic link is stored as "name|target".
+    // LHa for Unix stores a symbolic link as a folder entry named "name|target". Only there: "|" is also the
+    // second byte of Shift_JIS characters (0x837C is a common katakana) in the folder names of other systems.
+    const bool linkMode = !h.hasUnixMode || (h.unixMode & 0170000) == 0120000;
     size_t bar = h.name.find('|');
-    if (bar != std::string::npos) {
+    if (bar != std::string::npos && h.method == "-lhd-" && h.osId == 'U' && linkMode) {
         h.symlinkTarget = h.name.substr(bar + 1);
         h.name.erase(bar);
     }
@@ -181,10 +181,7 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
                     h.gid = Le16(&hdr[p + 9]);
                 }
             }
-            std::string n = h.name;
-            for (char& c : n)
-                if (c == '\\' || static_cast<unsigned char>(c) == 0xFF) c = '/';
-            h.name = n;
+            FolderSeparators(h.name);
             h.dataPos = q;
             h.headerSize = q - pos;
         } else {
@@ -198,8 +195,7 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
             h.packedSize -= total;
             h.dataPos = end;
             h.headerSize = end - pos;
-            for (char& c : h.name)
-                if (c == '\\' || static_cast<unsigned char>(c) == 0xFF) c = '/';
+            FolderSeparators(h.name);
         }
     } else if (h.level == 2) {
         uint64_t total = Le16(b);
@@ -216,8 +212,7 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         if (end > pos + total + 2) return ReadResult::Bad;
         h.dataPos = std::max(pos + total, end);
         h.headerSize = total;
-        for (char& c : h.name)
-            if (c == '\\' || static_cast<unsigned char>(c) == 0xFF) c = '/';
+        FolderSeparators(h.name);
     } else if (h.level == 3) {
         if (got < 32 || Le16(b) != 4) return ReadResult::Bad;
         h.unixTime = Le32(b + 15);
@@ -231,8 +226,7 @@ ReadResult ReadHeader(const platform::File& f, uint64_t pos, uint64_t fileSize, 
             return ReadResult::Bad;
         h.dataPos = pos + total;
         h.headerSize = total;
-        for (char& c : h.name)
-            if (c == '\\' || static_cast<unsigned char>(c) == 0xFF) c = '/';
+        FolderSeparators(h.name);
     } else {
         return ReadResult::Bad;
     }

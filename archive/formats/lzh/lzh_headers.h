@@ -19,7 +19,7 @@ struct Header {
     uint8_t attribute = 0;  // MS-DOS attribute byte (levels 0 and 1), or the 0x40 extension
     uint16_t crc = 0;       // CRC-16 of the data
     uint8_t osId = 0;
-    std::string name;           // raw bytes, folders separated by "/", folder part from the 0x02 extension
+    std::string name;  // raw bytes; folders separated by "/" (stored as 0xFF) or "\"; folder part from 0x02
     std::string symlinkTarget;  // Unix LHa keeps links as "name|target"
     std::string comment;        // Amiga LhA file comment
     bool hasUnixMode = false;

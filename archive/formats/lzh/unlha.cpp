@@ -7,13 +7,10 @@
 #include "archive/core/utils.h"
 #include "archive/codecs/check_sink.h"
 #include "archive/formats/lzh/lzh_methods.h"
-#include "platform/codepage.h"
 
 namespace varnok {
 
 namespace {
-
-constexpr int kMaxEntries = 10'000'000;
 
 bool IsLzhType(TArcType t) {
     return t == atLha || t == atLhaExe || t == atLzh || t == atLzhExe;
@@ -91,76 +88,25 @@ bool TUnLha::AcceptsType(TArcType t) const {
     return IsLzhType(t);
 }
 
-std::string TUnLha::EntryNameOf(const lzh::Header& h) const {
-    if (h.nameIsUtf16) return h.name;
-    return TranslateOemChar ? platform::ToDisplayUtf8(h.name) : h.name;
-}
-
 void TUnLha::ProcessArchive() {
-    uint64_t pos = StartOffset;
-    uint8_t first = 1;
-    // A file that starts with a zero byte carries a 128-byte MacBinary header in front of the archive.
-    if (ArcFile.ReadAt(pos, &first, 1) == 1 && first == 0 && ArcType() != atLhaExe) pos += 128;
-
-    std::vector<Item> list;
-    uint64_t total = 0;
-    for (int count = 0; count < kMaxEntries; ++count) {
-        if (Cancel()) return;
-        Item item;
-        lzh::Header& h = item.header;
-        auto r = lzh::ReadHeader(ArcFile, pos, ArchiveEnd, h);
-        if (r == lzh::ReadResult::End) break;
-        if (r == lzh::ReadResult::Bad) {
-            // What was found before the damaged header is still extracted.
-            ReportError(ArchiveFile(), "at offset " + std::to_string(pos), E_BadFileHeader);
-            break;
-        }
-        item.name = EntryNameOf(h);
-        while (!item.name.empty() && item.name.back() == '/')
-            item.name.pop_back();
-        const bool folder = h.isDirectory() && h.symlinkTarget.empty();
-        if (SelectsEntry(item.name, folder)) {
-            total += h.unpackedSize;
-            list.push_back(std::move(item));
-        }
-        // Every header moves the walk forward, so a damaged size cannot make it loop.
-        if (h.nextPos <= pos) break;
-        pos = h.nextPos;
-    }
-    SetRunTotal(total);
-    for (const Item& item : list) {
+    lzh::Walk walk(*this);
+    for (const lzh::Item& item : Collect(walk)) {
         if (Cancel()) return;
         ExtractOne(item);
     }
 }
 
-void TUnLha::ExtractOne(const Item& item) {
+void TUnLha::ExtractOne(const lzh::Item& item) {
     const lzh::Header& h = item.header;
-    UnEntry e;
-    e.name = item.name;
-    e.packedSize = h.packedSize;
-    e.unpackedSize = h.unpackedSize;
-    // Level 2 and 3 headers, and the Unix extensions, keep Unix times; levels 0 and 1 a local DOS time.
-    e.date = h.level >= 2 || h.unixTime ? ArchiveUnixTime(h.unixTime) : DosToUnixTime(h.dosTime);
-    e.attributes = h.attribute ? h.attribute : 0x20;
-    if (h.hasUnixMode) e.unixMode = h.unixMode & 07777;
-    if (!h.symlinkTarget.empty()) {
-        e.isSymlink = true;
-        e.linkTarget =
-            TranslateOemChar && !h.nameIsUtf16 ? platform::ToDisplayUtf8(h.symlinkTarget) : h.symlinkTarget;
-        ExtractEntry(e, CrcKind::Crc16, h.crc, nullptr);
-        return;
-    }
-    if (h.isDirectory()) {
-        e.isDirectory = true;
-        e.attributes = 0x10;
-        ExtractEntry(e, CrcKind::Crc16, h.crc, nullptr);
+    const ArchiveEntry& e = item.entry;
+    if (e.IsSymlink || e.IsDirectory) {
+        ExtractEntry(e, CrcKind::None, 0, nullptr);
         return;
     }
     if (!IsSupportedLzhMethod(h.method)) {
         // The whole method id decides; an id no decoder knows fails this entry only.
-        BuildOutputName(e.name);
-        EntryFailed(e.name, E_UnsupportedMethod, h.method);
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, h.method);
         SkipProgress(h.packedSize);
         return;
     }
@@ -168,8 +114,9 @@ void TUnLha::ExtractOne(const Item& item) {
     LimitedSource data(src, h.packedSize);
     const bool macBinary = h.osId == 'm' && h.unpackedSize >= 128;
     // The check value covers the whole decoded stream, also where only a part of it becomes the file.
-    if (macBinary) e.sizeKnown = false;
-    ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) {
+    ArchiveEntry out = e;
+    if (macBinary) out.SizeKnown = false;
+    ExtractEntry(out, CrcKind::None, 0, [&](ByteSink& sink) {
         MacBinarySink fork(sink, h.unpackedSize);
         CheckSink check(macBinary ? static_cast<ByteSink*>(&fork) : &sink, CrcKind::Crc16);
         DecodeResult r = DecodeLzhMethod(h.method, data, h.packedSize, check, h.unpackedSize, CancelPtr());

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/formats/lzh/lzh_headers.h"
 #include "archive/core/unbase.h"
+#include "archive/formats/lzh/lzh_walk.h"
 
 namespace varnok {
 
@@ -16,13 +16,7 @@ class TUnLha : public TUnBase {
     bool AcceptsType(TArcType t) const override;
 
   private:
-    struct Item {
-        lzh::Header header;
-        std::string name;  // system text, "/" between folders, no trailing "/"
-    };
-    // The entry name as the lister shows it.
-    std::string EntryNameOf(const lzh::Header& h) const;
-    void ExtractOne(const Item& item);
+    void ExtractOne(const lzh::Item& item);
 };
 
 }  // namespace varnok

@@ -174,8 +174,6 @@ ReadResult ReadBlock4(const platform::File& f, uint64_t pos, uint64_t fileSize, 
         } else {
             b.name.assign(reinterpret_cast<const char*>(&hdr[p]), nameSize);
         }
-        for (char& c : b.name)
-            if (c == '\\') c = '/';
         b.splitBefore = b.flags & f4SplitBefore;
         b.splitAfter = b.flags & f4SplitAfter;
         b.encrypted = b.flags & f4Encrypted;

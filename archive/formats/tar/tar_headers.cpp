@@ -23,15 +23,6 @@ bool ReadData(RecordReader& r, uint64_t pos, uint64_t size, uint64_t fileSize, s
     return r.ReadAt(pos, out.data(), out.size()) == out.size();
 }
 
-class FileRecordReader final : public RecordReader {
-  public:
-    explicit FileRecordReader(const platform::File& f) : f_(f) {}
-    size_t ReadAt(uint64_t pos, void* buf, size_t n) override { return f_.ReadAt(pos, buf, n); }
-
-  private:
-    const platform::File& f_;
-};
-
 bool ParseUnsigned(std::string_view s, uint64_t& v) {
     if (s.empty() || s.size() > 19) return false;
     v = 0;
@@ -327,8 +318,15 @@ ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobal
         std::string s;
         if (!longName.empty()) name = longName;
         if (!longLink.empty()) e.linkName = longLink;
-        if (val("path", s)) name = s;
-        if (val("linkpath", s)) e.linkName = s;
+        // Names from pax records are UTF-8 by definition.
+        if (val("path", s)) {
+            name = s;
+            e.nameIsUtf8 = true;
+        }
+        if (val("linkpath", s)) {
+            e.linkName = s;
+            e.linkIsUtf8 = true;
+        }
         int64_t num;
         if (val("size", s) && ParseDecimal(s, num) && num >= 0) {
             e.size = static_cast<uint64_t>(num);
@@ -347,7 +345,10 @@ ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobal
             e.realSize = static_cast<uint64_t>(num);
             e.sparse = true;
         }
-        if (val("GNU.sparse.name", s)) name = s;
+        if (val("GNU.sparse.name", s)) {
+            name = s;
+            e.nameIsUtf8 = true;
+        }
         // pax sparse files: 0.0 and 0.1 give the map in the header, 1.0 in front of the data.
         uint64_t u;
         if (val("GNU.sparse.size", s) && ParseUnsigned(s, u)) {

@@ -22,6 +22,8 @@ struct Entry {
     uint64_t firstPos = 0;   // where the records belonging to the entry start
     std::string name;        // raw bytes as stored ("/" separated)
     std::string linkName;
+    bool nameIsUtf8 = false;  // the name (or the link's target) came from a pax record
+    bool linkIsUtf8 = false;
     char type = '0';
     uint32_t mode = 0;
     uint32_t uid = 0, gid = 0;
@@ -57,6 +59,15 @@ class RecordReader {
     virtual ~RecordReader() = default;
     // Reads up to n bytes at pos; the count read (short at the end of the data).
     virtual size_t ReadAt(uint64_t pos, void* buf, size_t n) = 0;
+};
+
+class FileRecordReader final : public RecordReader {
+  public:
+    explicit FileRecordReader(const platform::File& f) : f_(f) {}
+    size_t ReadAt(uint64_t pos, void* buf, size_t n) override { return f_.ReadAt(pos, buf, n); }
+
+  private:
+    const platform::File& f_;
 };
 
 // Reads the next entry at pos, taking any long-name, long-link and pax records in front of it. End at a zero

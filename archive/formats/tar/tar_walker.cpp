@@ -53,10 +53,24 @@ size_t StreamTarInput::ReadAt(uint64_t pos, void* buf, size_t n) {
 }
 
 TarWalker::TarWalker(TUnBase& owner, TarInput& input, uint64_t size, std::string archiveName)
-    : o_(owner), in_(input), size_(size), archiveName_(std::move(archiveName)) {}
+    : o_(owner), in_(input), size_(size), archiveName_(std::move(archiveName)) {
+    if (!o_.NameCodePage.empty()) {
+        names_.Force(o_.NameCodePage);
+        namesDecided_ = true;
+    }
+}
 
-std::string TarWalker::DisplayName(const std::string& raw) const {
-    return o_.TranslateOemChar ? platform::ToDisplayUtf8(raw) : raw;
+ArchiveEntry TarWalker::EntryFor(const tar::Entry& t) {
+    ArchiveEntry e = tar::EntryOf(t);
+    const bool legacy = e.Origin != NameOrigin::Utf8 &&
+                        (!platform::IsValidUtf8(e.RawName) || !platform::IsValidUtf8(e.RawLinkTarget));
+    if (legacy && !namesDecided_) {
+        namesDecided_ = true;
+        if (SampleNames) SampleNames(names_);
+        names_.Decide();
+    }
+    DecodeTexts(e, names_);
+    return e;
 }
 
 int TarWalker::Run(uint64_t pos) {
@@ -81,28 +95,18 @@ int TarWalker::Run(uint64_t pos) {
 }
 
 void TarWalker::Entry(const tar::Entry& t) {
-    std::string name = DisplayName(t.name);
-    while (name.size() > 1 && name.back() == '/')
-        name.pop_back();
+    ArchiveEntry e = EntryFor(t);
+    const std::string& name = e.EntryName;
     const std::string key = SafeRelativeName(t.name);
-    UnEntry e;
-    e.name = name;
-    e.date = t.mtimeValid ? t.mtime : 0;
-    e.unixMode = t.mode & 07777;
-    e.attributes = 0x20;
-    if (t.isDirectory() || t.type == 'D') {
+    if (e.IsDirectory) {
         // "./" and the like stand for the destination itself: nothing to create.
         if (key.empty() && t.name.find("..") == std::string::npos) return;
-        e.isDirectory = true;
-        e.attributes = 0x10;
-        if (o_.SpecMatch(name + "/x")) o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
+        if (o_.SelectsEntry(name, true)) o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
         return;
     }
     switch (t.type) {
         case '2':
             if (!o_.SpecMatch(name)) return;
-            e.isSymlink = true;
-            e.linkTarget = t.linkName;
             o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
             return;
         case '1':
@@ -124,23 +128,24 @@ void TarWalker::Entry(const tar::Entry& t) {
     }
 }
 
-void TarWalker::ExtractFile(const tar::Entry& t, const UnEntry& entry, const std::string& key) {
+void TarWalker::ExtractFile(const tar::Entry& t, const ArchiveEntry& entry, const std::string& key) {
     Known k;
     k.dataPos = t.dataPos;
     k.size = t.size;
     k.realSize = t.realSize;
     k.sparse = t.sparse;
     if (t.sparse) k.sparseMap = t.sparseMap;
-    UnEntry e = entry;
-    e.packedSize = t.size;
-    e.unpackedSize = t.sparse ? t.realSize : t.size;
-    if (o_.SpecMatch(e.name)) {
+    ArchiveEntry e = entry;
+    e.IsHardLink = false;
+    e.PackedSize = t.size;
+    e.UnpackedSize = t.sparse ? t.realSize : t.size;
+    if (o_.SpecMatch(e.EntryName)) {
         bool blocked = false;
-        if (!ProtectedPaths.empty() && !o_.Testing() && !SafeRelativeName(e.name).empty() &&
-            o_.BuildOutputName(e.name) &&
+        if (!ProtectedPaths.empty() && !o_.Testing() && !SafeRelativeName(e.EntryName).empty() &&
+            o_.BuildOutputName(e.EntryName) &&
             std::find(ProtectedPaths.begin(), ProtectedPaths.end(), o_.OutputName()) !=
                 ProtectedPaths.end()) {
-            o_.EntryFailed(e.name, E_SameInOut, "it would replace the TAR being extracted");
+            o_.EntryFailed(e.EntryName, E_SameInOut, "it would replace the TAR being extracted");
             blocked = true;
         }
         if (!blocked) {
@@ -151,37 +156,37 @@ void TarWalker::ExtractFile(const tar::Entry& t, const UnEntry& entry, const std
     if (!key.empty() && (files_.size() < kMaxKnownFiles || files_.count(key))) files_[key] = std::move(k);
 }
 
-void TarWalker::ExtractHardLink(const tar::Entry& t, UnEntry& e, const std::string& key) {
+void TarWalker::ExtractHardLink(const tar::Entry& t, ArchiveEntry& e, const std::string& key) {
     if (t.size > 0) {
         // A link that carries its own copy of the data is written like a file.
         ExtractFile(t, e, key);
         return;
     }
-    if (!o_.SpecMatch(e.name)) return;
+    if (!o_.SpecMatch(e.EntryName)) return;
     std::string target = SafeRelativeName(t.linkName);
     auto it = target.empty() ? files_.end() : files_.find(target);
     if (it == files_.end()) {
-        if (o_.BuildOutputName(e.name))
-            o_.EntryFailed(e.name, E_FileNotFound,
-                           "its link target " + t.linkName + " is not in the archive");
+        if (o_.BuildOutputName(e.EntryName))
+            o_.EntryFailed(e.EntryName, E_FileNotFound,
+                           "its link target " + e.LinkTarget + " is not in the archive");
         return;
     }
     Known k = it->second;
     if (o_.Testing() || k.extracted) {
         // The target was written by this run: link to it.
-        e.isHardLink = true;
-        e.linkTarget = t.linkName;
+        e.IsHardLink = true;
         auto r = o_.ExtractEntry(e, CrcKind::None, 0, nullptr);
         k.extracted = r == TUnBase::EntryResult::Extracted;
     } else if (in_.Seekable()) {
         // The target was not written (not selected, or declined): the link gets a copy of its data.
-        e.packedSize = k.size;
-        e.unpackedSize = k.sparse ? k.realSize : k.size;
+        e.IsHardLink = false;
+        e.PackedSize = k.size;
+        e.UnpackedSize = k.sparse ? k.realSize : k.size;
         auto r = o_.ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) { return CopyData(k, sink); });
         k.extracted = r == TUnBase::EntryResult::Extracted;
     } else {
-        if (o_.BuildOutputName(e.name))
-            o_.EntryFailed(e.name, E_FileNotFound, "its link target " + t.linkName + " was not extracted");
+        if (o_.BuildOutputName(e.EntryName))
+            o_.EntryFailed(e.EntryName, E_FileNotFound, "its link target " + e.LinkTarget + " was not extracted");
         return;
     }
     if (!key.empty() && (files_.size() < kMaxKnownFiles || files_.count(key))) files_[key] = std::move(k);

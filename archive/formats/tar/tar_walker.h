@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "archive/formats/tar/tar_headers.h"
+#include "archive/formats/tar/tar_walk.h"
 #include "archive/core/unbase.h"
 #include "platform/file.h"
 
@@ -56,6 +58,10 @@ class TarWalker {
     // Output names the walk must not write: the files being read (the TAR, the archive holding it), when
     // they lie in the destination.
     std::vector<std::string> ProtectedPaths;
+    // Adds the names of every entry of the archive to a code-page sample (a walk over the headers alone).
+    // The walk extracts as it reads, so it asks for this only when it meets the first name that is not
+    // UTF-8: pure ASCII and UTF-8 names need no decision.
+    std::function<void(NameCoding& sample)> SampleNames;
 
   private:
     struct Known {
@@ -67,16 +73,19 @@ class TarWalker {
         bool extracted = false;
     };
     void Entry(const tar::Entry& t);
-    void ExtractFile(const tar::Entry& t, const UnEntry& e, const std::string& key);
-    void ExtractHardLink(const tar::Entry& t, UnEntry& e, const std::string& key);
+    void ExtractFile(const tar::Entry& t, const ArchiveEntry& e, const std::string& key);
+    void ExtractHardLink(const tar::Entry& t, ArchiveEntry& e, const std::string& key);
     DecodeResult CopyData(const Known& k, ByteSink& sink);
-    std::string DisplayName(const std::string& raw) const;
+    // The entry record of a header, its names decoded (deciding the code page when a name needs it).
+    ArchiveEntry EntryFor(const tar::Entry& t);
 
     TUnBase& o_;
     TarInput& in_;
     uint64_t size_;
     std::string archiveName_;
     std::map<std::string, Known> files_;  // regular files seen so far, by their normalised stored name
+    NameCoding names_;
+    bool namesDecided_ = false;
 };
 
 }  // namespace varnok

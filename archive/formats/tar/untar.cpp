@@ -14,6 +14,12 @@ void TUnTar::ProcessArchive() {
     // An entry named like the archive itself must not replace it while it is being read.
     char real[PATH_MAX];
     if (realpath(ArchiveFile().c_str(), real)) walker.ProtectedPaths.push_back(real);
+    walker.SampleNames = [this](NameCoding& sample) {
+        tar::Walk headers(*this);
+        ArchiveEntry e;
+        while (!Cancel() && headers.Next(e))
+            SampleTexts(e, sample);
+    };
     walker.Run(StartOffset);
 }
 

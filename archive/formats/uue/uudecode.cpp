@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/formats/uue/uue_headers.h"
+#include "archive/formats/uue/uue_walk.h"
 #include "archive/core/utils.h"
 #include "archive/core/volumes.h"
 #include "platform/codepage.h"
@@ -467,15 +468,18 @@ bool TUUDecode::NextVolume(bool required) {
 }
 
 void TUUDecode::Extract(Part& part) {
-    UnEntry e;
-    e.name = TranslateOemChar ? platform::ToDisplayUtf8(part.name) : part.name;
-    e.unixMode = part.mode & 0777;
-    e.date = platform::FileMTime(ArchiveFile());
-    e.sizeKnown = false;
-    e.unpackedSize = part.expectedSize > 0 ? static_cast<uint64_t>(part.expectedSize) : 0;
-    e.attributes = 0x20;
+    ArchiveEntry e = encoded::EntryOf(part.name, part.mode & 0777);
+    // Each encoded file is read on its own: its name decides its code page.
+    BeginNames();
+    SampleTexts(e, names_);
+    names_.Decide();
+    DecodeTexts(e, names_);
+    e.EntryDate = platform::FileMTime(ArchiveFile());
+    e.SizeKnown = false;
+    e.UnpackedSize = part.expectedSize > 0 ? static_cast<uint64_t>(part.expectedSize) : 0;
+    e.ExternalAttr = 0x20;
     bool decoded = false;
-    if (SpecMatch(e.name)) {
+    if (SpecMatch(e.EntryName)) {
         ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) {
             decoded = true;
             return Decoding(*this, part).Run(sink);

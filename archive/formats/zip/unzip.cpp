@@ -16,31 +16,6 @@ namespace varnok {
 
 namespace {
 
-// How an entry's compression method is named in the error for one this program does not decode.
-std::string ZipMethodText(uint16_t method) {
-    static const struct {
-        uint16_t method;
-        const char* name;
-    } names[] = {{10, "PKWARE DCL implode"},
-                 {12, "bzip2"},
-                 {14, "LZMA"},
-                 {18, "IBM TERSE"},
-                 {19, "IBM LZ77"},
-                 {20, "Zstandard"},
-                 {93, "Zstandard"},
-                 {94, "MP3"},
-                 {95, "xz"},
-                 {96, "JPEG"},
-                 {97, "WavPack"},
-                 {98, "PPMd"}};
-    std::string t = "method " + std::to_string(method);
-    for (const auto& n : names)
-        if (n.method == method) return t + " (" + n.name + ")";
-    return t;
-}
-
-constexpr int kMaxEntries = 10'000'000;
-
 // Reads the data of a split set: when one part ends, the next one goes on.
 class SplitSource final : public ByteSource {
   public:
@@ -97,14 +72,6 @@ class DiskSource final : public ByteSource {
 
 }  // namespace
 
-struct TUnZip::Selected {
-    zip::CentralHeader central;  // from the central directory, or built from the local header
-    bool fromCentral = false;
-    uint64_t localOffset = 0;  // in its part or disk
-    int disk = 0;              // 0-based part or disk
-    std::string name;
-};
-
 TUnZip::TUnZip() : decoder_(std::make_unique<ZipMethodDecoder>()) {}
 TUnZip::~TUnZip() = default;
 
@@ -112,134 +79,7 @@ bool TUnZip::SplitSet() const {
     return ArcType() == atZipMV && !DiskManager.IsRemovable() && HasEndRecord && EndRecord.thisDisk > 0;
 }
 
-std::string TUnZip::EntryName(const zip::CentralHeader& h) const {
-    std::string unicode = zip::ExtraUnicodePath(h.extra, h.name);
-    std::string n;
-    if (!unicode.empty())
-        n = unicode;
-    else if (h.utf8())
-        n = h.name;
-    else if (TranslateOemChar)
-        n = platform::ToDisplayUtf8(h.name);
-    else
-        n = h.name;
-    for (char& c : n)
-        if (c == '\\') c = '/';
-    return n;
-}
-
-bool TUnZip::Selected_(const std::string& name) const {
-    // A folder entry is taken when the file patterns take what lies in it.
-    if (!name.empty() && name.back() == '/') return SelectsEntry(name.substr(0, name.size() - 1), true);
-    return SpecMatch(name);
-}
-
-bool TUnZip::CollectCentral(std::vector<Selected>& out) {
-    std::vector<uint8_t> dir;
-    const bool split = SplitSet();
-    ZipVolumeSet vols(ArchiveFile(), split ? EndRecord.thisDisk : 0);
-    if (ArcType() == atZipMV && DiskManager.IsRemovable()) {
-        if (!(HeadFlag & hfEndRecord) && !RequestZipLastDisk()) return false;
-        if (!RequestZipDisk(EndRecord.cdDisk + 1)) return false;
-        ArchiveEnd = ArchiveSize;
-    }
-    if (split) {
-        if (!vols.ReadSpan(EndRecord.cdDisk, EndRecord.cdOffset, EndRecord.cdSize, dir)) {
-            RaiseError(vols.MissingVolume(), "", E_FileNotFound);
-        }
-    } else {
-        uint64_t start = StartOffset;
-        uint64_t size = EndRecord.cdSize;
-        if (start > ArchiveEnd) return false;
-        if (size == 0 || start + size > ArchiveEnd) size = ArchiveEnd - start;
-        if (size > (uint64_t{1} << 32))
-            RaiseError(ArchiveFile(), "central directory too large", E_BadFileHeader);
-        dir.resize(static_cast<size_t>(size));
-        dir.resize(ArcFile.ReadAt(start, dir.data(), dir.size()));
-    }
-    size_t p = 0;
-    for (int n = 0; n < kMaxEntries && p + zip::kCentralSize <= dir.size(); ++n) {
-        if (Cancel()) return false;
-        Selected s;
-        if (!zip::ParseCentralHeader(dir.data() + p, dir.size() - p, s.central)) break;
-        p += static_cast<size_t>(s.central.recordSize());
-        s.fromCentral = true;
-        s.name = EntryName(s.central);
-        if (!Selected_(s.name)) continue;
-        s.disk = static_cast<int>(s.central.diskStart);
-        s.localOffset = s.central.localOffset;
-        if (!split && !(ArcType() == atZipMV && DiskManager.IsRemovable())) {
-            s.localOffset = static_cast<uint64_t>(static_cast<int64_t>(s.localOffset) + ZipOffsetDelta);
-            uint8_t sig[4];
-            if (ArcFile.ReadAt(s.localOffset, sig, 4) != 4 || Le32(sig) != zip::kLocalSig) {
-                // The directory names an entry whose data is not there.
-                EntryFailed(s.name, E_BadFileHeader, "its local header is missing");
-                continue;
-            }
-        }
-        out.push_back(std::move(s));
-    }
-    return true;
-}
-
-bool TUnZip::CollectLocal(std::vector<Selected>& out) {
-    if (OnCorruptZipHeader) {
-        bool cancel = true;
-        OnCorruptZipHeader(*this, HeadFlag, cancel);
-        if (cancel) return false;
-    }
-    uint64_t pos = StartOffset;
-    uint8_t sig[4];
-    if (ArcFile.ReadAt(pos, sig, 4) == 4 && Le32(sig) == zip::kSpanSig) pos += 4;
-    for (int n = 0; n < kMaxEntries && pos + zip::kLocalSize <= ArchiveEnd; ++n) {
-        if (Cancel()) return false;
-        zip::LocalHeader h;
-        if (!zip::ReadLocalHeader(ArcFile, pos, h)) break;
-        Selected s;
-        zip::CentralHeader& c = s.central;
-        c.versionMadeBy = h.versionNeeded;
-        c.versionNeeded = h.versionNeeded;
-        c.flags = h.flags;
-        c.method = h.method;
-        c.dosTime = h.dosTime;
-        c.crc = h.crc;
-        c.packedSize = h.packedSize;
-        c.unpackedSize = h.unpackedSize;
-        c.name = h.name;
-        c.extra = h.extra;
-        c.nameLength = h.nameLength;
-        c.externalAttr = !h.name.empty() && h.name.back() == '/' ? 0x10 : 0x20;
-        uint64_t data = pos + h.headerSize();
-        uint64_t next = data + h.packedSize;
-        if (h.hasDescriptor() && h.packedSize == 0 && h.method != 0) {
-            // Sizes follow the data: find the descriptor whose compressed size fits its distance.
-            bool found = false;
-            std::vector<uint8_t> buf(65536 + 16);
-            for (uint64_t at = data; at < ArchiveEnd && !found; at += 65536) {
-                size_t got = ArcFile.ReadAt(at, buf.data(), buf.size());
-                for (size_t i = 0; i + 16 <= got && i < 65536; ++i) {
-                    if (Le32(&buf[i]) == zip::kSpanSig && Le32(&buf[i + 8]) == at + i - data) {
-                        c.crc = Le32(&buf[i + 4]);
-                        c.packedSize = Le32(&buf[i + 8]);
-                        c.unpackedSize = Le32(&buf[i + 12]);
-                        next = at + i + 16;
-                        found = true;
-                        break;
-                    }
-                }
-            }
-            if (!found) break;
-        }
-        s.name = EntryName(c);
-        s.localOffset = pos;
-        if (Selected_(s.name)) out.push_back(std::move(s));
-        if (next <= pos) break;
-        pos = next;
-    }
-    return true;
-}
-
-std::unique_ptr<ByteSource> TUnZip::DataSource(const Selected& s, uint64_t dataPos) {
+std::unique_ptr<ByteSource> TUnZip::DataSource(const zip::Item& s, uint64_t dataPos) {
     if (SplitSet()) {
         if (!volumes_) volumes_ = std::make_unique<ZipVolumeSet>(ArchiveFile(), EndRecord.thisDisk);
         return std::make_unique<SplitSource>(*volumes_, s.disk, dataPos);
@@ -249,50 +89,34 @@ std::unique_ptr<ByteSource> TUnZip::DataSource(const Selected& s, uint64_t dataP
     return std::make_unique<FileSource>(ArcFile, dataPos);
 }
 
-void TUnZip::ExtractOne(const Selected& s) {
+void TUnZip::ExtractOne(const zip::Item& s) {
     const zip::CentralHeader& c = s.central;
-    UnEntry e;
-    e.name = s.name;
-    e.packedSize = c.packedSize;
-    e.unpackedSize = c.unpackedSize;
-    int64_t exact = zip::ExtraUnixTime(c.extra);
-    e.date = exact ? exact : DosToUnixTime(c.dosTime);
-    e.encrypted = c.encrypted();
-    uint32_t mode = c.unixMode();
-    e.attributes = c.externalAttr & 0x3F;
-    if (mode) {
-        e.unixMode = mode & 07777;
-        if ((mode & 0170000) == 0120000) e.isSymlink = true;
-    }
-    e.isDirectory = (c.externalAttr & 0x10) || c.isDirectory();
-    e.isVolumeLabel = (c.externalAttr & 0x08) && !e.isDirectory;
-    if (IsJar()) {
-        e.isDirectory = !s.name.empty() && s.name.back() == '/';
-        e.attributes = e.isDirectory ? 0x10 : 0x20;
-    }
-    if (e.isDirectory || e.isVolumeLabel) {
+    ArchiveEntry e = s.entry;
+    // The exact time of the extended-timestamp fields when there is one.
+    if (int64_t exact = zip::ExtraUnixTime(c.extra)) e.EntryDate = exact;
+    if (e.IsDirectory || e.IsVolumeLabel) {
         ExtractEntry(e, CrcKind::Crc32, c.crc, nullptr);
         return;
     }
     // WinZip AES: method 99 with the 0x9901 field naming the strength and the real method.
     AesField aes;
     if (c.method == 99 && !FindAesField(c.extra, aes)) {
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, "AES encryption without its description");
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, "AES encryption without its description");
         SkipProgress(c.packedSize);
         return;
     }
     if (c.method != 99 && !IsZipMethodSupported(c.method)) {
         // Refused before anything is written for it.
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, ZipMethodText(c.method));
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, zip::MethodName(c.method));
         SkipProgress(c.packedSize);
         return;
     }
     if (c.flags & 0x40) {
         // PKWARE strong encryption is not the traditional cipher.
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, "strong encryption");
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, "strong encryption");
         SkipProgress(c.packedSize);
         return;
     }
@@ -307,12 +131,12 @@ void TUnZip::ExtractOne(const Selected& s) {
         auto head = DataSource(s, local);
         uint8_t fixed[zip::kLocalSize];
         if (head->Read(fixed, sizeof fixed) != sizeof fixed || Le32(fixed) != zip::kLocalSig) {
-            EntryFailed(s.name, E_BadFileHeader, "its local header is missing");
+            EntryFailed(e.EntryName, E_BadFileHeader, "its local header is missing");
             return;
         }
         std::vector<uint8_t> skip(static_cast<size_t>(Le16(fixed + 26)) + Le16(fixed + 28));
         if (!skip.empty() && head->Read(skip.data(), skip.size()) != skip.size()) {
-            EntryFailed(s.name, E_BadFileHeader, "its local header is cut short");
+            EntryFailed(e.EntryName, E_BadFileHeader, "its local header is cut short");
             return;
         }
         lh.dosTime = Le32(fixed + 10);
@@ -321,7 +145,7 @@ void TUnZip::ExtractOne(const Selected& s) {
         src = std::move(head);
     } else {
         if (!zip::ReadLocalHeader(ArcFile, local, lh)) {
-            EntryFailed(s.name, E_BadFileHeader, "its local header is missing");
+            EntryFailed(e.EntryName, E_BadFileHeader, "its local header is missing");
             return;
         }
         src = std::make_unique<FileSource>(ArcFile, local + lh.headerSize());
@@ -331,11 +155,11 @@ void TUnZip::ExtractOne(const Selected& s) {
         ExtractAes(s, e, *src, aes);
         return;
     }
-    if (e.encrypted) {
+    if (e.Encrypted) {
         if (!PasswordFailed()) {
             uint8_t header[12];
             if (packed < 12 || src->Read(header, 12) != 12) {
-                EntryFailed(s.name, E_BadFileHeader, "the encryption header is missing");
+                EntryFailed(e.EntryName, E_BadFileHeader, "the encryption header is missing");
                 return;
             }
             // The check byte: the time when sizes follow the data, otherwise the CRC's high byte.
@@ -344,23 +168,23 @@ void TUnZip::ExtractOne(const Selected& s) {
             uint32_t time = lh.dosTime ? lh.dosTime : c.dosTime;
             if (!SplitSet() && !(ArcType() == atZipMV && DiskManager.IsRemovable()))
                 ChooseAmongPasswords(header, flags, time, crc, c, local + lh.headerSize() + 12);
-            if (!CheckZipPassword(header, s.name, flags, time, crc)) SetPasswordFailed();
+            if (!CheckZipPassword(header, e.EntryName, flags, time, crc)) SetPasswordFailed();
         }
         packed = packed >= 12 ? packed - 12 : 0;
     }
     LimitedSource limited(*src, packed);
     TransformSource decrypted(limited, [this](uint8_t* b, size_t n) { Cipher.Decrypt(b, n); });
-    ByteSource& input = e.encrypted ? static_cast<ByteSource&>(decrypted) : limited;
-    if (e.isSymlink && !PasswordFailed()) {
+    ByteSource& input = e.Encrypted ? static_cast<ByteSource&>(decrypted) : limited;
+    if (e.IsSymlink && !PasswordFailed()) {
         // The link's target is the entry's data.
         VectorSink target(4096);
         DecodeResult r = decoder_->Decode(c.method, c.flags, c.unpackedSize, input, target, CancelPtr());
         if (!r.Ok() || Crc32(target.Data()) != c.crc) {
-            BuildOutputName(s.name);
-            EntryFailed(s.name, E_CrcCheck, "the link's target is damaged");
+            BuildOutputName(e.EntryName);
+            EntryFailed(e.EntryName, E_CrcCheck, "the link's target is damaged");
             return;
         }
-        e.linkTarget.assign(target.Data().begin(), target.Data().end());
+        e.LinkTarget.assign(target.Data().begin(), target.Data().end());
         ExtractEntry(e, CrcKind::Crc32, c.crc, nullptr);
         return;
     }
@@ -414,29 +238,29 @@ bool TUnZip::FindAesField(const std::vector<uint8_t>& extra, AesField& f) {
     return false;
 }
 
-void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const AesField& aes) {
+void TUnZip::ExtractAes(const zip::Item& s, ArchiveEntry& e, ByteSource& src, const AesField& aes) {
     const zip::CentralHeader& c = s.central;
     const size_t saltLen = crypto::WinZipAes::SaltLength(aes.strength);
     const uint64_t overhead = saltLen + 2 + 10;
     crypto::WinZipAes cipher;
-    e.encrypted = true;
+    e.Encrypted = true;
     if (c.packedSize < overhead) {
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_BadFileHeader, "the AES header is cut short");
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_BadFileHeader, "the AES header is cut short");
         return;
     }
     uint8_t head[18];
     if (src.Read(head, saltLen + 2) != saltLen + 2) {
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_BadFileHeader, "the AES header is cut short");
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_BadFileHeader, "the AES header is cut short");
         return;
     }
     if (!IsZipMethodSupported(aes.method)) {
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, ZipMethodText(aes.method));
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, zip::MethodName(aes.method));
         return;
     }
-    if (!PasswordFailed() && !AcquirePassword(s.name, [&](const std::string& pw) {
+    if (!PasswordFailed() && !AcquirePassword(e.EntryName, [&](const std::string& pw) {
             return cipher.Init(pw, aes.strength, head, head + saltLen);
         }))
         SetPasswordFailed();
@@ -471,15 +295,15 @@ void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const Ae
         }
         return r;
     };
-    if (e.isSymlink && !PasswordFailed()) {
+    if (e.IsSymlink && !PasswordFailed()) {
         // The link's target is the entry's data.
         VectorSink target(4096);
         if (!decode(target).Ok()) {
-            BuildOutputName(s.name);
-            EntryFailed(s.name, E_CrcCheck, "the link's target is damaged");
+            BuildOutputName(e.EntryName);
+            EntryFailed(e.EntryName, E_CrcCheck, "the link's target is damaged");
             return;
         }
-        e.linkTarget.assign(target.Data().begin(), target.Data().end());
+        e.LinkTarget.assign(target.Data().begin(), target.Data().end());
         ExtractEntry(e, CrcKind::None, 0, nullptr);
         return;
     }
@@ -488,19 +312,8 @@ void TUnZip::ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const Ae
 
 void TUnZip::ProcessArchive() {
     volumes_.reset();
-    std::vector<Selected> list;
-    bool central =
-        (HeadFlag & hfCentralHeader) || SplitSet() || (ArcType() == atZipMV && DiskManager.IsRemovable());
-    if (central) {
-        if (!CollectCentral(list)) return;
-    } else if (!CollectLocal(list)) {
-        return;
-    }
-    uint64_t total = 0;
-    for (const auto& s : list)
-        total += s.central.unpackedSize;
-    SetRunTotal(total);
-    for (const auto& s : list) {
+    zip::Walk walk(*this);
+    for (const zip::Item& s : Collect(walk)) {
         if (Cancel()) return;
         ExtractOne(s);
     }

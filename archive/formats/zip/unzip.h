@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/core/zip_records.h"
+#include "archive/formats/zip/zip_directory.h"
 #include "archive/core/unbase.h"
 
 namespace varnok {
@@ -19,22 +20,15 @@ class TUnZip : public TUnBase {
     TUnZip();
     ~TUnZip() override;
 
-    TOnCorruptZipHeader OnCorruptZipHeader;
-
   protected:
     void ProcessArchive() override;
     virtual bool IsJar() const { return false; }
 
   private:
-    struct Selected;
-    bool CollectCentral(std::vector<Selected>& out);
-    bool CollectLocal(std::vector<Selected>& out);
-    void ExtractOne(const Selected& s);
-    std::string EntryName(const zip::CentralHeader& h) const;
+    void ExtractOne(const zip::Item& s);
     bool SplitSet() const;
-    std::unique_ptr<ByteSource> DataSource(const Selected& s, uint64_t dataPos);
+    std::unique_ptr<ByteSource> DataSource(const zip::Item& s, uint64_t dataPos);
 
-    bool Selected_(const std::string& name) const;
     struct AesField {
         uint16_t version = 0;  // 1 or 2
         int strength = 0;      // 1, 2, 3: AES-128, -192, -256
@@ -43,7 +37,7 @@ class TUnZip : public TUnBase {
     void ChooseAmongPasswords(const uint8_t header[12], uint16_t flags, uint32_t time, uint32_t crc,
                               const zip::CentralHeader& c, uint64_t dataPos);
     static bool FindAesField(const std::vector<uint8_t>& extra, AesField& f);
-    void ExtractAes(const Selected& s, UnEntry& e, ByteSource& src, const AesField& aes);
+    void ExtractAes(const zip::Item& s, ArchiveEntry& e, ByteSource& src, const AesField& aes);
 
     std::unique_ptr<ZipMethodDecoder> decoder_;
     std::unique_ptr<ZipVolumeSet> volumes_;

@@ -3,13 +3,10 @@
 #include "archive/core/utils.h"
 #include "archive/codecs/static_huffman.h"
 #include "archive/formats/zoo/zoo_lzw.h"
-#include "platform/codepage.h"
 
 namespace varnok {
 
 namespace {
-
-constexpr int kMaxEntries = 1'000'000;
 
 // Copies the stored data of an entry.
 DecodeResult CopyAll(ByteSource& src, ByteSink& sink, uint64_t size, const CancelFlag* cancel) {
@@ -32,52 +29,12 @@ TUnZoo::TUnZoo()
       lh5_(std::make_unique<StaticHuffmanDecoder>(kZooMethod2Params)) {}
 TUnZoo::~TUnZoo() = default;
 
-void TUnZoo::Collect(std::vector<Selected>& out) {
-    zoo::ArchiveHeader ah;
-    if (!zoo::ReadArchiveHeader(ArcFile, ArchiveEnd, ah)) {
-        EntryFailed(ArchiveFile(), E_BadFileHeader, "the archive header is damaged");
-        return;
-    }
-    uint64_t pos = ah.firstEntry;
-    for (int count = 0; count < kMaxEntries; ++count) {
-        if (Cancel()) return;
-        Selected s;
-        auto r = zoo::ReadEntry(ArcFile, pos, ArchiveEnd, s.entry);
-        if (r == zoo::ReadResult::End) return;
-        if (r == zoo::ReadResult::Bad) {
-            EntryFailed(ArchiveFile(), E_BadFileHeader,
-                        "the directory entry at offset " + std::to_string(pos) + " is damaged");
-            return;
-        }
-        const uint64_t next = s.entry.next;
-        if (!s.entry.deleted) {
-            std::string raw = s.entry.FullName();
-            s.name = TranslateOemChar ? platform::ToDisplayUtf8(raw) : raw;
-            for (char& c : s.name)
-                if (c == '\\') c = '/';
-            if (SpecMatch(s.name)) out.push_back(std::move(s));
-        }
-        // The chain must lead forward: a pointer back (or to itself) would walk in circles.
-        if (next <= pos) {
-            EntryFailed(ArchiveFile(), E_BadFileHeader, "the directory chain turns back");
-            return;
-        }
-        pos = next;
-    }
-}
-
-void TUnZoo::ExtractOne(const Selected& s) {
-    const zoo::Entry& z = s.entry;
-    UnEntry e;
-    e.name = s.name;
-    e.packedSize = z.packedSize;
-    e.unpackedSize = z.unpackedSize;
-    e.date = DosToUnixTime(z.dosTime);
-    e.attributes = 0x20;
-    if (z.hasUnixMode) e.unixMode = z.unixMode & 07777;
+void TUnZoo::ExtractOne(const zoo::Item& s) {
+    const zoo::Entry& z = s.header;
+    const ArchiveEntry& e = s.entry;
     if (z.method > 2) {
-        BuildOutputName(s.name);
-        EntryFailed(s.name, E_UnsupportedMethod, "method " + std::to_string(z.method));
+        BuildOutputName(e.EntryName);
+        EntryFailed(e.EntryName, E_UnsupportedMethod, "method " + std::to_string(z.method));
         SkipProgress(z.unpackedSize);
         return;
     }
@@ -97,13 +54,8 @@ void TUnZoo::ExtractOne(const Selected& s) {
 }
 
 void TUnZoo::ProcessArchive() {
-    std::vector<Selected> list;
-    Collect(list);
-    uint64_t total = 0;
-    for (const auto& s : list)
-        total += s.entry.unpackedSize;
-    SetRunTotal(total);
-    for (const auto& s : list) {
+    zoo::Walk walk(*this);
+    for (const zoo::Item& s : Collect(walk)) {
         if (Cancel()) return;
         ExtractOne(s);
     }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/formats/zoo/zoo_headers.h"
 #include "archive/core/unbase.h"
+#include "archive/formats/zoo/zoo_walk.h"
 
 namespace varnok {
 
@@ -22,12 +22,7 @@ class TUnZoo : public TUnBase {
     void ProcessArchive() override;
 
   private:
-    struct Selected {
-        zoo::Entry entry;
-        std::string name;
-    };
-    void Collect(std::vector<Selected>& out);
-    void ExtractOne(const Selected& s);
+    void ExtractOne(const zoo::Item& s);
 
     std::unique_ptr<ZooLzwDecoder> lzw_;
     std::unique_ptr<StaticHuffmanDecoder> lh5_;

@@ -10,10 +10,7 @@ namespace varnok::zoo {
 std::string Entry::FullName() const {
     std::string n = longName.empty() ? shortName : longName;
     if (dirName.empty()) return n;
-    std::string d = dirName;
-    for (char& c : d)
-        if (c == '\\') c = '/';
-    return AppendSlash(d) + n;
+    return dirName.back() == '/' || dirName.back() == '\\' ? dirName + n : dirName + "/" + n;
 }
 
 bool ReadArchiveHeader(const platform::File& f, uint64_t fileSize, ArchiveHeader& h) {
@@ -67,7 +64,8 @@ ReadResult ReadEntry(const platform::File& f, uint64_t pos, uint64_t fileSize, E
                 p += nameLen;
                 if (dirLen && p + dirLen <= varLen) e.dirName = FieldString(&v[p], dirLen);
                 p += dirLen;
-                p += 2;  // system id
+                if (p + 2 <= varLen) e.systemId = static_cast<uint16_t>(v[p] | (v[p + 1] << 8));
+                p += 2;
                 if (p + 3 <= varLen) {
                     // Bits 22-23 say what the low bits hold: 1 for Unix permissions.
                     uint32_t attr = v[p] | (v[p + 1] << 8) | (v[p + 2] << 16);

@@ -33,11 +33,13 @@ struct Entry {
     uint16_t commentLength = 0;
     std::string shortName;  // raw
     std::string longName;   // raw, may be empty
-    std::string dirName;    // raw, "/" separated, may be empty
+    std::string dirName;    // raw, "/" or "\" separated, may be empty
+    uint16_t systemId = 1;  // the system that wrote the entry: 0 Unix, 1 MS-DOS, 2 portable
     uint8_t timeZone = 0x7F;
     bool hasUnixMode = false;
     uint32_t unixMode = 0;
-    // The stored name with its folder ("dir/name"); the long name wins over the short one.
+    // The stored name with its folder ("dir/name", the folder's separators as stored); the long name wins
+    // over the short one.
     std::string FullName() const;
 };
 
