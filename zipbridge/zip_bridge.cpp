@@ -7,6 +7,7 @@
 #include "archive/core/bytes.h"
 #include "archive/core/utils.h"
 #include "archive/core/volumes.h"
+#include "archive/formats/zip/zip_directory.h"
 #include "platform/codepage.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
@@ -48,23 +49,18 @@ void TZipBridge::Message(int id, const std::string& extra, bool show) {
     if (OnMessage) OnMessage(*this, 0, lastMessage_);
 }
 
-bool TZipBridge::Translate(uint8_t host, uint8_t version) const {
-    if (CodePage == cpOEM) return true;
-    if (CodePage == cpNone) return false;
-    return host == 0 || host == 6 || (host == 11 && version == 50);
-}
-
-std::string TZipBridge::TranslateName(const std::string& raw, uint8_t host, uint8_t version, bool utf8) const {
-    if (utf8) return raw;
-    if (Translate(host, version)) return platform::OemToUtf8(raw);
-    // Names kept as stored: make them displayable when they are not UTF-8.
-    return platform::IsValidUtf8(raw) ? raw : platform::ConvertCharset(raw, "ISO-8859-1", "UTF-8");
+std::string TZipBridge::ForcedCodePage() const {
+    if (!NameCodePage.empty()) return NameCodePage;
+    if (CodePage == cpOEM) return platform::OemCodePage();
+    // Names kept as stored: taken as UTF-8 (bytes that are not are shown one by one).
+    if (CodePage == cpNone) return "UTF-8";
+    return {};
 }
 
 std::string TZipBridge::ZipComment() const {
     if (comment_.empty()) return {};
-    if (CodePage == cpNone) return platform::IsValidUtf8(comment_) ? comment_ : platform::OemToUtf8(comment_);
-    return platform::ToDisplayUtf8(comment_);
+    // The archive comment is OEM text like the names of DOS archivers: read as their code page is.
+    return names_.Decode(comment_, NameOrigin::Dos);
 }
 
 void TZipBridge::SetZipFileName(const std::string& name) {
@@ -180,40 +176,54 @@ void TZipBridge::List() {
         }
         int64_t delta = static_cast<int64_t>(computed) - static_cast<int64_t>(e.cdOffset);
         if (e.cdDisk != e.thisDisk) delta = 0;
-        size_t p = 0;
         uint64_t total = e.entriesTotal;
-        int sequence = 0;
         // Writers without ZIP64 records let the count wrap at 65,535: then the directory's size decides.
         const bool wrapped = total == 0xFFFF && !e.zip64;
-        for (uint64_t n = 0; n < total || (wrapped && p < dir.size()); ++n) {
-            if (p + zip::kCentralSize > dir.size()) throw BridgeError{11013};
-            if (Le32(dir.data() + p) != zip::kCentralSig) throw BridgeError{11015};
-            zip::CentralHeader h;
-            if (!zip::ParseCentralHeader(dir.data() + p, dir.size() - p, h)) throw BridgeError{11017};
+        std::vector<ArchiveEntry> stored;
+        std::vector<bool> folders;
+        names_ = NameCoding();
+        if (std::string forced = ForcedCodePage(); !forced.empty()) names_.Force(forced);
+        zip::DirResult r = zip::ParseCentralDirectory(dir, wrapped ? UINT64_MAX : total, [&](zip::CentralHeader& h) {
             ZipDirEntry d;
             std::copy(h.raw, h.raw + sizeof d.Raw, d.Raw);
-            std::string unicode = zip::ExtraUnicodePath(h.extra, h.name);
-            d.FileName = !unicode.empty() ? unicode
-                                          : TranslateName(h.name, h.hostSystem(), static_cast<uint8_t>(h.versionMadeBy),
-                                                          h.utf8());
-            for (char& c : d.FileName)
-                if (c == '\\') c = '/';
-            d.FileComment = TranslateName(h.comment, h.hostSystem(), static_cast<uint8_t>(h.versionMadeBy), h.utf8());
             d.Encrypted = h.encrypted();
             d.ExtraData = h.extra;
             d.CompressedSize = h.packedSize;
             d.UncompressedSize = h.unpackedSize;
             d.RelOffLocalHdr = static_cast<uint64_t>(static_cast<int64_t>(h.localOffset) + delta);
-            p += static_cast<size_t>(h.recordSize());
             if (h.diskStart == e.thisDisk || e.thisDisk == 0)
                 firstLocal_ = std::min<uint64_t>(firstLocal_, d.RelOffLocalHdr);
-            if (!UseDirOnlyEntries && !d.FileName.empty() && d.FileName.back() == '/') {
+            ArchiveEntry a = zip::EntryOf(h);
+            SampleTexts(a, names_);
+            // A folder entry is a name that ends in a separator.
+            folders.push_back(!h.name.empty() && (h.name.back() == '/' || h.name.back() == '\\'));
+            list.push_back(std::move(d));
+            stored.push_back(std::move(a));
+            return true;
+        });
+        if (r.stop == zip::DirStop::Short) throw BridgeError{11013};
+        if (r.stop == zip::DirStop::NotCentral) throw BridgeError{11015};
+        if (r.stop == zip::DirStop::Truncated) throw BridgeError{11017};
+        // The names are read once all of them are known: the code page is decided from them together.
+        names_.Decide();
+        std::vector<ZipDirEntry> kept;
+        kept.reserve(list.size());
+        int sequence = 0;
+        for (size_t i = 0; i < list.size(); ++i) {
+            ZipDirEntry& d = list[i];
+            DecodeTexts(stored[i], names_);
+            const bool folder = folders[i];
+            d.FileName = std::move(stored[i].EntryName);
+            if (folder) d.FileName.push_back('/');
+            d.FileComment = stored[i].EntryComment;
+            if (!UseDirOnlyEntries && folder) {
                 ++skippedDirs_;
                 continue;
             }
-            list.push_back(std::move(d));
-            if (OnNewName) OnNewName(*this, ++sequence, list.back());
+            kept.push_back(std::move(d));
+            if (OnNewName) OnNewName(*this, ++sequence, kept.back());
         }
+        list = std::move(kept);
         entries_ = std::move(list);
     } catch (const BridgeError& err) {
         entries_.clear();
@@ -229,7 +239,11 @@ void TZipBridge::List() {
 }
 
 bool TZipBridge::SetZipComment(const std::string& comment) {
-    std::string oem = platform::IsValidUtf8(comment) && CodePage != cpNone ? platform::Utf8ToOem(comment) : comment;
+    // Stored in the code page the names of DOS archivers are read in.
+    const std::string page = names_.CodePage(NameOrigin::Dos);
+    std::string oem = platform::IsValidUtf8(comment) && page != "UTF-8"
+                          ? platform::ConvertCharset(comment, "UTF-8", page.c_str())
+                          : comment;
     if (oem.size() > 65535) {
         Message(11030, " (comment longer than 65535 bytes)");
         return false;

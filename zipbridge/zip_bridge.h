@@ -93,6 +93,11 @@ public:
     CodePageOpts CodePage = cpAuto;
     bool UseDirOnlyEntries = false;
     std::string TempDir;
+    // The code page of the names not flagged UTF-8 (an iconv name such as "CP866"); empty: decided from all
+    // of the archive's names (or forced by CodePage). The extract engine reads the names alike.
+    std::string NameCodePage;
+    // What was decided for the names of the directory last read.
+    const NameCoding& Names() const { return names_; }
 
     // Events.
     std::function<void(TZipBridge&)> OnDirUpdate;
@@ -193,7 +198,7 @@ public:
     const ZipDirEntry& Entry(int i) const { return entries_.at(static_cast<size_t>(i)); }
     const std::vector<ZipDirEntry>& Entries() const { return entries_; }
 
-    // The archive comment, translated from OEM when it is not UTF-8.
+    // The archive comment, read in the code page decided for the names of DOS archivers.
     std::string ZipComment() const;
     // Rewrites the end record and the comment in place. False on failure (the message says why).
     bool SetZipComment(const std::string& comment);
@@ -220,12 +225,13 @@ private:
     // Finds the end record (with raise: a missing one is an error with a number; without: "not found").
     bool FindEndRecord(platform::File& f, bool raise, zip::EndRecord& e);
     void Message(int id, const std::string& extra = {}, bool show = true);
-    bool Translate(uint8_t host, uint8_t version) const;
-    std::string TranslateName(const std::string& raw, uint8_t host, uint8_t version, bool utf8) const;
+    // The code page the settings force on the names, or empty for the one decided from them.
+    std::string ForcedCodePage() const;
 
     std::string zipFileName_;
     std::vector<ZipDirEntry> entries_;
     std::string comment_;  // raw bytes as stored
+    NameCoding names_;
     uint64_t archiveSize_ = 0, fileSize_ = 0, eocOffset_ = 0, firstLocal_ = 0;
     bool spanned_ = false, wrongStructure_ = false;
     int skippedDirs_ = 0;

@@ -217,6 +217,7 @@ int TZipBridge::ExtractRun(bool toMemory) {
     }
 
     std::string dest = ExtrBaseDir;
+    const std::string codePage = ForcedCodePage();
     if (!dest.empty() && dest[0] != '/') {
         char cwd[PATH_MAX];
         if (getcwd(cwd, sizeof cwd)) dest = std::string(cwd) + "/" + dest;
@@ -291,6 +292,7 @@ int TZipBridge::ExtractRun(bool toMemory) {
             if (version >= 160) {
                 rec.PasswordReqCount = static_cast<int32_t>(passwordReqCount_);
                 rec.ExtractDir = dest.empty() ? nullptr : dest.c_str();
+                rec.NameCodePage = codePage.empty() ? nullptr : codePage.c_str();
             }
             rec.Seven = 7;
             successCnt_ = unz_->exec(&rec);

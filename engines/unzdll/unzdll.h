@@ -61,7 +61,9 @@ typedef struct UnzExecRecord {
     int32_t Reserved92[3];    /*  92 */
     int32_t PasswordReqCount; /* 104: how often a password may be asked for per entry (0-15) */
     const char* ExtractDir; /* 108: destination folder; 0 means the current folder (this system's addition) */
-    int32_t Reserved112[8]; /* 112 */
+    const char* NameCodePage; /* 112: code page of the names not flagged UTF-8 ("CP866"), 0 to decide it from
+                                 the names as the caller's directory reader does (this system's addition) */
+    int32_t Reserved116[7];   /* 116 */
     int32_t Seven;          /* 144: the value 7 */
 } UnzExecRecord;
 
@@ -148,7 +150,8 @@ int32_t GetUnzDllVersion(void);
     X(UnzExecRecord, Reserved92, 92, 12, 4, 0)       \
     X(UnzExecRecord, PasswordReqCount, 104, 4, 4, 0) \
     X(UnzExecRecord, ExtractDir, 108, 4, 4, 1)       \
-    X(UnzExecRecord, Reserved112, 112, 32, 4, 0)     \
+    X(UnzExecRecord, NameCodePage, 112, 4, 4, 1)     \
+    X(UnzExecRecord, Reserved116, 116, 28, 4, 0)     \
     X(UnzExecRecord, Seven, 144, 4, 4, 0)
 #define UNZ_EXEC_RECORD_SIZE_32 148
 

@@ -142,7 +142,7 @@ struct Request {
     ZipCallback callback = nullptr;
     bool trace = false, verbose = false, test = false, update = false, freshen = false, dirNames = false,
          overwrite = false;
-    std::string archive, password, extractDir;
+    std::string archive, password, extractDir, codePage;
     bool passwordTooLong = false;
     std::vector<std::string> specs;
     bool toMemory = false;
@@ -293,6 +293,10 @@ bool Engine::Load(void* record) {
             Message(uenArguments, "The destination folder's name is too long");
             return false;
         }
+        if (!ReadText(r.NameCodePage, 64, req_.codePage)) {
+            Message(uenArguments, "The code page's name is too long");
+            return false;
+        }
     }
     if (!ReadText(archive, kMaxText, req_.archive) || req_.archive.empty()) {
         Message(uenArguments, "No archive name given");
@@ -356,6 +360,7 @@ bool Engine::AskDisk(int disk) {
 void Engine::Totals() {
     // The entries' sizes and check values, for the totals, the new-file reports and the CRC questions.
     TArcLister l;
+    l.NameCodePage = req_.codePage;
     l.SetArchiveFile(req_.archive);
     l.FileSpec = {"*.*"};
     l.ShowEmptyDirs = true;
@@ -589,6 +594,7 @@ int32_t Engine::Extract(bool test, const std::string& destination, bool useDirs)
         }
     }
     if (req_.specs.empty()) z.FileSpec = {"*.*"};
+    z.NameCodePage = req_.codePage;
     z.ExtractDir = test ? std::string() : destination;  // testing creates no folder
     z.UseStoredDirs = useDirs;
     z.CreateStoredDirs = useDirs;
