@@ -3,16 +3,20 @@
 #include <cstdio>
 
 #include "archive/core/errors.h"
+#include "archive/core/names.h"
+#include "archive/core/printable.h"
 #include "platform/fileattr.h"
 
 namespace varnok::cli {
 
 void Reporter::Error(const std::string& file, const std::string& text, int code) {
     ++count_;
+    // Names and texts from archives never reach the terminal raw.
+    const std::string f = TerminalSafe(file), t = TerminalSafe(text);
     if (code)
-        fprintf(stderr, "varnok-cli: %s: %s (code %d)\n", file.c_str(), text.c_str(), code);
+        fprintf(stderr, "varnok-cli: %s: %s (code %d)\n", f.c_str(), t.c_str(), code);
     else
-        fprintf(stderr, "varnok-cli: %s: %s\n", file.c_str(), text.c_str());
+        fprintf(stderr, "varnok-cli: %s: %s\n", f.c_str(), t.c_str());
 }
 
 void Reporter::Error(const std::string& file, int code, const std::string& detail) {
@@ -39,6 +43,18 @@ void AttachConsole(TZipCommon& c, Reporter& r) {
     c.OnGetZipFirstDisk = [](TZipCommon&, bool& cancel) { cancel = true; };
     c.OnGetZipNextDisk = [](TZipCommon&, const std::string&, bool& cancel) { cancel = true; };
     c.OnGetZipLastDisk = [](TZipCommon&, bool& cancel) { cancel = true; };
+}
+
+bool ApplyReadingOptions(const Args& args, TZipCommon& c, std::string& error) {
+    if (const std::string* cp = args.Value("--encoding")) {
+        if (!NameCoding().Force(*cp)) {
+            error = "unknown code page " + TerminalSafe(*cp) + " (iconv -l lists them)";
+            return false;
+        }
+        c.NameCodePage = *cp;
+    }
+    c.OpenTarInside = !args.Has("--raw");
+    return true;
 }
 
 bool Args::Has(const std::string& f) const {

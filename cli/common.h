@@ -38,7 +38,13 @@ struct Args {
 bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>& known,
                const std::vector<std::string>& withValue, Args& out, std::string& error);
 
+// The options every reading command takes: --encoding CP (the code page of the names not marked UTF-8) and
+// --raw (a compressed TAR read as the one compressed file it is). False, with a message, for an unknown code
+// page.
+bool ApplyReadingOptions(const Args& args, TZipCommon& c, std::string& error);
+
 int CmdList(int argc, char** argv);
+int CmdFormats(int argc, char** argv);
 int CmdIdentify(int argc, char** argv);
 int CmdExtract(int argc, char** argv);
 int CmdTest(int argc, char** argv);

@@ -1,14 +1,20 @@
 // varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update]
-// [--flat] varnok-cli test ARCHIVE... [-p PASSWORD]
+//                     [--flat] [-v] [--encoding CP] [--raw]
+// varnok-cli test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw]
+//
+// Every failed entry is said once, in one line naming it: the extractor reports each entry's failure once
+// (OnEntryFailed), and the errors it reports while an entry is being handled belong to that report. Only
+// errors of the run as a whole are printed as they come.
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 #include "archive/core/lister.h"
+#include "archive/core/printable.h"
 #include "archive/extractors.h"
+#include "archive/formats/gzip/ungzip.h"
 #include "cli/common.h"
 #include "platform/fileattr.h"
 
@@ -47,28 +53,12 @@ bool Interactive() {
     return isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
 }
 
-// Shows names safely on a terminal: control characters as escapes.
-std::string Printable(const std::string& s) {
-    std::string r;
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7F) {
-            char b[8];
-            snprintf(b, sizeof b, "\\x%02x", c);
-            r += b;
-        } else {
-            r += static_cast<char>(c);
-        }
-    }
-    return r;
-}
-
 struct Session {
     Reporter rep;
-    std::map<std::string, std::string> lastError;  // entry -> the error it met
     bool passwordGiven = false;
     bool interactive = false;
-    std::string lastFile;  // the last error said, and whom it named
-    int lastCode = 0;
+    bool attemptSaid = false;  // a wrong password of the current entry was said
+    std::string reason;        // why the entry whose verdict comes next failed
 };
 
 void WirePasswords(TUnBase& x, Session& s, const Args& args) {
@@ -78,18 +68,14 @@ void WirePasswords(TUnBase& x, Session& s, const Args& args) {
         s.passwordGiven = true;
     }
     x.OnGetPassword = [&s](TZipCommon&, const std::string& name, std::string& pw, bool& tryAgain) {
-        if (s.interactive && !s.passwordGiven) {
-            std::string answer;
-            if (AskTerminal("Password for " + Printable(name) + ": ", answer, true)) {
-                pw = answer;
-                return;
-            }
+        std::string answer;
+        if (s.interactive && !s.passwordGiven &&
+            AskTerminal("Password for " + TerminalSafe(name) + ": ", answer, true)) {
+            pw = answer;
+            return;
         }
+        // No one to ask: the entry's failure says so.
         tryAgain = false;
-        s.lastError[name] = s.passwordGiven ? "Invalid password" : "password required (give it with -p)";
-        s.lastCode = s.passwordGiven ? E_InvalidPassword : E_PasswordProtected;
-        s.lastFile = name;
-        s.rep.Error(name, s.lastError[name], s.lastCode);
     };
 }
 
@@ -111,23 +97,35 @@ std::unique_ptr<TUnBase> MakeExtractor(const std::string& path, Session& s) {
     return x;
 }
 
-void AttachEntryErrors(TUnBase& x, Session& s) {
+// The text of an entry's failure, with a hint where the command line can help.
+std::string FailureText(const Session& s, int code, const std::string& detail) {
+    std::string text = ErrorText(code);
+    if (!detail.empty() && detail != "0") text += ": " + detail;
+    if (code == E_PasswordProtected && !s.passwordGiven && !s.interactive) text += " (give it with -p)";
+    return text;
+}
+
+void AttachErrors(TUnBase& x, Session& s) {
     AttachConsole(x, s.rep);
-    auto base = x.OnError;
-    x.OnError = [&s, base](TZipCommon& c, const std::string& f, const std::string& m, const std::string& v,
-                           int code) {
-        std::string text = ErrorText(code);
-        if (!m.empty() && m != "0" && code != E_EventNotAssigned) text += ": " + m;
-        // The entry a password was refused for is left out: said already, under its stored name.
-        const bool said =
-            (code == s.lastCode || (code == E_InvalidPassword && s.lastCode == E_PasswordProtected)) &&
-            SameEntryPath(f, s.lastFile);
-        s.lastError[f] = said ? s.lastError[s.lastFile] : text;
-        if (said || (code == E_EventNotAssigned && m == "OnGetPassword"))
-            return;  // said already by the password handler
-        s.lastCode = code;
-        s.lastFile = f;
-        base(c, f, m, v, code);
+    auto console = x.OnError;
+    TUnBase* xp = &x;
+    x.OnError = [&s, console, xp](TZipCommon& c, const std::string& f, const std::string& m, const std::string& v,
+                                  int code) {
+        if (xp->ReportingAttempt()) {
+            // A wrong password is said once for its entry, whatever follows.
+            if (s.attemptSaid) return;
+            s.attemptSaid = true;
+        } else if (xp->ReportingForEntry()) {
+            return;  // said with the entry's verdict
+        }
+        console(c, f, m, v, code);
+    };
+    x.OnEntryFailed = [&s](TZipCommon&, const std::string& stored, const std::string& output, int code,
+                           const std::string& detail) {
+        s.reason = FailureText(s, code, detail);
+        // A wrong password said already is this entry's line.
+        const bool said = s.attemptSaid && (code == E_InvalidPassword || code == E_PasswordProtected);
+        if (!said) s.rep.Error(output.empty() ? stored : output, s.reason, code);
     };
 }
 
@@ -136,15 +134,17 @@ void AttachEntryErrors(TUnBase& x, Session& s) {
 int CmdExtract(int argc, char** argv) {
     Args args;
     std::string err;
-    if (!ParseArgs(argc, argv, 2, {"--overwrite", "--skip-existing", "--update", "--flat", "-v"},
-                   {"-d", "-p"}, args, err) ||
-        args.operands.empty()) {
+    auto usage = [&] {
         fprintf(stderr,
                 "varnok-cli: %s\nusage: varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] "
-                "[--overwrite | --skip-existing | --update] [--flat]\n",
+                "[--overwrite | --skip-existing | --update] [--flat] [-v] [--encoding CP] [--raw]\n",
                 err.empty() ? "no archive named" : err.c_str());
         return kExitUsage;
-    }
+    };
+    if (!ParseArgs(argc, argv, 2, {"--overwrite", "--skip-existing", "--update", "--flat", "-v", "--raw"},
+                   {"-d", "-p", "--encoding"}, args, err) ||
+        args.operands.empty())
+        return usage();
     int modes = args.Has("--overwrite") + args.Has("--skip-existing") + args.Has("--update");
     if (modes > 1) {
         fprintf(stderr, "varnok-cli: --overwrite, --skip-existing and --update exclude each other\n");
@@ -155,7 +155,8 @@ int CmdExtract(int argc, char** argv) {
     const std::string& path = args.operands[0];
     auto x = MakeExtractor(path, s);
     if (!x) return s.rep.ExitStatus();
-    AttachEntryErrors(*x, s);
+    if (!ApplyReadingOptions(args, *x, err)) return usage();
+    AttachErrors(*x, s);
     WirePasswords(*x, s, args);
     x->SetArchiveFile(path);
     for (size_t i = 1; i < args.operands.size(); ++i)
@@ -183,7 +184,7 @@ int CmdExtract(int argc, char** argv) {
                 mode = omSkip;
             } else {
                 std::string a;
-                if (!AskTerminal("Replace " + Printable(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", a,
+                if (!AskTerminal("Replace " + TerminalSafe(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", a,
                                  false))
                     a = "n";
                 if (a == "A") xp->ConfirmOverwrites = false;
@@ -201,19 +202,23 @@ int CmdExtract(int argc, char** argv) {
             if (mode == omSkip) {
                 ++skipped;
                 if (!update && !skip)
-                    fprintf(stderr, "varnok-cli: %s: exists, not replaced\n", Printable(file).c_str());
+                    fprintf(stderr, "varnok-cli: %s: exists, not replaced\n", TerminalSafe(file).c_str());
             }
         };
     }
+    if (args.Has("--raw")) {
+        // A compressed TAR comes out as the one file it compresses, not as what that file holds.
+        if (auto* g = dynamic_cast<TUnGZip*>(x.get()))
+            g->OnNestedTarFile = [](TZipCommon&, const std::string&, bool& doUnTar) { doUnTar = false; };
+    }
     int done = 0;  // files that came out whole
     x->OnEnd = [&](TZipCommon&, const std::string& name, bool pass) {
-        if (!pass) {
-            auto it = s.lastError.find(name);
-            if (it == s.lastError.end() || it->second.empty()) s.rep.Error(name, E_CrcCheck);
-        } else {
+        if (pass) {
             ++done;
-            if (verbose) printf("  extracted: %s\n", Printable(name).c_str());
+            if (verbose) printf("  extracted: %s\n", TerminalSafe(name).c_str());
         }
+        s.attemptSaid = false;
+        s.reason.clear();
     };
     try {
         x->ExtractArchive();
@@ -222,7 +227,7 @@ int CmdExtract(int argc, char** argv) {
     }
     if (x->FailedEntries() > 0 && s.rep.Count() == 0)
         s.rep.Error(path, "some entries could not be extracted", 0);
-    printf("%d file%s extracted to %s", done, done == 1 ? "" : "s", x->ExtractDir.c_str());
+    printf("%d file%s extracted to %s", done, done == 1 ? "" : "s", TerminalSafe(x->ExtractDir).c_str());
     if (skipped) printf(", %d skipped", skipped);
     printf("\n");
     return s.rep.ExitStatus();
@@ -231,22 +236,25 @@ int CmdExtract(int argc, char** argv) {
 int CmdTest(int argc, char** argv) {
     Args args;
     std::string err;
-    if (!ParseArgs(argc, argv, 2, {}, {"-p"}, args, err) || args.operands.empty()) {
-        fprintf(stderr, "varnok-cli: %s\nusage: varnok-cli test ARCHIVE... [-p PASSWORD]\n",
+    auto usage = [&] {
+        fprintf(stderr, "varnok-cli: %s\nusage: varnok-cli test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw]\n",
                 err.empty() ? "no archive named" : err.c_str());
         return kExitUsage;
-    }
+    };
+    if (!ParseArgs(argc, argv, 2, {"--raw"}, {"-p", "--encoding"}, args, err) || args.operands.empty())
+        return usage();
     int status = kExitOk;
     for (const auto& path : args.operands) {
         Session s;
         s.interactive = Interactive();
         auto x = MakeExtractor(path, s);
         if (!x) {
-            printf("%s: FAILED\n", path.c_str());
+            printf("%s: FAILED\n", TerminalSafe(path).c_str());
             status = kExitErrors;
             continue;
         }
-        AttachEntryErrors(*x, s);
+        if (!ApplyReadingOptions(args, *x, err)) return usage();
+        AttachErrors(*x, s);
         WirePasswords(*x, s, args);
         x->SetArchiveFile(path);
         x->FileSpec = {"*.*"};
@@ -254,26 +262,28 @@ int CmdTest(int argc, char** argv) {
         x->OnEnd = [&](TZipCommon&, const std::string& name, bool pass) {
             if (pass) {
                 ++good;
-                printf("OK      %s\n", Printable(name).c_str());
+                printf("OK      %s\n", TerminalSafe(name).c_str());
             } else {
                 ++bad;
-                auto it = s.lastError.find(name);
-                std::string why = it != s.lastError.end() ? it->second : ErrorText(E_CrcCheck);
-                printf("FAILED  %s: %s\n", Printable(name).c_str(), why.c_str());
+                std::string why = s.reason.empty() ? ErrorText(E_CrcCheck) : s.reason;
+                printf("FAILED  %s: %s\n", TerminalSafe(name).c_str(), TerminalSafe(why).c_str());
             }
+            s.attemptSaid = false;
+            s.reason.clear();
         };
         try {
             x->TestArchive();
         } catch (const ArchiveError& e) {
             s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
         }
-        bad = std::max(bad, x->FailedEntries());
-        if (bad || s.rep.Count()) {
-            printf("%s: FAILED (%d error%s)\n", path.c_str(), std::max(bad, s.rep.Count()),
-                   std::max(bad, s.rep.Count()) == 1 ? "" : "s");
+        // One verdict: the archive's count is of its failed entries and of the errors of the run.
+        const int errors = std::max(bad, s.rep.Count());
+        if (errors || x->FailedEntries()) {
+            const int n = std::max(errors, x->FailedEntries());
+            printf("%s: FAILED (%d error%s)\n", TerminalSafe(path).c_str(), n, n == 1 ? "" : "s");
             status = kExitErrors;
         } else {
-            printf("%s: OK (%d entr%s)\n", path.c_str(), good, good == 1 ? "y" : "ies");
+            printf("%s: OK (%d entr%s)\n", TerminalSafe(path).c_str(), good, good == 1 ? "y" : "ies");
         }
     }
     return status;

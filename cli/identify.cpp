@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "archive/core/lister.h"
+#include "archive/core/printable.h"
 #include "cli/common.h"
 
 namespace varnok::cli {
@@ -19,7 +20,7 @@ int CmdIdentify(int argc, char** argv) {
         TArcLister probe;
         AttachConsole(probe, rep);
         probe.SetArchiveFile(path);
-        printf("%s\t%s\toffset=%llu\theadflag=0x%02X\n", path.c_str(),
+        printf("%s\t%s\toffset=%llu\theadflag=0x%02X\n", TerminalSafe(path).c_str(),
                ArcTypeShortName(probe.ArcType()).c_str(), static_cast<unsigned long long>(probe.StartOffset),
                probe.HeadFlag);
     }

@@ -1,8 +1,9 @@
-// varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json]
+// varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json] [--encoding CP] [--raw]
 #include <cstdio>
 #include <optional>
 
 #include "archive/core/lister.h"
+#include "archive/core/printable.h"
 #include "archive/core/utils.h"
 #include "cli/common.h"
 #include "cli/json.h"
@@ -36,14 +37,17 @@ std::string AttrText(uint32_t a, bool dir) {
 int CmdList(int argc, char** argv) {
     Args args;
     std::string err;
-    if (!ParseArgs(argc, argv, 2, {"--json", "--dirs"}, {}, args, err) || args.operands.empty()) {
-        fprintf(stderr, "varnok-cli: %s\nusage: varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json]\n",
+    TArcLister lister;
+    if (!ParseArgs(argc, argv, 2, {"--json", "--dirs", "--raw"}, {"--encoding"}, args, err) ||
+        args.operands.empty() || !ApplyReadingOptions(args, lister, err)) {
+        fprintf(stderr,
+                "varnok-cli: %s\nusage: varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json] [--encoding CP] "
+                "[--raw]\n",
                 err.empty() ? "no archive named" : err.c_str());
         return kExitUsage;
     }
     const bool json = args.Has("--json");
     Reporter rep;
-    TArcLister lister;
     AttachConsole(lister, rep);
     lister.ShowEmptyDirs = args.Has("--dirs");
     const std::string& path = args.operands[0];
@@ -78,7 +82,7 @@ int CmdList(int argc, char** argv) {
             if (!entries.empty()) entries += ", ";
             entries += o.Str();
         } else {
-            printf("%-40s %12llu %12llu %3d%% %s %-10s %s %s\n", e.EntryName.c_str(),
+            printf("%-40s %12llu %12llu %3d%% %s %-10s %s %s\n", TerminalSafe(e.EntryName).c_str(),
                    static_cast<unsigned long long>(e.UnpackedSize),
                    static_cast<unsigned long long>(e.PackedSize), e.Ratio,
                    platform::FormatLocalShort(e.EntryDate).c_str(), e.MethodText.c_str(), CrcText(e).c_str(),

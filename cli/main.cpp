@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "archive/core/printable.h"
 #include "cli/common.h"
 
 namespace {
@@ -10,12 +11,20 @@ namespace {
 void Usage(FILE* out) {
     fputs(
         "usage: varnok-cli COMMAND [ARGS]\n"
-        "  list ARCHIVE [PATTERN...] [--dirs] [--json]   list the entries of an archive\n"
+        "  list ARCHIVE [PATTERN...] [--dirs] [--json] [--encoding CP] [--raw]\n"
+        "                                                list the entries of an archive\n"
         "  identify FILE...                              tell the archive type of files\n"
         "  extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update] "
-        "[--flat] [-v]\n"
+        "[--flat] [-v] [--encoding CP] [--raw]\n"
         "                                                extract entries (default: into the current folder)\n"
-        "  test ARCHIVE... [-p PASSWORD]                 decode every entry without writing\n",
+        "  test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw]\n"
+        "                                                decode every entry without writing\n"
+        "  formats                                       the archive families known, and what is done with "
+        "each\n"
+        "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
+        "latin1, ...);\n"
+        "  without it the code page is decided from all of the archive's names.\n"
+        "  --raw: a compressed TAR (.tgz, .tar.Z) is the one file it compresses, not the TAR's entries.\n",
         out);
 }
 
@@ -31,11 +40,12 @@ int main(int argc, char** argv) {
     if (cmd == "identify") return varnok::cli::CmdIdentify(argc, argv);
     if (cmd == "extract") return varnok::cli::CmdExtract(argc, argv);
     if (cmd == "test") return varnok::cli::CmdTest(argc, argv);
+    if (cmd == "formats") return varnok::cli::CmdFormats(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);
         return 0;
     }
-    fprintf(stderr, "varnok-cli: unknown command %s\n", cmd.c_str());
+    fprintf(stderr, "varnok-cli: unknown command %s\n", varnok::TerminalSafe(cmd).c_str());
     Usage(stderr);
     return varnok::cli::kExitUsage;
 }

@@ -220,6 +220,8 @@ int TUnBase::Run(bool testing) {
     extracted_ = 0;
     failed_ = 0;
     passwordFailed_ = false;
+    passwordOffered_ = false;
+    inEntry_ = false;
     OverwriteMode = omOverwrite;
     if (CpuType == cpt80486) CpuType = cptAuto;
     ExcludeSpec.clear();
@@ -301,8 +303,44 @@ bool TUnBase::SpecMatch(const std::string& name) const {
     return true;
 }
 
+void TUnBase::EnterEntry(const std::string& storedName) {
+    if (inEntry_ && storedName == entryName_) return;
+    inEntry_ = true;
+    entryName_ = storedName;
+    outputName_.clear();
+    entryCode_ = 0;
+    entryDetail_.clear();
+}
+
+void TUnBase::LeaveEntry() {
+    // An error said of the entry without a verdict after it (an existing file kept for want of someone to
+    // ask, a close that failed): the entry did not come out, and says so once.
+    if (inEntry_ && entryCode_ && !verdictGiven_) {
+        FailEntry(entryCode_, entryDetail_);
+        if (OnEnd) OnEnd(*this, testing_ || outputName_.empty() ? entryName_ : outputName_, false);
+    }
+    inEntry_ = false;
+    verdictGiven_ = false;
+    entryCode_ = 0;
+    entryDetail_.clear();
+}
+
+void TUnBase::ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
+                          const std::string& volumeId) {
+    if (inEntry_) {
+        entryCode_ = code;
+        entryDetail_ = extendedMsg;
+    }
+    TZipCommon::ReportError(fileName, extendedMsg, code, volumeId);
+}
+
+void TUnBase::FailEntry(int code, const std::string& detail) {
+    ++failed_;
+    if (OnEntryFailed) OnEntryFailed(*this, entryName_, testing_ ? std::string() : outputName_, code, detail);
+}
+
 bool TUnBase::BuildOutputName(const std::string& entryName) {
-    entryName_ = entryName;
+    EnterEntry(entryName);
     outputName_.clear();
     if (entryName.empty()) return false;
     std::string rel = SafeRelativeName(entryName);
@@ -459,23 +497,31 @@ void TUnBase::CloseOutput(const ArchiveEntry& e) {
     newestDate_ = std::max(newestDate_, e.EntryDate);
 }
 
-bool TUnBase::CheckCrc(CrcKind kind, uint32_t stored) {
+bool TUnBase::CrcMatches(CrcKind kind, uint32_t stored) const {
     uint32_t running = kind == CrcKind::Crc16 ? Crc16Value : Crc32Value;
-    bool pass;
-    if (kind == CrcKind::Crc16)
-        pass = (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
-    else
-        pass = stored == running || stored == ~running;
-    return Verdict(pass);
+    if (kind == CrcKind::Crc16) return (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
+    return stored == running || stored == ~running;
+}
+
+bool TUnBase::CheckCrc(CrcKind kind, uint32_t stored) {
+    return Verdict(CrcMatches(kind, stored));
 }
 
 bool TUnBase::Verdict(bool pass) {
-    std::string name = testing_ ? entryName_ : outputName_;
-    if (!pass) ++failed_;
-    if (OnEnd)
-        OnEnd(*this, name, pass);
-    else if (!pass)
-        ReportError(name, "", E_CrcCheck);
+    std::string name = testing_ || outputName_.empty() ? entryName_ : outputName_;
+    // An error said of the entry while it was handled fails it, whatever its data's check says.
+    if (entryCode_) pass = false;
+    verdictGiven_ = true;
+    if (!pass) {
+        // The reason is what was said of the entry while it was handled, or else the check itself.
+        if (!entryCode_) {
+            entryCode_ = E_CrcCheck;
+            if (!OnEnd) ReportError(name, "", E_CrcCheck);
+        }
+        FailEntry(entryCode_, entryDetail_);
+    }
+    if (OnEnd) OnEnd(*this, name, pass);
+    LeaveEntry();
     return pass;
 }
 
@@ -486,6 +532,8 @@ void TUnBase::SkipProgress(uint64_t size) {
 
 bool TUnBase::AcquirePassword(const std::string& entryName,
                               const std::function<bool(const std::string&)>& test) {
+    EnterEntry(entryName);
+    passwordOffered_ = passwordOffered_ || !Password.empty() || !Passwords.empty();
     if (test(Password)) return true;
     for (const auto& p : Passwords) {
         if (test(p)) {
@@ -504,13 +552,17 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
         OnGetPassword(*this, entryName, p, tryAgain);
         ResumeClock();
         if (!tryAgain) break;
+        passwordOffered_ = true;
         if (test(p)) {
             Password = p;
             Passwords.insert(Passwords.begin(), p);
             return true;
         }
+        // Said of this attempt only: the entry's own verdict comes when its data are read.
         Password.clear();
-        ReportError(entryName, "", E_InvalidPassword);
+        reportingAttempt_ = true;
+        TZipCommon::ReportError(entryName, "", E_InvalidPassword);
+        reportingAttempt_ = false;
     }
     return false;
 }
@@ -533,9 +585,12 @@ void TUnBase::WalkFailed(const EntryWalk& walk) {
 }
 
 void TUnBase::EntryFailed(const std::string& name, int code, const std::string& detail) {
-    ++failed_;
+    if (!inEntry_) EnterEntry(name);
     ReportError(name, detail, code);
+    FailEntry(code, detail);
+    verdictGiven_ = true;
     if (OnEnd) OnEnd(*this, name, false);
+    LeaveEntry();
 }
 
 bool TUnBase::CreateLink(const ArchiveEntry& e) {
@@ -590,6 +645,13 @@ void TUnBase::FinishDirectories() {
 
 TUnBase::EntryResult TUnBase::ExtractEntry(const ArchiveEntry& e, CrcKind kind, uint32_t storedCrc,
                                            const std::function<DecodeResult(ByteSink&)>& decode) {
+    EntryResult r = HandleEntry(e, kind, storedCrc, decode);
+    LeaveEntry();
+    return r;
+}
+
+TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, uint32_t storedCrc,
+                                          const std::function<DecodeResult(ByteSink&)>& decode) {
     currentDate_ = e.EntryDate;
     if (e.IsDirectory && NamesTheDestination(e.EntryName)) {
         // A folder entry for the archive's own top ("./", as tar-style writers store it) is the destination.
@@ -622,7 +684,10 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const ArchiveEntry& e, CrcKind kind, 
     if (e.Encrypted && passwordFailed_) {
         // No usable password: nothing is written, and the entry does not pass.
         SkipProgress(e.PackedSize);
-        EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
+        if (passwordOffered_)
+            EntryFailed(testing_ ? entryName_ : outputName_, E_InvalidPassword, "no password given fits");
+        else
+            EntryFailed(testing_ ? entryName_ : outputName_, E_PasswordProtected, "no password was given");
         return EntryResult::Failed;
     }
     ++extracted_;
@@ -631,7 +696,7 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const ArchiveEntry& e, CrcKind kind, 
             --extracted_;
             return EntryResult::Failed;
         }
-        if (OnEnd) OnEnd(*this, testing_ ? entryName_ : outputName_, true);
+        Verdict(true);
         return EntryResult::Extracted;
     }
     if (!OpenOutput()) {
@@ -669,14 +734,11 @@ TUnBase::EntryResult TUnBase::ExtractEntry(const ArchiveEntry& e, CrcKind kind, 
             createdFiles_.erase(outputName_);
         }
     }
-    bool sizeOk = !e.SizeKnown || sink_->Count() == e.UnpackedSize;
+    const bool sizeOk = !e.SizeKnown || sink_->Count() == e.UnpackedSize;
+    if (!sizeOk && !entryCode_) ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
     // Without a stored check value the decoder's own verdict decides.
-    bool pass = kind == CrcKind::None ? Verdict(r.Ok() && sizeOk) : CheckCrc(kind, storedCrc);
-    if (pass && !sizeOk) {
-        ++failed_;
-        ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
-        return EntryResult::Failed;
-    }
+    const bool checked = kind == CrcKind::None ? r.Ok() : CrcMatches(kind, storedCrc);
+    const bool pass = Verdict(checked && sizeOk);
     if (!pass && e.Encrypted && !testing_ && createdFiles_.count(outputName_)) {
         // Encrypted data that do not check out were decrypted with a wrong key: garbage, not a damaged file.
         unlink(outputName_.c_str());

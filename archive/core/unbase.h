@@ -32,6 +32,12 @@ class TUnBase : public TZipCommon {
 
     TOnBegin OnBegin;
     TOnEnd OnEnd;
+    // An entry failed (its data, its password, its output): fired once per entry, just before OnEnd, with
+    // the stored name, the output path (empty when testing or when none was made) and the reason: the last
+    // error reported while the entry was being handled, or else the failed check.
+    std::function<void(TZipCommon& sender, const std::string& storedName, const std::string& outputPath,
+                       int code, const std::string& detail)>
+        OnEntryFailed;
     TUnBase_OnFileExists OnFileExists;
     TOnGetPassword OnGetPassword;
 
@@ -79,6 +85,8 @@ class TUnBase : public TZipCommon {
     // The verdict on the entry's data: the stored value against the running CRC (or its complement); fires
     // OnEnd, or reports 25151 without it.
     bool CheckCrc(CrcKind kind, uint32_t stored);
+    // Whether the running CRC of the entry's data matches the stored value (or its complement).
+    bool CrcMatches(CrcKind kind, uint32_t stored) const;
     // The verdict without a CRC (formats that store none): fires OnEnd, or reports 25151 for a failure.
     bool Verdict(bool pass);
     // Counts an entry that is not extracted as done for the run's progress.
@@ -92,6 +100,14 @@ class TUnBase : public TZipCommon {
     bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
                           uint32_t dosTime, uint32_t crc);
     bool PasswordFailed() const { return passwordFailed_; }
+    // During OnError: whether the error belongs to the entry being handled (its one failure report follows
+    // through OnEntryFailed) rather than to the run as a whole.
+    bool ReportingForEntry() const { return inEntry_; }
+    // During OnError: whether the error says that one typed password was wrong (the entry is asked for
+    // another, or fails afterwards with its own report).
+    bool ReportingAttempt() const { return reportingAttempt_; }
+    void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
+                     const std::string& volumeId = "0") override;
     void SetPasswordFailed() { passwordFailed_ = true; }
 
     enum class EntryResult { Extracted, Skipped, Failed };
@@ -152,6 +168,13 @@ class TUnBase : public TZipCommon {
 
   private:
     int Run(bool testing);
+    // The handling of one entry: from its name being taken (output name, password) to its verdict.
+    void EnterEntry(const std::string& storedName);
+    void LeaveEntry();
+    // The one failure report of the current entry.
+    void FailEntry(int code, const std::string& detail);
+    EntryResult HandleEntry(const ArchiveEntry& e, CrcKind kind, uint32_t storedCrc,
+                            const std::function<DecodeResult(ByteSink&)>& decode);
     bool EnsureRoot();
     bool MakeParents(const std::string& path);
     bool Unsafe(const std::string& path);
@@ -173,6 +196,12 @@ class TUnBase : public TZipCommon {
     int extracted_ = 0;
     int failed_ = 0;
     bool passwordFailed_ = false;
+    bool passwordOffered_ = false;  // a password was there to try in this run
+    bool inEntry_ = false;
+    bool verdictGiven_ = false;
+    bool reportingAttempt_ = false;
+    int entryCode_ = 0;  // the last error reported for the current entry
+    std::string entryDetail_;
     std::string entryName_;
     std::string outputName_;
     std::string root_;  // ExtractDir, resolved

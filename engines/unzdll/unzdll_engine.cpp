@@ -169,6 +169,7 @@ class Engine {
     void OnBegin(const std::string& name, bool& extract);
     void OnEnd(const std::string& name, bool pass);
     void OnError(const std::string& file, const std::string& detail, int code);
+    void OnEntryFailed(const std::string& stored, const std::string& output, int code, const std::string& detail);
     void OnPassword(const std::string& entry, std::string& password, bool& tryAgain);
     bool AskDisk(int disk);
     void Skip(const std::string& entry, int type, int error);
@@ -194,10 +195,10 @@ class Engine {
     std::map<std::string, Info> infos_;
     int passed_ = 0;
     int seen_ = 0;
-    int lastReported_ = 0;       // the last numbered error passed on as a message
-    std::string lastFile_;       // and the file it named
-    int entryError_ = 0;         // the last numbered error of the entry in progress
-    bool justPassed_ = false;    // the last verdict was good (a size check may still fail it)
+    int lastReported_ = 0;    // the last numbered error of the run passed on as a message
+    int entryError_ = 0;      // why the entry in progress failed
+    std::string entryText_;   // and the message that says so
+    bool attemptSaid_ = false;  // a wrong password of the entry was said
     std::string current_;        // the entry between its begin and its verdict
     std::string currentOutput_;  // the file it is written to (deleted when the run is stopped half-way)
     uint64_t currentSize_ = 0;
@@ -330,6 +331,8 @@ void Engine::Hook() {
     EngineUnZip& z = *z_;
     z.OnBegin = [this](TZipCommon&, const std::string& name, int, bool& extract) { OnBegin(name, extract); };
     z.OnEnd = [this](TZipCommon&, const std::string& name, bool pass) { OnEnd(name, pass); };
+    z.OnEntryFailed = [this](TZipCommon&, const std::string& stored, const std::string& output, int code,
+                             const std::string& detail) { OnEntryFailed(stored, output, code, detail); };
     z.OnError = [this](TZipCommon&, const std::string& file, const std::string& detail, const std::string&,
                        int code) { OnError(file, detail, code); };
     z.OnGetPassword = [this](TZipCommon&, const std::string& entry, std::string& password, bool& tryAgain) {
@@ -413,6 +416,8 @@ void Engine::EndEntry() {
     currentSize_ = 0;
     reported_ = 0;
     entryError_ = 0;
+    entryText_.clear();
+    attemptSaid_ = false;
 }
 
 void Engine::Skip(const std::string& entry, int type, int error) {
@@ -423,7 +428,7 @@ void Engine::Skip(const std::string& entry, int type, int error) {
 void Engine::OnBegin(const std::string& name, bool& extract) {
     ++seen_;
     entryError_ = 0;
-    justPassed_ = false;
+    entryText_.clear();
     const std::string entry = z_->TUnBase::EntryName();
     const Info* info = Find(entry);
     extract = false;
@@ -465,6 +470,17 @@ void Engine::OnBegin(const std::string& name, bool& extract) {
     extract = true;
 }
 
+void Engine::OnEntryFailed(const std::string& stored, const std::string& output, int code,
+                           const std::string& detail) {
+    entryError_ = code;
+    if (code == E_CrcCheck && detail.empty()) {
+        entryText_ = "CRC error in " + stored;
+        return;
+    }
+    entryText_ = ErrorText(code) + ": " + (output.empty() ? stored : output);
+    if (!detail.empty()) entryText_ += " (" + detail + ")";
+}
+
 void Engine::OnEnd(const std::string& name, bool pass) {
     const std::string entry = current_.empty() ? name : current_;
     const Info* info = Find(entry);
@@ -472,24 +488,24 @@ void Engine::OnEnd(const std::string& name, bool pass) {
     TopUp(entry);
     if (pass) {
         ++passed_;
-        justPassed_ = true;
         if (!currentOutput_.empty()) passedOutputs_.push_back(currentOutput_);
         if (req_.verbose) Message(uenOk, (req_.test ? "OK: " : "Extracted: ") + entry);
         EndEntry();
         return;
     }
-    justPassed_ = false;
-    const int code = entryError_;
-    const bool noPassword = z_->PasswordFailed() && (!info || info->encrypted) &&
-                            (code == 0 || code == E_InvalidPassword || code == E_EventNotAssigned);
-    if (noPassword) {
+    // The entry's one failure report (OnEntryFailed) said why.
+    const int code = entryError_ ? entryError_ : E_CrcCheck;
+    const std::string text = entryText_.empty() ? "CRC error in " + entry : entryText_;
+    const bool password = code == E_InvalidPassword || code == E_PasswordProtected || code == E_PasswordFailed;
+    if (password && (!info || info->encrypted)) {
+        // One message per entry: a wrong password said already is the reason.
+        if (!attemptSaid_) Message(uenPassword, text);
         Call(zacSkipped, uenPassword, zstPassword, entry);
-        if (code == 0) Message(uenPassword, "No valid password for " + entry);
-    } else if (code == 0 || IsDataError(code)) {
+    } else if (IsDataError(code)) {
         // The data came out wrong: say so, and let the caller decide whether the file stays.
+        Message(uenData, text);
         const uint32_t found = ~z_->Crc32Value;
         const uint32_t stored = info ? info->crc : 0;
-        if (code == 0) Message(uenData, "CRC error in " + entry);
         std::string output = currentOutput_;
         if (!Call(zacCrcError, static_cast<int32_t>(found), stored, entry) && req_.callback &&
             cb_.ErrorCode == 0 && !output.empty()) {
@@ -497,6 +513,7 @@ void Engine::OnEnd(const std::string& name, bool pass) {
             unlink(output.c_str());
         }
     } else {
+        Message(MapError(code, false), text);
         // A method that cannot be decoded leaves nothing worth keeping in the file this run opened for it.
         if (code == E_UnsupportedMethod && !currentOutput_.empty()) unlink(currentOutput_.c_str());
         Call(zacSkipped, MapError(code, false), zstError, entry);
@@ -506,19 +523,15 @@ void Engine::OnEnd(const std::string& name, bool pass) {
 
 void Engine::OnError(const std::string& file, const std::string& detail, int code) {
     if (code == E_UserCanceled) return;
-    entryError_ = code;
-    if (code == E_CrcCheck && justPassed_ && current_.empty()) {
-        // The data ended early after a good check value: the entry did not pass after all.
-        justPassed_ = false;
-        if (passed_ > 0) --passed_;
-        if (!passedOutputs_.empty()) passedOutputs_.pop_back();
+    if (z_->ReportingAttempt()) {
+        // A wrong password is said once for its entry, whether the entry then comes out or not.
+        if (attemptSaid_) return;
+        attemptSaid_ = true;
+    } else if (z_->ReportingForEntry()) {
+        // What is said of an entry comes once, with its verdict.
+        return;
     }
-    // The same failure of the same entry, once as stored and once by its output path (a wrong password:
-    // the attempt, then the entry left out), is one message.
-    const bool repeated = code == lastReported_ && SameEntryPath(file, lastFile_);
     lastReported_ = code;
-    if (repeated) return;
-    lastFile_ = file;
     std::string text = ErrorText(code);
     if (!file.empty()) text += ": " + file;
     if (!detail.empty()) text += " (" + detail + ")";
