@@ -10,6 +10,7 @@
 #include "app/archive_model.h"
 #include "app/formatting.h"
 #include "app/paths.h"
+#include "archive/core/printable.h"
 #include "archive/core/errors.h"
 #include "archive/core/unbase.h"
 #include "platform/fileattr.h"
@@ -151,8 +152,6 @@ int ExtractOperation::Drive(ExtractEngine& engine, const ExtractJob& job) {
     // Each operation starts without an answer, or with "Yes to all" when existing files are to be replaced.
     answer_ = job.overwrite ? OverwriteAnswer::YesToAll : OverwriteAnswer::None;
     skipOlder_ = job.skipOlder;
-    lastErrorName_.clear();
-    lastErrorCode_ = 0;
     if (!platform::DirectoryExists(job.destination)) platform::ForceDirectories(job.destination);
 
     ArchiveView& view = model_.View();
@@ -277,23 +276,21 @@ void ExtractOperation::Progress(int byFile, int byTotal) {
 
 void ExtractOperation::Error(const std::string& name, int code, const std::string& text) {
     if (code == E_UserCanceled || cancelRequested_) return;
-    // The same failure of the same entry, once as stored and once by its output path (a wrong password:
-    // the attempt, then the entry left out), is one line.
-    if (code == lastErrorCode_ && SameEntryPath(name, lastErrorName_)) return;
     std::string line = name.empty() ? std::string() : FileNameOf(name) + ": ";
     line += text.empty() ? ErrorText(code) : text;
     if (code > 0) line += " (" + std::to_string(code) + ")";
+    line = VisibleMarks(line);
     errors_.push_back(line);
-    lastErrorName_ = name;
-    lastErrorCode_ = code;
     model_.View().Log(line);
 }
 
-void ExtractOperation::CrcFailed(const std::string& name) {
-    // An entry whose failure was reported already is not listed twice (the report may name it as stored,
-    // the end of the entry by its output path).
-    if (cancelRequested_ || SameEntryPath(name, lastErrorName_)) return;
-    std::string line = FileNameOf(name) + ": " + ErrorText(E_CrcCheck);
+void ExtractOperation::EntryFailed(const std::string& entryName, const std::string& outputPath, int code,
+                                   const std::string& text) {
+    if (code == E_UserCanceled || cancelRequested_) return;
+    const std::string& name = entryName.empty() ? outputPath : entryName;
+    std::string line = FileNameOf(name) + ": " + (text.empty() ? ErrorText(code) : text);
+    if (code > 0) line += " (" + std::to_string(code) + ")";
+    line = VisibleMarks(line);
     errors_.push_back(line);
     model_.View().Log(line);
 }

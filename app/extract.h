@@ -73,10 +73,12 @@ class ExtractEvents {
     // The next volume of a multi-volume archive; path may be changed; false cancels the run.
     virtual bool NextVolume(std::string& path, const std::string& volumeId, bool exists) = 0;
     virtual void Progress(int byFile, int byTotal) = 0;
-    // A numbered error the engine reported (the run may go on).
+    // A numbered error of the run as a whole (the run may go on).
     virtual void Error(const std::string& name, int code, const std::string& text) = 0;
-    // An entry failed its check value.
-    virtual void CrcFailed(const std::string& name) = 0;
+    // An entry did not come out (its data, its password, its output): said once per entry, naming it as
+    // stored and by its output path (empty when there is none), with the reason.
+    virtual void EntryFailed(const std::string& entryName, const std::string& outputPath, int code,
+                             const std::string& text) = 0;
     // A failure the engine has already described (and logged): the text goes into the run's summary.
     virtual void Failure(const std::string& text) = 0;
     // A chance to process window input between blocks.
@@ -149,7 +151,8 @@ class ExtractOperation : private ExtractEvents {
     bool NextVolume(std::string& path, const std::string& volumeId, bool exists) override;
     void Progress(int byFile, int byTotal) override;
     void Error(const std::string& name, int code, const std::string& text) override;
-    void CrcFailed(const std::string& name) override;
+    void EntryFailed(const std::string& entryName, const std::string& outputPath, int code,
+                     const std::string& text) override;
     void Failure(const std::string& text) override;
     void Activity() override;
     bool CancelRequested() const override { return cancelRequested_; }
@@ -173,8 +176,6 @@ class ExtractOperation : private ExtractEvents {
     std::vector<std::string> errors_;
     std::vector<std::string> created_;
     std::unordered_map<std::string, int> rowOfOutput_;  // output path -> row
-    std::string lastErrorName_;
-    int lastErrorCode_ = 0;
 };
 
 }  // namespace varnok::app

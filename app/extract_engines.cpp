@@ -76,16 +76,27 @@ class ComponentEngine final : public ExtractEngine {
         x.OnNextVolume = [&](TZipCommon&, std::string& volume, const std::string& id, bool exists,
                              bool& cancel) { cancel = !ev.NextVolume(volume, id, exists); };
         x.OnProgress = [&](TZipCommon&, int byFile, int byArchive) { ev.Progress(byFile, byArchive); };
+        bool attemptSaid = false;  // a wrong password of the entry in hand was said
         x.OnError = [&](TZipCommon&, const std::string& file, const std::string& msg, const std::string&,
                         int code) {
-            ev.Error(file, code,
-                     msg == ErrorText(code) ? std::string()
-                     : msg.empty()          ? std::string()
-                                            : ErrorText(code) + " (" + msg + ")");
+            if (x.ReportingAttempt()) {
+                // A wrong password is said once for its entry, whatever follows.
+                if (attemptSaid) return;
+                attemptSaid = true;
+            } else if (x.ReportingForEntry()) {
+                return;  // said with the entry's verdict
+            }
+            ev.Error(file, code, msg.empty() || msg == ErrorText(code) ? std::string()
+                                                                       : ErrorText(code) + " (" + msg + ")");
         };
-        x.OnEnd = [&](TZipCommon&, const std::string& name, bool crcPass) {
-            if (!crcPass) ev.CrcFailed(name);
+        x.OnEntryFailed = [&](TZipCommon&, const std::string& stored, const std::string& output, int code,
+                              const std::string& detail) {
+            const bool said = attemptSaid && (code == E_InvalidPassword || code == E_PasswordProtected);
+            if (!said)
+                ev.EntryFailed(stored, output, code,
+                               detail.empty() ? ErrorText(code) : ErrorText(code) + " (" + detail + ")");
         };
+        x.OnEnd = [&](TZipCommon&, const std::string&, bool) { attemptSaid = false; };
         x.ProcessMessages = [&]() {
             ev.Activity();
             if (ev.CancelRequested()) x.SetCancel(true);

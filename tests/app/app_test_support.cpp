@@ -23,9 +23,7 @@ ExtractOutcome FakeEngine::Run(const ExtractJob& job, ExtractEvents& ev) {
         std::string out_path = job.destination + (job.useFolderNames ? name : FileNameOf(name));
         if (std::find(a_.passwordRefused.begin(), a_.passwordRefused.end(), name) !=
             a_.passwordRefused.end()) {
-            ev.Error(name, E_InvalidPassword, "");
-            ev.Error(out_path, E_InvalidPassword, "Invalid password (no password given fits)");
-            ev.CrcFailed(out_path);
+            ev.EntryFailed(name, out_path, E_InvalidPassword, "");
             continue;
         }
         ev.FileStarting(name, out_path);
@@ -37,9 +35,10 @@ ExtractOutcome FakeEngine::Run(const ExtractJob& job, ExtractEvents& ev) {
         std::filesystem::create_directories(std::filesystem::path(out_path).parent_path());
         std::ofstream(out_path, std::ios::binary | std::ios::trunc) << data;
         ++out.extracted;
-        if (auto it = a_.errors.find(name); it != a_.errors.end()) ev.Error(out_path, it->second, "");
-        if (std::find(a_.crcFailures.begin(), a_.crcFailures.end(), name) != a_.crcFailures.end())
-            ev.CrcFailed(out_path);
+        if (auto it = a_.errors.find(name); it != a_.errors.end())
+            ev.EntryFailed(name, out_path, it->second, "");
+        else if (std::find(a_.crcFailures.begin(), a_.crcFailures.end(), name) != a_.crcFailures.end())
+            ev.EntryFailed(name, out_path, E_CrcCheck, "");
         ev.Progress(100, 50);
         ev.Activity();
     }
