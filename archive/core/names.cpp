@@ -286,8 +286,8 @@ struct LetterWeights {
         for (char32_t c = 0xC0; c < 0x250; ++c) latin[c] = 0.2f;  // Latin letters not listed below
         latin[0xD7] = latin[0xF7] = 0;
         Fill(latin.data(), 0, latin.size(),
-             "éèàçäöüßáíóúñãõâêôåøæłąęśżćńčřšžěůýőűğşıî", 1.0f);
-        Fill(latin.data(), 0, latin.size(), "ëïûùìòœźďťňĺľŕÿășțţðþāēīūėįųļķņģđ", 0.6f);
+             "éèàçäöüßáíóúñãõâêôåøłąęśżćńčřšžěůýőűğşıî", 1.0f);
+        Fill(latin.data(), 0, latin.size(), "æëïûùìòœźďťňĺľŕÿășțţāēīūėįųļķņģđ", 0.6f);
         Fill(latin.data(), 0, latin.size(), "ƒ", -1.5f);
         for (float& w : cyrillic) w = -0.2f;
         Fill(cyrillic.data(), 0x400, cyrillic.size(), "оеаинтсрвлкмдпу", 1.0f);
@@ -323,7 +323,7 @@ float CharWeight(char32_t c) {
             case 0xA2: case 0xB1: case 0xF7: return -1.2f;
             case 0xA4: case 0xA6: case 0xA8: case 0xAC: case 0xAF: case 0xB4: case 0xB6: case 0xB8:
                 return -1.5f;
-            case 0x130: return 0.6f;  // İ
+            case 0x130: return 1.0f;  // İ
             default: return c >= 0xC0 ? Letters().latin[ToLower(c)] : -1.0f;
         }
     }
@@ -332,8 +332,8 @@ float CharWeight(char32_t c) {
         return l < 0x460 ? Letters().cyrillic[l - 0x400] : -0.5f;
     }
     if (c >= 0x380 && c < 0x400) return Letters().greek[ToLower(c) - 0x380];
-    if (c >= 0x5D0 && c <= 0x5EA) return 0.9f;
-    if (c >= 0x5B0 && c <= 0x5C7) return -0.5f;  // vowel points: rare in names
+    if (c >= 0x5D0 && c <= 0x5EA) return 1.0f;
+    if (c >= 0x5B0 && c <= 0x5C7) return -1.5f;  // vowel points: rare in names
     if (c >= 0x620 && c <= 0x64A) return 0.7f;
     if (c >= 0xE01 && c <= 0xE3A) return 0.6f;
     if (c >= 0x1E00 && c <= 0x1EFF) return 0.2f;
@@ -596,10 +596,10 @@ void ReadAsUtf8(std::string_view s, std::vector<Unit>& out, size_t& sequences) {
 
 // The accented Latin letters each language writes (lower case).
 constexpr std::string_view kLanguages[] = {
-    "äöüß",        "éèàçêâôîûëïùœÿæ", "áéíóúñü",        "áéíóúâêôãõçà",   "àèéìòùíóî",
+    "äöüß",        "éèàçêâôîûëïùœæ", "áéíóúñü",        "áéíóúâêôãõçà",   "àèéìòùíóî",
     "àèéíïòóúç",   "éëïèöü",          "åäöé",           "äöåšž",          "æøåé",
     "áéíóúýþæöð",  "ąćęłńóśźż",       "áčďéěíňóřšťúůýž", "áäčďéíĺľňóôŕšťúýž", "áéíóöőúüű",
-    "çğıöşüâî",    "ăâîșțşţ",         "čćđšž",          "āčēģīķļņšūž",    "ąčęėįšųūž",
+    "çğıöşüâîİ",    "ăâîșțşţ",         "čćđšž",          "āčēģīķļņšūž",    "ąčęėįšųūž",
     "äõöüšž",      "çë",
 };
 
@@ -635,7 +635,7 @@ class ReadingScore {
             }
             const Script script = u.cp == kUndefined ? Script::None : ScriptOf(u.cp);
             if (script != Script::None && script != Script::Cjk) {
-                if (symbolAfterLetter) score_ -= 1.0f;  // a symbol between two letters
+                if (symbolAfterLetter) score_ -= 2.0f;  // a symbol between two letters
                 symbolAfterLetter = false;
                 // A run of four or more letters in code-point order ("АБВГ", "àáâã") is a table, not a word:
                 // its letters count as nothing but noise.
@@ -660,6 +660,25 @@ class ReadingScore {
             run = 0;
         }
         EndWord(w);
+        // Ideographs, kana or hangul wedged between two ASCII letters ("Pr市entation") are how a lead byte
+        // swallows the letter after an accented one; real names put them at word boundaries.
+        for (size_t i = 1; i + 1 < units.size(); ++i) {
+            if (!IsAsciiLetter(units[i - 1].cp) || ScriptOf(units[i].cp) != Script::Cjk) continue;
+            size_t j = i;
+            while (j < units.size() && ScriptOf(units[j].cp) == Script::Cjk) ++j;
+            if (j < units.size() && IsAsciiLetter(units[j].cp)) score_ -= 2.5f * static_cast<float>(j - i);
+            i = j;
+        }
+        // Touching an ASCII letter on one side is common enough ("Windows版") but still a mild sign.
+        for (size_t i = 0; i < units.size(); ++i) {
+            if (ScriptOf(units[i].cp) != Script::Cjk) continue;
+            size_t j = i;
+            while (j < units.size() && ScriptOf(units[j].cp) == Script::Cjk) ++j;
+            const bool before = i > 0 && IsAsciiLetter(units[i - 1].cp);
+            const bool after = j < units.size() && IsAsciiLetter(units[j].cp);
+            if (before != after) score_ -= 1.0f;
+            i = j;
+        }
     }
 
     // Characters no one types into a file name (box drawing, operators, controls, undecodable bytes).
@@ -675,15 +694,18 @@ class ReadingScore {
         std::vector<std::pair<char32_t, uint32_t>> seen;
         for (char32_t c = 0xC0; c < latin_.size(); ++c)
             if (latin_[c]) seen.emplace_back(c, latin_[c]);
-        uint32_t best = 0;
+        uint32_t bestPair = 0, bestOne = 0;
         for (size_t i = 0; i < sets.size(); ++i)
             for (size_t j = i; j < sets.size(); ++j) {
                 uint32_t covered = 0;
                 for (const auto& [c, count] : seen)
                     if (sets[i].test(c) || sets[j].test(c)) covered += count;
-                best = std::max(best, covered);
+                bestPair = std::max(bestPair, covered);
+                if (i == j) bestOne = std::max(bestOne, covered);
             }
-        return score_ - 0.6f * static_cast<float>(all - best);
+        // Letters outside every pair of languages are a strong sign, outside the single best language a mild
+        // one (archives do mix languages, most of them do not).
+        return score_ - 0.6f * static_cast<float>(all - bestPair) - 0.5f * static_cast<float>(all - bestOne);
     }
 
   private:
@@ -697,7 +719,13 @@ class ReadingScore {
         bool cyrillicVowel = false;
         char32_t last = 0;
         int hebrewFinalInside = 0;
+        int misplaced = 0;
+        int tonos = 0;
+        Case prevPrevCase = Case::None;
+        bool prevPrevNonAscii = false;
     };
+
+    static bool IsAsciiLetter(char32_t c) { return c < 0x80 && ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
 
     static bool IsHebrewFinal(char32_t c) {
         return c == 0x5DA || c == 0x5DD || c == 0x5DF || c == 0x5E3 || c == 0x5E5;
@@ -705,6 +733,18 @@ class ReadingScore {
     static bool HasHebrewFinal(char32_t c) {  // כ מ נ פ צ have final forms
         return c == 0x5DB || c == 0x5DE || c == 0x5E0 || c == 0x5E4 || c == 0x5E6;
     }
+    // Whether a lower-case Latin or Cyrillic letter is a vowel.
+    static bool IsVowel(char32_t l) {
+        static constexpr std::u32string_view kVowels =
+            U"aeiouyàáâãäåæèéêëìíîïòóôõöøùúûüýÿąęėįųūāēīőűůěœıаеёиоуыэюяіїє";
+        return kVowels.find(l) != std::u32string_view::npos;
+    }
+
+    static bool IsTonos(char32_t l) {
+        return l == 0x3AC || l == 0x3AD || l == 0x3AE || l == 0x3AF || l == 0x3CC || l == 0x3CD || l == 0x3CE ||
+               l == 0x390 || l == 0x3B0;
+    }
+
     static bool IsCyrillicVowel(char32_t c) {
         const char32_t l = ToLower(c);
         return l == 0x430 || l == 0x435 || l == 0x438 || l == 0x43E || l == 0x443 || l == 0x44B ||
@@ -714,18 +754,50 @@ class ReadingScore {
     void AddLetter(Word& w, char32_t c, Script script) {
         const bool nonAscii = c >= 0x80;
         const Case k = CaseOf(c);
+        const int before = w.letters;
         if (w.prevCase == Case::Lower && k == Case::Upper && (nonAscii || w.prevNonAscii)) ++w.flips;
-        if (k != Case::None) w.prevCase = k;
-        w.prevNonAscii = nonAscii;
         ++w.letters;
         w.nonAscii += nonAscii;
         w.scripts |= 1u << static_cast<unsigned>(script);
         if (script == Script::Cyrillic && IsCyrillicVowel(c)) w.cyrillicVowel = true;
+        // A Greek word carries one accent at most.
+        if (script == Script::Greek && IsTonos(ToLower(c)) && w.tonos++ > 0) ++w.misplaced;
         if (script == Script::Hebrew && IsHebrewFinal(w.last)) ++w.hebrewFinalInside;
+        // Letters with a fixed place: Portuguese õ comes before e ("ções", "põe"; elsewhere it is Hungarian ő
+        // misread); à, ì, ò and ù end words ("città", "più", "où") and are not followed by letters; no word
+        // begins with ý (Turkish ı and İ read as Latin-1); Polish ń, ć, ś, ź never come before a vowel and ń
+        // only after one; German ß only after a vowel; Russian ъ, ь, ы begin no word, ь and ъ never follow a
+        // vowel, й never follows a consonant; Greek ς ends words and σ does not (EndWord).
+        const char32_t prev = ToLower(w.last);
+        if (prev == 0xF5 && (c | 0x20) != 'e') ++w.misplaced;
+        if (prev == 0xE0 || prev == 0xEC || prev == 0xF2 || prev == 0xF9) ++w.misplaced;
+        const char32_t cur = ToLower(c);
+        if (before == 0 && cur == 0xFD) ++w.misplaced;
+        if (before > 0) {
+            const bool prevVowel = IsVowel(prev), curVowel = IsVowel(cur);
+            if ((prev == 0x144 || prev == 0x107 || prev == 0x15B || prev == 0x17A) && curVowel) ++w.misplaced;
+            if (cur == 0x144 && !prevVowel) ++w.misplaced;
+            if (cur == 0xDF && !prevVowel) ++w.misplaced;
+            if ((cur == 0x44C || cur == 0x44A) && (prevVowel || prev == 0x439)) ++w.misplaced;
+            if (cur == 0x439 && !prevVowel && ScriptOf(prev) == Script::Cyrillic) ++w.misplaced;
+            if (prev == 0x3C2) ++w.misplaced;  // final sigma inside a word
+            // Two capitals then a small letter with an accented capital among them ("MŘller", "NÚpdalok").
+            if (w.prevCase == Case::Upper && w.prevPrevCase == Case::Upper && k == Case::Lower &&
+                (w.prevNonAscii || w.prevPrevNonAscii) && before == 2)
+                ++w.flips;
+        } else if (cur == 0x44A || cur == 0x44C || cur == 0x44B) {
+            ++w.misplaced;
+        }
         w.last = c;
+        if (k != Case::None) {
+            w.prevPrevCase = w.prevCase;
+            w.prevPrevNonAscii = w.prevNonAscii;
+            w.prevCase = k;
+        }
+        w.prevNonAscii = nonAscii;
         if (script == Script::Latin && nonAscii) {
-            const char32_t l = ToLower(c);
-            if (l < latin_.size()) ++latin_[l];
+            const char32_t l = c == 0x130 ? c : ToLower(c);  // İ is its own letter (its lower case is ASCII)
+            if (l >= 0xC0 && l < latin_.size()) ++latin_[l];
         }
     }
 
@@ -735,12 +807,16 @@ class ReadingScore {
         const bool single = (scripts & (scripts - 1)) == 0;
         if (!single) score_ -= 1.5f * static_cast<float>(w.nonAscii);
         const unsigned latin = 1u << static_cast<unsigned>(Script::Latin);
-        if (scripts == latin && w.nonAscii >= 3 && w.nonAscii * 3 > w.letters * 2)
+        if (scripts == latin && (w.nonAscii >= 4 || (w.nonAscii == 3 && w.letters == 3)) &&
+            w.nonAscii * 3 > w.letters * 2)
             score_ -= 0.9f * static_cast<float>(w.nonAscii);
         score_ -= 1.2f * static_cast<float>(w.flips);
         if (scripts == 1u << static_cast<unsigned>(Script::Cyrillic) && w.letters >= 4 && !w.cyrillicVowel)
             score_ -= 0.7f * static_cast<float>(w.letters);
         score_ -= 1.5f * static_cast<float>(w.hebrewFinalInside);
+        if (IsHebrewFinal(w.last) && w.letters >= 2) score_ += 0.5f;  // a final letter where it belongs
+        if (w.last == 0x3C3 && w.letters >= 2) ++w.misplaced;         // σ ending a word
+        score_ -= 1.0f * static_cast<float>(w.misplaced);
         if (HasHebrewFinal(w.last) && w.letters >= 2) score_ -= 0.7f;
         w = Word{};
     }
