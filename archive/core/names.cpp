@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bitset>
 #include <cstring>
 #include <map>
@@ -128,22 +129,18 @@ constexpr const char* kMacCandidates[] = {"MACINTOSH", "CP932", "MAC-CYRILLIC", 
 constexpr char32_t kUndefined = 0xFFFFFFFF;  // the page does not decode this byte or pair
 constexpr char32_t kLeadByte = 0xFFFFFFFE;   // first byte of a double-byte character
 
-// A page's decoding, built once per process through iconv (one converter, kept open while building).
-struct PageTable {
-    Layout layout = Layout::Single;
-    std::array<char32_t, 256> single{};
-    std::vector<char32_t> pairs;    // [(lead - 0x80) * 192 + (trail - 0x40)]
-    std::vector<char32_t> jis0212;  // EUC-JP 0x8F rows: [(b2 - 0xA1) * 94 + (b3 - 0xA1)]
-
-    char32_t Pair(unsigned lead, unsigned trail) const {
-        if (trail < 0x40 || pairs.empty()) return kUndefined;
-        return pairs[(lead - 0x80) * 192 + (trail - 0x40)];
+bool IsLeadByte(Layout layout, unsigned b) {
+    switch (layout) {
+        case Layout::Sjis: return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        case Layout::EucJp: return b == 0x8E || b == 0x8F || (b >= 0xA1 && b <= 0xFE);
+        case Layout::Gbk: case Layout::Big5: case Layout::Uhc: return b >= 0x81 && b <= 0xFE;
+        default: return false;
     }
-};
+}
 
 // One character from exactly these bytes, or kUndefined.
-char32_t DecodeOne(platform::Converter& conv, const char* bytes, size_t n) {
-    std::string out;
+char32_t DecodeOne(platform::Converter& conv, const char* bytes, size_t n, std::string& out) {
+    out.clear();
     if (conv.ConvertSome(std::string_view(bytes, n), out) != n) return kUndefined;
     size_t pos = 0;
     const char32_t cp = NextUtf8(out, pos);
@@ -151,43 +148,54 @@ char32_t DecodeOne(platform::Converter& conv, const char* bytes, size_t n) {
     return cp;
 }
 
-std::unique_ptr<PageTable> BuildTable(const std::string& name, Layout layout) {
-    platform::Converter conv(name, "UTF-8");
-    if (!conv.IsOpen()) return nullptr;
-    auto t = std::make_unique<PageTable>();
-    t->layout = layout;
-    for (unsigned b = 0; b < 256; ++b) {
-        const char c = static_cast<char>(b);
-        t->single[b] = DecodeOne(conv, &c, 1);
-    }
-    if (layout == Layout::Single) return t;
-    // A byte that does not decode alone and starts at least one valid pair is a lead byte.
-    t->pairs.assign(128 * 192, kUndefined);
-    for (unsigned lead = 0x80; lead < 0x100; ++lead) {
-        if (t->single[lead] != kUndefined) continue;
-        bool any = false;
-        for (unsigned trail = 0x40; trail < 0x100; ++trail) {
-            const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-            const char32_t cp = DecodeOne(conv, pair, 2);
-            t->pairs[(lead - 0x80) * 192 + (trail - 0x40)] = cp;
-            any |= cp != kUndefined;
+// A page's decoding, read through iconv once per process: the single bytes when the table is made, each row
+// of double-byte characters (one lead byte, or EUC-JP's 0x8F and a second byte) the first time a name uses
+// it, so that a decision reads a handful of rows instead of converting sixty thousand pairs.
+class PageTable {
+  public:
+    using Row = std::array<char32_t, 192>;  // by trail byte - 0x40
+
+    PageTable(const std::string& name, Layout layout) : layout(layout), conv_(name, "UTF-8") {
+        std::string out;
+        for (unsigned b = 0; b < 256; ++b) {
+            const char c = static_cast<char>(b);
+            single[b] = DecodeOne(conv_, &c, 1, out);
+            if (single[b] == kUndefined && IsLeadByte(layout, b)) single[b] = kLeadByte;
         }
-        if (any) t->single[lead] = kLeadByte;
     }
-    if (layout == Layout::EucJp) {
-        t->jis0212.assign(94 * 94, kUndefined);
-        bool any = false;
-        for (unsigned b2 = 0xA1; b2 < 0xFF; ++b2)
-            for (unsigned b3 = 0xA1; b3 < 0xFF; ++b3) {
-                const char seq[3] = {'\x8F', static_cast<char>(b2), static_cast<char>(b3)};
-                const char32_t cp = DecodeOne(conv, seq, 3);
-                t->jis0212[(b2 - 0xA1) * 94 + (b3 - 0xA1)] = cp;
-                any |= cp != kUndefined;
-            }
-        if (any) t->single[0x8F] = kLeadByte;
+    bool IsOpen() const { return conv_.IsOpen(); }
+
+    const Layout layout;
+    std::array<char32_t, 256> single{};
+
+    char32_t Pair(unsigned lead, unsigned trail) const {
+        return trail < 0x40 ? kUndefined : RowFor(lead - 0x80, {static_cast<char>(lead)})[trail - 0x40];
     }
-    return t;
-}
+    char32_t Jis0212(unsigned b2, unsigned b3) const {
+        if (b2 < 0xA1 || b2 > 0xFE || b3 < 0x40) return kUndefined;
+        return RowFor(128 + (b2 - 0xA1), {'\x8F', static_cast<char>(b2)})[b3 - 0x40];
+    }
+
+  private:
+    const Row& RowFor(size_t id, std::string prefix) const {
+        if (const Row* row = rows_[id].load(std::memory_order_acquire)) return *row;
+        std::lock_guard lock(mutex_);
+        if (const Row* row = rows_[id].load(std::memory_order_relaxed)) return *row;
+        auto row = std::make_unique<Row>();
+        std::string bytes = prefix + ' ', out;
+        for (unsigned trail = 0x40; trail < 0x100; ++trail) {
+            bytes.back() = static_cast<char>(trail);
+            (*row)[trail - 0x40] = DecodeOne(conv_, bytes.data(), bytes.size(), out);
+        }
+        rows_[id].store(row.get(), std::memory_order_release);
+        return *owned_.emplace_back(std::move(row));
+    }
+
+    mutable std::mutex mutex_;
+    mutable platform::Converter conv_;
+    mutable std::array<std::atomic<const Row*>, 128 + 94> rows_{};
+    mutable std::vector<std::unique_ptr<Row>> owned_;
+};
 
 // The tables of all pages ever scored, built on first use and kept for the process.
 const PageTable* TableFor(const std::string& name, Layout layout) {
@@ -195,7 +203,10 @@ const PageTable* TableFor(const std::string& name, Layout layout) {
     static std::map<std::string, std::unique_ptr<PageTable>> tables;
     std::lock_guard lock(mutex);
     auto it = tables.find(name);
-    if (it == tables.end()) it = tables.emplace(name, BuildTable(name, layout)).first;
+    if (it == tables.end()) {
+        auto t = std::make_unique<PageTable>(name, layout);
+        it = tables.emplace(name, t->IsOpen() ? std::move(t) : nullptr).first;
+    }
     return it->second.get();
 }
 
@@ -539,7 +550,7 @@ void ReadWithTable(const PageTable& t, std::string_view s, std::vector<Unit>& ou
                 len = 3;
                 const unsigned b3 = i + 2 < n ? static_cast<unsigned char>(s[i + 2]) : 0;
                 if (trail >= 0xA1 && trail < 0xFF && b3 >= 0xA1 && b3 < 0xFF)
-                    wide = t.jis0212[(trail - 0xA1) * 94 + (b3 - 0xA1)];
+                    wide = t.Jis0212(trail, b3);
             } else if (i + 1 < n) {
                 wide = t.Pair(b, trail);
             }
@@ -625,6 +636,7 @@ class ReadingScore {
         bool symbolAfterLetter = false;
         bool prevLetter = false;
         char32_t prevCp = 0;
+        bool sawCjk = false;
         int run = 0;          // letters in a row with consecutive code points
         float runWeight = 0;  // their weights
         for (const Unit& u : units) {
@@ -634,6 +646,7 @@ class ReadingScore {
                 if (u.weight < -1.9f) ++hard_;
             }
             const Script script = u.cp == kUndefined ? Script::None : ScriptOf(u.cp);
+            sawCjk |= script == Script::Cjk;
             if (script != Script::None && script != Script::Cjk) {
                 if (symbolAfterLetter) score_ -= 2.0f;  // a symbol between two letters
                 symbolAfterLetter = false;
@@ -660,6 +673,7 @@ class ReadingScore {
             run = 0;
         }
         EndWord(w);
+        if (!sawCjk) return;
         // Ideographs, kana or hangul wedged between two ASCII letters ("Pr市entation") are how a lead byte
         // swallows the letter after an accented one; real names put them at word boundaries.
         for (size_t i = 1; i + 1 < units.size(); ++i) {
@@ -735,9 +749,13 @@ class ReadingScore {
     }
     // Whether a lower-case Latin or Cyrillic letter is a vowel.
     static bool IsVowel(char32_t l) {
-        static constexpr std::u32string_view kVowels =
-            U"aeiouyàáâãäåæèéêëìíîïòóôõöøùúûüýÿąęėįųūāēīőűůěœıаеёиоуыэюяіїє";
-        return kVowels.find(l) != std::u32string_view::npos;
+        static const std::bitset<0x460> vowels = [] {
+            std::bitset<0x460> b;
+            for (char32_t c : std::u32string_view(U"aeiouyàáâãäåæèéêëìíîïòóôõöøùúûüýÿąęėįųūāēīőűůěœıаеёиоуыэюяіїє"))
+                b.set(c);
+            return b;
+        }();
+        return l < vowels.size() && vowels.test(l);
     }
 
     static bool IsTonos(char32_t l) {
@@ -985,6 +1003,9 @@ struct NameCoding::State {
 
 namespace {
 
+// The detector reads this much of the sample: its vote is capped long before, and it costs by the byte.
+constexpr size_t kDetectorBytes = 16 * 1024;
+
 struct Candidate {
     std::string name;
     Family family;
@@ -1011,28 +1032,55 @@ std::string NameCoding::State::DecideFor(NameOrigin origin) const {
     size_t nonAsciiBytes = 0;
     for (const std::string& c : o.components)
         for (unsigned char b : c) nonAsciiBytes += b >= 0x80;
+    struct Reading {
+        std::string name;
+        const PageInfo* info;
+        const PageTable* table;
+        size_t rank;
+        ReadingScore score;
+    };
+    std::vector<Reading> readings;
     for (size_t rank = 0; rank < names.size(); ++rank) {
         const std::string& name = names[rank];
         bool dup = false;
-        for (const Candidate& c : cands) dup |= c.name == name;
+        for (const Reading& r : readings) dup |= r.name == name;
         if (dup || IsUtf8Name(name)) continue;
         const PageInfo* info = FindPage(name);
         const PageTable* table = TableFor(name, info ? info->layout : Layout::Single);
-        if (!table) continue;
-        ReadingScore rs;
-        for (const std::string& comp : o.components) {
-            ReadWithTable(*table, comp, units);
-            rs.AddComponent(units);
-        }
-        cands.push_back({name, info ? info->family : Family::Other,
-                         rs.Total() - 1e-3f * static_cast<float>(rank), rs.Hard()});
+        if (table) readings.push_back({name, info, table, rank, ReadingScore()});
     }
+    // All readings take the first components; those far behind the leader then drop out, and the rest read
+    // the remainder. A page trailing by that much after a hundred names does not catch up, and a large
+    // archive's decision costs a few readings instead of thirty. When no reading looks like text yet,
+    // nobody is dropped (the choice below then needs all of them).
+    const size_t first = std::min<size_t>(o.components.size(), 128);
+    for (Reading& r : readings)
+        for (size_t i = 0; i < first; ++i) {
+            ReadWithTable(*r.table, o.components[i], units);
+            r.score.AddComponent(units);
+        }
+    if (first < o.components.size()) {
+        float lead = -1e30f;
+        for (const Reading& r : readings) lead = std::max(lead, r.score.Total());
+        if (lead > 0) {
+            const float margin = 10.0f + 0.05f * lead;
+            std::erase_if(readings, [&](const Reading& r) { return r.score.Total() < lead - margin; });
+        }
+        for (Reading& r : readings)
+            for (size_t i = first; i < o.components.size(); ++i) {
+                ReadWithTable(*r.table, o.components[i], units);
+                r.score.AddComponent(units);
+            }
+    }
+    for (const Reading& r : readings)
+        cands.push_back({r.name, r.info ? r.info->family : Family::Other,
+                         r.score.Total() - 1e-3f * static_cast<float>(r.rank), r.score.Hard()});
     if (cands.empty()) return {};
 
     // The detector's vote goes to its own page, or else to the best reading of its kind.
     std::string text;
     for (const std::string& comp : o.components) {
-        if (text.size() + comp.size() + 1 > kSampleBytes) break;
+        if (text.size() + comp.size() + 1 > kDetectorBytes) break;
         text += comp;
         text += '\n';
     }
