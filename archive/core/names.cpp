@@ -19,13 +19,21 @@
 // - words (runs of letters, ASCII included) must hold together: one script per word, Latin words mostly ASCII
 //   letters with some accented ones (a word of accented letters only is how CP866 Russian looks in CP437), no
 //   lower-to-upper case change on a non-ASCII letter inside a word (how KOI8-R looks in CP1251 and CP866 in
-//   CP437), no symbol between two letters (how ISO-8859-2 Polish looks in CP1252), a vowel in every longer
-//   Cyrillic word, Hebrew final letters only at the end of a word.
-// - the accented Latin letters of the whole reading must belong to one or two languages: French read as CP1250
-//   gives č, ŕ and ę, which no pair of languages writes together.
+//   CP437), no symbol between two letters (how ISO-8859-2 Polish looks in CP1252), no run of letters in
+//   code-point order (a code table, not a word), a vowel in every longer Cyrillic word, and the spelling rules
+//   that fix where some letters may stand: Polish ń ć ś ź before no vowel, German ß after one, à ì ò ù (Italian,
+//   French) only at the end of a word, Russian ь ъ after no vowel, one accent per Greek word, Greek ς and
+//   Hebrew final letters at the end of a word only. Each of these is how one well-known misreading looks.
+// - the accented Latin letters of the whole reading should belong to one language (a mild cost per letter
+//   outside the best one) and must belong to two at most (a larger one): French read as CP1250 gives č, ŕ and
+//   ę, Polish read as CP1252 gives ê and æ.
 // - the charset detector's answer, mapped to a candidate, earns a bonus that grows with the amount of text
 //   and with how much its kind of answer can be trusted: a CJK or Cyrillic answer means something, a Western
 //   answer on a few names means little.
+// When even the best reading is noise (a cabinet whose names are runs of all high bytes), the fine differences
+// between readings mean nothing: the likeliest page that produces nothing no one would type is taken.
+// Speed: every reading scores the first 128 components, readings far behind then drop out, and only the
+// close ones (usually one, or a few equivalent pages) read the rest of the sample.
 // Pure-ASCII names are not sampled; path components are sampled once each (split at "/", which no double-byte
 // page uses as a trail byte; "\" is one, so it is not split at), so a folder repeated in every path counts once.
 //
@@ -578,7 +586,6 @@ void ReadWithTable(const PageTable& t, std::string_view s, std::vector<Unit>& ou
 void ReadAsUtf8(std::string_view s, std::vector<Unit>& out, size_t& sequences) {
     out.clear();
     for (size_t pos = 0; pos < s.size();) {
-        const size_t start = pos;
         const char32_t cp = NextUtf8(s, pos);
         if (cp == kBadUtf8) {
             out.push_back({kUndefined, -6.0f});
@@ -586,7 +593,6 @@ void ReadAsUtf8(std::string_view s, std::vector<Unit>& out, size_t& sequences) {
             out.push_back({cp, 0.0f});
         } else {
             ++sequences;
-            (void)start;
             float w;
             if ((cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0x3400 && cp <= 0x4DBF))
                 w = CommonHan(Layout::Gbk, cp) || CommonHan(Layout::Big5, cp) || CommonHan(Layout::Sjis, cp)
@@ -940,7 +946,9 @@ struct Reader {
 
     Reader(const std::string& page, bool dos) : conv(page, "UTF-8") {
         fallback = FallbackTable(dos);
-        // A fallback character the page can produce itself would make two names alike: replace it.
+        // A fallback character the page can produce itself would make two names alike: replace it. (A page
+        // iconv cannot open produces nothing: every byte is read through the fallback as it stands.)
+        if (!conv.IsOpen()) return;
         platform::Converter back("UTF-8", page);
         for (unsigned b = 0x80; b < 0x100; ++b) {
             std::string utf8, encoded;

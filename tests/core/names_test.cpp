@@ -156,6 +156,15 @@ TEST(NamesDefaults, ConfiguredOemPageIsTheDosDefault) {
     EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");
 }
 
+TEST(NamesDefaults, OemPageIconvDoesNotKnowFallsBackToCp437) {
+    platform::SetOemCodePage("NO-SUCH-OEM");
+    NameCoding nc;
+    EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");
+    const auto out = DecideAndDecode(nc, {"\x8F\x90\x88\x82\x85\x92", "\xAF\xE0\xA8\xA2\xA5\xE2"}, NameOrigin::Dos);
+    platform::SetOemCodePage("CP437");
+    EXPECT_EQ(out[1], "привет");
+}
+
 TEST(NamesUtf8, UnixNamesThatAreValidUtf8StayUtf8OneByOne) {
     NameCoding nc;
     const std::vector<std::string> raw = {"Отчёт.doc", Encode("Договор поставки.doc", "CP1251"),
@@ -595,6 +604,7 @@ GroupRates MeasureCorpus(bool heldOut, const char* title) {
     const size_t sizes[] = {1, 3, 20};
     std::map<std::string, std::array<Tally, 3>> groups;
     std::map<std::string, std::array<Tally, 3>> languages;
+    std::map<std::string, Tally> fewLetters, manyLetters;  // single names by their number of non-ASCII characters
     std::vector<std::string> failures;
     std::mt19937 rng(1234);
     for (const Language& lang : Corpus()) {
@@ -634,6 +644,11 @@ GroupRates MeasureCorpus(bool heldOut, const char* title) {
                         bool ok = true;
                         for (size_t i : idx) ok &= nc.Decode(raws[i], origin) == originals[i];
                         groups[lang.group][si].Count(ok);
+                        if (k == 1) {
+                            size_t chars = 0;  // non-ASCII characters of the name
+                            for (unsigned char c : originals[idx[0]]) chars += c >= 0xC0;
+                            (chars <= 2 ? fewLetters : manyLetters)[lang.group].Count(ok);
+                        }
                         languages[lang.name][si].Count(ok);
                         if (!ok && k > 1 && failures.size() < 200) {
                             std::string f = std::string(lang.name) + " " + OriginName(origin) + " " + page + " x" +
@@ -654,6 +669,13 @@ GroupRates MeasureCorpus(bool heldOut, const char* title) {
     std::printf("%-24s\n", "-- groups --");
     for (const auto& [name, t] : groups)
         std::printf("%-24s %7.1f%% %7.1f%% %7.1f%%\n", name.c_str(), t[0].Rate(), t[1].Rate(), t[2].Rate());
+    std::printf("single names by non-ASCII characters:   1-2          3 or more\n");
+    for (const auto& [name, t] : groups) {
+        const Tally& few = fewLetters[name];
+        const Tally& many = manyLetters[name];
+        std::printf("%-24s %7.1f%% (%3d) %7.1f%% (%3d)\n", name.c_str(), few.Rate(), few.total, many.Rate(),
+                    many.total);
+    }
     for (const std::string& f : failures) std::printf("  wrong: %s\n", f.c_str());
 
     return groups;
