@@ -1025,16 +1025,7 @@ struct Candidate {
 
 std::string NameCoding::State::DecideFor(NameOrigin origin) const {
     const Origin& o = origins[Index(origin)];
-    std::vector<std::string> names;
-    if (origin == NameOrigin::Dos) {
-        names.push_back(Upper(platform::OemCodePage()));
-        for (const char* n : kDosCandidates) names.emplace_back(n);
-    } else if (origin == NameOrigin::Unix) {
-        for (const char* n : kUnixCandidates) names.emplace_back(n);
-    } else {
-        for (const char* n : kMacCandidates) names.emplace_back(n);
-    }
-
+    const std::vector<std::string> names = CandidatePages(origin);
     std::vector<Candidate> cands;
     std::vector<Unit> units;
     size_t nonAsciiBytes = 0;
@@ -1128,6 +1119,22 @@ std::string NameCoding::State::DecideFor(NameOrigin origin) const {
         if (rs.Total() > 0 && utf8 >= best->score) return "UTF-8";
     }
     return best->name;
+}
+
+std::vector<std::string> NameCoding::CandidatePages(NameOrigin origin) {
+    std::vector<std::string> names;
+    const auto add = [&names](const std::string& n) {
+        if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
+    };
+    if (origin == NameOrigin::Dos) {
+        add(Upper(platform::OemCodePage()));
+        for (const char* n : kDosCandidates) add(n);
+    } else if (origin == NameOrigin::Unix) {
+        for (const char* n : kUnixCandidates) add(n);
+    } else if (origin == NameOrigin::Mac) {
+        for (const char* n : kMacCandidates) add(n);
+    }
+    return names;
 }
 
 NameCoding::NameCoding() : state_(std::make_unique<State>()) {}

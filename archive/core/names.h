@@ -64,6 +64,10 @@ class NameCoding {
     // had non-ASCII names and every one was valid UTF-8.
     std::string CodePage(NameOrigin origin) const;
 
+    // The pages the decision chooses from for an origin, likeliest first (Dos: the configured OEM page, then
+    // the others); also what a window offers when the user picks a page to force. Empty for Utf8.
+    static std::vector<std::string> CandidatePages(NameOrigin origin);
+
     // Sample limits per origin.
     static constexpr size_t kSampleNames = 4096;
     static constexpr size_t kSampleBytes = 64 * 1024;

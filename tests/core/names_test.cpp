@@ -225,6 +225,25 @@ TEST(NamesUtf8, Utf8OriginIsNeverDecidedAndInvalidBytesFallBack) {
 // ---------------------------------------------------------------------------------------------------------
 // Forcing a page
 
+TEST(NamesForce, EveryCandidatePageIsKnownToIconvHere) {
+    // A page iconv lacks would silently drop out of the decision.
+    for (NameOrigin o : {NameOrigin::Dos, NameOrigin::Unix, NameOrigin::Mac}) {
+        const auto pages = NameCoding::CandidatePages(o);
+        EXPECT_GE(pages.size(), 5u);
+        for (const std::string& page : pages) {
+            EXPECT_TRUE(platform::CharsetKnown(page)) << page;
+            NameCoding nc;
+            EXPECT_TRUE(nc.Force(page)) << page;
+            EXPECT_EQ(nc.CodePage(o), page);
+        }
+    }
+    EXPECT_EQ(NameCoding::CandidatePages(NameOrigin::Dos).front(), "CP437");
+    platform::SetOemCodePage("cp866");
+    EXPECT_EQ(NameCoding::CandidatePages(NameOrigin::Dos).front(), "CP866");
+    platform::SetOemCodePage("CP437");
+    EXPECT_TRUE(NameCoding::CandidatePages(NameOrigin::Utf8).empty());
+}
+
 TEST(NamesForce, ForcedPageReadsEveryLegacyOriginEvenValidUtf8) {
     NameCoding nc;
     DecideAndDecode(nc, {"caf\x82"}, NameOrigin::Dos);
