@@ -1,8 +1,8 @@
 // The detector is created per call: uchardet keeps per-instance state whose reset costs about what a new
 // instance does, and a call per archive is rare enough. The converter wraps one iconv descriptor; its only
 // subtleties are iconv's three ways of stopping (E2BIG: grow the output and go on; EILSEQ and EINVAL: stop
-// at the sequence, whose start iconv has left `in` pointing at) and resetting the shift state before each call
-// so that a failure in one name cannot leak a state into the next.
+// at the sequence, whose start iconv has left `in` pointing at) and resetting the shift state before each
+// call so that a failure in one name cannot leak a state into the next.
 #include "platform/charset.h"
 
 #include <errno.h>

@@ -1,7 +1,7 @@
-// Character sets below the name decoder: the statistical charset detector (libuchardet) and an iconv converter
-// that stays open. Opening an iconv descriptor loads and initialises a conversion module, which costs far more
-// than converting one short name, so a reader of many names opens one Converter per code page and reuses it;
-// ConvertCharset in codepage.h opens a descriptor per call and is meant for one-off text.
+// Character sets below the name decoder: the statistical charset detector (libuchardet) and an iconv
+// converter that stays open. Opening an iconv descriptor loads and initialises a conversion module, which
+// costs far more than converting one short name, so a reader of many names opens one Converter per code page
+// and reuses it; ConvertCharset in codepage.h opens a descriptor per call and is meant for one-off text.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,8 @@ std::string DetectCharset(std::string_view bytes);
 // Whether iconv can convert from this charset to UTF-8 (names are case-insensitive, aliases accepted).
 bool CharsetKnown(const std::string& name);
 
-// One open iconv descriptor from one charset to another. Not thread-safe: one converter per thread, or a lock.
+// One open iconv descriptor from one charset to another. Not thread-safe: one converter per thread, or a
+// lock.
 class Converter {
   public:
     Converter() = default;
@@ -33,10 +34,10 @@ class Converter {
     // False when iconv did not know one of the two charsets.
     bool IsOpen() const { return cd_ != nullptr; }
 
-    // Converts from the start of `in`, appending to `out`, until the end or the first sequence the source charset
-    // cannot decode or the target cannot represent (an incomplete sequence at the end counts as such). Returns the
-    // number of bytes of `in` converted; `out` holds exactly their conversion. The shift state is reset first, so
-    // every call starts afresh.
+    // Converts from the start of `in`, appending to `out`, until the end or the first sequence the source
+    // charset cannot decode or the target cannot represent (an incomplete sequence at the end counts as
+    // such). Returns the number of bytes of `in` converted; `out` holds exactly their conversion. The shift
+    // state is reset first, so every call starts afresh.
     size_t ConvertSome(std::string_view in, std::string& out);
 
     // Converts all of `in` into `out` (replaced). False, with `out` unspecified, when any part fails.
@@ -48,8 +49,8 @@ class Converter {
 
 // UTF-8 helpers used by the code that reasons about characters rather than bytes.
 void AppendUtf8(std::string& out, char32_t cp);
-// Decodes one well-formed UTF-8 character at `s[pos]`, advancing `pos`; returns U+FFFFFFFF (and advances by one)
-// for a malformed or truncated sequence, an overlong form, a surrogate or a value above U+10FFFF.
+// Decodes one well-formed UTF-8 character at `s[pos]`, advancing `pos`; returns U+FFFFFFFF (and advances by
+// one) for a malformed or truncated sequence, an overlong form, a surrogate or a value above U+10FFFF.
 char32_t NextUtf8(std::string_view s, size_t& pos);
 constexpr char32_t kBadUtf8 = 0xFFFFFFFF;
 

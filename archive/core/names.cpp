@@ -1,10 +1,10 @@
 // Deciding the code page of an archive's legacy names.
 //
-// The bytes of a name rarely rule a code page out: every single-byte page decodes every byte, and the double-byte
-// pages decode most runs of high bytes. What separates the right page from the others is that its reading looks
-// like text somebody typed as a file name, and the others look like noise. So each candidate page of the
-// origin reads the whole sample and is scored for plausibility; the best reading wins, ties going to the order
-// in which the candidates are listed (the likelier pages first).
+// The bytes of a name rarely rule a code page out: every single-byte page decodes every byte, and the
+// double-byte pages decode most runs of high bytes. What separates the right page from the others is that its
+// reading looks like text somebody typed as a file name, and the others look like noise. So each candidate
+// page of the origin reads the whole sample and is scored for plausibility; the best reading wins, ties going
+// to the order in which the candidates are listed (the likelier pages first).
 //
 // The score of a reading is a sum over its non-ASCII characters and its words:
 // - each character has a weight: common letters of a script are worth most, rarer letters less, typographic
@@ -13,34 +13,35 @@
 //   the page cannot decode costs most; a double-byte page that cannot decode a name has lost it.
 // - for the double-byte pages the position of a character in its standard says how common it is: the JIS
 //   level-1 kanji, the GB2312 level-1 hanzi, the Big5 frequent characters and the KS X 1001 hangul are worth
-//   far more than the level-2 and extension areas, and a short list of each language's most frequent characters
-//   (below) is worth more again. This is what makes CP932 "漢字表" beat its valid but obscure GBK reading.
-//   Kana count strongly for the Japanese pages only: GB2312 and KS X 1001 have kana rows too.
+//   far more than the level-2 and extension areas, and a short list of each language's most frequent
+//   characters (below) is worth more again. This is what makes CP932 "漢字表" beat its valid but obscure GBK
+//   reading. Kana count strongly for the Japanese pages only: GB2312 and KS X 1001 have kana rows too.
 // - words (runs of letters, ASCII included) must hold together: one script per word, Latin words mostly ASCII
 //   letters with some accented ones (a word of accented letters only is how CP866 Russian looks in CP437), no
 //   lower-to-upper case change on a non-ASCII letter inside a word (how KOI8-R looks in CP1251 and CP866 in
 //   CP437), no symbol between two letters (how ISO-8859-2 Polish looks in CP1252), no run of letters in
-//   code-point order (a code table, not a word), a vowel in every longer Cyrillic word, and the spelling rules
-//   that fix where some letters may stand: Polish ń ć ś ź before no vowel, German ß after one, à ì ò ù (Italian,
-//   French) only at the end of a word, Russian ь ъ after no vowel, one accent per Greek word, Greek ς and
-//   Hebrew final letters at the end of a word only. Each of these is how one well-known misreading looks.
+//   code-point order (a code table, not a word), a vowel in every longer Cyrillic word, and the spelling
+//   rules that fix where some letters may stand: Polish ń ć ś ź before no vowel, German ß after one, à ì ò ù
+//   (Italian, French) only at the end of a word, Russian ь ъ after no vowel, one accent per Greek word, Greek
+//   ς and Hebrew final letters at the end of a word only. Each of these is how one well-known misreading
+//   looks.
 // - the accented Latin letters of the whole reading should belong to one language (a mild cost per letter
 //   outside the best one) and must belong to two at most (a larger one): French read as CP1250 gives č, ŕ and
 //   ę, Polish read as CP1252 gives ê and æ.
 // - the charset detector's answer, mapped to a candidate, earns a bonus that grows with the amount of text
 //   and with how much its kind of answer can be trusted: a CJK or Cyrillic answer means something, a Western
 //   answer on a few names means little.
-// When even the best reading is noise (a cabinet whose names are runs of all high bytes), the fine differences
-// between readings mean nothing: the likeliest page that produces nothing no one would type is taken.
-// Speed: every reading scores the first 128 components, readings far behind then drop out, and only the
-// close ones (usually one, or a few equivalent pages) read the rest of the sample.
-// Pure-ASCII names are not sampled; path components are sampled once each (split at "/", which no double-byte
-// page uses as a trail byte; "\" is one, so it is not split at), so a folder repeated in every path counts once.
+// When even the best reading is noise (a cabinet whose names are runs of all high bytes), the fine
+// differences between readings mean nothing: the likeliest page that produces nothing no one would type is
+// taken. Speed: every reading scores the first 128 components, readings far behind then drop out, and only
+// the close ones (usually one, or a few equivalent pages) read the rest of the sample. Pure-ASCII names are
+// not sampled; path components are sampled once each (split at "/", which no double-byte page uses as a trail
+// byte; "\" is one, so it is not split at), so a folder repeated in every path counts once.
 //
 // Decoding goes through an iconv converter per page that stays open; a byte the page cannot decode is read
-// through a single-byte fallback page, and a fallback character that the page itself could produce is replaced
-// by a private-use one (U+F0000 + byte), so that two different names never decode to the same text because of
-// the fallback.
+// through a single-byte fallback page, and a fallback character that the page itself could produce is
+// replaced by a private-use one (U+F0000 + byte), so that two different names never decode to the same text
+// because of the fallback.
 #include "archive/core/names.h"
 
 #include <algorithm>
@@ -86,8 +87,20 @@ bool IsUtf8Name(const std::string& page) {
 enum class Layout : uint8_t { Single, Sjis, EucJp, Gbk, Big5, Uhc };
 
 // The kind of text a page is for; the detector's answers are mapped onto candidates through it.
-enum class Family : uint8_t { Western, Central, Cyrillic, Greek, Turkish, Hebrew, Baltic, Japanese, ChineseS,
-                              ChineseT, Korean, Other };
+enum class Family : uint8_t {
+    Western,
+    Central,
+    Cyrillic,
+    Greek,
+    Turkish,
+    Hebrew,
+    Baltic,
+    Japanese,
+    ChineseS,
+    ChineseT,
+    Korean,
+    Other
+};
 
 struct PageInfo {
     const char* name;
@@ -96,23 +109,39 @@ struct PageInfo {
 };
 
 constexpr PageInfo kPages[] = {
-    {"CP437", Layout::Single, Family::Western},      {"CP850", Layout::Single, Family::Western},
-    {"CP860", Layout::Single, Family::Western},      {"CP865", Layout::Single, Family::Western},
-    {"CP1252", Layout::Single, Family::Western},     {"ISO-8859-15", Layout::Single, Family::Western},
-    {"MACINTOSH", Layout::Single, Family::Western},  {"CP852", Layout::Single, Family::Central},
-    {"CP1250", Layout::Single, Family::Central},     {"ISO-8859-2", Layout::Single, Family::Central},
+    {"CP437", Layout::Single, Family::Western},
+    {"CP850", Layout::Single, Family::Western},
+    {"CP860", Layout::Single, Family::Western},
+    {"CP865", Layout::Single, Family::Western},
+    {"CP1252", Layout::Single, Family::Western},
+    {"ISO-8859-15", Layout::Single, Family::Western},
+    {"MACINTOSH", Layout::Single, Family::Western},
+    {"CP852", Layout::Single, Family::Central},
+    {"CP1250", Layout::Single, Family::Central},
+    {"ISO-8859-2", Layout::Single, Family::Central},
     {"MAC-CENTRALEUROPE", Layout::Single, Family::Central},
-    {"CP866", Layout::Single, Family::Cyrillic},     {"CP1251", Layout::Single, Family::Cyrillic},
-    {"KOI8-R", Layout::Single, Family::Cyrillic},    {"KOI8-U", Layout::Single, Family::Cyrillic},
-    {"ISO-8859-5", Layout::Single, Family::Cyrillic}, {"MAC-CYRILLIC", Layout::Single, Family::Cyrillic},
-    {"CP855", Layout::Single, Family::Cyrillic},     {"CP1125", Layout::Single, Family::Cyrillic},
-    {"MIK", Layout::Single, Family::Cyrillic},       {"CP737", Layout::Single, Family::Greek},
-    {"CP1253", Layout::Single, Family::Greek},       {"ISO-8859-7", Layout::Single, Family::Greek},
-    {"CP857", Layout::Single, Family::Turkish},      {"CP1254", Layout::Single, Family::Turkish},
-    {"CP862", Layout::Single, Family::Hebrew},       {"CP1255", Layout::Single, Family::Hebrew},
-    {"CP775", Layout::Single, Family::Baltic},       {"CP1257", Layout::Single, Family::Baltic},
-    {"CP932", Layout::Sjis, Family::Japanese},       {"EUC-JP", Layout::EucJp, Family::Japanese},
-    {"CP936", Layout::Gbk, Family::ChineseS},        {"CP950", Layout::Big5, Family::ChineseT},
+    {"CP866", Layout::Single, Family::Cyrillic},
+    {"CP1251", Layout::Single, Family::Cyrillic},
+    {"KOI8-R", Layout::Single, Family::Cyrillic},
+    {"KOI8-U", Layout::Single, Family::Cyrillic},
+    {"ISO-8859-5", Layout::Single, Family::Cyrillic},
+    {"MAC-CYRILLIC", Layout::Single, Family::Cyrillic},
+    {"CP855", Layout::Single, Family::Cyrillic},
+    {"CP1125", Layout::Single, Family::Cyrillic},
+    {"MIK", Layout::Single, Family::Cyrillic},
+    {"CP737", Layout::Single, Family::Greek},
+    {"CP1253", Layout::Single, Family::Greek},
+    {"ISO-8859-7", Layout::Single, Family::Greek},
+    {"CP857", Layout::Single, Family::Turkish},
+    {"CP1254", Layout::Single, Family::Turkish},
+    {"CP862", Layout::Single, Family::Hebrew},
+    {"CP1255", Layout::Single, Family::Hebrew},
+    {"CP775", Layout::Single, Family::Baltic},
+    {"CP1257", Layout::Single, Family::Baltic},
+    {"CP932", Layout::Sjis, Family::Japanese},
+    {"EUC-JP", Layout::EucJp, Family::Japanese},
+    {"CP936", Layout::Gbk, Family::ChineseS},
+    {"CP950", Layout::Big5, Family::ChineseT},
     {"CP949", Layout::Uhc, Family::Korean},
 };
 
@@ -123,26 +152,32 @@ const PageInfo* FindPage(const std::string& name) {
 }
 
 // Candidates in prior order. The Dos list is preceded by the configured OEM page.
-constexpr const char* kDosCandidates[] = {
-    "CP437", "CP850", "CP852", "CP866", "CP932", "CP936", "CP949", "CP950", "CP1252", "CP1250", "CP1251",
-    "CP865", "CP860", "CP737", "CP857", "CP862", "CP1125", "MIK", "CP855", "CP775", "CP1253", "CP1254",
-    "CP1255", "CP1257"};
+constexpr const char* kDosCandidates[] = {"CP437", "CP850", "CP852",  "CP866",  "CP932",  "CP936",
+                                          "CP949", "CP950", "CP1252", "CP1250", "CP1251", "CP865",
+                                          "CP860", "CP737", "CP857",  "CP862",  "CP1125", "MIK",
+                                          "CP855", "CP775", "CP1253", "CP1254", "CP1255", "CP1257"};
 constexpr const char* kUnixCandidates[] = {
-    "CP1252", "ISO-8859-2", "CP1251", "KOI8-R", "KOI8-U", "ISO-8859-15", "CP1250", "EUC-JP", "CP932",
-    "CP936",  "CP950",      "CP949",  "ISO-8859-7", "CP1253", "CP1254", "CP1255", "CP866", "ISO-8859-5",
-    "CP1257", "CP437",      "CP850",  "CP852"};
+    "CP1252", "ISO-8859-2", "CP1251", "KOI8-R", "KOI8-U",     "ISO-8859-15", "CP1250", "EUC-JP",
+    "CP932",  "CP936",      "CP950",  "CP949",  "ISO-8859-7", "CP1253",      "CP1254", "CP1255",
+    "CP866",  "ISO-8859-5", "CP1257", "CP437",  "CP850",      "CP852"};
 constexpr const char* kMacCandidates[] = {"MACINTOSH", "CP932", "MAC-CYRILLIC", "MAC-CENTRALEUROPE",
-                                          "CP936", "CP950", "CP949"};
+                                          "CP936",     "CP950", "CP949"};
 
 constexpr char32_t kUndefined = 0xFFFFFFFF;  // the page does not decode this byte or pair
 constexpr char32_t kLeadByte = 0xFFFFFFFE;   // first byte of a double-byte character
 
 bool IsLeadByte(Layout layout, unsigned b) {
     switch (layout) {
-        case Layout::Sjis: return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-        case Layout::EucJp: return b == 0x8E || b == 0x8F || (b >= 0xA1 && b <= 0xFE);
-        case Layout::Gbk: case Layout::Big5: case Layout::Uhc: return b >= 0x81 && b <= 0xFE;
-        default: return false;
+        case Layout::Sjis:
+            return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        case Layout::EucJp:
+            return b == 0x8E || b == 0x8F || (b >= 0xA1 && b <= 0xFE);
+        case Layout::Gbk:
+        case Layout::Big5:
+        case Layout::Uhc:
+            return b >= 0x81 && b <= 0xFE;
+        default:
+            return false;
     }
 }
 
@@ -302,17 +337,19 @@ struct LetterWeights {
     }
 
     LetterWeights() {
-        for (char32_t c = 0xC0; c < 0x250; ++c) latin[c] = 0.2f;  // Latin letters not listed below
+        for (char32_t c = 0xC0; c < 0x250; ++c)
+            latin[c] = 0.2f;  // Latin letters not listed below
         latin[0xD7] = latin[0xF7] = 0;
-        Fill(latin.data(), 0, latin.size(),
-             "éèàçäöüßáíóúñãõâêôåøłąęśżćńčřšžěůýőűğşıî", 1.0f);
+        Fill(latin.data(), 0, latin.size(), "éèàçäöüßáíóúñãõâêôåøłąęśżćńčřšžěůýőűğşıî", 1.0f);
         Fill(latin.data(), 0, latin.size(), "æëïûùìòœźďťňĺľŕÿășțţāēīūėįųļķņģđ", 0.6f);
         Fill(latin.data(), 0, latin.size(), "ƒ", -1.5f);
-        for (float& w : cyrillic) w = -0.2f;
+        for (float& w : cyrillic)
+            w = -0.2f;
         Fill(cyrillic.data(), 0x400, cyrillic.size(), "оеаинтсрвлкмдпу", 1.0f);
         Fill(cyrillic.data(), 0x400, cyrillic.size(), "яыьгзбчйхжшюіъ", 0.6f);
         Fill(cyrillic.data(), 0x400, cyrillic.size(), "цщэфёїєґ", 0.3f);
-        for (float& w : greek) w = -0.5f;
+        for (float& w : greek)
+            w = -0.5f;
         Fill(greek.data(), 0x380, greek.size(), "αειοτσςνηυρκπμλάέίόήύώ", 1.0f);
         Fill(greek.data(), 0x380, greek.size(), "ωδγχθφβ", 0.7f);
         Fill(greek.data(), 0x380, greek.size(), "ξζψϊϋΐΰ", 0.4f);
@@ -330,20 +367,55 @@ float CharWeight(char32_t c) {
     if (c >= 0x80 && c < 0xA0) return -4.0f;
     if (c < 0x250) {
         switch (c) {
-            case 0xA0: return -1.5f;
-            case 0xAD: return -2.0f;
-            case 0xA1: case 0xBF: case 0xB2: return -0.6f;
-            case 0xA3: case 0xA7: case 0xAE: case 0xB0: return -0.4f;
-            case 0xA9: case 0xAA: case 0xBA: return -0.3f;
-            case 0xAB: case 0xBB: return -0.2f;
-            case 0xA5: case 0xB3: case 0xB5: case 0xB7: return -0.8f;
-            case 0xBC: case 0xBD: case 0xBE: return -0.7f;
-            case 0xB9: case 0xD7: return -1.0f;
-            case 0xA2: case 0xB1: case 0xF7: return -1.2f;
-            case 0xA4: case 0xA6: case 0xA8: case 0xAC: case 0xAF: case 0xB4: case 0xB6: case 0xB8:
+            case 0xA0:
                 return -1.5f;
-            case 0x130: return 1.0f;  // İ
-            default: return c >= 0xC0 ? Letters().latin[ToLower(c)] : -1.0f;
+            case 0xAD:
+                return -2.0f;
+            case 0xA1:
+            case 0xBF:
+            case 0xB2:
+                return -0.6f;
+            case 0xA3:
+            case 0xA7:
+            case 0xAE:
+            case 0xB0:
+                return -0.4f;
+            case 0xA9:
+            case 0xAA:
+            case 0xBA:
+                return -0.3f;
+            case 0xAB:
+            case 0xBB:
+                return -0.2f;
+            case 0xA5:
+            case 0xB3:
+            case 0xB5:
+            case 0xB7:
+                return -0.8f;
+            case 0xBC:
+            case 0xBD:
+            case 0xBE:
+                return -0.7f;
+            case 0xB9:
+            case 0xD7:
+                return -1.0f;
+            case 0xA2:
+            case 0xB1:
+            case 0xF7:
+                return -1.2f;
+            case 0xA4:
+            case 0xA6:
+            case 0xA8:
+            case 0xAC:
+            case 0xAF:
+            case 0xB4:
+            case 0xB6:
+            case 0xB8:
+                return -1.5f;
+            case 0x130:
+                return 1.0f;  // İ
+            default:
+                return c >= 0xC0 ? Letters().latin[ToLower(c)] : -1.0f;
         }
     }
     if (c >= 0x400 && c < 0x530) {
@@ -357,24 +429,45 @@ float CharWeight(char32_t c) {
     if (c >= 0xE01 && c <= 0xE3A) return 0.6f;
     if (c >= 0x1E00 && c <= 0x1EFF) return 0.2f;
     switch (c) {
-        case 0x2013: case 0x2014: case 0x201C: case 0x201D: return -0.1f;
-        case 0x2018: case 0x2019: case 0x2116: return 0.0f;
-        case 0x2026: case 0x20AC: return -0.3f;
-        case 0x201E: return -0.4f;
-        case 0x2122: return -0.6f;
-        case 0x2022: return -1.0f;
-        case 0x201A: case 0x2039: case 0x203A: return -1.2f;
-        case 0x2020: case 0x2021: case 0x2030: return -1.5f;
-        case 0x20A7: case 0x207F: return -2.0f;
-        default: break;
+        case 0x2013:
+        case 0x2014:
+        case 0x201C:
+        case 0x201D:
+            return -0.1f;
+        case 0x2018:
+        case 0x2019:
+        case 0x2116:
+            return 0.0f;
+        case 0x2026:
+        case 0x20AC:
+            return -0.3f;
+        case 0x201E:
+            return -0.4f;
+        case 0x2122:
+            return -0.6f;
+        case 0x2022:
+            return -1.0f;
+        case 0x201A:
+        case 0x2039:
+        case 0x203A:
+            return -1.2f;
+        case 0x2020:
+        case 0x2021:
+        case 0x2030:
+            return -1.5f;
+        case 0x20A7:
+        case 0x207F:
+            return -2.0f;
+        default:
+            break;
     }
-    if (c >= 0x2B0 && c <= 0x2FF) return -1.5f;     // spacing modifiers: ˆ ˜ ˇ ˘ ˙ ˛ ˝
-    if (c >= 0x300 && c <= 0x36F) return -1.0f;     // combining marks
-    if (c >= 0x2160 && c <= 0x217F) return -0.3f;   // Roman numerals
-    if (c >= 0x2190 && c <= 0x21FF) return -1.5f;   // arrows
-    if (c >= 0x2200 && c <= 0x23FF) return -2.0f;   // mathematical operators, technical
-    if (c >= 0x2460 && c <= 0x24FF) return -1.5f;   // enclosed alphanumerics
-    if (c >= 0x2500 && c <= 0x25FF) return -2.5f;   // box drawing, blocks, geometric shapes
+    if (c >= 0x2B0 && c <= 0x2FF) return -1.5f;    // spacing modifiers: ˆ ˜ ˇ ˘ ˙ ˛ ˝
+    if (c >= 0x300 && c <= 0x36F) return -1.0f;    // combining marks
+    if (c >= 0x2160 && c <= 0x217F) return -0.3f;  // Roman numerals
+    if (c >= 0x2190 && c <= 0x21FF) return -1.5f;  // arrows
+    if (c >= 0x2200 && c <= 0x23FF) return -2.0f;  // mathematical operators, technical
+    if (c >= 0x2460 && c <= 0x24FF) return -1.5f;  // enclosed alphanumerics
+    if (c >= 0x2500 && c <= 0x25FF) return -2.5f;  // box drawing, blocks, geometric shapes
     if (c >= 0x2600 && c <= 0x26FF) return -1.5f;
     if ((c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000) return -5.0f;  // private use: user-defined areas
     if (c == 0xFFFD || c < 0x20 || c == 0x7F) return -4.0f;
@@ -384,48 +477,80 @@ float CharWeight(char32_t c) {
 // The most frequent characters of each CJK language, as found in running text and in the words file names are
 // made of (document, report, photo, music...). A reading by the wrong page lands on these only by chance.
 constexpr std::string_view kCommonHanziSimplified =
-    "的一是不了在人有我他这个们中来上大为和国地到以说时要就出会可也你对生能而子那得于着下自之年过发后作里用道行所然"
-    "家种事成方多经么去法学如都同现当没动面起看定天分还进好小部其些主样理心她本前开但因只从想实日军者意无力它与长把"
-    "机十民第公此已工使情明性知全三又关点正业外将两高间由问很最重并物手应战向头文体政美相见被利什二等产或新己制身果"
-    "加西斯月话合回特代内信表化老给世位次度门任常先海通教儿原东声提立及比员解水名真论处走义各入几口认条平系气题活尔"
-    "更别打女变四神总何电数安少报才结反受目太量再感建务做接必场件计管期市直德资命山金指克许统区保至队形社便空决治展"
-    "马科司五基眼书非则听白却界达光放强即像难且权思王象完设式色路记南品住告类求据程北边死张该交规万取拉格望觉术领共"
-    "确传师观清今切院让识候带导争运笑飞风步改收根干造言联持组每济车亲极林服快办议往元英士证近失转夫令准布始怎呢存未"
-    "远叫台单影具罗字爱击流备兵连调深商算质团集百需价花党华城石级整府离况亚请技际约示复病息究线似官火断精满支视消越"
-    "器容照须九增研写称企八功吗包片史委乎查轻易早曾除农找装广显吧阿李标谈吃图念六引历首医局突专费号尽另周较注语仅考"
+    "的一是不了在人有我他这个们中来上大为和国地到以说时要就出会可也你对生能而子那得于着下自之年过发后作里用道"
+    "行所然"
+    "家种事成方多经么去法学如都同现当没动面起看定天分还进好小部其些主样理心她本前开但因只从想实日军者意无力它"
+    "与长把"
+    "机十民第公此已工使情明性知全三又关点正业外将两高间由问很最重并物手应战向头文体政美相见被利什二等产或新己"
+    "制身果"
+    "加西斯月话合回特代内信表化老给世位次度门任常先海通教儿原东声提立及比员解水名真论处走义各入几口认条平系气"
+    "题活尔"
+    "更别打女变四神总何电数安少报才结反受目太量再感建务做接必场件计管期市直德资命山金指克许统区保至队形社便空"
+    "决治展"
+    "马科司五基眼书非则听白却界达光放强即像难且权思王象完设式色路记南品住告类求据程北边死张该交规万取拉格望觉"
+    "术领共"
+    "确传师观清今切院让识候带导争运笑飞风步改收根干造言联持组每济车亲极林服快办议往元英士证近失转夫令准布始怎"
+    "呢存未"
+    "远叫台单影具罗字爱击流备兵连调深商算质团集百需价花党华城石级整府离况亚请技际约示复病息究线似官火断精满支"
+    "视消越"
+    "器容照须九增研写称企八功吗包片史委乎查轻易早曾除农找装广显吧阿李标谈吃图念六引历首医局突专费号尽另周较注"
+    "语仅考"
     "落青随选列武红响虽推势参希古众构房半节土投某案黑维革划敢诉批江友害族值继波班"
     "档夹料册音乐频载份项录简历划终稿版附邮网页截屏桌脑歌曲剧游戏壁纸扫描印账票预析验测课练习卷答试"
     "作业笔记志草修改确认知申审批销售客户户型软件安装序统置明户演示培训教材模板样封面目录合同会议总结";
 constexpr std::string_view kCommonHanziTraditional =
-    "的一是不了在人有我他這個們中來上大為和國地到以說時要就出會可也你對生能而子那得於著下自之年過發後作裡用道行所然"
-    "家種事成方多經麼去法學如都同現當沒動面起看定天分還進好小部其些主樣理心她本前開但因只從想實日軍者意無力它與長把"
-    "機十民第公此已工使情明性知全三又關點正業外將兩高間由問很最重並物手應戰向頭文體政美相見被利什二等產或新己制身果"
-    "加西斯月話合回特代內信表化老給世位次度門任常先海通教兒原東聲提立及比員解水名真論處走義各入幾口認條平系氣題活爾"
-    "更別打女變四神總何電數安少報才結反受目太量再感建務做接必場件計管期市直德資命山金指克許統區保至隊形社便空決治展"
-    "馬科司五基眼書非則聽白卻界達光放強即像難且權思王象完設式色路記南品住告類求據程北邊死張該交規萬取拉格望覺術領共"
-    "確傳師觀清今切院讓識候帶導爭運笑飛風步改收根乾造言聯持組每濟車親極林服快辦議往元英士證近失轉夫令準布始怎呢存未"
-    "遠叫台單影具羅字愛擊流備兵連調深商算質團集百需價花黨華城石級整府離況亞請技際約示復病息究線似官火斷精滿支視消越"
-    "器容照須九增研寫稱企八功嗎包片史委乎查輕易早曾除農找裝廣顯吧阿李標談吃圖念六引歷首醫局突專費號盡另周較注語僅考"
+    "的一是不了在人有我他這個們中來上大為和國地到以說時要就出會可也你對生能而子那得於著下自之年過發後作裡用道"
+    "行所然"
+    "家種事成方多經麼去法學如都同現當沒動面起看定天分還進好小部其些主樣理心她本前開但因只從想實日軍者意無力它"
+    "與長把"
+    "機十民第公此已工使情明性知全三又關點正業外將兩高間由問很最重並物手應戰向頭文體政美相見被利什二等產或新己"
+    "制身果"
+    "加西斯月話合回特代內信表化老給世位次度門任常先海通教兒原東聲提立及比員解水名真論處走義各入幾口認條平系氣"
+    "題活爾"
+    "更別打女變四神總何電數安少報才結反受目太量再感建務做接必場件計管期市直德資命山金指克許統區保至隊形社便空"
+    "決治展"
+    "馬科司五基眼書非則聽白卻界達光放強即像難且權思王象完設式色路記南品住告類求據程北邊死張該交規萬取拉格望覺"
+    "術領共"
+    "確傳師觀清今切院讓識候帶導爭運笑飛風步改收根乾造言聯持組每濟車親極林服快辦議往元英士證近失轉夫令準布始怎"
+    "呢存未"
+    "遠叫台單影具羅字愛擊流備兵連調深商算質團集百需價花黨華城石級整府離況亞請技際約示復病息究線似官火斷精滿支"
+    "視消越"
+    "器容照須九增研寫稱企八功嗎包片史委乎查輕易早曾除農找裝廣顯吧阿李標談吃圖念六引歷首醫局突專費號盡另周較注"
+    "語僅考"
     "落青隨選列武紅響雖推勢參希古眾構房半節土投某案黑維革劃敢訴批江友害族值繼波班"
     "檔夾料冊音樂頻載份項錄簡歷稿版附郵網頁截螢幕桌腦歌曲劇遊戲桌布掃描印帳票預析驗測課練習卷答試"
     "業筆誌草修改確認申審核銷售客戶軟體安裝程式統設定演示培訓教材範本樣封面目錄合同會議總結";
 constexpr std::string_view kCommonKanji =
-    "日一国会人年大十二本中長出三同時政事自行社見月分議後前民生連五発間対上部東者党地合市業内相方四定今回新場金員九入"
-    "選立開手米力学問高代明実円関決子動京全目表戦経通外最言氏現理調体化田当八六約主題下首意法不来作性的要用制治度務強"
-    "気小七成期公持野協取都和統以機平総加山思家話世受区領多県続進正安設保改数記院女初北午指権心界支第産結百派点教報済"
-    "書府活原先共得解名交資予川向際査勝面委告軍文反元重近千考判認画海参売利組知案道信策集在件団別物側任引使求所次水半"
-    "品昨論計死官増係感特情投示変打男基私各始島直両朝革価式確村提運終挙果西勢減台広容必応演電歳住争談能無再位置企真流"
-    "格有疑口過局少放税検藤町常校料沢裁状工建語球営空職証土与急止送援供可役構木割聞身費付施切由説転食比難防補車優夫研"
-    "収断井何南石足違消境神番規術護展態導鮮備宅害配副算視条幹独警宮究育席輸訪楽起万着乗店述残想線率病農州武声質念待試"
-    "族象銀域助労例衛然早張映限親額監環験追審商葉義伝働形景落欧担好退準賞訴辺造英被株頭技低毎医復仕去姿味負閣韓渡失移"
+    "日一国会人年大十二本中長出三同時政事自行社見月分議後前民生連五発間対上部東者党地合市業内相方四定今回新場"
+    "金員九入"
+    "選立開手米力学問高代明実円関決子動京全目表戦経通外最言氏現理調体化田当八六約主題下首意法不来作性的要用制"
+    "治度務強"
+    "気小七成期公持野協取都和統以機平総加山思家話世受区領多県続進正安設保改数記院女初北午指権心界支第産結百派"
+    "点教報済"
+    "書府活原先共得解名交資予川向際査勝面委告軍文反元重近千考判認画海参売利組知案道信策集在件団別物側任引使求"
+    "所次水半"
+    "品昨論計死官増係感特情投示変打男基私各始島直両朝革価式確村提運終挙果西勢減台広容必応演電歳住争談能無再位"
+    "置企真流"
+    "格有疑口過局少放税検藤町常校料沢裁状工建語球営空職証土与急止送援供可役構木割聞身費付施切由説転食比難防補"
+    "車優夫研"
+    "収断井何南石足違消境神番規術護展態導鮮備宅害配副算視条幹独警宮究育席輸訪楽起万着乗店述残想線率病農州武声"
+    "質念待試"
+    "族象銀域助労例衛然早張映限親額監環験追審商葉義伝働形景落欧担好退準賞訴辺造英被株頭技低毎医復仕去姿味負閣"
+    "韓渡失移"
     "差衆個門写評課末守若脳極種美岡影命含福蔵量望松非撃佐核観察整段横融型白深字答夜製票況音申様財港識注呼渉達"
-    "録写真画像動楽書類企画提案積請求契約事仕様図面簿住所覧予管理顧客売集計析試験問題授業講義習帳旧保存用版資料写";
+    "録写真画像動楽書類企画提案積請求契約事仕様図面簿住所覧予管理顧客売集計析試験問題授業講義習帳旧保存用版資"
+    "料写";
 constexpr std::string_view kCommonHangul =
-    "이다의는에하고을서한가지로기사리자대도어일수정시아인를나전주해국문보제으적부상소원장들우것거만동과성여그게습니라비"
-    "구공없경위모오면신세화실내조요미진안중연개발되터생무러마학관계방합말업식용람금년회물선단월분당통치명불트드심산반데"
-    "저차점체초결속야새작행현후강력료영권친육임역직함감준급석교변복태특판표각건군근길남녀노농능두득량례록론류립망목민박"
-    "백번법병본봉북빛살색설송술숙승아악애약양언열염예온완왕외욕운유은음응익입잔재절접존종좌죽증질집착찬참창책처천청총"
-    "최추축출충취측층친칠침타탁탄탈탐택토퇴투파팔패편평폐포품풍피필할항핵향허험혁혈협형호혼홍확환활황획효훈휴흐흑흥희"
+    "이다의는에하고을서한가지로기사리자대도어일수정시아인를나전주해국문보제으적부상소원장들우것거만동과성여그"
+    "게습니라비"
+    "구공없경위모오면신세화실내조요미진안중연개발되터생무러마학관계방합말업식용람금년회물선단월분당통치명불트"
+    "드심산반데"
+    "저차점체초결속야새작행현후강력료영권친육임역직함감준급석교변복태특판표각건군근길남녀노농능두득량례록론류"
+    "립망목민박"
+    "백번법병본봉북빛살색설송술숙승아악애약양언열염예온완왕외욕운유은음응익입잔재절접존종좌죽증질집착찬참창책"
+    "처천청총"
+    "최추축출충취측층친칠침타탁탄탈탐택토퇴투파팔패편평폐포품풍피필할항핵향허험혁혈협형호혼홍확환활황획효훈휴"
+    "흐흑흥희"
     "힘파일폴더백업설치영상악노래화드라마어록과제프로젝트업무리목폴더새자료진보고서획발표수업강의험";
 
 // A set of characters kept as bits over one block of code points.
@@ -448,10 +573,15 @@ bool CommonHan(Layout layout, char32_t c) {
     static const HanSet traditional(kCommonHanziTraditional);
     static const HanSet kanji(kCommonKanji);
     switch (layout) {
-        case Layout::Sjis: case Layout::EucJp: return kanji.Has(c);
-        case Layout::Gbk: return simplified.Has(c);
-        case Layout::Big5: return traditional.Has(c);
-        default: return false;
+        case Layout::Sjis:
+        case Layout::EucJp:
+            return kanji.Has(c);
+        case Layout::Gbk:
+            return simplified.Has(c);
+        case Layout::Big5:
+            return traditional.Has(c);
+        default:
+            return false;
     }
 }
 
@@ -474,7 +604,8 @@ Area HanArea(Layout layout, unsigned lead, unsigned trail) {
             if (lead >= 0xB0 && lead <= 0xCF) return Area::Common;
             if (lead >= 0xD0 && lead <= 0xF4) return Area::Rare;
             return Area::Extension;
-        case Layout::Gbk:  // GB2312 level 1 rows B0-D7, level 2 D8-F7, trail A1-FE; the rest is GBK's addition
+        case Layout::Gbk:  // GB2312 level 1 rows B0-D7, level 2 D8-F7, trail A1-FE; the rest is GBK's
+                           // addition
             if (trail < 0xA1) return Area::Extension;
             if (lead >= 0xB0 && lead <= 0xD7) return Area::Common;
             if (lead >= 0xD8 && lead <= 0xF7) return Area::Rare;
@@ -486,7 +617,8 @@ Area HanArea(Layout layout, unsigned lead, unsigned trail) {
         case Layout::Uhc:  // KS X 1001 hanja CA-FD (hangul is scored apart)
             if (lead >= 0xCA && lead <= 0xFD && trail >= 0xA1) return Area::Rare;
             return Area::Extension;
-        default: return Area::Extension;
+        default:
+            return Area::Extension;
     }
 }
 
@@ -502,9 +634,12 @@ float WideCharWeight(Layout layout, unsigned lead, unsigned trail, char32_t c) {
         if (layout == Layout::Uhc) return -0.8f;  // hanja: Korean names are written in hangul
         const bool common = CommonHan(layout, c);
         switch (HanArea(layout, lead, trail)) {
-            case Area::Common: return common ? 3.2f : 0.0f;
-            case Area::Rare: return common ? 1.5f : -0.5f;
-            case Area::Extension: return common ? 0.0f : -1.0f;
+            case Area::Common:
+                return common ? 3.2f : 0.0f;
+            case Area::Rare:
+                return common ? 1.5f : -0.5f;
+            case Area::Extension:
+                return common ? 0.0f : -1.0f;
         }
     }
     if (c >= 0x3041 && c <= 0x30FF) return JapaneseLayout(layout) ? 2.6f : 0.2f;  // kana
@@ -514,16 +649,16 @@ float WideCharWeight(Layout layout, unsigned lead, unsigned trail, char32_t c) {
         if (ks) return CommonHangul(c) ? 3.0f : 0.2f;
         return CommonHangul(c) ? 0.8f : -0.5f;
     }
-    if (c >= 0x3130 && c <= 0x318F) return -0.2f;                          // compatibility jamo
+    if (c >= 0x3130 && c <= 0x318F) return -0.2f;  // compatibility jamo
     if ((c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF0F) || (c >= 0xFF1A && c <= 0xFF20) ||
         (c >= 0xFF3B && c <= 0xFF40) || (c >= 0xFF5B && c <= 0xFF60))
-        return 0.8f;                                                        // CJK and full-width punctuation
-    if (c >= 0xFF10 && c <= 0xFF5A) return 0.3f;                            // full-width letters and digits
-    if (c >= 0xFF61 && c <= 0xFF9F) return 0.4f;                            // half-width katakana (EUC-JP 8E)
-    if (c >= 0xF900 && c <= 0xFAFF) return -0.5f;                           // compatibility ideographs
-    if (c >= 0x25A0 && c <= 0x26FF) return -0.5f;                           // ○ ● □ ■ △ ★ in Japanese names
-    if (c >= 0x2460 && c <= 0x24FF) return -0.2f;                           // ① ②
-    if (c >= 0x2160 && c <= 0x217F) return -0.3f;                           // Ⅰ Ⅱ
+        return 0.8f;                               // CJK and full-width punctuation
+    if (c >= 0xFF10 && c <= 0xFF5A) return 0.3f;   // full-width letters and digits
+    if (c >= 0xFF61 && c <= 0xFF9F) return 0.4f;   // half-width katakana (EUC-JP 8E)
+    if (c >= 0xF900 && c <= 0xFAFF) return -0.5f;  // compatibility ideographs
+    if (c >= 0x25A0 && c <= 0x26FF) return -0.5f;  // ○ ● □ ■ △ ★ in Japanese names
+    if (c >= 0x2460 && c <= 0x24FF) return -0.2f;  // ① ②
+    if (c >= 0x2160 && c <= 0x217F) return -0.3f;  // Ⅰ Ⅱ
     if ((c >= 0x391 && c <= 0x3C9) || (c >= 0x410 && c <= 0x451)) return -1.0f;  // full-width Greek, Cyrillic
     if (c >= 0x2500 && c <= 0x257F) return -2.5f;
     const float w = CharWeight(c);
@@ -557,8 +692,7 @@ void ReadWithTable(const PageTable& t, std::string_view s, std::vector<Unit>& ou
             if (t.layout == Layout::EucJp && b == 0x8F) {
                 len = 3;
                 const unsigned b3 = i + 2 < n ? static_cast<unsigned char>(s[i + 2]) : 0;
-                if (trail >= 0xA1 && trail < 0xFF && b3 >= 0xA1 && b3 < 0xFF)
-                    wide = t.Jis0212(trail, b3);
+                if (trail >= 0xA1 && trail < 0xFF && b3 >= 0xA1 && b3 < 0xFF) wide = t.Jis0212(trail, b3);
             } else if (i + 1 < n) {
                 wide = t.Pair(b, trail);
             }
@@ -613,11 +747,28 @@ void ReadAsUtf8(std::string_view s, std::vector<Unit>& out, size_t& sequences) {
 
 // The accented Latin letters each language writes (lower case).
 constexpr std::string_view kLanguages[] = {
-    "äöüß",        "éèàçêâôîûëïùœæ", "áéíóúñü",        "áéíóúâêôãõçà",   "àèéìòùíóî",
-    "àèéíïòóúç",   "éëïèöü",          "åäöé",           "äöåšž",          "æøåé",
-    "áéíóúýþæöð",  "ąćęłńóśźż",       "áčďéěíňóřšťúůýž", "áäčďéíĺľňóôŕšťúýž", "áéíóöőúüű",
-    "çğıöşüâîİ",    "ăâîșțşţ",         "čćđšž",          "āčēģīķļņšūž",    "ąčęėįšųūž",
-    "äõöüšž",      "çë",
+    "äöüß",
+    "éèàçêâôîûëïùœæ",
+    "áéíóúñü",
+    "áéíóúâêôãõçà",
+    "àèéìòùíóî",
+    "àèéíïòóúç",
+    "éëïèöü",
+    "åäöé",
+    "äöåšž",
+    "æøåé",
+    "áéíóúýþæöð",
+    "ąćęłńóśźż",
+    "áčďéěíňóřšťúůýž",
+    "áäčďéíĺľňóôŕšťúýž",
+    "áéíóöőúüű",
+    "çğıöşüâîİ",
+    "ăâîșțşţ",
+    "čćđšž",
+    "āčēģīķļņšūž",
+    "ąčęėįšųūž",
+    "äõöüšž",
+    "çë",
 };
 
 struct LanguageSets {
@@ -685,7 +836,8 @@ class ReadingScore {
         for (size_t i = 1; i + 1 < units.size(); ++i) {
             if (!IsAsciiLetter(units[i - 1].cp) || ScriptOf(units[i].cp) != Script::Cjk) continue;
             size_t j = i;
-            while (j < units.size() && ScriptOf(units[j].cp) == Script::Cjk) ++j;
+            while (j < units.size() && ScriptOf(units[j].cp) == Script::Cjk)
+                ++j;
             if (j < units.size() && IsAsciiLetter(units[j].cp)) score_ -= 2.5f * static_cast<float>(j - i);
             i = j;
         }
@@ -693,7 +845,8 @@ class ReadingScore {
         for (size_t i = 0; i < units.size(); ++i) {
             if (ScriptOf(units[i].cp) != Script::Cjk) continue;
             size_t j = i;
-            while (j < units.size() && ScriptOf(units[j].cp) == Script::Cjk) ++j;
+            while (j < units.size() && ScriptOf(units[j].cp) == Script::Cjk)
+                ++j;
             const bool before = i > 0 && IsAsciiLetter(units[i - 1].cp);
             const bool after = j < units.size() && IsAsciiLetter(units[j].cp);
             if (before != after) score_ -= 1.0f;
@@ -707,7 +860,8 @@ class ReadingScore {
     // The total, after the language test over all accented Latin letters seen.
     float Total() const {
         uint32_t all = 0;
-        for (uint32_t n : latin_) all += n;
+        for (uint32_t n : latin_)
+            all += n;
         if (all == 0) return score_;
         static const LanguageSets languages;
         const auto& sets = languages.sets;
@@ -757,7 +911,8 @@ class ReadingScore {
     static bool IsVowel(char32_t l) {
         static const std::bitset<0x460> vowels = [] {
             std::bitset<0x460> b;
-            for (char32_t c : std::u32string_view(U"aeiouyàáâãäåæèéêëìíîïòóôõöøùúûüýÿąęėįųūāēīőűůěœıаеёиоуыэюяіїє"))
+            for (char32_t c :
+                 std::u32string_view(U"aeiouyàáâãäåæèéêëìíîïòóôõöøùúûüýÿąęėįųūāēīőűůěœıаеёиоуыэюяіїє"))
                 b.set(c);
             return b;
         }();
@@ -765,8 +920,8 @@ class ReadingScore {
     }
 
     static bool IsTonos(char32_t l) {
-        return l == 0x3AC || l == 0x3AD || l == 0x3AE || l == 0x3AF || l == 0x3CC || l == 0x3CD || l == 0x3CE ||
-               l == 0x390 || l == 0x3B0;
+        return l == 0x3AC || l == 0x3AD || l == 0x3AE || l == 0x3AF || l == 0x3CC || l == 0x3CD ||
+               l == 0x3CE || l == 0x390 || l == 0x3B0;
     }
 
     static bool IsCyrillicVowel(char32_t c) {
@@ -866,25 +1021,44 @@ Vote MapDetectorAnswer(const std::string& answer) {
         Family family;
         const char* page;
     } kAnswers[] = {
-        {"IBM866", Family::Cyrillic, "CP866"},         {"WINDOWS-1251", Family::Cyrillic, "CP1251"},
-        {"KOI8-R", Family::Cyrillic, "KOI8-R"},        {"KOI8-U", Family::Cyrillic, "KOI8-U"},
-        {"ISO-8859-5", Family::Cyrillic, "ISO-8859-5"}, {"MAC-CYRILLIC", Family::Cyrillic, "MAC-CYRILLIC"},
-        {"IBM855", Family::Cyrillic, "CP855"},         {"SHIFT_JIS", Family::Japanese, "CP932"},
-        {"EUC-JP", Family::Japanese, "EUC-JP"},        {"ISO-2022-JP", Family::Japanese, nullptr},
-        {"GB18030", Family::ChineseS, "CP936"},        {"GB2312", Family::ChineseS, "CP936"},
-        {"HZ-GB-2312", Family::ChineseS, nullptr},     {"ISO-2022-CN", Family::ChineseS, nullptr},
-        {"BIG5", Family::ChineseT, "CP950"},           {"EUC-TW", Family::ChineseT, nullptr},
-        {"EUC-KR", Family::Korean, "CP949"},           {"UHC", Family::Korean, "CP949"},
-        {"ISO-2022-KR", Family::Korean, nullptr},      {"JOHAB", Family::Korean, nullptr},
-        {"ISO-8859-7", Family::Greek, "ISO-8859-7"},   {"WINDOWS-1253", Family::Greek, "CP1253"},
-        {"ISO-8859-8", Family::Hebrew, "CP1255"},      {"WINDOWS-1255", Family::Hebrew, "CP1255"},
-        {"ISO-8859-9", Family::Turkish, "CP1254"},     {"WINDOWS-1254", Family::Turkish, "CP1254"},
-        {"ISO-8859-2", Family::Central, "ISO-8859-2"}, {"WINDOWS-1250", Family::Central, "CP1250"},
-        {"IBM852", Family::Central, "CP852"},          {"MAC-CENTRALEUROPE", Family::Central, "MAC-CENTRALEUROPE"},
-        {"ISO-8859-13", Family::Baltic, "CP1257"},     {"WINDOWS-1257", Family::Baltic, "CP1257"},
-        {"ISO-8859-4", Family::Baltic, "CP1257"},      {"WINDOWS-1252", Family::Western, "CP1252"},
-        {"ISO-8859-1", Family::Western, "CP1252"},     {"ISO-8859-15", Family::Western, "ISO-8859-15"},
-        {"IBM865", Family::Western, "CP865"},          {"MAC-ROMAN", Family::Western, "MACINTOSH"},
+        {"IBM866", Family::Cyrillic, "CP866"},
+        {"WINDOWS-1251", Family::Cyrillic, "CP1251"},
+        {"KOI8-R", Family::Cyrillic, "KOI8-R"},
+        {"KOI8-U", Family::Cyrillic, "KOI8-U"},
+        {"ISO-8859-5", Family::Cyrillic, "ISO-8859-5"},
+        {"MAC-CYRILLIC", Family::Cyrillic, "MAC-CYRILLIC"},
+        {"IBM855", Family::Cyrillic, "CP855"},
+        {"SHIFT_JIS", Family::Japanese, "CP932"},
+        {"EUC-JP", Family::Japanese, "EUC-JP"},
+        {"ISO-2022-JP", Family::Japanese, nullptr},
+        {"GB18030", Family::ChineseS, "CP936"},
+        {"GB2312", Family::ChineseS, "CP936"},
+        {"HZ-GB-2312", Family::ChineseS, nullptr},
+        {"ISO-2022-CN", Family::ChineseS, nullptr},
+        {"BIG5", Family::ChineseT, "CP950"},
+        {"EUC-TW", Family::ChineseT, nullptr},
+        {"EUC-KR", Family::Korean, "CP949"},
+        {"UHC", Family::Korean, "CP949"},
+        {"ISO-2022-KR", Family::Korean, nullptr},
+        {"JOHAB", Family::Korean, nullptr},
+        {"ISO-8859-7", Family::Greek, "ISO-8859-7"},
+        {"WINDOWS-1253", Family::Greek, "CP1253"},
+        {"ISO-8859-8", Family::Hebrew, "CP1255"},
+        {"WINDOWS-1255", Family::Hebrew, "CP1255"},
+        {"ISO-8859-9", Family::Turkish, "CP1254"},
+        {"WINDOWS-1254", Family::Turkish, "CP1254"},
+        {"ISO-8859-2", Family::Central, "ISO-8859-2"},
+        {"WINDOWS-1250", Family::Central, "CP1250"},
+        {"IBM852", Family::Central, "CP852"},
+        {"MAC-CENTRALEUROPE", Family::Central, "MAC-CENTRALEUROPE"},
+        {"ISO-8859-13", Family::Baltic, "CP1257"},
+        {"WINDOWS-1257", Family::Baltic, "CP1257"},
+        {"ISO-8859-4", Family::Baltic, "CP1257"},
+        {"WINDOWS-1252", Family::Western, "CP1252"},
+        {"ISO-8859-1", Family::Western, "CP1252"},
+        {"ISO-8859-15", Family::Western, "ISO-8859-15"},
+        {"IBM865", Family::Western, "CP865"},
+        {"MAC-ROMAN", Family::Western, "MACINTOSH"},
         {"MACINTOSH", Family::Western, "MACINTOSH"},
     };
     Vote v;
@@ -895,15 +1069,32 @@ Vote MapDetectorAnswer(const std::string& answer) {
             break;
         }
     switch (v.family) {
-        case Family::Japanese: case Family::ChineseS: case Family::ChineseT: case Family::Korean:
+        case Family::Japanese:
+        case Family::ChineseS:
+        case Family::ChineseT:
+        case Family::Korean:
             v.trust = 1.0f;
             break;
-        case Family::Cyrillic: v.trust = 0.7f; break;
-        case Family::Greek: case Family::Hebrew: v.trust = 0.6f; break;
-        case Family::Turkish: v.trust = 0.3f; break;
-        case Family::Central: case Family::Baltic: v.trust = 0.2f; break;
-        case Family::Western: v.trust = 0.1f; break;
-        case Family::Other: v.trust = 0; break;
+        case Family::Cyrillic:
+            v.trust = 0.7f;
+            break;
+        case Family::Greek:
+        case Family::Hebrew:
+            v.trust = 0.6f;
+            break;
+        case Family::Turkish:
+            v.trust = 0.3f;
+            break;
+        case Family::Central:
+        case Family::Baltic:
+            v.trust = 0.2f;
+            break;
+        case Family::Western:
+            v.trust = 0.1f;
+            break;
+        case Family::Other:
+            v.trust = 0;
+            break;
     }
     return v;
 }
@@ -979,7 +1170,7 @@ constexpr size_t Index(NameOrigin o) {
 struct NameCoding::State {
     struct Origin {
         std::vector<std::string> components;  // distinct non-ASCII path components of sampled names
-        std::unordered_set<uint64_t> seen;     // their hashes
+        std::unordered_set<uint64_t> seen;    // their hashes
         size_t bytes = 0;
         size_t nonAscii = 0;  // non-ASCII names added (all of them, sampled or not)
         size_t invalid = 0;   // of those, not valid UTF-8
@@ -1000,9 +1191,12 @@ struct NameCoding::State {
         const Origin& o = origins[Index(origin)];
         if (!o.decided.empty()) return o.decided;
         switch (origin) {
-            case NameOrigin::Dos: return Upper(platform::OemCodePage());
-            case NameOrigin::Mac: return "MACINTOSH";
-            default: return "CP1252";
+            case NameOrigin::Dos:
+                return Upper(platform::OemCodePage());
+            case NameOrigin::Mac:
+                return "MACINTOSH";
+            default:
+                return "CP1252";
         }
     }
 
@@ -1030,7 +1224,8 @@ std::string NameCoding::State::DecideFor(NameOrigin origin) const {
     std::vector<Unit> units;
     size_t nonAsciiBytes = 0;
     for (const std::string& c : o.components)
-        for (unsigned char b : c) nonAsciiBytes += b >= 0x80;
+        for (unsigned char b : c)
+            nonAsciiBytes += b >= 0x80;
     struct Reading {
         std::string name;
         const PageInfo* info;
@@ -1042,7 +1237,8 @@ std::string NameCoding::State::DecideFor(NameOrigin origin) const {
     for (size_t rank = 0; rank < names.size(); ++rank) {
         const std::string& name = names[rank];
         bool dup = false;
-        for (const Reading& r : readings) dup |= r.name == name;
+        for (const Reading& r : readings)
+            dup |= r.name == name;
         if (dup || IsUtf8Name(name)) continue;
         const PageInfo* info = FindPage(name);
         const PageTable* table = TableFor(name, info ? info->layout : Layout::Single);
@@ -1060,7 +1256,8 @@ std::string NameCoding::State::DecideFor(NameOrigin origin) const {
         }
     if (first < o.components.size()) {
         float lead = -1e30f;
-        for (const Reading& r : readings) lead = std::max(lead, r.score.Total());
+        for (const Reading& r : readings)
+            lead = std::max(lead, r.score.Total());
         if (lead > 0) {
             const float margin = 10.0f + 0.05f * lead;
             std::erase_if(readings, [&](const Reading& r) { return r.score.Total() < lead - margin; });
@@ -1092,14 +1289,16 @@ std::string NameCoding::State::DecideFor(NameOrigin origin) const {
             for (Candidate& c : cands)
                 if (c.family == vote.family && (!target || c.score > target->score)) target = &c;
         if (target)
-            target->score += vote.trust * 0.04f * static_cast<float>(std::min<size_t>(nonAsciiBytes > 16 ? nonAsciiBytes - 16 : 0, 400));
+            target->score +=
+                vote.trust * 0.04f *
+                static_cast<float>(std::min<size_t>(nonAsciiBytes > 16 ? nonAsciiBytes - 16 : 0, 400));
     }
 
     const Candidate* best = &cands[0];
     for (const Candidate& c : cands)
         if (c.score > best->score) best = &c;
-    // When no page reads the names as text, the differences between the readings are noise: take the likeliest
-    // page among those that produce nothing no one would type.
+    // When no page reads the names as text, the differences between the readings are noise: take the
+    // likeliest page among those that produce nothing no one would type.
     if (best->score < -0.3f * static_cast<float>(nonAsciiBytes)) {
         const Candidate* cleanest = &cands[0];
         for (const Candidate& c : cands)
@@ -1128,11 +1327,14 @@ std::vector<std::string> NameCoding::CandidatePages(NameOrigin origin) {
     };
     if (origin == NameOrigin::Dos) {
         add(Upper(platform::OemCodePage()));
-        for (const char* n : kDosCandidates) add(n);
+        for (const char* n : kDosCandidates)
+            add(n);
     } else if (origin == NameOrigin::Unix) {
-        for (const char* n : kUnixCandidates) add(n);
+        for (const char* n : kUnixCandidates)
+            add(n);
     } else if (origin == NameOrigin::Mac) {
-        for (const char* n : kMacCandidates) add(n);
+        for (const char* n : kMacCandidates)
+            add(n);
     }
     return names;
 }

@@ -1,7 +1,8 @@
 // The code page decision and the decoding of legacy names: the archives users complain about (CP866 ZIPs
 // written with a Unix host byte, CP932 LZH names with 0x5C trail bytes, WinZip OEM names, Latin-1 cabinets),
 // the UTF-8 rules per origin, forcing a page, the fallback that keeps names valid and distinct, the bounded
-// sample, and a corpus of realistic names in eighteen languages encoded the ways archivers of each system did.
+// sample, and a corpus of realistic names in eighteen languages encoded the ways archivers of each system
+// did.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,7 +20,8 @@ namespace {
 
 std::string Bytes(std::initializer_list<int> b) {
     std::string s;
-    for (int c : b) s.push_back(static_cast<char>(c));
+    for (int c : b)
+        s.push_back(static_cast<char>(c));
     return s;
 }
 
@@ -32,11 +34,14 @@ std::string Encode(const std::string& utf8, const std::string& page) {
 }
 
 // Adds the names, decides, and returns their decodings.
-std::vector<std::string> DecideAndDecode(NameCoding& nc, const std::vector<std::string>& raw, NameOrigin origin) {
-    for (const std::string& r : raw) nc.Add(r, origin);
+std::vector<std::string> DecideAndDecode(NameCoding& nc, const std::vector<std::string>& raw,
+                                         NameOrigin origin) {
+    for (const std::string& r : raw)
+        nc.Add(r, origin);
     nc.Decide();
     std::vector<std::string> out;
-    for (const std::string& r : raw) out.push_back(nc.Decode(r, origin));
+    for (const std::string& r : raw)
+        out.push_back(nc.Decode(r, origin));
     return out;
 }
 
@@ -57,9 +62,10 @@ TEST(NamesFromTheField, Cp866ZipWrittenWithUnixHostByte) {
 
 TEST(NamesFromTheField, Cp932LzhNamesWithBackslashTrailBytes) {
     NameCoding nc;
-    const auto out = DecideAndDecode(
-        nc, {Bytes({0x8A, 0xBF, 0x8E, 0x9A, 0x2E, 0x74, 0x78, 0x74}), Bytes({0x95, 0x5C, 0x2E, 0x74, 0x78, 0x74})},
-        NameOrigin::Dos);
+    const auto out = DecideAndDecode(nc,
+                                     {Bytes({0x8A, 0xBF, 0x8E, 0x9A, 0x2E, 0x74, 0x78, 0x74}),
+                                      Bytes({0x95, 0x5C, 0x2E, 0x74, 0x78, 0x74})},
+                                     NameOrigin::Dos);
     EXPECT_EQ(out[0], "漢字.txt");
     EXPECT_EQ(out[1], "表.txt");  // 0x5C is the trail byte of 表, not a separator
     EXPECT_EQ(nc.CodePage(NameOrigin::Dos), "CP932");
@@ -100,10 +106,12 @@ TEST(NamesFromTheField, WinZipOemFolderAndFile) {
 
 TEST(NamesFromTheField, Latin1CabinetBeatsCp437BoxDrawing) {
     std::vector<std::string> raw(3);
-    for (int b = 0xA0; b < 0x100; ++b) raw[(b - 0xA0) / 32].push_back(static_cast<char>(b));
+    for (int b = 0xA0; b < 0x100; ++b)
+        raw[(b - 0xA0) / 32].push_back(static_cast<char>(b));
     NameCoding nc;
     const auto out = DecideAndDecode(nc, raw, NameOrigin::Dos);
-    for (size_t i = 0; i < raw.size(); ++i) EXPECT_EQ(out[i], platform::ConvertCharset(raw[i], "CP1252", "UTF-8"));
+    for (size_t i = 0; i < raw.size(); ++i)
+        EXPECT_EQ(out[i], platform::ConvertCharset(raw[i], "CP1252", "UTF-8"));
     EXPECT_EQ(nc.CodePage(NameOrigin::Dos), "CP1252");
 }
 
@@ -125,7 +133,12 @@ TEST(NamesFromTheField, Cp850OnlyWhenCp437WouldShowGraphics) {
     EXPECT_EQ(pt.CodePage(NameOrigin::Dos), "CP850");
     // The common accents are the same in both pages: CP437 keeps its place.
     NameCoding de;
-    EXPECT_EQ(DecideAndDecode(de, {"M\x84rz.txt", "\x9A" "ber.doc"}, NameOrigin::Dos)[1], "Über.doc");
+    EXPECT_EQ(DecideAndDecode(de,
+                              {"M\x84rz.txt",
+                               "\x9A"
+                               "ber.doc"},
+                              NameOrigin::Dos)[1],
+              "Über.doc");
     EXPECT_EQ(de.CodePage(NameOrigin::Dos), "CP437");
 }
 
@@ -134,10 +147,10 @@ TEST(NamesFromTheField, Cp850OnlyWhenCp437WouldShowGraphics) {
 
 TEST(NamesDefaults, DecodingBeforeAnyDecision) {
     NameCoding nc;
-    EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");                // CP437
-    EXPECT_EQ(nc.Decode("caf\xE9", NameOrigin::Unix), "café");               // CP1252
-    EXPECT_EQ(nc.Decode("caf\xC3\xA9", NameOrigin::Unix), "café");           // valid UTF-8 as is
-    EXPECT_EQ(nc.Decode("caf\x8E", NameOrigin::Mac), "café");                // MacRoman
+    EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");       // CP437
+    EXPECT_EQ(nc.Decode("caf\xE9", NameOrigin::Unix), "café");      // CP1252
+    EXPECT_EQ(nc.Decode("caf\xC3\xA9", NameOrigin::Unix), "café");  // valid UTF-8 as is
+    EXPECT_EQ(nc.Decode("caf\x8E", NameOrigin::Mac), "café");       // MacRoman
     EXPECT_EQ(nc.Decode("caf\xC3\xA9", NameOrigin::Mac), "café");
     EXPECT_EQ(nc.CodePage(NameOrigin::Dos), "CP437");
     EXPECT_EQ(nc.CodePage(NameOrigin::Unix), "CP1252");
@@ -160,7 +173,8 @@ TEST(NamesDefaults, OemPageIconvDoesNotKnowFallsBackToCp437) {
     platform::SetOemCodePage("NO-SUCH-OEM");
     NameCoding nc;
     EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");
-    const auto out = DecideAndDecode(nc, {"\x8F\x90\x88\x82\x85\x92", "\xAF\xE0\xA8\xA2\xA5\xE2"}, NameOrigin::Dos);
+    const auto out =
+        DecideAndDecode(nc, {"\x8F\x90\x88\x82\x85\x92", "\xAF\xE0\xA8\xA2\xA5\xE2"}, NameOrigin::Dos);
     platform::SetOemCodePage("CP437");
     EXPECT_EQ(out[1], "привет");
 }
@@ -185,8 +199,8 @@ TEST(NamesUtf8, UnixArchiveOfUtf8NamesReportsUtf8) {
 
 TEST(NamesUtf8, DosNamesAllValidUtf8AreUtf8) {
     NameCoding nc;
-    const auto out = DecideAndDecode(nc, {"Überweisung März.pdf", "プロジェクト資料/会議録.txt", "привет.txt"},
-                                     NameOrigin::Dos);
+    const auto out = DecideAndDecode(
+        nc, {"Überweisung März.pdf", "プロジェクト資料/会議録.txt", "привет.txt"}, NameOrigin::Dos);
     EXPECT_EQ(out[0], "Überweisung März.pdf");
     EXPECT_EQ(out[1], "プロジェクト資料/会議録.txt");
     EXPECT_EQ(nc.CodePage(NameOrigin::Dos), "UTF-8");
@@ -253,7 +267,7 @@ TEST(NamesForce, ForcedPageReadsEveryLegacyOriginEvenValidUtf8) {
     EXPECT_EQ(nc.Decode("\x8F\x90\x88\x82\x85\x92", NameOrigin::Dos), "ПРИВЕТ");
     EXPECT_EQ(nc.Decode("\x8F\x90\x88\x82\x85\x92", NameOrigin::Mac), "ПРИВЕТ");
     EXPECT_EQ(nc.Decode("\xD0\xAF", NameOrigin::Unix), "╨п");  // valid UTF-8, read as CP866 all the same
-    EXPECT_EQ(nc.Decode("\xD0\xAF", NameOrigin::Utf8), "Я");  // the archive said UTF-8: not forced
+    EXPECT_EQ(nc.Decode("\xD0\xAF", NameOrigin::Utf8), "Я");   // the archive said UTF-8: not forced
     EXPECT_EQ(nc.Decode("plain.txt", NameOrigin::Dos), "plain.txt");
 }
 
@@ -272,8 +286,8 @@ TEST(NamesForce, UnknownPageIsRefusedAndEmptyRestoresTheGuess) {
 TEST(NamesForce, ForcedUtf8ReadsLegacyBytesThroughTheFallback) {
     NameCoding nc;
     ASSERT_TRUE(nc.Force("UTF-8"));
-    EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");    // CP437 fallback for Dos
-    EXPECT_EQ(nc.Decode("caf\xE9", NameOrigin::Unix), "café");   // CP1252 otherwise
+    EXPECT_EQ(nc.Decode("caf\x82", NameOrigin::Dos), "café");   // CP437 fallback for Dos
+    EXPECT_EQ(nc.Decode("caf\xE9", NameOrigin::Unix), "café");  // CP1252 otherwise
     EXPECT_EQ(nc.Decode("caf\xC3\xA9", NameOrigin::Dos), "café");
 }
 
@@ -294,12 +308,14 @@ std::string RandomName(std::mt19937& rng, size_t maxLen) {
 
 TEST(NamesFallback, RandomBytesDecodeToValidUtf8UnderEveryReading) {
     std::mt19937 rng(20240611);
-    const std::vector<std::string> pages = {"",      "CP437",  "CP866",  "CP1252", "CP932",   "CP936",
-                                            "CP949", "CP950",  "EUC-JP", "UTF-8",  "ISO-8859-8", "ISO-2022-JP"};
+    const std::vector<std::string> pages = {"",       "CP437", "CP866",      "CP1252",
+                                            "CP932",  "CP936", "CP949",      "CP950",
+                                            "EUC-JP", "UTF-8", "ISO-8859-8", "ISO-2022-JP"};
     for (const std::string& page : pages) {
         SCOPED_TRACE(page);
         NameCoding nc;
-        for (int i = 0; i < 50; ++i) nc.Add(RandomName(rng, 12), NameOrigin::Dos);
+        for (int i = 0; i < 50; ++i)
+            nc.Add(RandomName(rng, 12), NameOrigin::Dos);
         nc.Decide();
         ASSERT_TRUE(nc.Force(page));
         for (int i = 0; i < 2000; ++i) {
@@ -355,7 +371,9 @@ TEST(NamesFallback, Utf8ReadingsKeepNamesWithInvalidBytesApart) {
         std::string raw;
         for (int n = 1 + i % 4; n > 0; --n) {
             const int k = pick(rng);
-            raw.push_back(static_cast<char>(k < 0x5F ? 0x20 + k : k < 0x9F ? 0x80 + (k - 0x5F) : 0xF8 + (k - 0x9F)));
+            raw.push_back(static_cast<char>(k < 0x5F   ? 0x20 + k
+                                            : k < 0x9F ? 0x80 + (k - 0x5F)
+                                                       : 0xF8 + (k - 0x9F)));
         }
         const std::string out = nc.Decode(raw, NameOrigin::Utf8);
         ASSERT_TRUE(platform::IsValidUtf8(out));
@@ -377,7 +395,8 @@ TEST(NamesFallback, SeparatorsAndAsciiAreLeftAlone) {
 
 TEST(NamesSample, AsciiNamesCostNothingAndDecideNothing) {
     NameCoding nc;
-    for (int i = 0; i < 100000; ++i) nc.Add("dir/file" + std::to_string(i) + ".txt", NameOrigin::Dos);
+    for (int i = 0; i < 100000; ++i)
+        nc.Add("dir/file" + std::to_string(i) + ".txt", NameOrigin::Dos);
     nc.Decide();
     EXPECT_EQ(nc.CodePage(NameOrigin::Dos), "CP437");
     nc.Add("\xAF\xE0\xA8\xA2\xA5\xE2.txt", NameOrigin::Dos);
@@ -387,14 +406,16 @@ TEST(NamesSample, AsciiNamesCostNothingAndDecideNothing) {
 }
 
 TEST(NamesSample, SampleIsBoundedAndKeepsTheFirstNames) {
-    // Past the cap, names only update counts: 10,000 CP1251 names first, then more KOI8-R names than that, which
-    // would carry the decision if the sample took them.
+    // Past the cap, names only update counts: 10,000 CP1251 names first, then more KOI8-R names than that,
+    // which would carry the decision if the sample took them.
     NameCoding nc;
     const std::vector<std::string> words = {"Отчёт", "Договор", "Счёт", "Письмо", "Приказ", "Смета", "Акт"};
     for (int i = 0; i < 10000; ++i)
-        nc.Add(Encode(words[i % words.size()] + " " + std::to_string(i) + ".doc", "CP1251"), NameOrigin::Unix);
+        nc.Add(Encode(words[i % words.size()] + " " + std::to_string(i) + ".doc", "CP1251"),
+               NameOrigin::Unix);
     for (int i = 0; i < 30000; ++i)
-        nc.Add(Encode(words[i % words.size()] + " " + std::to_string(i) + ".doc", "KOI8-R"), NameOrigin::Unix);
+        nc.Add(Encode(words[i % words.size()] + " " + std::to_string(i) + ".doc", "KOI8-R"),
+               NameOrigin::Unix);
     nc.Decide();
     EXPECT_EQ(nc.CodePage(NameOrigin::Unix), "CP1251");
 }
@@ -410,12 +431,14 @@ TEST(NamesSample, CopiesAndConcurrentDecoding) {
     std::vector<int> wrong(4, 0);
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) wrong[t] += (t % 2 ? copy : nc).Decode(raw, NameOrigin::Dos) != "Grüße aus Köln.txt";
+            for (int i = 0; i < 2000; ++i)
+                wrong[t] += (t % 2 ? copy : nc).Decode(raw, NameOrigin::Dos) != "Grüße aus Köln.txt";
         });
-    for (auto& th : threads) th.join();
-    for (int w : wrong) EXPECT_EQ(w, 0);
+    for (auto& th : threads)
+        th.join();
+    for (int w : wrong)
+        EXPECT_EQ(w, 0);
 }
-
 
 // ---------------------------------------------------------------------------------------------------------
 // Corpus: realistic names in each language, encoded in each page an archiver of each system would have used.
@@ -430,177 +453,257 @@ struct Language {
 const std::vector<Language>& Corpus() {
     using O = NameOrigin;
     static const std::vector<Language> corpus = {
-        {"Russian", "Cyrillic",
-         {"Отчёт за 2023.doc", "Документы/Договор аренды.pdf", "Фото с отпуска", "Письмо директору.txt",
-          "Бухгалтерия/Счета-фактуры.xls", "Презентация проекта.ppt", "НОВАЯ ПАПКА", "Резюме Иванов.doc",
-          "Музыка/Кино - Группа крови.mp3", "План работ на неделю.xlsx", "Приказ №15.doc", "СМЕТА.XLS",
-          "Инструкция по установке.txt", "Рабочий стол", "Курсовая работа.docx", "Заявление на отпуск.doc",
-          "Книги/Толстой - Война и мир.fb2", "Протокол собрания.rtf", "Прайс-лист.xls", "Игры"},
-         {{O::Dos, {"CP866", "CP1251"}}, {O::Unix, {"KOI8-R", "CP1251", "CP866"}}, {O::Mac, {"MAC-CYRILLIC"}}}},
-        {"Ukrainian", "Cyrillic",
-         {"Звіт за квітень.doc", "Документи/Договір оренди.pdf", "Фотографії з Києва", "Лист до керівника.txt",
-          "Бухгалтерія/Рахунки.xls", "Презентація проєкту.ppt", "Нова папка", "Резюме Петренко.doc",
-          "Пісні/Океан Ельзи.mp3", "План робіт.xlsx", "Наказ про відпустку.doc", "Інструкція з встановлення.txt",
-          "Робочий стіл", "Курсова робота.docx", "Заява.doc", "Українська мова/Вправи.pdf"},
+        {"Russian",
+         "Cyrillic",
+         {"Отчёт за 2023.doc",
+          "Документы/Договор аренды.pdf",
+          "Фото с отпуска",
+          "Письмо директору.txt",
+          "Бухгалтерия/Счета-фактуры.xls",
+          "Презентация проекта.ppt",
+          "НОВАЯ ПАПКА",
+          "Резюме Иванов.doc",
+          "Музыка/Кино - Группа крови.mp3",
+          "План работ на неделю.xlsx",
+          "Приказ №15.doc",
+          "СМЕТА.XLS",
+          "Инструкция по установке.txt",
+          "Рабочий стол",
+          "Курсовая работа.docx",
+          "Заявление на отпуск.doc",
+          "Книги/Толстой - Война и мир.fb2",
+          "Протокол собрания.rtf",
+          "Прайс-лист.xls",
+          "Игры"},
+         {{O::Dos, {"CP866", "CP1251"}},
+          {O::Unix, {"KOI8-R", "CP1251", "CP866"}},
+          {O::Mac, {"MAC-CYRILLIC"}}}},
+        {"Ukrainian",
+         "Cyrillic",
+         {"Звіт за квітень.doc", "Документи/Договір оренди.pdf", "Фотографії з Києва",
+          "Лист до керівника.txt", "Бухгалтерія/Рахунки.xls", "Презентація проєкту.ppt", "Нова папка",
+          "Резюме Петренко.doc", "Пісні/Океан Ельзи.mp3", "План робіт.xlsx", "Наказ про відпустку.doc",
+          "Інструкція з встановлення.txt", "Робочий стіл", "Курсова робота.docx", "Заява.doc",
+          "Українська мова/Вправи.pdf"},
          {{O::Dos, {"CP1125", "CP1251"}}, {O::Unix, {"KOI8-U", "CP1251"}}}},
-        {"Bulgarian", "Cyrillic",
+        {"Bulgarian",
+         "Cyrillic",
          {"Отчет за годината.doc", "Документи/Договор за наем.pdf", "Снимки от морето", "Писмо до шефа.txt",
-          "Счетоводство/Фактури.xls", "Презентация.ppt", "Нова папка", "Автобиография.doc", "Песни/Народна музика.mp3",
-          "План за седмицата.xlsx", "Заповед.doc", "Ръководство за инсталиране.txt", "Работен плот",
-          "Курсова работа по история.docx", "Молба за отпуск.doc", "Книги/Вазов - Под игото.txt"},
+          "Счетоводство/Фактури.xls", "Презентация.ppt", "Нова папка", "Автобиография.doc",
+          "Песни/Народна музика.mp3", "План за седмицата.xlsx", "Заповед.doc",
+          "Ръководство за инсталиране.txt", "Работен плот", "Курсова работа по история.docx",
+          "Молба за отпуск.doc", "Книги/Вазов - Под игото.txt"},
          {{O::Dos, {"CP866", "CP1251", "MIK"}}, {O::Unix, {"CP1251"}}}},
-        {"German", "Western",
-         {"Überweisung März.pdf", "Rechnungen/Stromrechnung Mai.pdf", "Bewerbung Müller.doc", "Grüße aus Köln.jpg",
-          "Steuererklärung 2022.xls", "Präsentation.ppt", "Neuer Ordner", "Lebenslauf.doc", "Fotos/Geburtstag Jürgen",
-          "Übersicht Kündigungen.xlsx", "Straßenkarte.pdf", "Prüfungsergebnisse.txt", "Bücher/Goethe - Faust.txt",
-          "Anträge/Führerschein.pdf", "Schlüsseldienst.txt", "Gebührenordnung.doc"},
-         {{O::Dos, {"CP437", "CP850", "CP1252"}}, {O::Unix, {"ISO-8859-1", "ISO-8859-15"}}, {O::Mac, {"MACINTOSH"}}}},
-        {"French", "Western",
-         {"Réunion du comité.doc", "Factures/Électricité été.pdf", "Lettre à Hélène.txt", "Présentation générale.ppt",
-          "Nouveau dossier", "Mes vidéos/Noël 2019.avi", "Relevé bancaire février.pdf", "Curriculum vitæ.doc",
-          "Musique/Édith Piaf - Non, je ne regrette rien.mp3", "Déclaration d'impôts.pdf", "Reçu de caisse.jpg",
-          "Fiche de présence.xls", "Procès-verbal.doc", "Bibliothèque/Les Misérables.txt", "Année scolaire.xlsx",
-          "Créations/Dessin château.png"},
-         {{O::Dos, {"CP437", "CP850", "CP1252"}}, {O::Unix, {"ISO-8859-1", "ISO-8859-15"}}, {O::Mac, {"MACINTOSH"}}}},
-        {"Spanish", "Western",
-         {"Presentación del año.ppt", "Facturas/Teléfono junio.pdf", "Canción de cuna.mp3", "Año nuevo/Fotos niños",
-          "Información general.doc", "Currículum María.doc", "Contraseñas.txt", "Nueva carpeta", "Música/Guitarra española",
-          "Lección 3 - Gramática.pdf", "Dirección de envío.txt", "Reunión de vecinos.doc", "Películas/El laberinto del fauno.avi",
-          "Cumpleaños de Sofía.jpg", "Matemáticas/Ejercicios.xls", "Menú del día.doc"},
-         {{O::Dos, {"CP437", "CP850", "CP1252"}}, {O::Unix, {"ISO-8859-1", "ISO-8859-15"}}, {O::Mac, {"MACINTOSH"}}}},
-        {"Portuguese", "Western",
+        {"German",
+         "Western",
+         {"Überweisung März.pdf", "Rechnungen/Stromrechnung Mai.pdf", "Bewerbung Müller.doc",
+          "Grüße aus Köln.jpg", "Steuererklärung 2022.xls", "Präsentation.ppt", "Neuer Ordner",
+          "Lebenslauf.doc", "Fotos/Geburtstag Jürgen", "Übersicht Kündigungen.xlsx", "Straßenkarte.pdf",
+          "Prüfungsergebnisse.txt", "Bücher/Goethe - Faust.txt", "Anträge/Führerschein.pdf",
+          "Schlüsseldienst.txt", "Gebührenordnung.doc"},
+         {{O::Dos, {"CP437", "CP850", "CP1252"}},
+          {O::Unix, {"ISO-8859-1", "ISO-8859-15"}},
+          {O::Mac, {"MACINTOSH"}}}},
+        {"French",
+         "Western",
+         {"Réunion du comité.doc", "Factures/Électricité été.pdf", "Lettre à Hélène.txt",
+          "Présentation générale.ppt", "Nouveau dossier", "Mes vidéos/Noël 2019.avi",
+          "Relevé bancaire février.pdf", "Curriculum vitæ.doc",
+          "Musique/Édith Piaf - Non, je ne regrette rien.mp3", "Déclaration d'impôts.pdf",
+          "Reçu de caisse.jpg", "Fiche de présence.xls", "Procès-verbal.doc",
+          "Bibliothèque/Les Misérables.txt", "Année scolaire.xlsx", "Créations/Dessin château.png"},
+         {{O::Dos, {"CP437", "CP850", "CP1252"}},
+          {O::Unix, {"ISO-8859-1", "ISO-8859-15"}},
+          {O::Mac, {"MACINTOSH"}}}},
+        {"Spanish",
+         "Western",
+         {"Presentación del año.ppt", "Facturas/Teléfono junio.pdf", "Canción de cuna.mp3",
+          "Año nuevo/Fotos niños", "Información general.doc", "Currículum María.doc", "Contraseñas.txt",
+          "Nueva carpeta", "Música/Guitarra española", "Lección 3 - Gramática.pdf", "Dirección de envío.txt",
+          "Reunión de vecinos.doc", "Películas/El laberinto del fauno.avi", "Cumpleaños de Sofía.jpg",
+          "Matemáticas/Ejercicios.xls", "Menú del día.doc"},
+         {{O::Dos, {"CP437", "CP850", "CP1252"}},
+          {O::Unix, {"ISO-8859-1", "ISO-8859-15"}},
+          {O::Mac, {"MACINTOSH"}}}},
+        {"Portuguese",
+         "Western",
          {"Relatório anual.doc", "Informações/Documentação técnica.pdf", "Canções de Natal.mp3", "Nova pasta",
           "Fotografias/São Paulo 2015", "Orçamento da obra.xls", "Apresentação.ppt", "Currículo João.doc",
           "Lição de português.txt", "Contratos/Prestação de serviços.pdf", "Recibos de condomínio.pdf",
-          "Músicas/Bossa nova", "Certidão de nascimento.jpg", "Avaliação do aluno.docx", "Manual de instalação.txt",
-          "Viagem à Bahia/Praia.jpg"},
-         {{O::Dos, {"CP850", "CP860", "CP1252"}}, {O::Unix, {"ISO-8859-1", "ISO-8859-15"}}, {O::Mac, {"MACINTOSH"}}}},
-        {"Swedish", "Western",
+          "Músicas/Bossa nova", "Certidão de nascimento.jpg", "Avaliação do aluno.docx",
+          "Manual de instalação.txt", "Viagem à Bahia/Praia.jpg"},
+         {{O::Dos, {"CP850", "CP860", "CP1252"}},
+          {O::Unix, {"ISO-8859-1", "ISO-8859-15"}},
+          {O::Mac, {"MACINTOSH"}}}},
+        {"Swedish",
+         "Western",
          {"Årsredovisning 2021.pdf", "Kvitton/Hyra för maj.pdf", "Bröllopsbilder", "Möte med styrelsen.doc",
-          "Ny mapp", "Låtar/Sommarvisor.mp3", "Ansökan om bygglov.doc", "Körkort.jpg", "Resa till Göteborg/Karta.pdf",
-          "Inköpslista.txt", "Lönespecifikation juni.pdf", "Föräldramöte.doc", "Skrivbord", "Träningsprogram.xls",
-          "Sångbok/Små grodorna.txt", "Översättning.doc"},
-         {{O::Dos, {"CP437", "CP850", "CP1252"}}, {O::Unix, {"ISO-8859-1", "ISO-8859-15"}}, {O::Mac, {"MACINTOSH"}}}},
-        {"Polish", "Central",
-         {"Sprawozdanie roczne.doc", "Faktury/Rachunek za prąd.pdf", "Zdjęcia z wakacji", "Życiorys Kowalski.doc",
-          "Nowy folder", "Umowa najmu mieszkania.pdf", "Prezentacja wyników.ppt", "Muzyka/Chopin - Nokturny.mp3",
-          "Książki/Pan Tadeusz.txt", "Wniosek o urlop.doc", "Harmonogram zajęć.xls", "Ćwiczenia z matematyki.pdf",
-          "Świadectwo pracy.jpg", "Zaświadczenie lekarskie.pdf", "Łódź - plan miasta.pdf", "Pulpit"},
-         {{O::Dos, {"CP852", "CP1250"}}, {O::Unix, {"ISO-8859-2", "CP1250"}}, {O::Mac, {"MAC-CENTRALEUROPE"}}}},
-        {"Czech", "Central",
+          "Ny mapp", "Låtar/Sommarvisor.mp3", "Ansökan om bygglov.doc", "Körkort.jpg",
+          "Resa till Göteborg/Karta.pdf", "Inköpslista.txt", "Lönespecifikation juni.pdf", "Föräldramöte.doc",
+          "Skrivbord", "Träningsprogram.xls", "Sångbok/Små grodorna.txt", "Översättning.doc"},
+         {{O::Dos, {"CP437", "CP850", "CP1252"}},
+          {O::Unix, {"ISO-8859-1", "ISO-8859-15"}},
+          {O::Mac, {"MACINTOSH"}}}},
+        {"Polish",
+         "Central",
+         {"Sprawozdanie roczne.doc", "Faktury/Rachunek za prąd.pdf", "Zdjęcia z wakacji",
+          "Życiorys Kowalski.doc", "Nowy folder", "Umowa najmu mieszkania.pdf", "Prezentacja wyników.ppt",
+          "Muzyka/Chopin - Nokturny.mp3", "Książki/Pan Tadeusz.txt", "Wniosek o urlop.doc",
+          "Harmonogram zajęć.xls", "Ćwiczenia z matematyki.pdf", "Świadectwo pracy.jpg",
+          "Zaświadczenie lekarskie.pdf", "Łódź - plan miasta.pdf", "Pulpit"},
+         {{O::Dos, {"CP852", "CP1250"}},
+          {O::Unix, {"ISO-8859-2", "CP1250"}},
+          {O::Mac, {"MAC-CENTRALEUROPE"}}}},
+        {"Czech",
+         "Central",
          {"Výroční zpráva.doc", "Faktury/Účet za elektřinu.pdf", "Fotky z dovolené", "Životopis Novák.doc",
           "Nová složka", "Smlouva o nájmu.pdf", "Prezentace výsledků.ppt", "Hudba/Dvořák - Novosvětská.mp3",
           "Knihy/Babička.txt", "Žádost o dovolenou.doc", "Rozvrh hodin.xls", "Cvičení z češtiny.pdf",
           "Potvrzení o studiu.jpg", "Pracovní plocha", "Přihláška.doc", "Město Brno/Mapa.pdf"},
-         {{O::Dos, {"CP852", "CP1250"}}, {O::Unix, {"ISO-8859-2", "CP1250"}}, {O::Mac, {"MAC-CENTRALEUROPE"}}}},
-        {"Hungarian", "Central",
+         {{O::Dos, {"CP852", "CP1250"}},
+          {O::Unix, {"ISO-8859-2", "CP1250"}},
+          {O::Mac, {"MAC-CENTRALEUROPE"}}}},
+        {"Hungarian",
+         "Central",
          {"Éves jelentés.doc", "Számlák/Villanyszámla május.pdf", "Nyaralás képei", "Önéletrajz Kovács.doc",
-          "Új mappa", "Bérleti szerződés.pdf", "Bemutató.ppt", "Zene/Népdalok.mp3", "Könyvek/Egri csillagok.txt",
-          "Szabadság kérelem.doc", "Órarend.xls", "Gyakorló feladatok.pdf", "Igazolás.jpg", "Asztal",
-          "Jelentkezési lap.doc", "Győr térképe.pdf"},
-         {{O::Dos, {"CP852", "CP1250"}}, {O::Unix, {"ISO-8859-2", "CP1250"}}, {O::Mac, {"MAC-CENTRALEUROPE"}}}},
-        {"Greek", "Greek",
-         {"Αναφορά πωλήσεων.doc", "Έγγραφα/Συμβόλαιο ενοικίασης.pdf", "Φωτογραφίες διακοπών", "Βιογραφικό.doc",
-          "Νέος φάκελος", "Παρουσίαση έργου.ppt", "Μουσική/Θεοδωράκης.mp3", "Επιστολή προς τον διευθυντή.txt",
-          "Λογαριασμός ρεύματος.pdf", "Πρόγραμμα μαθημάτων.xls", "Αίτηση άδειας.doc", "Οδηγίες εγκατάστασης.txt",
-          "Επιφάνεια εργασίας", "Ασκήσεις μαθηματικών.pdf", "Βιβλία/Καζαντζάκης.txt", "Χάρτης Αθήνας.jpg"},
+          "Új mappa", "Bérleti szerződés.pdf", "Bemutató.ppt", "Zene/Népdalok.mp3",
+          "Könyvek/Egri csillagok.txt", "Szabadság kérelem.doc", "Órarend.xls", "Gyakorló feladatok.pdf",
+          "Igazolás.jpg", "Asztal", "Jelentkezési lap.doc", "Győr térképe.pdf"},
+         {{O::Dos, {"CP852", "CP1250"}},
+          {O::Unix, {"ISO-8859-2", "CP1250"}},
+          {O::Mac, {"MAC-CENTRALEUROPE"}}}},
+        {"Greek",
+         "Greek",
+         {"Αναφορά πωλήσεων.doc", "Έγγραφα/Συμβόλαιο ενοικίασης.pdf", "Φωτογραφίες διακοπών",
+          "Βιογραφικό.doc", "Νέος φάκελος", "Παρουσίαση έργου.ppt", "Μουσική/Θεοδωράκης.mp3",
+          "Επιστολή προς τον διευθυντή.txt", "Λογαριασμός ρεύματος.pdf", "Πρόγραμμα μαθημάτων.xls",
+          "Αίτηση άδειας.doc", "Οδηγίες εγκατάστασης.txt", "Επιφάνεια εργασίας", "Ασκήσεις μαθηματικών.pdf",
+          "Βιβλία/Καζαντζάκης.txt", "Χάρτης Αθήνας.jpg"},
          {{O::Dos, {"CP737", "CP1253"}}, {O::Unix, {"ISO-8859-7"}}}},
-        {"Turkish", "Turkish",
-         {"Yıllık rapor.doc", "Faturalar/Elektrik faturası.pdf", "Tatil fotoğrafları", "Özgeçmiş.doc", "Yeni klasör",
-          "Kira sözleşmesi.pdf", "Sunum dosyası.ppt", "Müzik/Türkü arşivi.mp3", "Kitaplar/Çalıkuşu.txt",
-          "İzin dilekçesi.doc", "Ders programı.xls", "Matematik alıştırmaları.pdf", "Öğrenci belgesi.jpg", "Masaüstü",
-          "Başvuru formu.doc", "İstanbul haritası.pdf"},
+        {"Turkish",
+         "Turkish",
+         {"Yıllık rapor.doc", "Faturalar/Elektrik faturası.pdf", "Tatil fotoğrafları", "Özgeçmiş.doc",
+          "Yeni klasör", "Kira sözleşmesi.pdf", "Sunum dosyası.ppt", "Müzik/Türkü arşivi.mp3",
+          "Kitaplar/Çalıkuşu.txt", "İzin dilekçesi.doc", "Ders programı.xls", "Matematik alıştırmaları.pdf",
+          "Öğrenci belgesi.jpg", "Masaüstü", "Başvuru formu.doc", "İstanbul haritası.pdf"},
          {{O::Dos, {"CP857", "CP1254"}}, {O::Unix, {"ISO-8859-9"}}}},
-        {"Hebrew", "Hebrew",
+        {"Hebrew",
+         "Hebrew",
          {"דוח שנתי.doc", "מסמכים/חוזה שכירות.pdf", "תמונות מהטיול", "קורות חיים.doc", "תיקייה חדשה",
           "מצגת פרויקט.ppt", "מוזיקה/שירים ישנים.mp3", "מכתב למנהל.txt", "חשבון חשמל.pdf", "מערכת שעות.xls",
           "בקשה לחופשה.doc", "הוראות התקנה.txt", "שולחן עבודה", "תרגילים במתמטיקה.pdf", "ספרים/עגנון.txt",
           "מפת ירושלים.jpg"},
          {{O::Dos, {"CP862", "CP1255"}}, {O::Unix, {"ISO-8859-8"}}}},
-        {"Japanese", "CJK",
-         {"プロジェクト資料/会議録.txt", "日本語.txt", "見積書_2023年度.xls", "新しいフォルダー", "写真/家族旅行",
-          "報告書（最終版）.doc", "音楽/クラシック名曲集.mp3", "請求書.pdf", "契約書のひな形.doc", "議事録 第3回.txt",
-          "デスクトップ", "社員名簿.xls", "東京出張の予定.txt", "取扱説明書.pdf", "ゲーム/セーブデータ",
-          "表計算ソフトの使い方.doc"},
+        {"Japanese",
+         "CJK",
+         {"プロジェクト資料/会議録.txt", "日本語.txt", "見積書_2023年度.xls", "新しいフォルダー",
+          "写真/家族旅行", "報告書（最終版）.doc", "音楽/クラシック名曲集.mp3", "請求書.pdf",
+          "契約書のひな形.doc", "議事録 第3回.txt", "デスクトップ", "社員名簿.xls", "東京出張の予定.txt",
+          "取扱説明書.pdf", "ゲーム/セーブデータ", "表計算ソフトの使い方.doc"},
          {{O::Dos, {"CP932"}}, {O::Unix, {"EUC-JP", "CP932"}}, {O::Mac, {"CP932"}}}},
-        {"Chinese (Simplified)", "CJK",
+        {"Chinese (Simplified)",
+         "CJK",
          {"中文文档.txt", "项目资料/会议记录.doc", "新建文件夹", "照片/北京旅游", "年度工作总结.doc",
-          "财务报表2023.xls", "音乐/流行歌曲.mp3", "合同范本.pdf", "个人简历.doc", "产品说明书.pdf", "学习笔记.txt",
-          "客户名单.xls", "电脑桌面", "考试成绩.xls", "软件安装教程.txt", "上海地图.jpg"},
+          "财务报表2023.xls", "音乐/流行歌曲.mp3", "合同范本.pdf", "个人简历.doc", "产品说明书.pdf",
+          "学习笔记.txt", "客户名单.xls", "电脑桌面", "考试成绩.xls", "软件安装教程.txt", "上海地图.jpg"},
          {{O::Dos, {"CP936"}}, {O::Unix, {"GBK", "EUC-CN"}}, {O::Mac, {"EUC-CN"}}}},
-        {"Chinese (Traditional)", "CJK",
+        {"Chinese (Traditional)",
+         "CJK",
          {"中文文檔.txt", "專案資料/會議記錄.doc", "新增資料夾", "照片/台北旅遊", "年度工作報告.doc",
-          "財務報表.xls", "音樂/流行歌曲.mp3", "合約範本.pdf", "個人履歷.doc", "產品說明書.pdf", "學習筆記.txt",
-          "客戶名單.xls", "電腦桌面", "考試成績.xls", "軟體安裝教學.txt", "香港地圖.jpg"},
+          "財務報表.xls", "音樂/流行歌曲.mp3", "合約範本.pdf", "個人履歷.doc", "產品說明書.pdf",
+          "學習筆記.txt", "客戶名單.xls", "電腦桌面", "考試成績.xls", "軟體安裝教學.txt", "香港地圖.jpg"},
          {{O::Dos, {"CP950"}}, {O::Unix, {"BIG5"}}, {O::Mac, {"BIG5"}}}},
-        {"Korean", "CJK",
+        {"Korean",
+         "CJK",
          {"한국어 문서.hwp", "프로젝트 자료/회의록.doc", "새 폴더", "사진/가족 여행", "연간 보고서.doc",
           "재무제표 2023.xls", "음악/가요 모음.mp3", "계약서 양식.pdf", "이력서.hwp", "제품 설명서.pdf",
-          "공부 노트.txt", "고객 명단.xls", "바탕 화면", "시험 성적.xls", "프로그램 설치 방법.txt", "서울 지도.jpg"},
+          "공부 노트.txt", "고객 명단.xls", "바탕 화면", "시험 성적.xls", "프로그램 설치 방법.txt",
+          "서울 지도.jpg"},
          {{O::Dos, {"CP949"}}, {O::Unix, {"EUC-KR"}}, {O::Mac, {"EUC-KR"}}}},
     };
     return corpus;
 }
 
-
 // Names written after the weights were settled, never used to tune them: their accuracy is the honest one.
 const std::map<std::string, std::vector<std::string>>& HeldOut() {
     static const std::map<std::string, std::vector<std::string>> names = {
-        {"Russian", {"Сканы паспорта", "Видео/Свадьба Оли.avi", "Шаблоны писем.doc", "Таблица расходов.xls",
-                     "Чертежи/Гараж.dwg", "Журнал посещений.txt", "Объявление.doc", "Лекции по физике.pdf"}},
-        {"Ukrainian", {"Сканування паспорта", "Відео/Весілля.avi", "Шаблони листів.doc", "Таблиця витрат.xls",
-                       "Креслення/Гараж.dwg", "Журнал відвідувань.txt", "Оголошення.doc", "Лекції з фізики.pdf"}},
-        {"Bulgarian", {"Сканирани документи", "Видео/Сватба.avi", "Шаблони на писма.doc", "Таблица с разходи.xls",
-                       "Чертежи/Гараж.dwg", "Дневник.txt", "Обява за работа.doc", "Лекции по физика.pdf"}},
-        {"German", {"Kostenvoranschlag Küche.pdf", "Urlaubsfotos/Südtirol", "Mietvertrag Wohnung München.pdf",
-                    "Zeugnisse/Abschlussprüfung.pdf", "Gesundheitsamt Bescheinigung.pdf", "Einkaufsliste für Samstag.txt",
-                    "Hörbücher/Märchen.mp3", "Versicherungsunterlagen.doc"}},
-        {"French", {"Devis cuisine équipée.pdf", "Vacances/Côte d'Azur", "Bail appartement à Lyon.pdf",
-                    "Bulletins/Résultats du bac.pdf", "Ordonnance médecin.pdf", "Liste de courses.txt",
-                    "Livres audio/Contes de fées.mp3", "Attestation d'assurance.doc"}},
-        {"Spanish", {"Presupuesto cocina.pdf", "Vacaciones/Málaga", "Contrato de alquiler en Córdoba.pdf",
-                     "Notas/Exámenes finales.pdf", "Receta médica.pdf", "Lista de la compra.txt",
-                     "Audiolibros/Cuentos para niños.mp3", "Póliza del seguro.doc"}},
-        {"Portuguese", {"Orçamento cozinha.pdf", "Férias/Açores", "Contrato de arrendamento.pdf",
-                        "Notas/Exames de admissão.pdf", "Receita médica.pdf", "Lista de compras do mês.txt",
-                        "Audiolivros/Histórias infantis.mp3", "Apólice de seguro.doc"}},
-        {"Swedish", {"Offert kök.pdf", "Semester/Skåne", "Hyresavtal lägenhet.pdf", "Betyg/Slutprov.pdf",
-                     "Läkarintyg.pdf", "Att göra i helgen.txt", "Ljudböcker/Sagor för barn.mp3", "Försäkringsbrev.doc"}},
-        {"Polish", {"Kosztorys remontu łazienki.pdf", "Wakacje/Zakopane zimą", "Umowa sprzedaży samochodu.pdf",
-                    "Oceny/Egzamin końcowy.pdf", "Zaświadczenie o zarobkach.pdf", "Lista zakupów.txt",
-                    "Audiobooki/Bajki dla dzieci.mp3", "Książka kucharska.pdf"}},
-        {"Czech", {"Rozpočet kuchyně.pdf", "Dovolená/Šumava", "Kupní smlouva auta.pdf", "Známky/Závěrečná zkouška.pdf",
-                   "Lékařská zpráva.pdf", "Nákupní seznam.txt", "Audioknihy/Pohádky pro děti.mp3",
-                   "Pojistná smlouva.doc"}},
-        {"Hungarian", {"Konyha árajánlat.pdf", "Nyaralás/Balaton", "Adásvételi szerződés autó.pdf",
-                       "Jegyek/Záróvizsga eredmények.pdf", "Orvosi lelet.pdf", "Bevásárlólista.txt",
-                       "Hangoskönyvek/Mesék gyerekeknek.mp3", "Biztosítási kötvény.doc"}},
-        {"Greek", {"Προσφορά κουζίνας.pdf", "Διακοπές/Κρήτη", "Συμβόλαιο αγοράς αυτοκινήτου.pdf",
-                   "Βαθμοί/Τελικές εξετάσεις.pdf", "Ιατρική γνωμάτευση.pdf", "Λίστα για ψώνια.txt",
-                   "Ηχητικά βιβλία/Παραμύθια.mp3", "Ασφαλιστήριο.doc"}},
-        {"Turkish", {"Mutfak teklifi.pdf", "Tatil/Kapadokya gezisi", "Araba satış sözleşmesi.pdf",
-                     "Notlar/Final sınavı sonuçları.pdf", "Doktor raporu.pdf", "Alışveriş listesi.txt",
-                     "Sesli kitaplar/Çocuk masalları.mp3", "Sigorta poliçesi.doc"}},
-        {"Hebrew", {"הצעת מחיר למטבח.pdf", "חופשה/אילת", "חוזה מכירת רכב.pdf", "ציונים/מבחן סופי.pdf",
-                    "אישור רפואי.pdf", "רשימת קניות.txt", "ספרי שמע/סיפורים לילדים.mp3", "פוליסת ביטוח.doc"}},
-        {"Japanese", {"見積もり_キッチン.pdf", "旅行/北海道の写真", "自動車売買契約書.pdf", "成績/期末試験の結果.pdf",
-                      "診断書.pdf", "買い物リスト.txt", "オーディオブック/昔話.mp3", "保険証券.doc"}},
-        {"Chinese (Simplified)", {"厨房报价.pdf", "旅行/云南风景", "汽车买卖合同.pdf", "成绩/期末考试结果.pdf",
-                                  "医院诊断证明.pdf", "购物清单.txt", "有声书/儿童故事.mp3", "保险单.doc"}},
-        {"Chinese (Traditional)", {"廚房報價.pdf", "旅行/花蓮風景", "汽車買賣合約.pdf", "成績/期末考試結果.pdf",
-                                   "醫院診斷證明.pdf", "購物清單.txt", "有聲書/兒童故事.mp3", "保險單.doc"}},
-        {"Korean", {"주방 견적서.pdf", "여행/제주도 사진", "자동차 매매 계약서.pdf", "성적/기말고사 결과.pdf",
-                    "진단서.pdf", "장보기 목록.txt", "오디오북/동화 모음.mp3", "보험 증권.doc"}},
+        {"Russian",
+         {"Сканы паспорта", "Видео/Свадьба Оли.avi", "Шаблоны писем.doc", "Таблица расходов.xls",
+          "Чертежи/Гараж.dwg", "Журнал посещений.txt", "Объявление.doc", "Лекции по физике.pdf"}},
+        {"Ukrainian",
+         {"Сканування паспорта", "Відео/Весілля.avi", "Шаблони листів.doc", "Таблиця витрат.xls",
+          "Креслення/Гараж.dwg", "Журнал відвідувань.txt", "Оголошення.doc", "Лекції з фізики.pdf"}},
+        {"Bulgarian",
+         {"Сканирани документи", "Видео/Сватба.avi", "Шаблони на писма.doc", "Таблица с разходи.xls",
+          "Чертежи/Гараж.dwg", "Дневник.txt", "Обява за работа.doc", "Лекции по физика.pdf"}},
+        {"German",
+         {"Kostenvoranschlag Küche.pdf", "Urlaubsfotos/Südtirol", "Mietvertrag Wohnung München.pdf",
+          "Zeugnisse/Abschlussprüfung.pdf", "Gesundheitsamt Bescheinigung.pdf",
+          "Einkaufsliste für Samstag.txt", "Hörbücher/Märchen.mp3", "Versicherungsunterlagen.doc"}},
+        {"French",
+         {"Devis cuisine équipée.pdf", "Vacances/Côte d'Azur", "Bail appartement à Lyon.pdf",
+          "Bulletins/Résultats du bac.pdf", "Ordonnance médecin.pdf", "Liste de courses.txt",
+          "Livres audio/Contes de fées.mp3", "Attestation d'assurance.doc"}},
+        {"Spanish",
+         {"Presupuesto cocina.pdf", "Vacaciones/Málaga", "Contrato de alquiler en Córdoba.pdf",
+          "Notas/Exámenes finales.pdf", "Receta médica.pdf", "Lista de la compra.txt",
+          "Audiolibros/Cuentos para niños.mp3", "Póliza del seguro.doc"}},
+        {"Portuguese",
+         {"Orçamento cozinha.pdf", "Férias/Açores", "Contrato de arrendamento.pdf",
+          "Notas/Exames de admissão.pdf", "Receita médica.pdf", "Lista de compras do mês.txt",
+          "Audiolivros/Histórias infantis.mp3", "Apólice de seguro.doc"}},
+        {"Swedish",
+         {"Offert kök.pdf", "Semester/Skåne", "Hyresavtal lägenhet.pdf", "Betyg/Slutprov.pdf",
+          "Läkarintyg.pdf", "Att göra i helgen.txt", "Ljudböcker/Sagor för barn.mp3", "Försäkringsbrev.doc"}},
+        {"Polish",
+         {"Kosztorys remontu łazienki.pdf", "Wakacje/Zakopane zimą", "Umowa sprzedaży samochodu.pdf",
+          "Oceny/Egzamin końcowy.pdf", "Zaświadczenie o zarobkach.pdf", "Lista zakupów.txt",
+          "Audiobooki/Bajki dla dzieci.mp3", "Książka kucharska.pdf"}},
+        {"Czech",
+         {"Rozpočet kuchyně.pdf", "Dovolená/Šumava", "Kupní smlouva auta.pdf", "Známky/Závěrečná zkouška.pdf",
+          "Lékařská zpráva.pdf", "Nákupní seznam.txt", "Audioknihy/Pohádky pro děti.mp3",
+          "Pojistná smlouva.doc"}},
+        {"Hungarian",
+         {"Konyha árajánlat.pdf", "Nyaralás/Balaton", "Adásvételi szerződés autó.pdf",
+          "Jegyek/Záróvizsga eredmények.pdf", "Orvosi lelet.pdf", "Bevásárlólista.txt",
+          "Hangoskönyvek/Mesék gyerekeknek.mp3", "Biztosítási kötvény.doc"}},
+        {"Greek",
+         {"Προσφορά κουζίνας.pdf", "Διακοπές/Κρήτη", "Συμβόλαιο αγοράς αυτοκινήτου.pdf",
+          "Βαθμοί/Τελικές εξετάσεις.pdf", "Ιατρική γνωμάτευση.pdf", "Λίστα για ψώνια.txt",
+          "Ηχητικά βιβλία/Παραμύθια.mp3", "Ασφαλιστήριο.doc"}},
+        {"Turkish",
+         {"Mutfak teklifi.pdf", "Tatil/Kapadokya gezisi", "Araba satış sözleşmesi.pdf",
+          "Notlar/Final sınavı sonuçları.pdf", "Doktor raporu.pdf", "Alışveriş listesi.txt",
+          "Sesli kitaplar/Çocuk masalları.mp3", "Sigorta poliçesi.doc"}},
+        {"Hebrew",
+         {"הצעת מחיר למטבח.pdf", "חופשה/אילת", "חוזה מכירת רכב.pdf", "ציונים/מבחן סופי.pdf",
+          "אישור רפואי.pdf", "רשימת קניות.txt", "ספרי שמע/סיפורים לילדים.mp3", "פוליסת ביטוח.doc"}},
+        {"Japanese",
+         {"見積もり_キッチン.pdf", "旅行/北海道の写真", "自動車売買契約書.pdf", "成績/期末試験の結果.pdf",
+          "診断書.pdf", "買い物リスト.txt", "オーディオブック/昔話.mp3", "保険証券.doc"}},
+        {"Chinese (Simplified)",
+         {"厨房报价.pdf", "旅行/云南风景", "汽车买卖合同.pdf", "成绩/期末考试结果.pdf", "医院诊断证明.pdf",
+          "购物清单.txt", "有声书/儿童故事.mp3", "保险单.doc"}},
+        {"Chinese (Traditional)",
+         {"廚房報價.pdf", "旅行/花蓮風景", "汽車買賣合約.pdf", "成績/期末考試結果.pdf", "醫院診斷證明.pdf",
+          "購物清單.txt", "有聲書/兒童故事.mp3", "保險單.doc"}},
+        {"Korean",
+         {"주방 견적서.pdf", "여행/제주도 사진", "자동차 매매 계약서.pdf", "성적/기말고사 결과.pdf",
+          "진단서.pdf", "장보기 목록.txt", "오디오북/동화 모음.mp3", "보험 증권.doc"}},
     };
     return names;
 }
 
 const char* OriginName(NameOrigin o) {
     switch (o) {
-        case NameOrigin::Dos: return "Dos";
-        case NameOrigin::Unix: return "Unix";
-        case NameOrigin::Mac: return "Mac";
-        default: return "Utf8";
+        case NameOrigin::Dos:
+            return "Dos";
+        case NameOrigin::Unix:
+            return "Unix";
+        case NameOrigin::Mac:
+            return "Mac";
+        default:
+            return "Utf8";
     }
 }
 
@@ -617,13 +720,14 @@ using GroupRates = std::map<std::string, std::array<Tally, 3>>;
 
 // Runs the corpus (or its held-out names), prints the table and returns the rates per group.
 GroupRates MeasureCorpus(bool heldOut, const char* title) {
-    // Archives of 1, 3 and 20 names, drawn from the language's names (each non-ASCII one alone for size 1; the
-    // larger archives also hold the ASCII names, as real ones do); a decision is right when every name decodes
-    // back to the original.
+    // Archives of 1, 3 and 20 names, drawn from the language's names (each non-ASCII one alone for size 1;
+    // the larger archives also hold the ASCII names, as real ones do); a decision is right when every name
+    // decodes back to the original.
     const size_t sizes[] = {1, 3, 20};
     std::map<std::string, std::array<Tally, 3>> groups;
     std::map<std::string, std::array<Tally, 3>> languages;
-    std::map<std::string, Tally> fewLetters, manyLetters;  // single names by their number of non-ASCII characters
+    std::map<std::string, Tally> fewLetters,
+        manyLetters;  // single names by their number of non-ASCII characters
     std::vector<std::string> failures;
     std::mt19937 rng(1234);
     for (const Language& lang : Corpus()) {
@@ -652,27 +756,33 @@ GroupRates MeasureCorpus(bool heldOut, const char* title) {
                             idx = {legacy[t]};
                         } else {
                             std::vector<size_t> all(originals.size());
-                            for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+                            for (size_t i = 0; i < all.size(); ++i)
+                                all[i] = i;
                             std::shuffle(all.begin(), all.end(), rng);
-                            while (all.size() < k) all.push_back(all[all.size() % originals.size()]);
+                            while (all.size() < k)
+                                all.push_back(all[all.size() % originals.size()]);
                             idx.assign(all.begin(), all.begin() + static_cast<ptrdiff_t>(k));
                         }
                         NameCoding nc;
-                        for (size_t i : idx) nc.Add(raws[i], origin);
+                        for (size_t i : idx)
+                            nc.Add(raws[i], origin);
                         nc.Decide();
                         bool ok = true;
-                        for (size_t i : idx) ok &= nc.Decode(raws[i], origin) == originals[i];
+                        for (size_t i : idx)
+                            ok &= nc.Decode(raws[i], origin) == originals[i];
                         groups[lang.group][si].Count(ok);
                         if (k == 1) {
                             size_t chars = 0;  // non-ASCII characters of the name
-                            for (unsigned char c : originals[idx[0]]) chars += c >= 0xC0;
+                            for (unsigned char c : originals[idx[0]])
+                                chars += c >= 0xC0;
                             (chars <= 2 ? fewLetters : manyLetters)[lang.group].Count(ok);
                         }
                         languages[lang.name][si].Count(ok);
                         if (!ok && k > 1 && failures.size() < 200) {
-                            std::string f = std::string(lang.name) + " " + OriginName(origin) + " " + page + " x" +
-                                            std::to_string(k) + " -> " + nc.CodePage(origin) + ":";
-                            for (size_t n = 0; n < idx.size() && n < 3; ++n) f += " \"" + originals[idx[n]] + "\"";
+                            std::string f = std::string(lang.name) + " " + OriginName(origin) + " " + page +
+                                            " x" + std::to_string(k) + " -> " + nc.CodePage(origin) + ":";
+                            for (size_t n = 0; n < idx.size() && n < 3; ++n)
+                                f += " \"" + originals[idx[n]] + "\"";
                             failures.push_back(f);
                         }
                     }
@@ -695,7 +805,8 @@ GroupRates MeasureCorpus(bool heldOut, const char* title) {
         std::printf("%-24s %7.1f%% (%3d) %7.1f%% (%3d)\n", name.c_str(), few.Rate(), few.total, many.Rate(),
                     many.total);
     }
-    for (const std::string& f : failures) std::printf("  wrong: %s\n", f.c_str());
+    for (const std::string& f : failures)
+        std::printf("  wrong: %s\n", f.c_str());
 
     return groups;
 }
@@ -706,8 +817,8 @@ TEST(NamesCorpus, AccuracyPerLanguageGroupAndArchiveSize) {
     // modest floor: a name with one or two non-ASCII letters is ambiguous between pages.
     const size_t sizes[] = {1, 3, 20};
     const std::map<std::string, std::array<double, 3>> floors = {
-        {"CJK", {95, 97, 98}},      {"Cyrillic", {95, 97, 98}}, {"Western", {92, 97, 98}},
-        {"Central", {85, 95, 98}},  {"Greek", {95, 97, 98}},    {"Turkish", {70, 95, 98}},
+        {"CJK", {95, 97, 98}},     {"Cyrillic", {95, 97, 98}}, {"Western", {92, 97, 98}},
+        {"Central", {85, 95, 98}}, {"Greek", {95, 97, 98}},    {"Turkish", {70, 95, 98}},
         {"Hebrew", {95, 97, 98}},
     };
     for (const auto& [name, f] : floors)

@@ -18,7 +18,8 @@ TEST(Converter, ReusedDescriptorGivesTheSameAsOneOffConversions) {
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < 500; ++i) {
         std::string in;
-        for (int n = i % 40; n > 0; --n) in.push_back(static_cast<char>(byte(rng)));
+        for (int n = i % 40; n > 0; --n)
+            in.push_back(static_cast<char>(byte(rng)));
         std::string out;
         ASSERT_TRUE(conv.Convert(in, out));
         ASSERT_EQ(out, ConvertCharset(in, "CP866", "UTF-8"));
@@ -29,7 +30,10 @@ TEST(Converter, StopsExactlyAtTheFailingSequence) {
     Converter conv("CP932", "UTF-8");
     std::string out = "kept:";
     // あ, then FF (no CP932 byte), then text the call must not reach.
-    EXPECT_EQ(conv.ConvertSome("\x82\xA0\xFF" "abc", out), 2u);
+    EXPECT_EQ(conv.ConvertSome("\x82\xA0\xFF"
+                               "abc",
+                               out),
+              2u);
     EXPECT_EQ(out, "kept:あ");
     out.clear();
     EXPECT_EQ(conv.ConvertSome("ab\x82", out), 2u);  // a lead byte at the end is incomplete
@@ -43,8 +47,8 @@ TEST(Converter, StopsExactlyAtTheFailingSequence) {
 }
 
 TEST(Converter, StatefulSourceStartsAfreshAfterAFailure) {
-    // ISO-2022-JP: an escape switches to JIS X 0208; the name ends (or breaks) before switching back. The next
-    // conversion must read ASCII as ASCII, not as the two-byte set the broken one left selected.
+    // ISO-2022-JP: an escape switches to JIS X 0208; the name ends (or breaks) before switching back. The
+    // next conversion must read ASCII as ASCII, not as the two-byte set the broken one left selected.
     Converter conv("ISO-2022-JP", "UTF-8");
     ASSERT_TRUE(conv.IsOpen());
     std::string out;
@@ -82,7 +86,8 @@ TEST(Converter, UnknownCharsetsAndMoves) {
 
 TEST(Detector, AnswersOnLongTextAndNothingOnNothing) {
     std::string text;
-    for (int i = 0; i < 20; ++i) text += "Съешь же ещё этих мягких французских булок, да выпей чаю. ";
+    for (int i = 0; i < 20; ++i)
+        text += "Съешь же ещё этих мягких французских булок, да выпей чаю. ";
     EXPECT_EQ(DetectCharset(ConvertCharset(text, "UTF-8", "CP1251")), "WINDOWS-1251");
     EXPECT_EQ(DetectCharset(ConvertCharset(text, "UTF-8", "KOI8-R")), "KOI8-R");
     EXPECT_EQ(DetectCharset(""), "");
@@ -102,8 +107,8 @@ TEST(Utf8, DecoderAgreesWithTheValidityCheck) {
         AppendUtf8(again, c);
     }
     EXPECT_EQ(again, all);
-    for (std::string_view bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80",
-                                 "\xF8\x88\x80\x80\x80"}) {
+    for (std::string_view bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82",
+                                 "\x80", "\xF8\x88\x80\x80\x80"}) {
         SCOPED_TRACE(testing::PrintToString(std::string(bad)));
         EXPECT_FALSE(IsValidUtf8(bad));
         size_t p = 0;
