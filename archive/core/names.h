@@ -21,8 +21,8 @@ enum class NameOrigin : uint8_t {
     // The archive says UTF-8 (ZIP flag bit 11 or the 0x7075 field, pax records, RAR/CAB Unicode names, LZH
     // UTF-16 names).
     Utf8,
-    // A DOS or Windows archiver: an OEM code page (CP437, CP850, CP852, CP866, CP932, CP936, CP949, CP950, ...)
-    // and, less often, a Windows ANSI page (CP1252, CP1251, CP1250).
+    // A DOS or Windows archiver: an OEM code page (CP437, CP850, CP852, CP866, CP932, CP936, CP949,
+    // CP950, ...) and, less often, a Windows ANSI page (CP1252, CP1251, CP1250).
     Dos,
     // Written on Unix: UTF-8, else an ISO-8859, Windows, KOI8 or EUC/Shift_JIS/GBK/Big5 page (even OEM pages
     // occur).
