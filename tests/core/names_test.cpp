@@ -802,8 +802,13 @@ GroupRates MeasureCorpus(bool heldOut, const char* title) {
     for (const auto& [name, t] : groups) {
         const Tally& few = fewLetters[name];
         const Tally& many = manyLetters[name];
-        std::printf("%-24s %7.1f%% (%3d) %7.1f%% (%3d)\n", name.c_str(), few.Rate(), few.total, many.Rate(),
-                    many.total);
+        const auto cell = [](const Tally& tally) {
+            char buf[32];
+            if (tally.total == 0) return std::string("      -      ");
+            std::snprintf(buf, sizeof buf, "%7.1f%% (%3d)", tally.Rate(), tally.total);
+            return std::string(buf);
+        };
+        std::printf("%-24s %s %s\n", name.c_str(), cell(few).c_str(), cell(many).c_str());
     }
     for (const std::string& f : failures)
         std::printf("  wrong: %s\n", f.c_str());
