@@ -100,26 +100,40 @@ TEST(ZipBridge, GarbageAfterTheArchive) {
 
 TEST(ZipBridge, NameTranslationByHost) {
     TempDir d;
-    test::ZipItem fat{"\x81" "ber.txt", "x"};
-    fat.host = 0;
+    auto fat = [](const std::string& name) {
+        test::ZipItem i{name, "x"};
+        i.host = 0;
+        return i;
+    };
     test::ZipItem unix{"caf\xC3\xA9.txt", "y"};
     unix.host = 3;
     test::ZipItem flagged{"\xC3\xA9t\xC3\xA9", "z"};
     flagged.flags = 0x800;
-    test::WriteFile(d / "n.zip", test::BuildZip({fat, unix, flagged}));
+    // CP437 names of a DOS archiver, one of whose byte strings happens to be valid UTF-8 too.
+    test::WriteFile(d / "n.zip", test::BuildZip({fat("\x81" "ber.txt"), fat("Gr\x94\xE1" "e.txt"),
+                                                fat("na\xC3\xAFve.txt"), unix, flagged}));
     Bridge b;
     b.z.SetZipFileName(d / "n.zip");
-    ASSERT_EQ(b.z.Count(), 3);
-    EXPECT_EQ(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");
-    EXPECT_EQ(b.z.Entry(1).FileName, "caf\xC3\xA9.txt");
-    EXPECT_EQ(b.z.Entry(2).FileName, "\xC3\xA9t\xC3\xA9");
+    ASSERT_EQ(b.z.Count(), 5);
+    EXPECT_EQ(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");               // über
+    EXPECT_EQ(b.z.Entry(1).FileName, "Gr\xC3\xB6\xC3\x9F" "e.txt");      // Größe
+    EXPECT_EQ(b.z.Entry(2).FileName, "na\xE2\x94\x9C\xC2\xBBve.txt");  // "na├»ve": read as CP437 too
+    EXPECT_EQ(b.z.Entry(3).FileName, "caf\xC3\xA9.txt");
+    EXPECT_EQ(b.z.Entry(4).FileName, "\xC3\xA9t\xC3\xA9");
+    // Kept as stored: the bytes are taken for UTF-8 whatever system wrote them.
     b.z.CodePage = cpNone;
     b.z.List();
-    // Kept as stored: the byte shows as its Latin-1 character rather than the DOS one.
-    EXPECT_NE(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");
+    EXPECT_EQ(b.z.Entry(2).FileName, "na\xC3\xAFve.txt");
+    // The OEM page for every name the archive does not mark as UTF-8, also those made on Unix.
     b.z.CodePage = cpOEM;
     b.z.List();
     EXPECT_EQ(b.z.Entry(0).FileName, "\xC3\xBC" "ber.txt");
+    EXPECT_EQ(b.z.Entry(3).FileName, "caf\xE2\x94\x9C\xE2\x8C\x90.txt");  // "caf├⌐.txt"
+    EXPECT_EQ(b.z.Entry(4).FileName, "\xC3\xA9t\xC3\xA9");
+    // A page chosen by the user beats both.
+    b.z.NameCodePage = "CP1252";
+    b.z.List();
+    EXPECT_EQ(b.z.Entry(3).FileName, "caf\xC3\x83\xC2\xA9.txt");  // "cafÃ©.txt"
 }
 
 TEST(ZipBridge, SetsTheCommentInPlace) {
