@@ -8,6 +8,7 @@
 
 #include "app/paths.h"
 #include "app/process.h"
+#include "archive/core/format.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
 
@@ -15,46 +16,40 @@ namespace varnok::app {
 
 namespace {
 
+// A file type the desktop associates with this program: every family's file types from the format
+// registry, and the encryption plug-in's archives.
 struct ExtType {
-    const char* ext;
-    const char* mime;
-    bool own;  // defined by our MIME package (the system database lacks it)
+    std::string ext;  // with its dot
+    std::string mime;
+    const char* comment;  // set when our MIME package defines the type
 };
 
-// The system names of the archive types; the ones marked own come from our package.
-const ExtType kTypes[] = {
-    {".ace", "application/x-ace", false},
-    {".arc", "application/x-arc", true},
-    {".arj", "application/x-arj", false},
-    {".bh", "application/x-blakhole", true},
-    {".cab", "application/vnd.ms-cab-compressed", false},
-    {".vca", "application/x-varnok-encrypted", true},
-    {".gz", "application/gzip", false},
-    {".tgz", "application/x-compressed-tar", false},
-    {".lha", "application/x-lha", false},
-    {".lzh", "application/x-lha", false},
-    {".jar", "application/x-java-archive", false},
-    {".pak", "application/x-pak", false},
-    {".pk3", "application/x-pak", true},
-    {".rar", "application/vnd.rar", false},
-    {".tar", "application/x-tar", false},
-    {".uue", "text/x-uuencode", false},
-    {".uu", "text/x-uuencode", true},
-    {".enc", "text/x-uuencode", true},
-    {".xxe", "text/x-xxencode", true},
-    {".z", "application/x-compress", false},
-    {".zoo", "application/x-zoo", false},
-    {".zip", "application/zip", false},
-};
+// The encryption plug-in's archives are no archive family of their own.
+const FileType kEncrypted{"Encrypted", {"vca"}, "application/x-varnok-encrypted", "Varnok encrypted archive"};
 
-const char* kOwnComments[][2] = {
-    {"application/x-arc", "ARC archive"},
-    {"application/x-blakhole", "BlakHole archive"},
-    {"application/x-varnok-encrypted", "Varnok encrypted archive"},
-    {"application/x-pak", "Game package archive"},
-    {"text/x-uuencode", "UU encoded file"},
-    {"text/x-xxencode", "XX encoded file"},
-};
+}  // namespace
+
+std::vector<const FileType*> DesktopFileTypes() {
+    std::vector<const FileType*> out;
+    for (const FormatRecord* f : Formats())
+        for (const FileType& t : f->fileTypes)
+            out.push_back(&t);
+    out.push_back(&kEncrypted);
+    return out;
+}
+
+namespace {
+
+const std::vector<ExtType>& ExtTypes() {
+    static const std::vector<ExtType> types = [] {
+        std::vector<ExtType> v;
+        for (const FileType* t : DesktopFileTypes())
+            for (const auto& e : t->extensions)
+                v.push_back({"." + e, t->mimeType, t->mimeComment});
+        return v;
+    }();
+    return types;
+}
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -143,37 +138,39 @@ const char* const kAdded = "Added Associations";
 }  // namespace
 
 const std::vector<AssociationRow>& AssociationRows() {
-    static const std::vector<AssociationRow> rows = {
-        {"Ace archives (*.ace)", {".ace"}, true},
-        {"Arc archives (*.arc)", {".arc"}, true},
-        {"Arj archives (*.arj)", {".arj"}, true},
-        {"BlakHole archives (*.bh)", {".bh"}, true},
-        {"Cabinet archives (*.cab)", {".cab"}, true},
-        {"Encrypted archives (*.vca)", {".vca"}, true},
-        {"GZip archives (*.gz)", {".gz", ".tgz"}, true},
-        {"Lha archives (*.lha, *.lzh)", {".lha", ".lzh"}, true},
-        {"Jar archives (*.jar)", {".jar"}, true},
-        {"Game package archives (*.pak, *.pk3)", {".pak", ".pk3"}, false},
-        {"Rar archives (*.rar)", {".rar"}, true},
-        {"Tarred archives (*.tar)", {".tar"}, true},
-        {"UU encoded archives (*.uue, *.uu, *.enc)", {".uue", ".uu", ".enc"}, true},
-        {"XX encoded archives (*.xxe)", {".xxe"}, true},
-        {"Zoo archives (*.z, *.zoo)", {".z", ".zoo"}, true},
-        {"Zip archives (*.zip)", {".zip"}, true},
-    };
+    static const std::vector<AssociationRow> rows = [] {
+        std::vector<AssociationRow> v;
+        for (const FileType* t : DesktopFileTypes()) {
+            std::string caption = std::string(t->name) + " archives (";
+            std::vector<std::string> exts;
+            for (const auto& e : t->extensions) {
+                caption += (exts.empty() ? "*." : ", *.") + e;
+                exts.push_back("." + e);
+            }
+            v.push_back({caption + ")", exts, t->associate});
+        }
+        // In the order of their extensions, as people look for them.
+        std::stable_sort(v.begin(), v.end(), [](const AssociationRow& a, const AssociationRow& b) {
+            return a.extensions.front() < b.extensions.front();
+        });
+        return v;
+    }();
     return rows;
 }
 
 const std::vector<std::string>& CheckedExtensions() {
-    static const std::vector<std::string> exts = {".ace", ".arc", ".arj", ".bh",  ".cab", ".gz",
-                                                  ".lha", ".lzh", ".jar", ".rar", ".tar", ".uue",
-                                                  ".uu",  ".enc", ".xxe", ".z",   ".zoo", ".zip"};
+    static const std::vector<std::string> exts = [] {
+        std::vector<std::string> v;
+        for (const auto& row : AssociationRows())
+            if (row.tickedByDefault) v.insert(v.end(), row.extensions.begin(), row.extensions.end());
+        return v;
+    }();
     return exts;
 }
 
 std::string MimeTypeOfExtension(const std::string& ext) {
     std::string e = Lower(ext);
-    for (const auto& t : kTypes)
+    for (const auto& t : ExtTypes())
         if (e == t.ext) return t.mime;
     return {};
 }
@@ -207,7 +204,7 @@ bool Associations::ClassKeyCurrent() const {
 
 bool Associations::WriteClassKey() {
     std::vector<std::string> mimes;
-    for (const auto& t : kTypes)
+    for (const auto& t : ExtTypes())
         if (std::find(mimes.begin(), mimes.end(), t.mime) == mimes.end()) mimes.push_back(t.mime);
     std::string desktop =
         "[Desktop Entry]\n"
@@ -227,16 +224,19 @@ bool Associations::WriteClassKey() {
         JoinList(mimes) + "\n";
     if (!WriteWhole(DesktopFilePath(), desktop)) return false;
 
-    std::map<std::string, std::vector<std::string>> own;
-    for (const auto& t : kTypes)
-        if (t.own) own[t.mime].push_back(t.ext);
+    std::map<std::string, std::pair<const char*, std::vector<std::string>>> own;
+    for (const auto& t : ExtTypes())
+        if (t.comment) {
+            own[t.mime].first = t.comment;
+            own[t.mime].second.push_back(t.ext);
+        }
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
-    for (const auto& [mime, exts] : own) {
+    for (const auto& [mime, type] : own) {
+        const auto& [comment, exts] = type;
         xml += "  <mime-type type=\"" + mime + "\">\n";
-        for (const auto& c : kOwnComments)
-            if (mime == c[0]) xml += "    <comment>" + XmlEscape(c[1]) + "</comment>\n";
+        xml += "    <comment>" + XmlEscape(comment) + "</comment>\n";
         for (const auto& e : exts)
             xml += "    <glob pattern=\"*" + e + "\"/>\n";
         xml += "  </mime-type>\n";

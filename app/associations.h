@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "archive/core/format.h"
 
 namespace varnok::app {
 
@@ -17,13 +18,16 @@ inline constexpr const char* kDesktopFileName = "varnok.desktop";
 
 // One row of the association dialog and of the Preferences file-type page.
 struct AssociationRow {
-    const char* caption;
+    std::string caption;
     std::vector<std::string> extensions;
     bool tickedByDefault;
 };
 // The rows in their order (ace, arc, arj, bh, cab, vca, gz, lha/lzh, jar, pak/pk3, rar, tar, uue/uu/enc, xxe,
 // z/zoo, zip).
 const std::vector<AssociationRow>& AssociationRows();
+// The file types the program opens: those of every family in the format registry, and the encryption
+// plug-in's archives.
+std::vector<const FileType*> DesktopFileTypes();
 // The extensions that must all be associated for the start-up check to stay quiet.
 const std::vector<std::string>& CheckedExtensions();
 // The MIME type standing for an extension (lower-case, with its dot); empty for an unknown extension.

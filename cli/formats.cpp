@@ -16,7 +16,7 @@ int CmdFormats(int argc, char** argv) {
     printf("%-9s %-4s %-7s %-5s %-30s %s\n", "family", "list", "extract", "write", "extensions", "types");
     for (const FormatRecord* f : Formats()) {
         std::string exts, types;
-        for (const auto& e : f->extensions)
+        for (const auto& e : f->Extensions())
             exts += (exts.empty() ? "" : " ") + e;
         for (const auto& t : f->types)
             types += (types.empty() ? "" : " ") + std::string(t.id);

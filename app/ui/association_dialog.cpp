@@ -21,7 +21,7 @@ AssociationDialog::AssociationDialog(QWidget* parent) : QDialog(parent) {
     v->addWidget(text);
     list_ = new QListWidget(this);
     for (const auto& row : app::AssociationRows()) {
-        auto* item = new QListWidgetItem(QLatin1String(row.caption), list_);
+        auto* item = new QListWidgetItem(QString::fromStdString(row.caption), list_);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(row.tickedByDefault ? Qt::Checked : Qt::Unchecked);
     }

@@ -43,46 +43,38 @@ using app::Cmd;
 
 namespace {
 
-// The Open dialog's filter list ("description|patterns|..."), as the file dialog wants it.
+// The Open dialog's filter list, from the format registry: every archive, every archive and the programs
+// that may carry one, then one entry per kind of archive file.
 QString OpenFilters() {
-    static const char* const kPairs[][2] = {
-        {"All archives", "*.zip *.rar *.jar *.ace *.arc *.arj *.cab *.vca *.gz *.lzh *.tar *.zoo *.lha *.bh"},
-        {"All archives and .exe files",
-         "*.zip *.rar *.jar *.ace *.arc *.arj *.cab *.gz *.exe *.lzh *.lha *.bh *.tar *.zoo"},
-        {"Zip files (*.zip)", "*.zip"},
-        {"Arj files (*.arj)", "*.arj"},
-        {"Ace files (*.ace)", "*.ace"},
-        {"Arc files (*.arc)", "*.arc"},
-        {"BlakHole files (*.bh)", "*.bh"},
-        {"Cabinet files (*.cab)", "*.cab"},
-        {"GZip files (*.gz)", "*.gz"},
-        {"Jar files (*.jar)", "*.jar"},
-        {"Lha files (*.lzh)", "*.lzh"},
-        {"Rar files (*.rar)", "*.rar"},
-        {"Tar files (*.tar)", "*.tar"},
-        {"Zoo files (*.zoo)", "*.zoo"},
-        {"All files (*.*)", "*"},
+    QStringList all, withPrograms, own;
+    auto patterns = [](const std::vector<std::string>& exts) {
+        QStringList p;
+        for (const auto& e : exts)
+            p << QStringLiteral("*.") + QString::fromStdString(e);
+        return p;
     };
-    QStringList out;
-    for (const auto& p : kPairs) {
-        QString desc = QLatin1String(p[0]);
-        // The description carries the patterns where it names them; otherwise they are appended.
-        if (!desc.contains(QLatin1Char('(')))
-            desc += QStringLiteral(" (") + QLatin1String(p[1]) + QLatin1Char(')');
-        else
-            desc = desc.left(desc.indexOf(QLatin1Char('('))) + QLatin1Char('(') + QLatin1String(p[1]) +
+    for (const FileType* t : app::DesktopFileTypes()) {
+        QStringList p = patterns(t->extensions);
+        if (!t->openFilter) continue;
+        all << p;
+        withPrograms << p;
+        own << QString::fromUtf8(t->name) + QStringLiteral(" files (") + p.join(QLatin1Char(' ')) +
                    QLatin1Char(')');
-        out << desc;
     }
+    withPrograms << QStringLiteral("*.exe");
+    QStringList out;
+    out << QStringLiteral("All archives (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
+    out << QStringLiteral("All archives and .exe files (") + withPrograms.join(QLatin1Char(' ')) + QLatin1Char(')');
+    out << own;
+    out << QStringLiteral("All files (*)");
     return out.join(QStringLiteral(";;"));
 }
 
 bool IsArchiveExtension(const QString& path) {
-    static const QStringList exts = {".ace", ".arc", ".arj", ".bh",  ".cab", ".gz",  ".lha", ".lzh", ".jar",
-                                     ".pak", ".pk3", ".rar", ".tar", ".uue", ".xxe", ".z",   ".zip"};
-    QString lower = path.toLower();
-    for (const QString& e : exts)
-        if (lower.endsWith(e)) return true;
+    const QString lower = path.toLower();
+    for (const FileType* t : app::DesktopFileTypes())
+        for (const auto& e : t->extensions)
+            if (lower.endsWith(QLatin1Char('.') + QString::fromStdString(e))) return true;
     return false;
 }
 

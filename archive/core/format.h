@@ -80,11 +80,21 @@ struct ScanView {
     size_t avail() const { return size - at; }
 };
 
-struct FormatRecord {
-    const char* name;                     // the family as the user knows it: "ZIP", "LZH/LHA"
-    std::vector<TypeInfo> types;          // the type values identification gives it, the plain one first
+// A kind of file of a family as file dialogs and the desktop's associations know it.
+struct FileType {
+    const char* name;                     // "Zip": "Zip files (*.zip)" in file dialogs, "Zip archives (...)"
     std::vector<std::string> extensions;  // lower case, without the dot; the first is the usual one
-    std::vector<std::string> mimeTypes;
+    const char* mimeType;
+    // Set when the shared MIME database lacks the type: this program's MIME package defines it so.
+    const char* mimeComment = nullptr;
+    bool associate = true;     // ticked in the association dialog unless the user says otherwise
+    bool openFilter = true;    // an entry of its own in the Open dialog's filters
+};
+
+struct FormatRecord {
+    const char* name;                // the family as the user knows it: "ZIP", "LZH/LHA"
+    std::vector<TypeInfo> types;     // the type values identification gives it, the plain one first
+    std::vector<FileType> fileTypes; // its files' extensions and MIME types
 
     // ---- Identification (each answers with a type, or nothing when the bytes are not this family's; the
     // registry's order is the order of the tests, and the first family whose test applies decides) ----
@@ -110,6 +120,13 @@ struct FormatRecord {
     // The writer; nullptr while the family has none.
     std::unique_ptr<TCompBase> (*writer)(TArcType t) = nullptr;
 
+    // Every extension of the family's files.
+    std::vector<std::string> Extensions() const {
+        std::vector<std::string> out;
+        for (const auto& f : fileTypes)
+            out.insert(out.end(), f.extensions.begin(), f.extensions.end());
+        return out;
+    }
     bool Has(TArcType t) const {
         for (const auto& i : types)
             if (i.type == t) return true;

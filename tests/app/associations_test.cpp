@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/associations.h"
 #include "app/ini_file.h"
 #include "platform/fileattr.h"
@@ -109,14 +111,20 @@ TEST(Associations, DialogAnswersAreRemembered) {
     Settings s;
     s.Load(ini);
     EXPECT_EQ(RunAssociationCheck(x.a, ini, s), AssociationAction::Dialog);
+    // One row per kind of archive file the registry knows, and the encrypted archives.
     const auto& rows = AssociationRows();
-    ASSERT_EQ(rows.size(), 16u);
-    EXPECT_STREQ(rows.front().caption, "Ace archives (*.ace)");
-    EXPECT_STREQ(rows.back().caption, "Zip archives (*.zip)");
+    ASSERT_EQ(rows.size(), 18u);
+    EXPECT_EQ(rows.front().caption, "Ace archives (*.ace)");
     std::vector<bool> ticked;
-    for (const auto& r : rows)
+    std::map<std::string, bool> byCaption;
+    for (const auto& r : rows) {
         ticked.push_back(r.tickedByDefault);
-    EXPECT_FALSE(ticked[9]);  // the game package line
+        byCaption[r.caption] = r.tickedByDefault;
+    }
+    EXPECT_TRUE(byCaption.at("Zip archives (*.zip)"));
+    EXPECT_TRUE(byCaption.at("Lha archives (*.lzh, *.lha)"));
+    EXPECT_TRUE(byCaption.at("Encrypted archives (*.vca)"));
+    EXPECT_FALSE(byCaption.at("Game package archives (*.pak, *.pk3)"));
     ApplyAssociationDialog(x.a, ini, s, ticked, true);
     EXPECT_TRUE(x.a.AllAssociated(CheckedExtensions()));
     EXPECT_FALSE(x.a.IsAssociated(".pk3"));

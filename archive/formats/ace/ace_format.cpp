@@ -118,8 +118,7 @@ const FormatRecord& AceFormat() {
     static const FormatRecord r{
         .name = "ACE",
         .types = {{atAce, "ACE       ", "atAce"}, {atAceExe, "ACE SFX   ", "atAceExe"}},
-        .extensions = {"ace", "c00"},
-        .mimeTypes = {"application/x-ace"},
+        .fileTypes = {{"Ace", {"ace"}, "application/x-ace"}},
         .recognise = Recognise,
         .recogniseOverrides = true,
         .scan = Scan,

@@ -32,8 +32,7 @@ const FormatRecord& ArjFormat() {
     static const FormatRecord r{
         .name = "ARJ",
         .types = {{atArj, "ARJ       ", "atArj"}, {atArjExe, "ARJ SFX   ", "atArjExe"}},
-        .extensions = {"arj"},
-        .mimeTypes = {"application/x-arj"},
+        .fileTypes = {{"Arj", {"arj"}, "application/x-arj"}},
         .signature = Signature,
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<arj::Walk>(c); },

@@ -35,8 +35,7 @@ const FormatRecord& BhFormat() {
     static const FormatRecord r{
         .name = "BH",
         .types = {{atBh, "BH        ", "atBh"}, {atBhExe, "BH  SFX   ", "atBhExe"}},
-        .extensions = {"bh"},
-        .mimeTypes = {"application/x-bh"},
+        .fileTypes = {{"BlakHole", {"bh"}, "application/x-blakhole", "BlakHole archive"}},
         .signature = Signature,
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<bh::Walk>(c); },

@@ -115,8 +115,7 @@ const FormatRecord& CabFormat() {
     static const FormatRecord r{
         .name = "CAB",
         .types = {{atCab, "CAB       ", "atCab"}},
-        .extensions = {"cab"},
-        .mimeTypes = {"application/vnd.ms-cab-compressed"},
+        .fileTypes = {{"Cabinet", {"cab"}, "application/vnd.ms-cab-compressed"}},
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
     };

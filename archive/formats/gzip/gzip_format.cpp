@@ -24,8 +24,8 @@ const FormatRecord& GzipFormat() {
     static const FormatRecord r{
         .name = "GZip",
         .types = {{atGZip, "GZip      ", "atGZip"}},
-        .extensions = {"gz", "tgz", "z", "taz", "tz"},
-        .mimeTypes = {"application/gzip", "application/x-compressed-tar", "application/x-compress"},
+        .fileTypes = {{"GZip", {"gz", "tgz"}, "application/gzip"},
+                      {"Compressed", {"z", "taz"}, "application/x-compress", nullptr, true, false}},
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<gzip::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnGZip>(); },

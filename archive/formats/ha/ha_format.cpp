@@ -82,8 +82,7 @@ const FormatRecord& HaFormat() {
     static const FormatRecord r{
         .name = "HA",
         .types = {{atHA, "HA        ", "atHA"}},
-        .extensions = {"ha"},
-        .mimeTypes = {"application/x-ha"},
+        .fileTypes = {{"HA", {"ha"}, "application/x-ha", "HA archive", false, false}},
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
     };

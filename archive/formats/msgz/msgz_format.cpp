@@ -65,8 +65,7 @@ const FormatRecord& MsgzFormat() {
     static const FormatRecord r{
         .name = "MsGZ",
         .types = {{atMSGZ, "MsGZ     \t", "atMSGZ"}},
-        .extensions = {},
-        .mimeTypes = {},
+        .fileTypes = {},
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
     };

@@ -132,8 +132,7 @@ const FormatRecord& RarFormat() {
     static const FormatRecord r{
         .name = "RAR",
         .types = {{atRar, "RAR       ", "atRar"}, {atRarExe, "RAR SFX   ", "atRarExe"}},
-        .extensions = {"rar", "r00"},
-        .mimeTypes = {"application/vnd.rar", "application/x-rar"},
+        .fileTypes = {{"Rar", {"rar"}, "application/vnd.rar"}},
         .signature = Signature,
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },

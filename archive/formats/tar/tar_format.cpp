@@ -29,8 +29,7 @@ const FormatRecord& TarFormat() {
     static const FormatRecord r{
         .name = "TAR",
         .types = {{atTar, "TAR       ", "atTar"}},
-        .extensions = {"tar"},
-        .mimeTypes = {"application/x-tar"},
+        .fileTypes = {{"Tar", {"tar"}, "application/x-tar"}},
         .recognise = Recognise,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<tar::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnTar>(); },

@@ -45,8 +45,8 @@ const FormatRecord& UueFormat() {
     static const FormatRecord r{
         .name = "UUE",
         .types = {{atUue, "UUE       ", "atUue"}},
-        .extensions = {"uue", "uu", "xxe", "b64", "mim", "eml"},
-        .mimeTypes = {"text/x-uuencode", "message/rfc822"},
+        .fileTypes = {{"UU encoded", {"uue", "uu", "enc"}, "text/x-uuencode", "UU encoded file", true, false},
+                      {"XX encoded", {"xxe"}, "text/x-xxencode", "XX encoded file", true, false}},
         .recognise = Recognise,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<encoded::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUUDecode>(); },

@@ -19,8 +19,7 @@ const FormatRecord& ZooFormat() {
     static const FormatRecord r{
         .name = "ZOO",
         .types = {{atZoo, "ZOO       ", "atZoo"}},
-        .extensions = {"zoo"},
-        .mimeTypes = {"application/x-zoo"},
+        .fileTypes = {{"Zoo", {"zoo"}, "application/x-zoo"}},
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<zoo::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnZoo>(); },
