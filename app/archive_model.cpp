@@ -8,6 +8,7 @@
 
 #include "app/extract.h"
 #include "app/paths.h"
+#include "archive/core/printable.h"
 #include "archive/core/utils.h"
 #include "platform/fileattr.h"
 #include "zipbridge/messages.h"
@@ -122,6 +123,23 @@ void ArchiveModel::AttachEvents() {
     lister_.ProcessMessages = [this]() { view_.ProcessEvents(); };
 }
 
+void ArchiveModel::SetNameCodePage(const std::string& codePage) {
+    if (!open_ || busy_) return;
+    if (codePage.empty())
+        codePages_.erase(path_);
+    else
+        codePages_[path_] = codePage;
+    const std::string path = path_;
+    OpenAt(path, kMaxFollowUpDepth);
+}
+
+std::string ArchiveModel::NamesReadAs() const {
+    if (!open_) return {};
+    const NameCoding& n = engine_ == EngineKind::ZipBridge ? bridge_.Names() : lister_.Names();
+    const std::string dos = n.CodePage(NameOrigin::Dos), unix = n.CodePage(NameOrigin::Unix);
+    return codePage_.empty() && dos != unix ? dos + ", " + unix : n.CodePage(NameOrigin::Dos);
+}
+
 EngineKind ArchiveModel::EngineForType(TArcType t) {
     switch (t) {
         case atZip:
@@ -165,6 +183,10 @@ bool ArchiveModel::OpenAt(const std::string& path, int depth) {
     closeRequested_ = false;
     view_.EnsureStatusPanels();
 
+    auto chosen = codePages_.find(abs);
+    codePage_ = chosen == codePages_.end() ? std::string() : chosen->second;
+    lister_.NameCodePage = codePage_;
+    bridge_.NameCodePage = codePage_;
     lister_.SetArchiveFile(abs);
     arcType_ = lister_.ArcType();
     engine_ = EngineForType(arcType_);
@@ -411,7 +433,8 @@ std::string ArchiveModel::Text(int row, int col) const {
     if (r.directory && col != colName && col != colType && col != colDate) return "-";
     switch (col) {
         case colName:
-            return r.name;
+            // Control characters of a stored name show as marks, never as what they would do.
+            return VisibleMarks(r.name);
         case colType:
             return TypeDescription(r.type);
         case colSize:
@@ -423,7 +446,7 @@ std::string ArchiveModel::Text(int row, int col) const {
         case colDate:
             return DateText(r.time);
         case colPath:
-            return r.folder;
+            return VisibleMarks(r.folder);
         case colCrc:
             return CrcText(r.crc, CrcDigits());
         case colAttributes:

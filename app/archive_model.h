@@ -89,6 +89,13 @@ class ArchiveModel {
     // else to the lister.
     static EngineKind EngineForType(TArcType t);
 
+    // The code page of the open archive's names, when the user chose one (empty: decided from the names).
+    // The choice is kept for each archive until the program ends; choosing reads the archive again.
+    const std::string& NameCodePage() const { return codePage_; }
+    void SetNameCodePage(const std::string& codePage);
+    // What the names of the open archive are read in, as the menu shows it ("CP866").
+    std::string NamesReadAs() const;
+
     // Rows.
     int RowCount() const { return static_cast<int>(rows_.size()); }
     const EntryRow& Row(int i) const { return rows_.at(static_cast<size_t>(i)); }
@@ -211,6 +218,8 @@ class ArchiveModel {
     std::unordered_map<std::string, uint32_t> typeIndex_;
 
     std::vector<std::string> viewFiles_;
+    std::string codePage_;
+    std::unordered_map<std::string, std::string> codePages_;  // archive path -> the code page chosen for it
 };
 
 }  // namespace varnok::app

@@ -63,6 +63,7 @@ int ExtractOperation::RunZip(const ExtractRequest& r) {
     ExtractJob job;
     job.archivePath = model_.ArchivePath();
     job.type = model_.ArcType();
+    job.codePage = model_.NameCodePage();
     job.destination = CanonicalFolder(r.destination);
     job.useFolderNames = r.useFolderNames;
     job.skipOlder = r.skipOlder;
@@ -109,6 +110,7 @@ int ExtractOperation::RunComponent(const ExtractRequest& r) {
     ExtractJob job;
     job.archivePath = model_.ArchivePath();
     job.type = model_.ArcType();
+    job.codePage = model_.NameCodePage();
     job.destination = CanonicalFolder(r.destination);
     job.useFolderNames = r.useFolderNames;
     job.skipOlder = r.skipOlder;

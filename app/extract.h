@@ -55,6 +55,9 @@ struct ExtractJob {
     bool useFolderNames = true;
     bool skipOlder = false;
     bool overwrite = false;
+    // The code page the names are read in, when the user chose one for this archive (empty: decided from
+    // the names, as the list did).
+    std::string codePage;
 };
 
 // Whether the existing output file is replaced.

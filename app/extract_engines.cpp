@@ -29,6 +29,7 @@ class ComponentEngine final : public ExtractEngine {
         for (const auto& n : job.names)
             wantedNames.insert(FileNameOf(n));
         x.SetArchiveFile(job.archivePath);
+        x.NameCodePage = job.codePage;
         x.ExtractDir = job.destination;
         x.UseStoredDirs = job.useFolderNames;
         // Existing files are decided by the operation (overwrite, skip older, the prompt), file by file.

@@ -36,6 +36,7 @@
 #include "app/ui/progress_window.h"
 #include "app/ui/prompts.h"
 #include "app/ui/ui_common.h"
+#include "archive/core/names.h"
 
 namespace varnok::ui {
 
@@ -259,6 +260,9 @@ void MainWindow::CreateMenus() {
     QMenu* sort = options->addMenu(QStringLiteral("&Sort"));
     for (int col = 0; col < 7; ++col)
         sort->addAction(actions_[app::SortCommandOf(col)]);
+    // The code page of the open archive's names: decided from them, or chosen here for this archive.
+    encodingMenu_ = options->addMenu(QStringLiteral("Name &encoding"));
+    connect(encodingMenu_, &QMenu::aboutToShow, this, [this] { FillEncodingMenu(); });
 
     QMenu* extras = menuBar()->addMenu(QStringLiteral("E&xtras"));
     add(extras, {Cmd::Checkout, Cmd::SendMail, Cmd::UUEncode, Cmd::ConvertArchive, Cmd::RepairZips});
@@ -288,6 +292,31 @@ void MainWindow::CreateMenus() {
     add(popup_, {Cmd::Properties, Cmd::CreateShortcut});
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { popup_->popup(list_->viewport()->mapToGlobal(p)); });
+}
+
+void MainWindow::FillEncodingMenu() {
+    encodingMenu_->clear();
+    app::ArchiveModel& m = Model();
+    auto* group = new QActionGroup(encodingMenu_);
+    const bool usable = m.IsOpen() && !m.Busy();
+    auto add = [&](const QString& text, const std::string& page) {
+        QAction* a = encodingMenu_->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(m.NameCodePage() == page);
+        a->setEnabled(usable);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, page] { Model().SetNameCodePage(page); });
+    };
+    QString automatic = QStringLiteral("&Automatic");
+    if (m.IsOpen() && m.NameCodePage().empty())
+        automatic += QStringLiteral(" (") + Q(m.NamesReadAs()) + QLatin1Char(')');
+    add(automatic, {});
+    encodingMenu_->addSeparator();
+    std::vector<std::string> pages = NameCoding::CandidatePages(NameOrigin::Dos);
+    for (const auto& p : NameCoding::CandidatePages(NameOrigin::Unix))
+        if (std::find(pages.begin(), pages.end(), p) == pages.end()) pages.push_back(p);
+    for (const auto& p : pages)
+        add(Q(p), p);
 }
 
 void MainWindow::CreateToolBar() {

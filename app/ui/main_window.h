@@ -99,6 +99,8 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     bool eventFilter(QObject* o, QEvent* e) override;
 
   private:
+    void FillEncodingMenu();
+    QMenu* encodingMenu_ = nullptr;
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();

@@ -94,4 +94,101 @@ std::vector<uint8_t> BuildTar(const std::vector<TarItem>& items) {
     return out;
 }
 
+namespace {
+
+const uint32_t kBuilderDosTime = (44u << 25) | (1u << 21) | (2u << 16) | (3u << 11) | (4u << 5) | 5u;
+
+}  // namespace
+
+std::vector<uint8_t> BuildLzh(const std::vector<LzhItem>& items) {
+    std::vector<uint8_t> out;
+    for (const auto& it : items) {
+        const uint16_t crc = static_cast<uint16_t>(UpdateCrc16(0, it.data.data(), it.data.size()));
+        std::vector<uint8_t> h;
+        if (it.level == 0 || it.level == 1) {
+            h.push_back(0);  // size, set below
+            h.push_back(0);  // checksum, set below
+            AppendBytes(h, it.method);
+            AppendLe32(h, static_cast<uint32_t>(it.data.size()));
+            AppendLe32(h, static_cast<uint32_t>(it.data.size()));
+            AppendLe32(h, kBuilderDosTime);
+            h.push_back(0x20);
+            h.push_back(static_cast<uint8_t>(it.level));
+            h.push_back(static_cast<uint8_t>(it.name.size()));
+            AppendBytes(h, it.name);
+            AppendLe16(h, crc);
+            if (it.level == 1) {
+                h.push_back(it.osId);
+                AppendLe16(h, 0);  // no extended headers
+            }
+            h[0] = static_cast<uint8_t>(h.size() - 2);
+            uint8_t sum = 0;
+            for (size_t i = 2; i < h.size(); ++i)
+                sum = static_cast<uint8_t>(sum + h[i]);
+            h[1] = sum;
+        } else {
+            AppendLe16(h, 0);  // total size, set below
+            AppendBytes(h, it.method);
+            AppendLe32(h, static_cast<uint32_t>(it.data.size()));
+            AppendLe32(h, static_cast<uint32_t>(it.data.size()));
+            AppendLe32(h, 1700000000u);
+            h.push_back(0x20);
+            h.push_back(2);
+            AppendLe16(h, crc);
+            h.push_back(it.osId);
+            // The file name extension: size (type, name, next size), type 1, the name; then the end.
+            AppendLe16(h, static_cast<uint16_t>(it.name.size() + 3));
+            h.push_back(1);
+            AppendBytes(h, it.name);
+            AppendLe16(h, 0);
+            h[0] = static_cast<uint8_t>(h.size() & 0xFF);
+            h[1] = static_cast<uint8_t>(h.size() >> 8);
+        }
+        out.insert(out.end(), h.begin(), h.end());
+        AppendBytes(out, it.data);
+    }
+    out.push_back(0);
+    return out;
+}
+
+std::vector<uint8_t> BuildArj(const std::vector<ArjItem>& items) {
+    std::vector<uint8_t> out;
+    auto header = [&](uint8_t hostOs, uint8_t method, uint8_t fileType, uint32_t size, uint32_t crc,
+                      const std::string& name) {
+        std::vector<uint8_t> b;
+        b.push_back(30);  // first header size
+        b.push_back(11);  // archiver version
+        b.push_back(1);   // minimum version
+        b.push_back(hostOs);
+        b.push_back(0);  // flags
+        b.push_back(method);
+        b.push_back(fileType);
+        b.push_back(0);
+        AppendLe32(b, kBuilderDosTime);
+        AppendLe32(b, size);
+        AppendLe32(b, size);
+        AppendLe32(b, crc);
+        AppendLe16(b, 0);
+        AppendLe16(b, fileType == 3 ? 0x10 : 0x20);
+        AppendLe16(b, 0);
+        AppendBytes(b, name);
+        b.push_back(0);
+        b.push_back(0);  // no comment
+        AppendLe16(out, 0xEA60);
+        AppendLe16(out, static_cast<uint16_t>(b.size()));
+        out.insert(out.end(), b.begin(), b.end());
+        AppendLe32(out, Crc32(b.data(), b.size()));
+        AppendLe16(out, 0);  // no extended headers
+    };
+    header(items.empty() ? 0 : items.front().hostOs, 2, 2, 0, 0, "archive.arj");
+    for (const auto& it : items) {
+        header(it.hostOs, 0, it.fileType, static_cast<uint32_t>(it.data.size()),
+               Crc32(it.data.data(), it.data.size()), it.name);
+        AppendBytes(out, it.data);
+    }
+    AppendLe16(out, 0xEA60);
+    AppendLe16(out, 0);
+    return out;
+}
+
 }  // namespace varnok::test

@@ -36,4 +36,24 @@ struct TarItem {
 };
 std::vector<uint8_t> BuildTar(const std::vector<TarItem>& items);
 
+// LZH archives of stored (-lh0-) entries; names as raw bytes, "\" or 0xFF between folders as the level
+// stores them.
+struct LzhItem {
+    std::string name;
+    std::string data;
+    int level = 1;      // 0, 1 or 2
+    uint8_t osId = 'M';  // level 1 and 2 ('M' MS-DOS, 'U' Unix, ...)
+    std::string method = "-lh0-";
+};
+std::vector<uint8_t> BuildLzh(const std::vector<LzhItem>& items);
+
+// ARJ archives of stored (method 0) entries.
+struct ArjItem {
+    std::string name;  // raw bytes
+    std::string data;
+    uint8_t hostOs = 0;  // 0 MS-DOS, 2 UNIX, ...
+    uint8_t fileType = 0;  // 0 binary, 3 folder
+};
+std::vector<uint8_t> BuildArj(const std::vector<ArjItem>& items);
+
 }  // namespace varnok::test
