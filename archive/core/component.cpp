@@ -260,63 +260,12 @@ std::string TZipCommon::CreateTempFile() {
     return platform::CreateTempFile(dir, "vnk");
 }
 
-void TZipCommon::DecryptBuffer(uint8_t* buf, size_t n) {
-    if (arcType_ == atArj || arcType_ == atArjExe) {
-        if (Password.empty()) return;
-        for (size_t i = 0; i < n; ++i) {
-            buf[i] ^= static_cast<uint8_t>(Password[garblePos_ % Password.size()] + garbleShift_);
-            ++garblePos_;
-        }
-        return;
-    }
-    Cipher.Decrypt(buf, n);
-}
-
-size_t TZipCommon::ReadBlock(ByteSource& src, uint8_t* buf, size_t n, bool decrypt, CrcKind crc) {
-    size_t got = 0;
-    try {
-        got = src.Read(buf, n);
-    } catch (const ArchiveError&) {
-        got = 0;
-    }
-    if (decrypt && got) DecryptBuffer(buf, got);
-    if (crc == CrcKind::Crc32)
-        Crc32Value = UpdateCrc32(Crc32Value, buf, got);
-    else if (crc == CrcKind::Crc16)
-        Crc16Value = UpdateCrc16(Crc16Value, buf, got);
-    return got;
-}
-
-void TZipCommon::WriteBlock(ByteSink& dst, const uint8_t* buf, size_t n, bool crc, CrcKind kind) {
-    if (crc) {
-        if (kind == CrcKind::Crc32)
-            Crc32Value = UpdateCrc32(Crc32Value, buf, n);
-        else if (kind == CrcKind::Crc16)
-            Crc16Value = UpdateCrc16(Crc16Value, buf, n);
-    }
-    if (AsciiTranslation && (arcType_ == atGZip || arcType_ == atMSGZ)) {
-        std::vector<uint8_t> out;
-        out.reserve(n + n / 16 + 1);
-        uint8_t prev = 0;
-        for (size_t i = 0; i < n; ++i) {
-            if (buf[i] == '\n' && prev != '\r') out.push_back('\r');
-            out.push_back(buf[i]);
-            prev = buf[i];
-        }
-        dst.Write(out.data(), out.size());
-        return;
-    }
-    dst.Write(buf, n);
-}
-
 void TZipCommon::BeginRun() {
     SetCancel(false);
     FileCount = 0;
     TotalPacked = TotalUnpacked = 0;
     lastByFile_ = lastByArchive_ = -1;
     pauseDepth_ = 0;
-    garblePos_ = 0;
-    garbleShift_ = 0;
     CurrentVolume = archiveFile_;
     clockStart_ = platform::TickMs();
 }

@@ -1,6 +1,6 @@
 // The common base of every archive component: identification of the archive, shared settings, events,
 // numbered errors, cancel, progress and elapsed time, file patterns, volumes and spanned disks,
-// temporary files, block reading and writing.
+// temporary files.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,6 @@
 #include "archive/core/names.h"
 #include "archive/core/zip_records.h"
 #include "archive/core/stream.h"
-#include "archive/core/zipcrypt.h"
 #include "platform/file.h"
 
 namespace varnok {
@@ -265,26 +264,12 @@ class TZipCommon : public TArchiveBase {
     // A new empty file "vnk…" in TempDir; its name.
     std::string CreateTempFile();
 
-    // Block I/O with decryption and the running checksums.
+    // The running checksums of the entry being decoded.
     uint32_t Crc32Value = 0xFFFFFFFF;
     uint16_t Crc16Value = 0;
-    ZipCipher Cipher;
     void ResetCrc() {
         Crc32Value = 0xFFFFFFFF;
         Crc16Value = 0;
-    }
-    // Reads up to n bytes; decrypts when asked (ARJ garbling or the ZIP cipher by ArcType); adds to the CRC
-    // kind.
-    size_t ReadBlock(ByteSource& src, uint8_t* buf, size_t n, bool decrypt, CrcKind crc);
-    // Writes n bytes (line feeds widened with AsciiTranslation); adds them to the CRC kind when crc is set.
-    void WriteBlock(ByteSink& dst, const uint8_t* buf, size_t n, bool crc, CrcKind kind);
-    // Decrypts a block read from the archive in place.
-    void DecryptBuffer(uint8_t* buf, size_t n);
-    // ARJ garbling: each byte XORed with a password character plus the entry's modifier byte (from its header),
-    // the password cycled over the entry's data from its first character. Call at the start of every entry.
-    void ResetGarble(uint8_t modifier = 0) {
-        garblePos_ = 0;
-        garbleShift_ = modifier;
     }
 
     // The archive handle of the current run.
@@ -316,8 +301,6 @@ class TZipCommon : public TArchiveBase {
     uint64_t clockStart_ = 0, pauseStart_ = 0;
     int pauseDepth_ = 0;
     int lastByFile_ = -1, lastByArchive_ = -1;
-    size_t garblePos_ = 0;
-    uint8_t garbleShift_ = 0;
 };
 
 }  // namespace varnok

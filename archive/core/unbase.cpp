@@ -242,7 +242,7 @@ int TUnBase::Run(bool testing) {
     if (OnActivate) OnActivate(*this);
     Password.clear();
     entryName_.clear();
-    if (ArcType() != atGZip && ArcType() != atMSGZ) AsciiTranslation = false;
+    if (!TranslatesLineEnds()) AsciiTranslation = false;
     SetRunTotal(ArchiveSize);
     std::exception_ptr failure;
     try {
@@ -568,12 +568,12 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
 }
 
 bool TUnBase::CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
-                               uint32_t dosTime, uint32_t crc) {
+                               uint32_t dosTime, uint32_t crc, ZipCipher& keys) {
     ZipCipher probe;
     bool ok = AcquirePassword(entryName, [&](const std::string& pw) {
         return probe.CheckCryptHeader(header, pw, gpFlags, dosTime, crc);
     });
-    if (ok) Cipher.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
+    if (ok) keys.CheckCryptHeader(header, Password, gpFlags, dosTime, crc);
     return ok;
 }
 

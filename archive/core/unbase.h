@@ -15,6 +15,7 @@
 #include "archive/core/component.h"
 #include "archive/core/entry.h"
 #include "archive/core/format.h"
+#include "archive/core/zipcrypt.h"
 #include "platform/file.h"
 
 namespace varnok {
@@ -95,10 +96,9 @@ class TUnBase : public TZipCommon {
     // up to PasswordAttempts times. test tells whether a password fits. Success leaves it in Password.
     bool AcquirePassword(const std::string& entryName, const std::function<bool(const std::string&)>& test);
     // The traditional ZIP cipher's check (ZIP and BH entries): an entry's 12-byte encryption header against
-    // the current password, Passwords and OnGetPassword. On success the cipher keys (Cipher) stand ready for
-    // the entry's data.
+    // the current password, Passwords and OnGetPassword. On success keys stand ready for the entry's data.
     bool CheckZipPassword(const uint8_t header[12], const std::string& entryName, uint16_t gpFlags,
-                          uint32_t dosTime, uint32_t crc);
+                          uint32_t dosTime, uint32_t crc, ZipCipher& keys);
     bool PasswordFailed() const { return passwordFailed_; }
     // During OnError: whether the error belongs to the entry being handled (its one failure report follows
     // through OnEntryFailed) rather than to the run as a whole.
@@ -161,6 +161,9 @@ class TUnBase : public TZipCommon {
     virtual void ProcessArchive() = 0;
     // Types an extractor accepts beyond the extractable ones (for example PAK archives).
     virtual bool AcceptsType(TArcType t) const { return IsExtractable(t); }
+    // Whether the family writes text entries with their line ends widened when AsciiTranslation asks for it
+    // (single-file compressed text); for every other family the setting is ignored.
+    virtual bool TranslatesLineEnds() const { return false; }
     // Whether the extractor opens the archive itself (outside libraries).
     virtual bool OpensArchiveItself() const { return IsDllType(ArcType()); }
 

@@ -211,10 +211,15 @@ DecodeResult TUnArj::DecodePart(const arj::Header& part, ByteSink& out) {
     LimitedSource data(src, part.packedSize);
     if (!(part.flags & arj::fGarbled))
         return DecodeArjMethod(part.method, data, part.packedSize, out, part.unpackedSize, CancelPtr());
-    // The key restarts with every part, shifted by the part's own modifier.
-    ResetGarble(part.passwordModifier);
-    // Garbled data are decrypted as they are read, with the component's garbling (password and modifier).
-    TransformSource in(data, [this](uint8_t* b, size_t n) { DecryptBuffer(b, n); });
+    // Garbled data are decrypted as they are read: each byte XORed with a password character plus the
+    // part's own modifier, the password cycled from its first character at the start of every part.
+    size_t at = 0;
+    const uint8_t shift = part.passwordModifier;
+    TransformSource in(data, [this, &at, shift](uint8_t* b, size_t n) {
+        if (Password.empty()) return;
+        for (size_t i = 0; i < n; ++i, ++at)
+            b[i] ^= static_cast<uint8_t>(Password[at % Password.size()] + shift);
+    });
     return DecodeArjMethod(part.method, in, part.packedSize, out, part.unpackedSize, CancelPtr());
 }
 

@@ -59,19 +59,19 @@ void TUnBh::ExtractOne(const bh::Item& item) {
             uint8_t head[12];
             if (ArcFile.ReadAt(dataPos, head, sizeof head) != sizeof head)
                 return fail(E_BadFileHeader, "the encryption header is missing");
-            if (!CheckZipPassword(head, e.EntryName, h.flags, h.dosTime, h.crc)) SetPasswordFailed();
+            if (!CheckZipPassword(head, e.EntryName, h.flags, h.dosTime, h.crc, cipher_)) SetPasswordFailed();
         }
         dataPos += 12;
         packed -= 12;
         decrypt = true;
         if (h.versionMadeBy < kChainedKeysVersion) {
-            if (!PasswordFailed()) Cipher.InitKeys(Password);
+            if (!PasswordFailed()) cipher_.InitKeys(Password);
             if (method == bmStored) decrypt = false;
         }
     }
     FileSource src(ArcFile, dataPos);
     LimitedSource data(src, packed);
-    TransformSource decrypted(data, [this](uint8_t* b, size_t n) { Cipher.Decrypt(b, n); });
+    TransformSource decrypted(data, [this](uint8_t* b, size_t n) { cipher_.Decrypt(b, n); });
     ByteSource& in = decrypt ? static_cast<ByteSource&>(decrypted) : data;
     ExtractEntry(e, CrcKind::Crc32, h.crc, [&](ByteSink& sink) {
         switch (method) {

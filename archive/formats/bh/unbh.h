@@ -25,6 +25,7 @@ class TUnBh : public TUnBase {
     void ExtractOne(const bh::Item& item);
 
     std::unique_ptr<Inflater> inflater_;
+    ZipCipher cipher_;  // the traditional cipher's keys of the entry being decoded
 };
 
 }  // namespace varnok

@@ -33,6 +33,7 @@ class TUnGZip : public TUnBase {
 
   protected:
     void ProcessArchive() override;
+    bool TranslatesLineEnds() const override { return true; }
 
   private:
     DecodeResult DecodeAll(ByteSink& sink);

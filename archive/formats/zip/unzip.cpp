@@ -168,12 +168,12 @@ void TUnZip::ExtractOne(const zip::Item& s) {
             uint32_t time = lh.dosTime ? lh.dosTime : c.dosTime;
             if (!SplitSet() && !(ArcType() == atZipMV && DiskManager.IsRemovable()))
                 ChooseAmongPasswords(header, flags, time, crc, c, local + lh.headerSize() + 12);
-            if (!CheckZipPassword(header, e.EntryName, flags, time, crc)) SetPasswordFailed();
+            if (!CheckZipPassword(header, e.EntryName, flags, time, crc, cipher_)) SetPasswordFailed();
         }
         packed = packed >= 12 ? packed - 12 : 0;
     }
     LimitedSource limited(*src, packed);
-    TransformSource decrypted(limited, [this](uint8_t* b, size_t n) { Cipher.Decrypt(b, n); });
+    TransformSource decrypted(limited, [this](uint8_t* b, size_t n) { cipher_.Decrypt(b, n); });
     ByteSource& input = e.Encrypted ? static_cast<ByteSource&>(decrypted) : limited;
     if (e.IsSymlink && !PasswordFailed()) {
         // The link's target is the entry's data.

@@ -40,6 +40,7 @@ class TUnZip : public TUnBase {
     void ExtractAes(const zip::Item& s, ArchiveEntry& e, ByteSource& src, const AesField& aes);
 
     std::unique_ptr<ZipMethodDecoder> decoder_;
+    ZipCipher cipher_;  // the traditional cipher's keys of the entry being decoded
     std::unique_ptr<ZipVolumeSet> volumes_;
 };
 
