@@ -16,6 +16,8 @@
 
 namespace varnok {
 
+class MsbBitReader;
+
 struct StaticHuffmanParams {
     int dicBit;           // position codes: NP = dicBit + 1
     int pBit;             // width of the position-code count field
@@ -49,6 +51,8 @@ class StaticHuffmanDecoder {
 
   private:
     struct State;
+    // Reads a block's code count and tables; 0 with error set when they cannot be used.
+    static uint32_t StartBlock(MsbBitReader& br, State& st, int pBit, int& error);
     StaticHuffmanParams params_;
     std::unique_ptr<State> state_;
 };
