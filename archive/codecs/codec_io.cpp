@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "archive/core/errors.h"
+
 namespace varnok {
 
 CodecInput::CodecInput(ByteSource& src, const CancelFlag* cancel, size_t bufferSize)
@@ -95,7 +97,8 @@ DecodeResult FinishDecode(DecodeStatus status, int errorCode, const CodecInput& 
     if ((in.Cancelled() || out.Cancelled()) && status != DecodeStatus::Corrupt)
         status = DecodeStatus::Cancelled;
     if (status != DecodeStatus::Cancelled) out.Flush();
-    if (status == DecodeStatus::Ok || status == DecodeStatus::Cancelled) errorCode = 0;
+    if (status == DecodeStatus::Ok) errorCode = 0;
+    if (status == DecodeStatus::Cancelled) errorCode = E_UserCanceled;
     return MakeResult(status, errorCode, out.Written(), consumed);
 }
 

@@ -120,7 +120,7 @@ class CodecOutput {
 };
 
 // Ends a decoding run: writes out what is held and reports. A run whose input or output saw the cancel
-// flag reports Cancelled (unless it already failed) and writes nothing more.
+// flag reports Cancelled with E_UserCanceled (unless it already failed) and writes nothing more.
 DecodeResult FinishDecode(DecodeStatus status, int errorCode, const CodecInput& in, CodecOutput& out,
                           uint64_t consumed);
 

@@ -812,8 +812,10 @@ DecodeResult Inflater::Decode(ByteSource& source, ByteSink& sink, const CancelFl
     const uint64_t consumed = totalRead_ - unconsumed_.size();
     source_ = nullptr;
     sink_ = nullptr;
-    return MakeResult(status, status == DecodeStatus::Ok || status == DecodeStatus::Cancelled ? 0 : error_,
-                      produced_, consumed);
+    const int code = status == DecodeStatus::Ok          ? 0
+                     : status == DecodeStatus::Cancelled ? E_UserCanceled
+                                                         : error_;
+    return MakeResult(status, code, produced_, consumed);
 }
 
 }  // namespace varnok

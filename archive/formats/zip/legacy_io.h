@@ -1,6 +1,7 @@
-// Input and output shared by the early ZIP methods (shrink, reduce, implode): a bit reader taking bits least
-// significant first, and an output stage that keeps a zero-filled history and writes to the sink in 32 KiB
-// pieces.
+// The output stage shared by the early ZIP methods (shrink, reduce, implode): it keeps a zero-filled
+// history and writes to the sink in 32 KiB pieces. Their input is the codecs' least-significant-bit-first
+// reader (LsbBitReader over a CodecInput), the same one the compress, ARC, ZOO and PAK decoders use; the
+// methods had a copy of their own that read byte by byte.
 #pragma once
 
 #include <cstddef>
@@ -8,55 +9,10 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/codecs/codec_io.h"
 #include "archive/core/stream.h"
 
 namespace varnok {
-
-class LegacyBitReader {
-  public:
-    explicit LegacyBitReader(ByteSource& source) : source_(source), buf_(new uint8_t[kSize]) {}
-
-    // The next n bits (n <= 24) as a number; false when the input ends before n bits were collected.
-    bool Get(unsigned n, uint32_t& value) {
-        if (bits_ < n && !Refill(n)) return false;
-        value = static_cast<uint32_t>(bitbuf_ & ((uint64_t{1} << n) - 1));
-        bitbuf_ >>= n;
-        bits_ -= n;
-        return true;
-    }
-
-    // Source bytes read so far that the decoder has taken bits from.
-    uint64_t Consumed() const { return totalRead_ - (end_ - pos_) - bits_ / 8; }
-
-  private:
-    static constexpr size_t kSize = 32 * 1024;
-
-    bool Refill(unsigned n) {
-        while (bits_ <= 56) {
-            if (pos_ == end_) {
-                if (ended_) break;
-                end_ = source_.Read(buf_.get(), kSize);
-                pos_ = 0;
-                totalRead_ += end_;
-                if (end_ == 0) {
-                    ended_ = true;
-                    break;
-                }
-            }
-            bitbuf_ |= uint64_t{buf_[pos_++]} << bits_;
-            bits_ += 8;
-        }
-        return bits_ >= n;
-    }
-
-    ByteSource& source_;
-    std::unique_ptr<uint8_t[]> buf_;
-    size_t pos_ = 0, end_ = 0;
-    uint64_t bitbuf_ = 0;
-    unsigned bits_ = 0;
-    bool ended_ = false;
-    uint64_t totalRead_ = 0;
-};
 
 // Output with a 64 KiB history: references before the start of the output read zeros, as the early methods
 // define. Writes to the sink whenever 32 KiB have collected, and on Flush.

@@ -27,7 +27,8 @@ unsigned IndexBits(unsigned n) {
 
 DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t uncompressedSize,
                       const CancelFlag* cancel) {
-    LegacyBitReader in(source);
+    CodecInput input(source);  // the output polls the cancel flag
+    LsbBitReader in(input);
     HistoryOutput out(sink, uncompressedSize, cancel);
     DecodeStatus status = DecodeStatus::Ok;
     int error = 0;
@@ -43,6 +44,7 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
     if (uncompressedSize == 0) return finish();
     if (out.Cancelled()) {
         status = DecodeStatus::Cancelled;
+        error = E_UserCanceled;
         return finish();
     }
 
@@ -51,7 +53,7 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
     uint8_t followers[256][kMaxFollowers];
     for (int v = 255; v >= 0; --v) {
         uint32_t n;
-        if (!in.Get(6, n)) {
+        if (!in.Read(6, n)) {
             status = DecodeStatus::Truncated;
             error = E_UnexpectedEof;
             return finish();
@@ -64,7 +66,7 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
         setSize[v] = static_cast<uint8_t>(n);
         for (uint32_t i = 0; i < n; ++i) {
             uint32_t b;
-            if (!in.Get(8, b)) {
+            if (!in.Read(8, b)) {
                 status = DecodeStatus::Truncated;
                 error = E_UnexpectedEof;
                 return finish();
@@ -80,6 +82,7 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
     while (!out.Full()) {
         if (out.Cancelled()) {
             status = DecodeStatus::Cancelled;
+            error = E_UserCanceled;
             return finish();
         }
         // Probabilistic stage: the next byte.
@@ -87,16 +90,16 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
         const unsigned n = setSize[last];
         bool ok;
         if (n == 0) {
-            ok = in.Get(8, c);
+            ok = in.Read(8, c);
         } else {
             uint32_t literal;
-            ok = in.Get(1, literal);
+            ok = in.Read(1, literal);
             if (ok) {
                 if (literal) {
-                    ok = in.Get(8, c);
+                    ok = in.Read(8, c);
                 } else {
                     uint32_t index;
-                    ok = in.Get(IndexBits(n), index);
+                    ok = in.Read(IndexBits(n), index);
                     if (ok && index >= n) {  // an index past the set's end
                         status = DecodeStatus::Corrupt;
                         error = E_BadBlock;

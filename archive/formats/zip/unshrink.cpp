@@ -21,7 +21,8 @@ constexpr int16_t kUnused = -1;
 class Unshrinker {
   public:
     Unshrinker(ByteSource& source, ByteSink& sink, uint64_t size, const CancelFlag* cancel)
-        : in_(source),
+        : input_(source),  // the output polls the cancel flag
+          in_(input_),
           out_(sink, size, cancel),
           parent_(kCodes, kUnused),
           last_(kCodes),
@@ -37,9 +38,10 @@ class Unshrinker {
     DecodeResult Run(uint64_t size) {
         DecodeStatus status = Decode(size);
         out_.Flush();
-        return MakeResult(status,
-                          status == DecodeStatus::Ok || status == DecodeStatus::Cancelled ? 0 : error_,
-                          out_.Count(), in_.Consumed());
+        const int code = status == DecodeStatus::Ok          ? 0
+                         : status == DecodeStatus::Cancelled ? E_UserCanceled
+                                                             : error_;
+        return MakeResult(status, code, out_.Count(), in_.Consumed());
     }
 
   private:
@@ -61,15 +63,15 @@ class Unshrinker {
         if (out_.Cancelled()) return DecodeStatus::Cancelled;
         unsigned width = 9;
         uint32_t code;
-        if (!in_.Get(width, code)) return Fail(E_BadBlock);
+        if (!in_.Read(width, code)) return Fail(E_BadBlock);
         if (code > 255) return Fail(E_BadBlock);  // the first code can only be a byte
         out_.Put(static_cast<uint8_t>(code));
         unsigned prev = code;
         while (!out_.Full()) {
             if (out_.Cancelled()) return DecodeStatus::Cancelled;
-            if (!in_.Get(width, code)) return Ended(size);
+            if (!in_.Read(width, code)) return Ended(size);
             if (code == 256) {
-                if (!in_.Get(width, code)) return Ended(size);
+                if (!in_.Read(width, code)) return Ended(size);
                 if (code == 1) {
                     // Codes wider than 13 bits do not exist: the dictionary holds 8192 codes.
                     if (++width > kMaxWidth) return Fail(E_BadBlock);
@@ -142,7 +144,8 @@ class Unshrinker {
             free_[freeCount_++] = c;
     }
 
-    LegacyBitReader in_;
+    CodecInput input_;
+    LsbBitReader in_;
     HistoryOutput out_;
     std::vector<int16_t> parent_;
     std::vector<uint8_t> last_;
