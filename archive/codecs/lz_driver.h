@@ -30,16 +30,19 @@ namespace varnok {
 // Runs `step` until the entry's size has been produced, the input ran out, the data broke the format or
 // the cancel flag was seen; then settles and flushes the window.
 //
-// The step is called as `size_t step(uint8_t* buf, size_t pos, size_t room, int& error)`: it decodes one
-// item, writes its bytes at buf + pos (never more than room of them: room reaches to the end of the
-// entry or of the buffer), and returns how many it wrote. On data that break the format it sets error to
-// the numbered error and returns anything; the driver stops there.
+// The step is called as `size_t step(MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error)`:
+// it decodes one item from br, writes its bytes at buf + pos (never more than room of them: room
+// reaches to the end of the entry or of the buffer), and returns how many it wrote. On data that break
+// the format it sets error to the numbered error and returns anything; the driver stops there. The
+// reader is the driver's own, made here so that no decoder holds another one to read from by mistake;
+// a step passes it on to inlined code only, or by value (see msb_bit_reader.h).
 //
 // Results: Ok; Cancelled with E_UserCanceled; Truncated with E_UnexpectedEof when the decoder consumed
 // bits beyond the input (also when the data looked corrupt by then: codes read from invented zero
 // bits are a truncation, not damage); Corrupt with the step's error otherwise.
 template <class Step>
-DecodeResult DriveLzDecoder(MsbBitReader& br, LzOutput& w, const CancelFlag* cancel, Step&& step) {
+DecodeResult DriveLzDecoder(MsbBitInput& input, LzOutput& w, const CancelFlag* cancel, Step&& step) {
+    MsbBitReader br(input);
     DecodeStatus status = DecodeStatus::Ok;
     int error = 0;
     do {
@@ -48,12 +51,12 @@ DecodeResult DriveLzDecoder(MsbBitReader& br, LzOutput& w, const CancelFlag* can
             error = E_UserCanceled;
             break;
         }
-        uint8_t* const buf = w.Data();
+        LzByte* const buf = w.Data();
         const size_t limit = w.limit;
         const size_t hardEnd = w.hardEnd;
         size_t pos = w.pos;
         while (pos < limit) {
-            const size_t n = step(buf, pos, hardEnd - pos, error);
+            const size_t n = step(br, buf, pos, hardEnd - pos, error);
             if (error) break;
             if (br.PastEnd()) break;
             pos += n;

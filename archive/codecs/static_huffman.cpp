@@ -99,21 +99,18 @@ TableStatus ReadLiteralTable(MsbBitReader& br, HuffmanDecodeTable& table, Huffma
 
 }  // namespace
 
-// A block's code count and its three tables. Kept out of the decoding loop: it runs once per block.
-[[gnu::noinline]] uint32_t StaticHuffmanDecoder::StartBlock(MsbBitReader& br, State& st, int pBit, int& error) {
+// A block's code count and its three tables. Kept out of the decoding loop (it runs once per block);
+// the loop's reader goes in and comes out by value, and nothing of the loop's is passed by reference.
+[[gnu::noinline]] StaticHuffmanDecoder::Block StaticHuffmanDecoder::StartBlock(MsbBitReader br, State& st,
+                                                                               int pBit) {
     br.Refill();
     uint32_t count = br.Get(16);
-    if (count == 0) {
-        error = E_BadBlock;
-        return 0;
-    }
+    if (count == 0) return {br, 0, E_BadBlock};
     if (ReadSmallTable(br, st.ptTable, st.ptLen.data(), kTBit, 3) != TableStatus::Ok ||
         ReadLiteralTable(br, st.cTable, st.ptTable, st.cLen.data()) != TableStatus::Ok ||
-        ReadSmallTable(br, st.pTable, st.ptLen.data(), pBit, -1) != TableStatus::Ok) {
-        error = E_BadHuffmanCode;
-        return 0;
-    }
-    return count;
+        ReadSmallTable(br, st.pTable, st.ptLen.data(), pBit, -1) != TableStatus::Ok)
+        return {br, 0, E_BadHuffmanCode};
+    return {br, count, 0};
 }
 
 StaticHuffmanDecoder::StaticHuffmanDecoder(const StaticHuffmanParams& params)
@@ -126,23 +123,28 @@ DecodeResult StaticHuffmanDecoder::Decode(ByteSource& in, uint64_t packedSize, B
     State& st = *state_;
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
 
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, params_.history, kMaxMatch, params_.initialFill);
     const uint32_t np = static_cast<uint32_t>(params_.dicBit + 1);
     const size_t history = params_.history;
     const int pBit = params_.pBit;
     uint32_t blockLeft = 0;
 
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int& error) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         if (blockLeft == 0) {
-            blockLeft = StartBlock(br, st, pBit, error);
-            if (error) return 0;
+            const Block b = StartBlock(br, st, pBit);
+            br = b.reader;
+            blockLeft = b.count;
+            if (b.error) {
+                error = b.error;
+                return 0;
+            }
         }
         --blockLeft;
         br.Refill();
         uint32_t c = st.cTable.Decode(br);
         if (c < 256) {
-            buf[pos] = static_cast<uint8_t>(c);
+            buf[pos] = static_cast<LzByte>(c);
             return 1;
         }
         if (c >= static_cast<uint32_t>(kNC)) {

@@ -11,12 +11,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "archive/codecs/msb_bit_reader.h"
 #include "archive/core/codec.h"
 #include "archive/core/stream.h"
 
 namespace varnok {
-
-class MsbBitReader;
 
 struct StaticHuffmanParams {
     int dicBit;           // position codes: NP = dicBit + 1
@@ -51,8 +50,14 @@ class StaticHuffmanDecoder {
 
   private:
     struct State;
-    // Reads a block's code count and tables; 0 with error set when they cannot be used.
-    static uint32_t StartBlock(MsbBitReader& br, State& st, int pBit, int& error);
+    // A block's start: the reader after its code count and tables, the count, and an error code when
+    // they cannot be used.
+    struct Block {
+        MsbBitReader reader;
+        uint32_t count;
+        int error;
+    };
+    static Block StartBlock(MsbBitReader br, State& st, int pBit);
     StaticHuffmanParams params_;
     std::unique_ptr<State> state_;
 };

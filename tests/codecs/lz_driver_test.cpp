@@ -27,9 +27,8 @@ struct KeepSink final : ByteSink {
 // Toy format: 8-bit items; a byte below 0xF0 is a literal, 0xF0 + k a match of 4 + k bytes from the
 // distance in the next 16 bits, 0xFF an error.
 struct ToyStep {
-    MsbBitReader& br;
     size_t maxRoomSeen = 0;
-    size_t operator()(uint8_t* buf, size_t pos, size_t room, int& error) {
+    size_t operator()(MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) {
         if (room > maxRoomSeen) maxRoomSeen = room;
         br.Refill();
         const uint32_t c = br.Get(8);
@@ -38,7 +37,7 @@ struct ToyStep {
             return 0;
         }
         if (c < 0xF0) {
-            buf[pos] = static_cast<uint8_t>(c);
+            buf[pos] = static_cast<LzByte>(c);
             return 1;
         }
         size_t len = 4 + (c - 0xF0);
@@ -52,10 +51,10 @@ struct ToyStep {
 DecodeResult RunToy(const std::vector<uint8_t>& in, uint64_t size, KeepSink& sink, const CancelFlag* cancel = nullptr,
                  size_t history = 64, size_t chunk = 0, size_t* maxRoom = nullptr) {
     MemorySource src(in.data(), in.size());
-    MsbBitReader br(src, in.size());
+    MsbBitInput input(src, in.size());
     LzOutput w(sink, size, history, 20, 0x2E, chunk);
-    ToyStep step{br};
-    DecodeResult r = DriveLzDecoder(br, w, cancel, step);
+    ToyStep step;
+    DecodeResult r = DriveLzDecoder(input, w, cancel, step);
     if (maxRoom) *maxRoom = step.maxRoomSeen;
     return r;
 }
@@ -94,9 +93,9 @@ TEST(LzDriver, ErrorReadFromPastTheEndIsATruncationNotDamage) {
     KeepSink cut;
     std::vector<uint8_t> none;
     MemorySource empty(none.data(), 0);
-    MsbBitReader br(empty, 0);
+    MsbBitInput input(empty, 0);
     LzOutput w(cut, 5, 64, 20, 0);
-    auto r2 = DriveLzDecoder(br, w, nullptr, [&](uint8_t*, size_t, size_t, int& error) -> size_t {
+    auto r2 = DriveLzDecoder(input, w, nullptr, [&](MsbBitReader& br, LzByte*, size_t, size_t, int& error) -> size_t {
         br.Refill();
         br.Get(8);
         error = E_BadHuffmanCode;

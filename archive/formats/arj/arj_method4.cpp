@@ -29,13 +29,13 @@ inline uint32_t ReadPrefixed(MsbBitReader& br, int first, int last) {
 DecodeResult DecodeArjMethod4(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                               const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kHistory, kMaxMatch, 0);
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int&) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         br.Refill();  // an item takes at most 8 + 7 + 5 + 13 bits
         uint32_t c = ReadPrefixed(br, 0, 7);
         if (c == 0) {
-            buf[pos] = static_cast<uint8_t>(br.Peek(8));
+            buf[pos] = static_cast<LzByte>(br.Peek(8));
             br.Skip(8);
             return 1;
         }

@@ -8,14 +8,14 @@ DecodeResult DecodeLzs(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
                        const CancelFlag* cancel) {
     constexpr uint32_t kRing = 2048;
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kRing, 17, 0x20);
     uint32_t r = kRing - 17;  // ring position of the next output byte
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int&) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         br.Refill();
         if (br.Peek(1)) {
             br.Skip(1);
-            buf[pos] = static_cast<uint8_t>(br.Peek(8));
+            buf[pos] = static_cast<LzByte>(br.Peek(8));
             br.Skip(8);
             r = (r + 1) & (kRing - 1);
             return 1;
@@ -37,7 +37,7 @@ DecodeResult DecodeLz5(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
                        const CancelFlag* cancel) {
     constexpr uint32_t kRing = 4096;
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kRing, 18, 0);
     // The preset ring: each byte value 13 times, the values ascending, then descending, then 128
     // zeros, then spaces up to the first output position (4078).
@@ -58,13 +58,13 @@ DecodeResult DecodeLz5(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         ring[k++] = 0;
     // The window's history ends just before the first output byte, which goes to ring position
     // 4078: history byte i is ring position 4078 + i (modulo the ring size).
-    uint8_t* h = w.HistoryStart();
+    LzByte* h = w.HistoryStart();
     for (uint32_t i = 0; i < kRing; ++i)
-        h[i] = ring[(i + kRing - 18) & (kRing - 1)];
+        h[i] = static_cast<LzByte>(ring[(i + kRing - 18) & (kRing - 1)]);
     uint32_t r = kRing - 18;
     unsigned flags = 0;
     int flagCount = 0;
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int&) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         br.Refill();
         if (flagCount == 0) {
             flags = br.Peek(8);
@@ -75,7 +75,7 @@ DecodeResult DecodeLz5(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         flags >>= 1;
         --flagCount;
         if (literal) {
-            buf[pos] = static_cast<uint8_t>(br.Peek(8));
+            buf[pos] = static_cast<LzByte>(br.Peek(8));
             br.Skip(8);
             r = (r + 1) & (kRing - 1);
             return 1;

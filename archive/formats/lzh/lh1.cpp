@@ -30,7 +30,7 @@ void BuildPositionTable(HuffmanDecodeTable& t) {
 DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     // The window starts out as spaces; the first byte lands after 4036 of them, so a match may
     // reach back over the whole window from the start.
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
@@ -38,10 +38,10 @@ DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     HuffmanDecodeTable posTable(8);
     BuildPositionTable(posTable);
 
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int&) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         int c = code.Decode(br);
         if (c < 256) {
-            buf[pos] = static_cast<uint8_t>(c);
+            buf[pos] = static_cast<LzByte>(c);
             return 1;
         }
         size_t len = static_cast<size_t>(c - 253);

@@ -308,18 +308,18 @@ void BuildFixedPositionTable(HuffmanDecodeTable& t) {
 DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
     auto codes = std::make_unique<Lh2Codes>();
     uint64_t made = 0;  // output so far: the position code grows with it
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int& error) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         int c = codes->DecodeLiteral(br);
         if (codes->Broken()) {
             error = E_InvalidDecodeTree;
             return 0;
         }
         if (c < 256) {
-            buf[pos] = static_cast<uint8_t>(c);
+            buf[pos] = static_cast<LzByte>(c);
             ++made;
             return 1;
         }
@@ -341,7 +341,7 @@ DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
 DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
     HuffmanDecodeTable cTable(12), pTable(8);
     std::array<uint8_t, kSymbols> cLen{};
@@ -350,7 +350,7 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
 
     // Literal/length lengths: a presence bit, then 4 bits (length - 1). Three leading lengths of 1
     // (impossible in a real code) announce a single symbol in 9 bits.
-    auto readLiteralTable = [&]() {
+    auto readLiteralTable = [&](MsbBitReader& br) {
         for (int i = 0; i < kSymbols; ++i) {
             br.Refill();
             cLen[i] = br.Get(1) ? static_cast<uint8_t>(br.Get(4) + 1) : 0;
@@ -364,7 +364,7 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         return cTable.Build(cLen.data(), kSymbols);
     };
     // Position lengths: 4 bits each, with the same single-symbol escape (7 bits).
-    auto readPositionTable = [&]() {
+    auto readPositionTable = [&](MsbBitReader& br) {
         for (int i = 0; i < kPositionSymbols; ++i) {
             br.Refill();
             pLen[i] = static_cast<uint8_t>(br.Get(4));
@@ -377,20 +377,20 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     };
 
     // A block's code count and tables; 0 (error set) when they cannot be used.
-    auto startBlock = [&](int& error) -> uint32_t {
+    auto startBlock = [&](MsbBitReader& br, int& error) -> uint32_t {
         br.Refill();
         uint32_t count = br.Get(16);
         if (count == 0) {
             error = E_BadBlock;
             return 0;
         }
-        if (!readLiteralTable()) {
+        if (!readLiteralTable(br)) {
             error = E_BadHuffmanCode;
             return 0;
         }
         br.Refill();
         if (br.Get(1)) {
-            if (!readPositionTable()) {
+            if (!readPositionTable(br)) {
                 error = E_BadHuffmanCode;
                 return 0;
             }
@@ -400,16 +400,16 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         return count;
     };
 
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int& error) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         if (blockLeft == 0) {
-            blockLeft = startBlock(error);
+            blockLeft = startBlock(br, error);
             if (error) return 0;
         }
         --blockLeft;
         br.Refill();
         uint32_t c = cTable.Decode(br);
         if (c < 256) {
-            buf[pos] = static_cast<uint8_t>(c);
+            buf[pos] = static_cast<LzByte>(c);
             return 1;
         }
         if (c >= static_cast<uint32_t>(kSymbols)) {

@@ -161,13 +161,13 @@ class Pm2Codes {
 DecodeResult DecodePm2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kWindow, kMaxCopy, 0x20);
     RecentBytes recent;
     Pm2Codes codes;
     uint64_t done = 0;  // bytes decoded so far
 
-    return DriveLzDecoder(br, w, cancel, [&](uint8_t* buf, size_t pos, size_t room, int& error) -> size_t {
+    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         if (done >= codes.NextChange() && !codes.Change(br)) {
             error = E_InvalidDecodeTree;
             return 0;
