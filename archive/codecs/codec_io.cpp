@@ -35,15 +35,7 @@ int CodecInput::SlowByte() {
 bool LsbBitReader::FillSlow(int n) {
     if (in_.Buffered() < 8) in_.Refill();
     if (in_.Buffered() >= 8) {
-        // Take as many whole bytes as fit into the 64-bit buffer in one load.
-        uint64_t w;
-        std::memcpy(&w, in_.Data(), 8);
-        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-        int take = (64 - count_) >> 3;
-        bits_ |= w << count_;
-        count_ += take * 8;
-        if (count_ < 64) bits_ &= (uint64_t{1} << count_) - 1;
-        in_.Skip(static_cast<size_t>(take));
+        TakeWord();
         return true;
     }
     while (count_ <= 56) {

@@ -55,8 +55,16 @@ class LsbBitReader {
   public:
     explicit LsbBitReader(CodecInput& in) : in_(in) {}
 
-    // Makes at least n (1..32) bits ready; false when the input ends first.
-    bool Fill(int n) { return count_ >= n || FillSlow(n); }
+    // Makes at least n (1..32) bits ready; false when the input ends first. The common refill (a whole
+    // word while eight bytes are buffered) is inline: it runs every few codes.
+    bool Fill(int n) {
+        if (count_ >= n) return true;
+        if (in_.Buffered() >= 8) {
+            TakeWord();
+            return true;
+        }
+        return FillSlow(n);
+    }
     // The next n bits (n <= bits ready) without taking them.
     uint32_t Peek(int n) const { return static_cast<uint32_t>(bits_ & ((uint64_t{1} << n) - 1)); }
     void Drop(int n) {
@@ -77,6 +85,17 @@ class LsbBitReader {
     uint64_t Consumed() const { return in_.Taken() - static_cast<uint64_t>(count_ / 8); }
 
   private:
+    // Takes as many whole bytes as fit into the 64-bit buffer in one load (eight must be buffered).
+    void TakeWord() {
+        uint64_t w;
+        std::memcpy(&w, in_.Data(), 8);
+        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+        int take = (64 - count_) >> 3;
+        bits_ |= w << count_;
+        count_ += take * 8;
+        if (count_ < 64) bits_ &= (uint64_t{1} << count_) - 1;
+        in_.Skip(static_cast<size_t>(take));
+    }
     bool FillSlow(int n);
 
     CodecInput& in_;

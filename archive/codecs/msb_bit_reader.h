@@ -98,6 +98,23 @@ class MsbBitReader {
         return v;
     }
     inline uint32_t GetBit() { return Get(1); }
+    // Follows a code tree a bit at a time (the adaptive codes): from `node`, while inner(node), node =
+    // next(node, bit). Refills once per kGuaranteedBits bits rather than once per bit.
+    template <class Inner, class Next>
+    [[gnu::always_inline]] inline int WalkTree(int node, Inner inner, Next next) {
+        Refill();
+        int used = 0;
+        while (inner(node)) {
+            if (used == kGuaranteedBits) {
+                Refill();
+                used = 0;
+            }
+            node = next(node, static_cast<int>(Peek(1)));
+            Skip(1);
+            ++used;
+        }
+        return node;
+    }
     // Bits that may be consumed without a Refill.
     int Available() const { return count_; }
 

@@ -67,18 +67,7 @@ class Lh2Codes {
 
     // Follows the code from a pair of children down to a leaf, a bit per level.
     int Walk(MsbBitReader& br, int c) {
-        br.Refill();
-        int used = 0;
-        do {
-            if (used == MsbBitReader::kGuaranteedBits) {
-                br.Refill();
-                used = 0;
-            }
-            c = child_[c - static_cast<int>(br.Peek(1))];
-            br.Skip(1);
-            ++used;
-        } while (c > 0);
-        return c;
+        return br.WalkTree(c, [](int n) { return n > 0; }, [&](int n, int bit) { return child_[n - bit]; });
     }
 
     int16_t TakeBlock() {

@@ -116,31 +116,15 @@ class ShannonFanoTree {
 
 DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint64_t uncompressedSize,
                      const CancelFlag* cancel) {
-    CodecInput input(source);  // the output polls the cancel flag
-    LsbBitReader in(input);
-    HistoryOutput out(sink, uncompressedSize, cancel);
-    DecodeStatus status = DecodeStatus::Ok;
-    int error = 0;
-    auto finish = [&] {
-        out.Flush();
-        return MakeResult(status, error, out.Count(), in.Consumed());
-    };
+    LegacyRun run(source, sink, uncompressedSize, cancel);
+    LsbBitReader& in = run.in;
+    HistoryOutput& out = run.out;
     auto fail = [&](ShannonFanoTree::Result r) {
-        if (r == ShannonFanoTree::Result::Truncated) {
-            status = DecodeStatus::Truncated;
-            error = E_UnexpectedEof;
-        } else {
-            status = DecodeStatus::Corrupt;
-            error = r == ShannonFanoTree::Result::Ambiguous ? E_AmbiguousTree : E_BadBlock;
-        }
-        return finish();
+        if (r == ShannonFanoTree::Result::Truncated) return run.Truncated();
+        return run.Fail(r == ShannonFanoTree::Result::Ambiguous ? E_AmbiguousTree : E_BadBlock);
     };
-    if (uncompressedSize == 0) return finish();
-    if (out.Cancelled()) {
-        status = DecodeStatus::Cancelled;
-        error = E_UserCanceled;
-        return finish();
-    }
+    if (uncompressedSize == 0) return run.End();
+    if (out.Cancelled()) return run.Cancelled();
 
     const bool bigWindow = (gpFlags & 2) != 0;
     const bool literalTree = (gpFlags & 4) != 0;
@@ -157,11 +141,7 @@ DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint6
     if ((r = distances.Read(in, 64)) != ShannonFanoTree::Result::Ok) return fail(r);
 
     while (!out.Full()) {
-        if (out.Cancelled()) {
-            status = DecodeStatus::Cancelled;
-            error = E_UserCanceled;
-            return finish();
-        }
+        if (out.Cancelled()) return run.Cancelled();
         uint32_t flag;
         if (!in.Read(1, flag)) break;
         if (flag) {
@@ -196,11 +176,7 @@ DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint6
         const size_t distance = ((size_t{high} << lowDistanceBits) | low) + 1;
         out.Copy(distance, static_cast<size_t>(std::min<uint64_t>(length, out.Room())));
     }
-    if (uncompressedSize != kUnknownSize && !out.Full()) {
-        status = DecodeStatus::Truncated;
-        error = E_UnexpectedEof;
-    }
-    return finish();
+    return run.End();
 }
 
 }  // namespace varnok

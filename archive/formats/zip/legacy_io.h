@@ -1,7 +1,9 @@
-// The output stage shared by the early ZIP methods (shrink, reduce, implode): it keeps a zero-filled
-// history and writes to the sink in 32 KiB pieces. Their input is the codecs' least-significant-bit-first
-// reader (LsbBitReader over a CodecInput), the same one the compress, ARC, ZOO and PAK decoders use; the
-// methods had a copy of their own that read byte by byte.
+// The frame shared by the early ZIP methods (shrink, reduce, implode): an output stage that keeps a
+// zero-filled history and writes to the sink in 32 KiB pieces, and LegacyRun, which holds the input and
+// that output for one entry and ends the run the same way for all three (flush, sizes, and which
+// status a short, damaged or cancelled entry gets). Their input is the codecs'
+// least-significant-bit-first reader (LsbBitReader over a CodecInput), the one the compress, ARC, ZOO
+// and PAK decoders use; the methods had a copy of their own that read byte by byte.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +12,10 @@
 #include <memory>
 
 #include "archive/codecs/codec_io.h"
+#include "archive/core/codec.h"
+#include "archive/core/errors.h"
 #include "archive/core/stream.h"
+#include "archive/formats/zip/legacy.h"
 
 namespace varnok {
 
@@ -66,6 +71,35 @@ class HistoryOutput {
     uint64_t count_ = 0;
     uint64_t written_ = 0;
     bool cancelled_;
+};
+
+// One entry's run: input, output, and its end.
+class LegacyRun {
+  private:
+    CodecInput input_;  // declared first: the reader below reads from it
+
+  public:
+    // The output polls the cancel flag (the input is not given it: a cancel must not look like the end of
+    // the data).
+    LegacyRun(ByteSource& source, ByteSink& sink, uint64_t size, const CancelFlag* cancel)
+        : input_(source), in(input_), out(sink, size, cancel), size_(size) {}
+
+    LsbBitReader in;
+    HistoryOutput out;
+
+    // Writes what is pending and reports what was produced and consumed.
+    DecodeResult Finish(DecodeStatus status, int error) {
+        out.Flush();
+        return MakeResult(status, error, out.Count(), in.Consumed());
+    }
+    DecodeResult Fail(int error) { return Finish(DecodeStatus::Corrupt, error); }
+    DecodeResult Truncated() { return Finish(DecodeStatus::Truncated, E_UnexpectedEof); }
+    DecodeResult Cancelled() { return Finish(DecodeStatus::Cancelled, E_UserCanceled); }
+    // The data ended or the entry is complete: Truncated when a known size was not reached.
+    DecodeResult End() { return size_ != kUnknownSize && !out.Full() ? Truncated() : Finish(DecodeStatus::Ok, 0); }
+
+  private:
+    uint64_t size_;
 };
 
 }  // namespace varnok
