@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "archive/core/errors.h"
 #include "archive/codecs/huffman_table.h"
 #include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
 
 namespace varnok {
 
@@ -130,7 +130,7 @@ DecodeResult StaticHuffmanDecoder::Decode(ByteSource& in, uint64_t packedSize, B
     const int pBit = params_.pBit;
     uint32_t blockLeft = 0;
 
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         if (blockLeft == 0) {
             const Block b = StartBlock(br, st, pBit);
             br = b.reader;
@@ -166,7 +166,8 @@ DecodeResult StaticHuffmanDecoder::Decode(ByteSource& in, uint64_t packedSize, B
         if (len > room) len = room;
         LzCopy(buf, pos, dist + 1, len);
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 DecodeResult DecodeStaticHuffman(const StaticHuffmanParams& params, ByteSource& in, uint64_t packedSize,

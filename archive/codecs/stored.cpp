@@ -13,7 +13,8 @@ DecodeResult CopyStoredEntry(ByteSource& in, uint64_t packedSize, ByteSink& out,
     uint64_t done = 0;
     // Large pieces for large entries; an entry of unknown size (often small: ARC, ZIP with a data
     // descriptor) gets a moderate buffer, and none is cleared before use.
-    const size_t size = static_cast<size_t>(want == kStoredSizeUnknown ? 64 * 1024 : std::min<uint64_t>(want, 256 * 1024));
+    const size_t size =
+        static_cast<size_t>(want == kStoredSizeUnknown ? 64 * 1024 : std::min<uint64_t>(want, 256 * 1024));
     auto buf = std::make_unique_for_overwrite<uint8_t[]>(size);
     while (done < want) {
         if (IsCancelled(cancel)) return MakeResult(DecodeStatus::Cancelled, E_UserCanceled, done, done);
@@ -28,7 +29,8 @@ DecodeResult CopyStoredEntry(ByteSource& in, uint64_t packedSize, ByteSink& out,
         done += got;
         if (got < n) break;
     }
-    if (done < unpackedSize && unpackedSize != kStoredSizeUnknown) return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, done, done);
+    if (done < unpackedSize && unpackedSize != kStoredSizeUnknown)
+        return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, done, done);
     return MakeResult(DecodeStatus::Ok, 0, done, done);
 }
 

@@ -147,14 +147,15 @@ constexpr size_t kFoldMinimum = 256;
 // loop `finish` over the folded remainder and the last len % 16 bytes.
 template <class Finish>
 [[gnu::target("pclmul,sse4.1")]] uint32_t FoldedCrc(uint32_t crc, const uint8_t* p, size_t len,
-                                                   const FoldConstants& fc, Finish finish) {
+                                                    const FoldConstants& fc, Finish finish) {
     auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
     // The register, seen as the first bits of the message, is added to the first block.
     __m128i a0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
     __m128i a1 = load(p + 16), a2 = load(p + 32), a3 = load(p + 48);
     p += 64;
     len -= 64;
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(fc.by512[1]), static_cast<long long>(fc.by512[0]));
+    const __m128i k512 =
+        _mm_set_epi64x(static_cast<long long>(fc.by512[1]), static_cast<long long>(fc.by512[0]));
     while (len >= 64) {
         a0 = Fold(a0, k512, load(p));
         a1 = Fold(a1, k512, load(p + 16));
@@ -163,7 +164,8 @@ template <class Finish>
         p += 64;
         len -= 64;
     }
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(fc.by128[1]), static_cast<long long>(fc.by128[0]));
+    const __m128i k128 =
+        _mm_set_epi64x(static_cast<long long>(fc.by128[1]), static_cast<long long>(fc.by128[0]));
     __m128i a = Fold(a0, k128, a1);
     a = Fold(a, k128, a2);
     a = Fold(a, k128, a3);

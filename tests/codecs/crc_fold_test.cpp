@@ -36,7 +36,8 @@ uint32_t BitwiseCrc(uint32_t crc, const uint8_t* p, size_t n, uint32_t reflected
 TEST(CrcFolding, EveryLengthAroundTheFoldingThresholdAndEveryTail) {
     const auto data = Noise(2048 + 64, 3);
     for (size_t len = 200; len <= 600; ++len) {
-        EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data(), len), BitwiseCrc(0xFFFFFFFFu, data.data(), len, 0xEDB88320u))
+        EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data(), len),
+                  BitwiseCrc(0xFFFFFFFFu, data.data(), len, 0xEDB88320u))
             << len;
         EXPECT_EQ(UpdateCrc16(0, data.data(), len), BitwiseCrc(0, data.data(), len, 0xA001u)) << len;
     }
@@ -76,7 +77,8 @@ TEST(CrcFolding, AllZeroAndAllOnesBlocksKeepTheKnownChecks) {
               BitwiseCrc(0xFFFFFFFFu, zeros.data(), zeros.size(), 0xEDB88320u));
     std::vector<uint8_t> ones(4096, 0xFF);
     EXPECT_EQ(UpdateCrc32(0, ones.data(), ones.size()), BitwiseCrc(0, ones.data(), ones.size(), 0xEDB88320u));
-    EXPECT_EQ(UpdateCrc16(0xFFFF, ones.data(), ones.size()), BitwiseCrc(0xFFFF, ones.data(), ones.size(), 0xA001u));
+    EXPECT_EQ(UpdateCrc16(0xFFFF, ones.data(), ones.size()),
+              BitwiseCrc(0xFFFF, ones.data(), ones.size(), 0xA001u));
 }
 
 }  // namespace

@@ -48,8 +48,9 @@ struct ToyStep {
     }
 };
 
-DecodeResult RunToy(const std::vector<uint8_t>& in, uint64_t size, KeepSink& sink, const CancelFlag* cancel = nullptr,
-                 size_t history = 64, size_t chunk = 0, size_t* maxRoom = nullptr) {
+DecodeResult RunToy(const std::vector<uint8_t>& in, uint64_t size, KeepSink& sink,
+                    const CancelFlag* cancel = nullptr, size_t history = 64, size_t chunk = 0,
+                    size_t* maxRoom = nullptr) {
     MemorySource src(in.data(), in.size());
     MsbBitInput input(src, in.size());
     LzOutput w(sink, size, history, 20, 0x2E, chunk);
@@ -95,12 +96,13 @@ TEST(LzDriver, ErrorReadFromPastTheEndIsATruncationNotDamage) {
     MemorySource empty(none.data(), 0);
     MsbBitInput input(empty, 0);
     LzOutput w(cut, 5, 64, 20, 0);
-    auto r2 = DriveLzDecoder(input, w, nullptr, [&](MsbBitReader& br, LzByte*, size_t, size_t, int& error) -> size_t {
-        br.Refill();
-        br.Get(8);
-        error = E_BadHuffmanCode;
-        return 0;
-    });
+    auto r2 = DriveLzDecoder(input, w, nullptr,
+                             [&](MsbBitReader& br, LzByte*, size_t, size_t, int& error) -> size_t {
+                                 br.Refill();
+                                 br.Get(8);
+                                 error = E_BadHuffmanCode;
+                                 return 0;
+                             });
     EXPECT_EQ(r2.status, DecodeStatus::Truncated);
     EXPECT_EQ(r2.errorCode, E_UnexpectedEof);
     EXPECT_EQ(r2.produced, 0u);

@@ -112,9 +112,9 @@ TEST(StoredCopy, EveryFamilysStoredMethodCopiesAlike) {
         return decode(src, sink);
     };
     for (const DecodeResult& r :
-         {shortOf([&](ByteSource& s, ByteSink& o) { return DecodeLzhMethod("-lz4-", s, n, o, n); }),
-          shortOf([&](ByteSource& s, ByteSink& o) { return DecodeArjMethod(0, s, n, o, n); }),
-          shortOf([&](ByteSource& s, ByteSink& o) { return DecodeZipMethodData(zmStored, 0, n, s, o); })}) {
+         {shortOf([&](ByteSource&s, ByteSink&o) { return DecodeLzhMethod("-lz4-", s, n, o, n); }),
+          shortOf([&](ByteSource&s, ByteSink&o) { return DecodeArjMethod(0, s, n, o, n); }),
+          shortOf([&](ByteSource&s, ByteSink&o) { return DecodeZipMethodData(zmStored, 0, n, s, o); })}) {
         EXPECT_EQ(r.status, DecodeStatus::Truncated);
         EXPECT_EQ(r.errorCode, E_UnexpectedEof);
         EXPECT_EQ(r.produced, 1000u);
@@ -141,26 +141,26 @@ TEST(CancelAnswer, EveryMethodDecoderSaysCancelledWithUserCanceled) {
                              return DecodeLzhMethod(id, s, 4096, o, n, c);
                          }});
     for (int m = 0; m <= 4; ++m)
-        cases.push_back({"ARJ " + std::to_string(m), &junk, [m, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
-                             return DecodeArjMethod(m, s, 4096, o, n, c);
-                         }});
+        cases.push_back(
+            {"ARJ " + std::to_string(m), &junk, [m, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
+                 return DecodeArjMethod(m, s, 4096, o, n, c);
+             }});
     for (uint16_t m : {zmStored, zmShrunk, zmReduced1, zmReduced4, zmImploded, zmDeflated, zmDeflate64})
-        cases.push_back({"ZIP " + std::to_string(m), &junk, [m, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
-                             return DecodeZipMethodData(m, 0, n, s, o, c);
-                         }});
+        cases.push_back(
+            {"ZIP " + std::to_string(m), &junk, [m, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
+                 return DecodeZipMethodData(m, 0, n, s, o, c);
+             }});
     for (int m = arcStoredOld; m <= pakDistilled; ++m)
-        cases.push_back({"ARC " + std::to_string(m), &junk, [m](ByteSource& s, ByteSink& o, const CancelFlag* c) {
-                             return DecodeArcEntry(m, s, o, c);
-                         }});
-    cases.push_back({"ZOO LZW", &junk, [](ByteSource& s, ByteSink& o, const CancelFlag* c) {
-                         return DecodeZooLzw(s, o, c);
-                     }});
+        cases.push_back(
+            {"ARC " + std::to_string(m), &junk,
+             [m](ByteSource& s, ByteSink& o, const CancelFlag* c) { return DecodeArcEntry(m, s, o, c); }});
+    cases.push_back({"ZOO LZW", &junk,
+                     [](ByteSource& s, ByteSink& o, const CancelFlag* c) { return DecodeZooLzw(s, o, c); }});
     cases.push_back({"compress", &z, [](ByteSource& s, ByteSink& o, const CancelFlag* c) {
                          return DecodeCompress(s, o, c);
                      }});
-    cases.push_back({"gzip", &gz, [](ByteSource& s, ByteSink& o, const CancelFlag* c) {
-                         return DecodeGzip(s, o, c);
-                     }});
+    cases.push_back(
+        {"gzip", &gz, [](ByteSource& s, ByteSink& o, const CancelFlag* c) { return DecodeGzip(s, o, c); }});
     cases.push_back({"inflate", &junk, [](ByteSource& s, ByteSink& o, const CancelFlag* c) {
                          Inflater inf;
                          return inf.Decode(s, o, c);

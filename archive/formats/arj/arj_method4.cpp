@@ -31,7 +31,7 @@ DecodeResult DecodeArjMethod4(ByteSource& in, uint64_t packedSize, ByteSink& out
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
     MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kHistory, kMaxMatch, 0);
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         br.Refill();  // an item takes at most 8 + 7 + 5 + 13 bits
         uint32_t c = ReadPrefixed(br, 0, 7);
         if (c == 0) {
@@ -44,7 +44,8 @@ DecodeResult DecodeArjMethod4(ByteSource& in, uint64_t packedSize, ByteSink& out
         if (len > room) len = room;
         LzCopy(buf, pos, dist + 1, len);
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

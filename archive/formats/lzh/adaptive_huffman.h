@@ -18,7 +18,8 @@ class AdaptiveHuffman {
     // Reads one symbol (walking the tree a bit at a time) and updates the code.
     int Decode(MsbBitReader& br) {
         const int node = br.WalkTree(
-            child_[root_], [&](int n) { return n < nodes_; }, [&](int n, int bit) { return child_[n + bit]; });
+            child_[root_], [&](int n) { return n < nodes_; },
+            [&](int n, int bit) { return child_[n + bit]; });
         int symbol = node - nodes_;
         Update(symbol);
         return symbol;

@@ -11,7 +11,7 @@ DecodeResult DecodeLzs(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kRing, 17, 0x20);
     uint32_t r = kRing - 17;  // ring position of the next output byte
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         br.Refill();
         if (br.Peek(1)) {
             br.Skip(1);
@@ -30,7 +30,8 @@ DecodeResult DecodeLzs(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         LzCopy(buf, pos, dist, len);
         r = (r + static_cast<uint32_t>(len)) & (kRing - 1);
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 DecodeResult DecodeLz5(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
@@ -64,7 +65,7 @@ DecodeResult DecodeLz5(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     uint32_t r = kRing - 18;
     unsigned flags = 0;
     int flagCount = 0;
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         br.Refill();
         if (flagCount == 0) {
             flags = br.Peek(8);
@@ -91,7 +92,8 @@ DecodeResult DecodeLz5(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         LzCopy(buf, pos, dist, len);
         r = (r + static_cast<uint32_t>(len)) & (kRing - 1);
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

@@ -1,9 +1,9 @@
 #include "archive/formats/lzh/lh1.h"
 
-#include "archive/core/errors.h"
-#include "archive/formats/lzh/adaptive_huffman.h"
 #include "archive/codecs/huffman_table.h"
 #include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
+#include "archive/formats/lzh/adaptive_huffman.h"
 
 namespace varnok {
 
@@ -38,7 +38,7 @@ DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     HuffmanDecodeTable posTable(8);
     BuildPositionTable(posTable);
 
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
         int c = code.Decode(br);
         if (c < 256) {
             buf[pos] = static_cast<LzByte>(c);
@@ -51,7 +51,8 @@ DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         if (len > room) len = room;
         LzCopy(buf, pos, dist + 1, len);
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

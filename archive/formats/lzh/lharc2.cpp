@@ -5,9 +5,9 @@
 #include <iterator>
 #include <memory>
 
-#include "archive/core/errors.h"
 #include "archive/codecs/huffman_table.h"
 #include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
 
 namespace varnok {
 
@@ -67,7 +67,8 @@ class Lh2Codes {
 
     // Follows the code from a pair of children down to a leaf, a bit per level.
     int Walk(MsbBitReader& br, int c) {
-        return br.WalkTree(c, [](int n) { return n > 0; }, [&](int n, int bit) { return child_[n - bit]; });
+        return br.WalkTree(
+            c, [](int n) { return n > 0; }, [&](int n, int bit) { return child_[n - bit]; });
     }
 
     int16_t TakeBlock() {
@@ -301,7 +302,7 @@ DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
     auto codes = std::make_unique<Lh2Codes>();
     uint64_t made = 0;  // output so far: the position code grows with it
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         int c = codes->DecodeLiteral(br);
         if (codes->Broken()) {
             error = E_InvalidDecodeTree;
@@ -324,7 +325,8 @@ DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         LzCopy(buf, pos, dist + 1, len);
         made += len;
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
@@ -389,7 +391,7 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         return count;
     };
 
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         if (blockLeft == 0) {
             blockLeft = startBlock(br, error);
             if (error) return 0;
@@ -416,7 +418,8 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         if (len > room) len = room;
         LzCopy(buf, pos, dist + 1, len);
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

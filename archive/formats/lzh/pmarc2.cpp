@@ -3,9 +3,9 @@
 #include <array>
 #include <cstring>
 
-#include "archive/core/errors.h"
 #include "archive/codecs/huffman_table.h"
 #include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
 
 namespace varnok {
 
@@ -167,7 +167,7 @@ DecodeResult DecodePm2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     Pm2Codes codes;
     uint64_t done = 0;  // bytes decoded so far
 
-    return DriveLzDecoder(input, w, cancel, [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
         if (done >= codes.NextChange() && !codes.Change(br)) {
             error = E_InvalidDecodeTree;
             return 0;
@@ -200,7 +200,8 @@ DecodeResult DecodePm2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
                 return 0;
             }
             // Width 0 is 6 plain bits for 0..63; width w > 0 is w + 5 bits above 2^(w + 5).
-            dist = width ? (size_t{1} << (width + 5)) + br.Get(static_cast<int>(width) + 5) + 1 : br.Get(6) + 1;
+            dist =
+                width ? (size_t{1} << (width + 5)) + br.Get(static_cast<int>(width) + 5) + 1 : br.Get(6) + 1;
         }
         if (len > room) len = room;
         LzCopy(buf, pos, dist, len);
@@ -208,7 +209,8 @@ DecodeResult DecodePm2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
             recent.Use(buf[pos + i]);
         done += len;
         return len;
-    });
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

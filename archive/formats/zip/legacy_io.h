@@ -96,7 +96,9 @@ class LegacyRun {
     DecodeResult Truncated() { return Finish(DecodeStatus::Truncated, E_UnexpectedEof); }
     DecodeResult Cancelled() { return Finish(DecodeStatus::Cancelled, E_UserCanceled); }
     // The data ended or the entry is complete: Truncated when a known size was not reached.
-    DecodeResult End() { return size_ != kUnknownSize && !out.Full() ? Truncated() : Finish(DecodeStatus::Ok, 0); }
+    DecodeResult End() {
+        return size_ != kUnknownSize && !out.Full() ? Truncated() : Finish(DecodeStatus::Ok, 0);
+    }
 
   private:
     uint64_t size_;

@@ -40,7 +40,8 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
     for (int v = 255; v >= 0; --v) {
         uint32_t n;
         if (!in.Read(6, n)) return run.Truncated();
-        if (n > kMaxFollowers) return run.Fail(E_BadBlock);  // outside the format: a set holds at most 32 bytes
+        if (n > kMaxFollowers)
+            return run.Fail(E_BadBlock);  // outside the format: a set holds at most 32 bytes
         setSize[v] = static_cast<uint8_t>(n);
         for (uint32_t i = 0; i < n; ++i) {
             uint32_t b;
