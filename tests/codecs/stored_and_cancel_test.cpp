@@ -134,20 +134,20 @@ TEST(CancelAnswer, EveryMethodDecoderSaysCancelledWithUserCanceled) {
         const std::vector<uint8_t>* in;
         std::function<DecodeResult(ByteSource&, ByteSink&, const CancelFlag*)> decode;
     };
-    const uint64_t n = 100000;
+    constexpr uint64_t n = 100000;
     std::vector<Case> cases;
     for (const char* id : {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh5-", "-lh7-", "-lzs-", "-lz5-", "-pm2-"})
-        cases.push_back({id, &junk, [id, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
+        cases.push_back({id, &junk, [id](ByteSource& s, ByteSink& o, const CancelFlag* c) {
                              return DecodeLzhMethod(id, s, 4096, o, n, c);
                          }});
     for (int m = 0; m <= 4; ++m)
         cases.push_back(
-            {"ARJ " + std::to_string(m), &junk, [m, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
+            {"ARJ " + std::to_string(m), &junk, [m](ByteSource& s, ByteSink& o, const CancelFlag* c) {
                  return DecodeArjMethod(m, s, 4096, o, n, c);
              }});
     for (uint16_t m : {zmStored, zmShrunk, zmReduced1, zmReduced4, zmImploded, zmDeflated, zmDeflate64})
         cases.push_back(
-            {"ZIP " + std::to_string(m), &junk, [m, n](ByteSource& s, ByteSink& o, const CancelFlag* c) {
+            {"ZIP " + std::to_string(m), &junk, [m](ByteSource& s, ByteSink& o, const CancelFlag* c) {
                  return DecodeZipMethodData(m, 0, n, s, o, c);
              }});
     for (int m = arcStoredOld; m <= pakDistilled; ++m)
