@@ -116,9 +116,10 @@ class ShannonFanoTree {
 
 DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint64_t uncompressedSize,
                      const CancelFlag* cancel) {
-    LegacyRun run(source, sink, uncompressedSize, cancel);
-    LsbBitReader& in = run.in;
-    HistoryOutput& out = run.out;
+    CodecInput input(source);  // not given the cancel flag: a cancel must not look like the end of the data
+    LsbBitReader in(input);
+    HistoryOutput out(sink, uncompressedSize, cancel);
+    LegacyRun run(in, out, uncompressedSize);
     auto fail = [&](ShannonFanoTree::Result r) {
         if (r == ShannonFanoTree::Result::Truncated) return run.Truncated();
         return run.Fail(r == ShannonFanoTree::Result::Ambiguous ? E_AmbiguousTree : E_BadBlock);

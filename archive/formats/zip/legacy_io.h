@@ -73,34 +73,29 @@ class HistoryOutput {
     bool cancelled_;
 };
 
-// One entry's run: input, output, and its end.
+// How one entry's run ends. It refers to the run's reader and output rather than holding them: they
+// stay locals of the decoder, whose address no out-of-line call sees, so that the reader's bit
+// buffer lives in registers.
 class LegacyRun {
-  private:
-    CodecInput input_;  // declared first: the reader below reads from it
-
   public:
-    // The output polls the cancel flag (the input is not given it: a cancel must not look like the end of
-    // the data).
-    LegacyRun(ByteSource& source, ByteSink& sink, uint64_t size, const CancelFlag* cancel)
-        : input_(source), in(input_), out(sink, size, cancel), size_(size) {}
-
-    LsbBitReader in;
-    HistoryOutput out;
+    LegacyRun(LsbBitReader& in, HistoryOutput& out, uint64_t size) : in_(in), out_(out), size_(size) {}
 
     // Writes what is pending and reports what was produced and consumed.
     DecodeResult Finish(DecodeStatus status, int error) {
-        out.Flush();
-        return MakeResult(status, error, out.Count(), in.Consumed());
+        out_.Flush();
+        return MakeResult(status, error, out_.Count(), in_.Consumed());
     }
     DecodeResult Fail(int error) { return Finish(DecodeStatus::Corrupt, error); }
     DecodeResult Truncated() { return Finish(DecodeStatus::Truncated, E_UnexpectedEof); }
     DecodeResult Cancelled() { return Finish(DecodeStatus::Cancelled, E_UserCanceled); }
     // The data ended or the entry is complete: Truncated when a known size was not reached.
     DecodeResult End() {
-        return size_ != kUnknownSize && !out.Full() ? Truncated() : Finish(DecodeStatus::Ok, 0);
+        return size_ != kUnknownSize && !out_.Full() ? Truncated() : Finish(DecodeStatus::Ok, 0);
     }
 
   private:
+    LsbBitReader& in_;
+    HistoryOutput& out_;
     uint64_t size_;
 };
 

@@ -27,9 +27,10 @@ unsigned IndexBits(unsigned n) {
 
 DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t uncompressedSize,
                       const CancelFlag* cancel) {
-    LegacyRun run(source, sink, uncompressedSize, cancel);
-    LsbBitReader& in = run.in;
-    HistoryOutput& out = run.out;
+    CodecInput input(source);  // not given the cancel flag: a cancel must not look like the end of the data
+    LsbBitReader in(input);
+    HistoryOutput out(sink, uncompressedSize, cancel);
+    LegacyRun run(in, out, uncompressedSize);
     if (factor < 1 || factor > 4) return run.Fail(E_UnsupportedMethod);
     if (uncompressedSize == 0) return run.End();
     if (out.Cancelled()) return run.Cancelled();

@@ -21,7 +21,10 @@ constexpr int16_t kUnused = -1;
 class Unshrinker {
   public:
     Unshrinker(ByteSource& source, ByteSink& sink, uint64_t size, const CancelFlag* cancel)
-        : run_(source, sink, size, cancel),
+        : input_(source),  // the output polls the cancel flag
+          in_(input_),
+          out_(sink, size, cancel),
+          run_(in_, out_, size),
           parent_(kCodes, kUnused),
           last_(kCodes),
           children_(kCodes),
@@ -116,9 +119,10 @@ class Unshrinker {
             free_[freeCount_++] = c;
     }
 
+    CodecInput input_;
+    LsbBitReader in_;
+    HistoryOutput out_;
     LegacyRun run_;
-    LsbBitReader& in_ = run_.in;
-    HistoryOutput& out_ = run_.out;
     std::vector<int16_t> parent_;
     std::vector<uint8_t> last_;
     std::vector<uint16_t> children_;
