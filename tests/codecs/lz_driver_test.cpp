@@ -3,7 +3,9 @@
 // item decoded from invented bits past the end that is counted or written; corrupt data found after
 // the input ran out reported as damage instead of truncation; a step's error that is dropped when
 // the stretch ends at the same time; a step that is offered more room than the entry has left; a
-// match that reaches back across a flushed chunk; an entry that ends exactly on a chunk boundary.
+// match that reaches back across a flushed chunk; an entry that ends exactly on a chunk boundary; the
+// driver's copy of the reader and the input's buffer getting out of step when the buffer is refilled
+// (and moved) many times inside one stretch.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -50,9 +52,9 @@ struct ToyStep {
 
 DecodeResult RunToy(const std::vector<uint8_t>& in, uint64_t size, KeepSink& sink,
                     const CancelFlag* cancel = nullptr, size_t history = 64, size_t chunk = 0,
-                    size_t* maxRoom = nullptr) {
+                    size_t* maxRoom = nullptr, size_t inputBuffer = 64 * 1024) {
     MemorySource src(in.data(), in.size());
-    MsbBitInput input(src, in.size());
+    MsbBitInput input(src, in.size(), inputBuffer);
     LzOutput w(sink, size, history, 20, 0x2E, chunk);
     ToyStep step;
     DecodeResult r = DriveLzDecoder(input, w, cancel, step);
@@ -148,6 +150,37 @@ TEST(LzDriver, MatchesReachBackAcrossFlushedChunksAndTheEntryMayEndOnABoundary) 
         ASSERT_EQ(sink.data[i], static_cast<uint8_t>(i % 64)) << i;
     EXPECT_GE(sink.writes, 2u);
     EXPECT_EQ(r.produced, 128u);
+}
+
+TEST(LzDriver, TinyInputBufferRefilledInsideAStretchGivesTheSameBytesAndCount) {
+    // 20000 items of 1 or 3 bytes through an input buffer of 9 bytes: thousands of refills, each moving
+    // the unread tail to the front while the driver's reader holds a position in it.
+    std::vector<uint8_t> in;
+    uint32_t s = 5;
+    size_t expected = 0;
+    for (int i = 0; i < 20000; ++i) {
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        if (i > 8 && s % 3 == 0) {
+            in.push_back(0xF0);  // a match of 4 from 1..8 back
+            in.push_back(0);
+            in.push_back(static_cast<uint8_t>(1 + s % 8));
+            expected += 4;
+        } else {
+            in.push_back(static_cast<uint8_t>(s % 0xF0));
+            expected += 1;
+        }
+    }
+    KeepSink big, tiny;
+    auto a = RunToy(in, expected, big);
+    auto b = RunToy(in, expected, tiny, nullptr, 64, 0, nullptr, 9);
+    ASSERT_EQ(a.status, DecodeStatus::Ok);
+    ASSERT_EQ(b.status, DecodeStatus::Ok);
+    EXPECT_EQ(tiny.data, big.data);
+    EXPECT_EQ(a.consumed, in.size());
+    EXPECT_EQ(b.consumed, in.size());
+    EXPECT_EQ(b.produced, expected);
 }
 
 TEST(LzDriver, HistoryBeforeTheFirstByteIsTheFill) {
