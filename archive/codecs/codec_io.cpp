@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "archive/core/errors.h"
+
 namespace varnok {
 
 CodecInput::CodecInput(ByteSource& src, const CancelFlag* cancel, size_t bufferSize)
@@ -30,32 +32,32 @@ int CodecInput::SlowByte() {
     return buf_[pos_++];
 }
 
-bool LsbBitReader::FillSlow(int n) {
-    if (in_.Buffered() < 8) in_.Refill();
-    if (in_.Buffered() >= 8) {
+LsbBitReader::Bits LsbBitReader::Refilled(Bits b, CodecInput& in) {
+    if (in.Buffered() < 8) in.Refill();
+    if (in.Buffered() >= 8) {
         // Take as many whole bytes as fit into the 64-bit buffer in one load.
         uint64_t w;
-        std::memcpy(&w, in_.Data(), 8);
+        std::memcpy(&w, in.Data(), 8);
         if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-        int take = (64 - count_) >> 3;
-        bits_ |= w << count_;
-        count_ += take * 8;
-        if (count_ < 64) bits_ &= (uint64_t{1} << count_) - 1;
-        in_.Skip(static_cast<size_t>(take));
-        return true;
+        int take = (64 - b.count) >> 3;
+        b.bits |= w << b.count;
+        b.count += take * 8;
+        if (b.count < 64) b.bits &= (uint64_t{1} << b.count) - 1;
+        in.Skip(static_cast<size_t>(take));
+        return b;
     }
-    while (count_ <= 56) {
-        int b = in_.Byte();
-        if (b < 0) break;
-        bits_ |= static_cast<uint64_t>(b) << count_;
-        count_ += 8;
+    while (b.count <= 56) {
+        int c = in.Byte();
+        if (c < 0) break;
+        b.bits |= static_cast<uint64_t>(c) << b.count;
+        b.count += 8;
     }
-    return count_ >= n;
+    return b;
 }
 
 void LsbBitReader::SkipBits(uint64_t n) {
     while (n > 0) {
-        if (count_ == 0 && !FillSlow(1)) return;
+        if (count_ == 0 && !Fill(1)) return;
         int k = static_cast<int>(std::min<uint64_t>(n, static_cast<uint64_t>(count_)));
         if (k >= 64) {
             bits_ = 0;
@@ -95,7 +97,8 @@ DecodeResult FinishDecode(DecodeStatus status, int errorCode, const CodecInput& 
     if ((in.Cancelled() || out.Cancelled()) && status != DecodeStatus::Corrupt)
         status = DecodeStatus::Cancelled;
     if (status != DecodeStatus::Cancelled) out.Flush();
-    if (status == DecodeStatus::Ok || status == DecodeStatus::Cancelled) errorCode = 0;
+    if (status == DecodeStatus::Ok) errorCode = 0;
+    if (status == DecodeStatus::Cancelled) errorCode = E_UserCanceled;
     return MakeResult(status, errorCode, out.Written(), consumed);
 }
 

@@ -6,6 +6,15 @@
 // main loop keeps a 64-bit bit buffer that is refilled a whole word at a time, writes literals straight into
 // a large output buffer and copies matches eight bytes at a time; it runs while the input buffer and the
 // output buffer have safe margins, and a careful one-symbol-at-a-time path handles the stream's ends.
+//
+// Inflate keeps a bit reader of its own instead of the codecs' LSB-first LsbBitReader. The fast loop
+// refills without any test (the input margin guarantees eight readable bytes), ORs a whole word into the
+// buffer and lets bits above the count be the next bytes' bits; the careful path needs the opposite,
+// clean bits above the count, and the input buffer must keep the last eight bytes read so that a stored
+// block or the end of the stream can hand the unused whole bytes back (Unconsumed). LsbBitReader's
+// refill tests the count and the buffered input on every call and cannot give bytes back: it would put
+// two branches into each of the fast loop's three refills per symbol and lose the data descriptors and
+// gzip trailers that follow a stream.
 #include "archive/codecs/inflate.h"
 
 #include <algorithm>
@@ -812,8 +821,10 @@ DecodeResult Inflater::Decode(ByteSource& source, ByteSink& sink, const CancelFl
     const uint64_t consumed = totalRead_ - unconsumed_.size();
     source_ = nullptr;
     sink_ = nullptr;
-    return MakeResult(status, status == DecodeStatus::Ok || status == DecodeStatus::Cancelled ? 0 : error_,
-                      produced_, consumed);
+    const int code = status == DecodeStatus::Ok          ? 0
+                     : status == DecodeStatus::Cancelled ? E_UserCanceled
+                                                         : error_;
+    return MakeResult(status, code, produced_, consumed);
 }
 
 }  // namespace varnok

@@ -2,6 +2,13 @@
 // (the last historySize bytes) followed by the bytes decoded since the last write. When the decoded
 // part reaches the chunk size it is written to the sink in one piece and the history slides to the
 // front, so matches never wrap and copies are plain forward copies.
+//
+// The window holds char8_t, not uint8_t. A store through an unsigned char pointer may alias any object
+// at all, so after every decoded literal the compiler had to reload the bit reader's buffer and count
+// and the code tables' pointers from memory and store them back: a load-store round trip on the
+// critical path of every symbol. char8_t is a byte type without that licence, so the decoders' state
+// stays in registers across the window's stores. The bytes reach the sink as uint8_t, which may read
+// any object, so the sink side is unchanged.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +20,9 @@
 
 namespace varnok {
 
+// A byte of the window (see above for why it is not uint8_t).
+using LzByte = char8_t;
+
 class LzOutput {
   public:
     // historySize: the farthest a match may reach back; maxMatch: the longest match (room past the
@@ -23,16 +33,16 @@ class LzOutput {
         if (!chunk) chunk = std::max<size_t>(128 * 1024, historySize);
         chunk_ = chunk;
         buf_.resize(history_ + chunk_ + maxMatch_ + kSlack);
-        std::memset(buf_.data(), fill, history_);
+        std::fill_n(buf_.data(), history_, static_cast<LzByte>(fill));
         pos = start_ = history_;
         Plan();
     }
 
     // Window bytes before position `history` (before the first output), for formats that preset them.
-    uint8_t* HistoryStart() { return buf_.data(); }
+    LzByte* HistoryStart() { return buf_.data(); }
     size_t HistorySize() const { return history_; }
 
-    uint8_t* Data() { return buf_.data(); }
+    LzByte* Data() { return buf_.data(); }
 
     // The decoding loop runs while pos < limit; a match may run up to hardEnd (never past the entry's
     // size, never past the buffer).
@@ -53,7 +63,7 @@ class LzOutput {
     // Writes whatever is pending (also after a decoding error).
     void Flush() {
         if (pos > start_) {
-            sink_.Write(buf_.data() + start_, pos - start_);
+            sink_.Write(reinterpret_cast<const uint8_t*>(buf_.data() + start_), pos - start_);
             produced_ += pos - start_;
         }
         if (pos > history_) {
@@ -90,19 +100,19 @@ class LzOutput {
     uint64_t produced_ = 0;
     size_t start_ = 0;    // first byte not yet written
     size_t planned_ = 0;  // pos when the stretch was planned
-    std::vector<uint8_t> buf_;
+    std::vector<LzByte> buf_;
 };
 
 // Copies a match of len bytes from dist bytes back (dist >= 1); may write up to kSlack bytes past
 // the end of the match.
-inline void LzCopy(uint8_t* out, size_t pos, size_t dist, size_t len) {
-    uint8_t* d = out + pos;
-    const uint8_t* s = d - dist;
+inline void LzCopy(LzByte* out, size_t pos, size_t dist, size_t len) {
+    LzByte* d = out + pos;
+    const LzByte* s = d - dist;
     if (dist >= 8) {
         for (size_t i = 0; i < len; i += 8)
             std::memcpy(d + i, s + i, 8);
     } else if (dist == 1) {
-        std::memset(d, *s, len);
+        std::fill_n(d, len, *s);
     } else {
         for (size_t i = 0; i < len; ++i)
             d[i] = s[i];

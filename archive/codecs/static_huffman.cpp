@@ -2,10 +2,9 @@
 
 #include <array>
 
-#include "archive/core/errors.h"
 #include "archive/codecs/huffman_table.h"
-#include "archive/codecs/lz_output.h"
-#include "archive/codecs/msb_bit_reader.h"
+#include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
 
 namespace varnok {
 
@@ -100,6 +99,20 @@ TableStatus ReadLiteralTable(MsbBitReader& br, HuffmanDecodeTable& table, Huffma
 
 }  // namespace
 
+// A block's code count and its three tables. Kept out of the decoding loop (it runs once per block);
+// the loop's reader goes in and comes out by value, and nothing of the loop's is passed by reference.
+[[gnu::noinline]] StaticHuffmanDecoder::Block StaticHuffmanDecoder::StartBlock(MsbBitReader br, State& st,
+                                                                               int pBit) {
+    br.Refill();
+    uint32_t count = br.Get(16);
+    if (count == 0) return {br, 0, E_BadBlock};
+    if (ReadSmallTable(br, st.ptTable, st.ptLen.data(), kTBit, 3) != TableStatus::Ok ||
+        ReadLiteralTable(br, st.cTable, st.ptTable, st.cLen.data()) != TableStatus::Ok ||
+        ReadSmallTable(br, st.pTable, st.ptLen.data(), pBit, -1) != TableStatus::Ok)
+        return {br, 0, E_BadHuffmanCode};
+    return {br, count, 0};
+}
+
 StaticHuffmanDecoder::StaticHuffmanDecoder(const StaticHuffmanParams& params)
     : params_(params), state_(std::make_unique<State>()) {}
 
@@ -110,84 +123,51 @@ DecodeResult StaticHuffmanDecoder::Decode(ByteSource& in, uint64_t packedSize, B
     State& st = *state_;
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
 
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, params_.history, kMaxMatch, params_.initialFill);
     const uint32_t np = static_cast<uint32_t>(params_.dicBit + 1);
     const size_t history = params_.history;
+    const int pBit = params_.pBit;
     uint32_t blockLeft = 0;
-    int error = 0;
 
-    auto finish = [&](DecodeStatus status, int code) {
-        w.Settle();
-        w.Flush();
-        if (status != DecodeStatus::Ok && status != DecodeStatus::Cancelled && br.Overrun()) {
-            status = DecodeStatus::Truncated;
-            code = E_UnexpectedEof;
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+        if (blockLeft == 0) {
+            const Block b = StartBlock(br, st, pBit);
+            br = b.reader;
+            blockLeft = b.count;
+            if (b.error) {
+                error = b.error;
+                return 0;
+            }
         }
-        if (status == DecodeStatus::Ok && br.Overrun()) {
-            status = DecodeStatus::Truncated;
-            code = E_UnexpectedEof;
+        --blockLeft;
+        br.Refill();
+        uint32_t c = st.cTable.Decode(br);
+        if (c < 256) {
+            buf[pos] = static_cast<LzByte>(c);
+            return 1;
         }
-        return MakeResult(status, code, w.Produced(), br.ConsumedBytes());
+        if (c >= static_cast<uint32_t>(kNC)) {
+            error = E_BadHuffmanCode;
+            return 0;
+        }
+        size_t len = c - kLengthBias;
+        uint32_t j = st.pTable.Decode(br);
+        if (j >= np) {
+            error = j == HuffmanDecodeTable::kInvalid ? E_BadHuffmanCode : E_CorruptInput;
+            return 0;
+        }
+        size_t dist = j == 0 ? 0 : (size_t{1} << (j - 1)) + (j > 1 ? br.Peek(static_cast<int>(j - 1)) : 0);
+        if (j > 1) br.Skip(static_cast<int>(j - 1));
+        if (dist >= history) {
+            error = E_CorruptInput;
+            return 0;
+        }
+        if (len > room) len = room;
+        LzCopy(buf, pos, dist + 1, len);
+        return len;
     };
-
-    do {
-        if (IsCancelled(cancel)) return finish(DecodeStatus::Cancelled, E_UserCanceled);
-        uint8_t* buf = w.Data();
-        size_t pos = w.pos;
-        const size_t limit = w.limit;
-        const size_t hardEnd = w.hardEnd;
-        while (pos < limit) {
-            if (blockLeft == 0) {
-                br.Refill();
-                blockLeft = br.Get(16);
-                if (blockLeft == 0) {
-                    error = E_BadBlock;
-                    break;
-                }
-                if (ReadSmallTable(br, st.ptTable, st.ptLen.data(), kTBit, 3) != TableStatus::Ok ||
-                    ReadLiteralTable(br, st.cTable, st.ptTable, st.cLen.data()) != TableStatus::Ok ||
-                    ReadSmallTable(br, st.pTable, st.ptLen.data(), params_.pBit, -1) != TableStatus::Ok) {
-                    error = E_BadHuffmanCode;
-                    break;
-                }
-            }
-            --blockLeft;
-            br.Refill();
-            uint32_t c = st.cTable.Decode(br);
-            if (c < 256) {
-                if (br.PastEnd()) break;
-                buf[pos++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            if (c >= static_cast<uint32_t>(kNC)) {
-                error = E_BadHuffmanCode;
-                break;
-            }
-            size_t len = c - kLengthBias;
-            uint32_t j = st.pTable.Decode(br);
-            if (j >= np) {
-                error = j == HuffmanDecodeTable::kInvalid ? E_BadHuffmanCode : E_CorruptInput;
-                break;
-            }
-            size_t dist =
-                j == 0 ? 0 : (size_t{1} << (j - 1)) + (j > 1 ? br.Peek(static_cast<int>(j - 1)) : 0);
-            if (j > 1) br.Skip(static_cast<int>(j - 1));
-            if (dist >= history) {
-                error = E_CorruptInput;
-                break;
-            }
-            if (br.PastEnd()) break;
-            if (len > hardEnd - pos) len = hardEnd - pos;
-            LzCopy(buf, pos, dist + 1, len);
-            pos += len;
-        }
-        w.pos = pos;
-        if (error) return finish(DecodeStatus::Corrupt, error);
-        if (br.Overrun()) return finish(DecodeStatus::Truncated, E_UnexpectedEof);
-    } while (w.Advance());
-
-    return finish(DecodeStatus::Ok, 0);
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 DecodeResult DecodeStaticHuffman(const StaticHuffmanParams& params, ByteSource& in, uint64_t packedSize,

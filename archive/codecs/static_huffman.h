@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "archive/codecs/msb_bit_reader.h"
 #include "archive/core/codec.h"
 #include "archive/core/stream.h"
 
@@ -49,6 +50,14 @@ class StaticHuffmanDecoder {
 
   private:
     struct State;
+    // A block's start: the reader after its code count and tables, the count, and an error code when
+    // they cannot be used.
+    struct Block {
+        MsbBitReader reader;
+        uint32_t count;
+        int error;
+    };
+    static Block StartBlock(MsbBitReader br, State& st, int pBit);
     StaticHuffmanParams params_;
     std::unique_ptr<State> state_;
 };

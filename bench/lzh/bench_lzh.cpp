@@ -1,8 +1,9 @@
 // Decoding speed of the LZH-family decoders on large archives made by the peer tools (lha for
-// -lh5-/-lh6-/-lh7-, arj for methods 1 and 4), compared with the peers testing the same archives
-// (`lhasa t`, `arj t`); then the same archives tested end to end, by the extractors in process
-// (TUnLha, TUnArj: archive walk, decoding, CRC check) and by `varnok-cli test`. Prints MB/s and the
-// ratio of the peer's time to ours.
+// -lh5-/-lh6-/-lh7-, arj for methods 1 and 4), compared with the peers testing the same archives:
+// the family's own tool (`lhasa t`, `arj t`) and 7-Zip (`7z t`), which reads both families and is
+// the faster peer for ARJ. Then the same archives tested end to end, by the extractors in process
+// (TUnLha, TUnArj: archive walk, decoding, CRC check) and by `varnok-cli test`. Prints MB/s and, for
+// each peer, the ratio of the peer's time to ours (above 1: we are faster).
 //
 // Usage: bench_lzh [megabytes]   (default 32)
 #include <chrono>
@@ -66,13 +67,32 @@ double TimeBest(F&& f) {
     return best;
 }
 
-void Report(const char* what, uint64_t bytes, double ours, const char* peer, double theirs) {
+struct Peer {
+    const char* name;
+    double seconds;  // negative: not installed or failed
+};
+
+void Report(const std::string& what, uint64_t bytes, double ours, const std::vector<Peer>& peers) {
     double mb = static_cast<double>(bytes) / 1e6;
-    std::printf("%-14s %8.1f MB/s", what, mb / ours);
-    if (theirs > 0)
-        std::printf("   %s %8.1f MB/s   ratio %.2fx\n", peer, mb / theirs, theirs / ours);
+    std::printf("%-16s %8.1f MB/s", what.c_str(), mb / ours);
+    for (const Peer& p : peers) {
+        if (p.seconds > 0)
+            std::printf("   %s %7.1f MB/s ratio %.2fx", p.name, mb / p.seconds, p.seconds / ours);
+        else
+            std::printf("   (%s n/a)", p.name);
+    }
+    std::printf("\n");
+}
+
+// The family's own tool and 7-Zip on the same archive (7z is best of three like the rest).
+std::vector<Peer> TimePeers(bool arj, const std::string& archive) {
+    std::vector<Peer> peers;
+    if (arj)
+        peers.push_back({"arj t", test::HaveTool("arj") ? TimeCommand("arj t -y " + archive) : -1});
     else
-        std::printf("   (%s not available)\n", peer);
+        peers.push_back({"lhasa t", test::HaveTool("lhasa") ? TimeCommand("lhasa t " + archive) : -1});
+    peers.push_back({"7z t", test::HaveTool("7z") ? TimeCommand("7z t " + archive) : -1});
+    return peers;
 }
 
 // Tests a whole archive with an extractor in process; false when an entry fails.
@@ -124,8 +144,8 @@ int main(int argc, char** argv) {
             auto r = DecodeLzhMethod(e.method, src, e.packed, sink, e.unpacked);
             ok = ok && r.Ok() && sink.c16 == e.crc16;
         });
-        double theirs = test::HaveTool("lhasa") ? TimeCommand(cd + "lhasa t " + name) : -1;
-        Report((e.method + (ok ? "" : " (FAILED)")).c_str(), e.unpacked, ours, "lhasa t", theirs);
+        Report(e.method + (ok ? "" : " (FAILED)"), e.unpacked, ours,
+               TimePeers(false, test::Quote(dir / name)));
         made.push_back({e.method, dir / name, e.unpacked, false});
     }
 
@@ -147,9 +167,8 @@ int main(int argc, char** argv) {
                 auto r = DecodeArjMethod(e.method, src, e.packed, sink, e.unpacked);
                 ok = ok && r.Ok() && ~sink.c32 == e.crc32;
             });
-            double theirs = TimeCommand(cd + "arj t -y " + name);
-            std::string what = std::string("ARJ method ") + m + (ok ? "" : " (FAILED)");
-            Report(what.c_str(), e.unpacked, ours, "arj t", theirs);
+            Report(std::string("ARJ method ") + m + (ok ? "" : " (FAILED)"), e.unpacked, ours,
+                   TimePeers(true, test::Quote(dir / name)));
             made.push_back({std::string("ARJ m") + m, dir / name, e.unpacked, true});
         }
     } else {
@@ -163,11 +182,7 @@ int main(int argc, char** argv) {
         "\nend to end, whole archive tested (%s):\n",
         haveCli ? "extractor in process, varnok-cli test" : "extractor in process; varnok-cli not built");
     for (const Made& a : made) {
-        const char* peer = a.arj ? "arj t" : "lhasa t";
-        const bool havePeer = test::HaveTool(a.arj ? "arj" : "lhasa");
-        double theirs = havePeer ? TimeCommand(a.arj ? "arj t -y " + test::Quote(a.path)
-                                                     : "lhasa t " + test::Quote(a.path))
-                                 : -1;
+        const std::vector<Peer> peers = TimePeers(a.arj, test::Quote(a.path));
         bool ok = true;
         double ours = TimeBest([&] {
             if (a.arj) {
@@ -178,12 +193,11 @@ int main(int argc, char** argv) {
                 ok = TestWith(x, a.path) && ok;
             }
         });
-        Report(((a.arj ? "TUnArj " : "TUnLha ") + a.label + (ok ? "" : " (FAILED)")).c_str(), a.bytes, ours,
-               peer, theirs);
+        Report((a.arj ? "TUnArj " : "TUnLha ") + a.label + (ok ? "" : " (FAILED)"), a.bytes, ours, peers);
         if (haveCli) {
             double viaCli = TimeCommand(test::Quote(cli) + " test " + test::Quote(a.path));
             if (viaCli > 0)
-                Report(("cli " + a.label).c_str(), a.bytes, viaCli, peer, theirs);
+                Report("cli " + a.label, a.bytes, viaCli, peers);
             else
                 std::printf("cli %s: FAILED\n", a.label.c_str());
         }

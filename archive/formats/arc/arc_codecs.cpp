@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "archive/codecs/stored.h"
 #include "archive/core/errors.h"
 #include "archive/formats/arc/arc_methods.h"
 
@@ -29,15 +30,6 @@ void RleExpander::Write(const uint8_t* p, size_t n) {
             last_ = b;
         }
     }
-}
-
-DecodeResult CopyStored(CodecInput& in, CodecOutput& out) {
-    while (size_t n = in.Available()) {
-        out.Write(in.Data(), n);
-        in.Skip(n);
-        if (out.Cancelled()) break;
-    }
-    return FinishDecode(DecodeStatus::Ok, 0, in, out, in.Taken());
 }
 
 }  // namespace arc
@@ -69,6 +61,9 @@ bool ArcMethodSupported(int method) {
 }
 
 DecodeResult ArcDecoder::Decode(int method, ByteSource& src, ByteSink& sink, const CancelFlag* cancel) {
+    // The extractor bounds the source by the compressed size: everything it delivers is the entry.
+    if (method == arcStoredOld || method == arcStored)
+        return CopyStoredEntry(src, kStoredSizeUnknown, sink, kStoredSizeUnknown, cancel);
     CodecInput in(src, cancel);
     CodecOutput out(sink, cancel, kOutputCapacity);
     if (!ArcMethodSupported(method))
@@ -79,16 +74,14 @@ DecodeResult ArcDecoder::Decode(int method, ByteSource& src, ByteSink& sink, con
     std::optional<CodecOutput> packed;
     if (UsesRle(method)) {
         rle.emplace(out);
-        packed.emplace(*rle, cancel, kOutputCapacity);
+        if (method != arcPacked) packed.emplace(*rle, cancel, kOutputCapacity);
     }
     CodecOutput& stage = packed ? *packed : out;
 
     DecodeResult r;
     switch (method) {
-        case arcStoredOld:
-        case arcStored:
         case arcPacked:
-            r = arc::CopyStored(in, stage);
+            r = CopyStoredEntry(src, kStoredSizeUnknown, *rle, kStoredSizeUnknown, cancel);
             break;
         case arcSqueezed:
             r = arc::Unsqueeze(in, stage);
@@ -118,6 +111,9 @@ DecodeResult ArcDecoder::Decode(int method, ByteSource& src, ByteSink& sink, con
         case pakCrushed:
             r = arc::Uncrush(in, stage);
             break;
+        case arcStoredOld:
+        case arcStored:
+            break;  // copied above
         default:  // pakDistilled
             r = arc::Undistill(in, stage);
             break;

@@ -20,7 +20,6 @@ class RleExpander final : public ByteSink {
     uint8_t last_ = 0;
 };
 
-DecodeResult CopyStored(CodecInput& in, CodecOutput& out);
 DecodeResult Unsqueeze(CodecInput& in, CodecOutput& out);
 DecodeResult UncrunchOld(CodecInput& in, CodecOutput& out, bool newHash);
 DecodeResult Uncrush(CodecInput& in, CodecOutput& out);

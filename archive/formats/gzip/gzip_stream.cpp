@@ -162,7 +162,7 @@ DecodeResult GzipDecoder::Decode(ByteSource& src, ByteSink& sink, const CancelFl
         if (Le32(t) != member.Crc() || Le32(t + 4) != static_cast<uint32_t>(member.Size()))
             return result(DecodeStatus::Corrupt, E_CrcCheck);
         ++members_;
-        if (IsCancelled(cancel)) return result(DecodeStatus::Cancelled, 0);
+        if (IsCancelled(cancel)) return result(DecodeStatus::Cancelled, E_UserCanceled);
     }
 }
 

@@ -17,18 +17,9 @@ class AdaptiveHuffman {
 
     // Reads one symbol (walking the tree a bit at a time) and updates the code.
     int Decode(MsbBitReader& br) {
-        int node = child_[root_];
-        br.Refill();
-        int used = 0;
-        while (node < nodes_) {
-            if (used == MsbBitReader::kGuaranteedBits) {
-                br.Refill();
-                used = 0;
-            }
-            node = child_[node + static_cast<int>(br.Peek(1))];
-            br.Skip(1);
-            ++used;
-        }
+        const int node = br.WalkTree(
+            child_[root_], [&](int n) { return n < nodes_; },
+            [&](int n, int bit) { return child_[n + bit]; });
         int symbol = node - nodes_;
         Update(symbol);
         return symbol;

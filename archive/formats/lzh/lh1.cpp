@@ -1,10 +1,9 @@
 #include "archive/formats/lzh/lh1.h"
 
+#include "archive/codecs/huffman_table.h"
+#include "archive/codecs/lz_driver.h"
 #include "archive/core/errors.h"
 #include "archive/formats/lzh/adaptive_huffman.h"
-#include "archive/codecs/huffman_table.h"
-#include "archive/codecs/lz_output.h"
-#include "archive/codecs/msb_bit_reader.h"
 
 namespace varnok {
 
@@ -31,7 +30,7 @@ void BuildPositionTable(HuffmanDecodeTable& t) {
 DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     // The window starts out as spaces; the first byte lands after 4036 of them, so a match may
     // reach back over the whole window from the start.
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
@@ -39,48 +38,21 @@ DecodeResult DecodeLh1(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
     HuffmanDecodeTable posTable(8);
     BuildPositionTable(posTable);
 
-    DecodeStatus status = DecodeStatus::Ok;
-    int error = 0;
-    do {
-        if (IsCancelled(cancel)) {
-            status = DecodeStatus::Cancelled;
-            error = E_UserCanceled;
-            break;
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int&) -> size_t {
+        int c = code.Decode(br);
+        if (c < 256) {
+            buf[pos] = static_cast<LzByte>(c);
+            return 1;
         }
-        uint8_t* buf = w.Data();
-        size_t pos = w.pos;
-        const size_t limit = w.limit;
-        const size_t hardEnd = w.hardEnd;
-        while (pos < limit) {
-            int c = code.Decode(br);
-            if (c < 256) {
-                if (br.PastEnd()) break;
-                buf[pos++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            size_t len = static_cast<size_t>(c - 253);
-            br.Refill();
-            uint32_t upper = posTable.Decode(br);
-            size_t dist = (upper << 6) | br.Get(6);
-            if (br.PastEnd()) break;
-            if (len > hardEnd - pos) len = hardEnd - pos;
-            LzCopy(buf, pos, dist + 1, len);
-            pos += len;
-        }
-        w.pos = pos;
-        if (br.Overrun()) {
-            status = DecodeStatus::Truncated;
-            error = E_UnexpectedEof;
-            break;
-        }
-    } while (w.Advance());
-    w.Settle();
-    w.Flush();
-    if (status == DecodeStatus::Ok && br.Overrun()) {
-        status = DecodeStatus::Truncated;
-        error = E_UnexpectedEof;
-    }
-    return MakeResult(status, error, w.Produced(), br.ConsumedBytes());
+        size_t len = static_cast<size_t>(c - 253);
+        br.Refill();
+        uint32_t upper = posTable.Decode(br);
+        size_t dist = (upper << 6) | br.Get(6);
+        if (len > room) len = room;
+        LzCopy(buf, pos, dist + 1, len);
+        return len;
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

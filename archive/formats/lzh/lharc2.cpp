@@ -5,10 +5,9 @@
 #include <iterator>
 #include <memory>
 
-#include "archive/core/errors.h"
 #include "archive/codecs/huffman_table.h"
-#include "archive/codecs/lz_output.h"
-#include "archive/codecs/msb_bit_reader.h"
+#include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
 
 namespace varnok {
 
@@ -68,18 +67,8 @@ class Lh2Codes {
 
     // Follows the code from a pair of children down to a leaf, a bit per level.
     int Walk(MsbBitReader& br, int c) {
-        br.Refill();
-        int used = 0;
-        do {
-            if (used == MsbBitReader::kGuaranteedBits) {
-                br.Refill();
-                used = 0;
-            }
-            c = child_[c - static_cast<int>(br.Peek(1))];
-            br.Skip(1);
-            ++used;
-        } while (c > 0);
-        return c;
+        return br.WalkTree(
+            c, [](int n) { return n > 0; }, [&](int n, int bit) { return child_[n - bit]; });
     }
 
     int16_t TakeBlock() {
@@ -288,16 +277,6 @@ class Lh2Codes {
     bool broken_ = false;
 };
 
-DecodeResult Finish(LzOutput& w, MsbBitReader& br, DecodeStatus status, int error) {
-    w.Settle();
-    w.Flush();
-    if (status != DecodeStatus::Cancelled && br.Overrun()) {
-        status = DecodeStatus::Truncated;
-        error = E_UnexpectedEof;
-    }
-    return MakeResult(status, error, w.Produced(), br.ConsumedBytes());
-}
-
 // The built-in position code of -lh3-: lengths 2, 4, 4, then runs of 5 to 9 bits.
 void BuildFixedPositionTable(HuffmanDecodeTable& t) {
     std::array<uint8_t, kPositionSymbols> len{};
@@ -319,52 +298,50 @@ void BuildFixedPositionTable(HuffmanDecodeTable& t) {
 DecodeResult DecodeLh2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
     auto codes = std::make_unique<Lh2Codes>();
-    do {
-        if (IsCancelled(cancel)) return Finish(w, br, DecodeStatus::Cancelled, E_UserCanceled);
-        uint8_t* buf = w.Data();
-        size_t pos = w.pos;
-        const size_t start = pos;
-        const uint64_t before = w.Produced();
-        while (pos < w.limit) {
-            int c = codes->DecodeLiteral(br);
-            if (c < 256) {
-                if (br.PastEnd()) break;
-                buf[pos++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            if (c == kEscape) c += static_cast<int>(br.Get(8));
-            size_t len = static_cast<size_t>(c - 253);
-            uint32_t upper = static_cast<uint32_t>(codes->DecodePosition(br, before + (pos - start)));
-            size_t dist = (upper << 6) | br.Get(6);
-            if (br.PastEnd()) break;
-            if (len > w.hardEnd - pos) len = w.hardEnd - pos;
-            LzCopy(buf, pos, dist + 1, len);
-            pos += len;
+    uint64_t made = 0;  // output so far: the position code grows with it
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+        int c = codes->DecodeLiteral(br);
+        if (codes->Broken()) {
+            error = E_InvalidDecodeTree;
+            return 0;
         }
-        w.pos = pos;
-        if (codes->Broken()) return Finish(w, br, DecodeStatus::Corrupt, E_InvalidDecodeTree);
-        if (br.Overrun()) return Finish(w, br, DecodeStatus::Truncated, E_UnexpectedEof);
-    } while (w.Advance());
-    return Finish(w, br, DecodeStatus::Ok, 0);
+        if (c < 256) {
+            buf[pos] = static_cast<LzByte>(c);
+            ++made;
+            return 1;
+        }
+        if (c == kEscape) c += static_cast<int>(br.Get(8));
+        size_t len = static_cast<size_t>(c - 253);
+        uint32_t upper = static_cast<uint32_t>(codes->DecodePosition(br, made));
+        if (codes->Broken()) {
+            error = E_InvalidDecodeTree;
+            return 0;
+        }
+        size_t dist = (upper << 6) | br.Get(6);
+        if (len > room) len = room;
+        LzCopy(buf, pos, dist + 1, len);
+        made += len;
+        return len;
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kWindow, kMaxMatch, 0x20);
     HuffmanDecodeTable cTable(12), pTable(8);
     std::array<uint8_t, kSymbols> cLen{};
     std::array<uint8_t, kPositionSymbols> pLen{};
     uint32_t blockLeft = 0;
-    int error = 0;
 
     // Literal/length lengths: a presence bit, then 4 bits (length - 1). Three leading lengths of 1
     // (impossible in a real code) announce a single symbol in 9 bits.
-    auto readLiteralTable = [&]() {
+    auto readLiteralTable = [&](MsbBitReader& br) {
         for (int i = 0; i < kSymbols; ++i) {
             br.Refill();
             cLen[i] = br.Get(1) ? static_cast<uint8_t>(br.Get(4) + 1) : 0;
@@ -378,7 +355,7 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         return cTable.Build(cLen.data(), kSymbols);
     };
     // Position lengths: 4 bits each, with the same single-symbol escape (7 bits).
-    auto readPositionTable = [&]() {
+    auto readPositionTable = [&](MsbBitReader& br) {
         for (int i = 0; i < kPositionSymbols; ++i) {
             br.Refill();
             pLen[i] = static_cast<uint8_t>(br.Get(4));
@@ -390,62 +367,59 @@ DecodeResult DecodeLh3(ByteSource& in, uint64_t packedSize, ByteSink& out, uint6
         return pTable.Build(pLen.data(), kPositionSymbols);
     };
 
-    do {
-        if (IsCancelled(cancel)) return Finish(w, br, DecodeStatus::Cancelled, E_UserCanceled);
-        uint8_t* buf = w.Data();
-        size_t pos = w.pos;
-        while (pos < w.limit) {
-            if (blockLeft == 0) {
-                br.Refill();
-                blockLeft = br.Get(16);
-                if (blockLeft == 0) {
-                    error = E_BadBlock;
-                    break;
-                }
-                if (!readLiteralTable()) {
-                    error = E_BadHuffmanCode;
-                    break;
-                }
-                br.Refill();
-                if (br.Get(1)) {
-                    if (!readPositionTable()) {
-                        error = E_BadHuffmanCode;
-                        break;
-                    }
-                } else {
-                    BuildFixedPositionTable(pTable);
-                }
-            }
-            --blockLeft;
-            br.Refill();
-            uint32_t c = cTable.Decode(br);
-            if (c < 256) {
-                if (br.PastEnd()) break;
-                buf[pos++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            if (c >= static_cast<uint32_t>(kSymbols)) {
-                error = E_BadHuffmanCode;
-                break;
-            }
-            if (c == static_cast<uint32_t>(kEscape)) c += br.Get(8);
-            size_t len = c - 253;
-            uint32_t upper = pTable.Decode(br);
-            if (upper >= static_cast<uint32_t>(kPositionSymbols)) {
-                error = E_BadHuffmanCode;
-                break;
-            }
-            size_t dist = (upper << 6) | br.Get(6);
-            if (br.PastEnd()) break;
-            if (len > w.hardEnd - pos) len = w.hardEnd - pos;
-            LzCopy(buf, pos, dist + 1, len);
-            pos += len;
+    // A block's code count and tables; 0 (error set) when they cannot be used.
+    auto startBlock = [&](MsbBitReader& br, int& error) -> uint32_t {
+        br.Refill();
+        uint32_t count = br.Get(16);
+        if (count == 0) {
+            error = E_BadBlock;
+            return 0;
         }
-        w.pos = pos;
-        if (error) return Finish(w, br, DecodeStatus::Corrupt, error);
-        if (br.Overrun()) return Finish(w, br, DecodeStatus::Truncated, E_UnexpectedEof);
-    } while (w.Advance());
-    return Finish(w, br, DecodeStatus::Ok, 0);
+        if (!readLiteralTable(br)) {
+            error = E_BadHuffmanCode;
+            return 0;
+        }
+        br.Refill();
+        if (br.Get(1)) {
+            if (!readPositionTable(br)) {
+                error = E_BadHuffmanCode;
+                return 0;
+            }
+        } else {
+            BuildFixedPositionTable(pTable);
+        }
+        return count;
+    };
+
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+        if (blockLeft == 0) {
+            blockLeft = startBlock(br, error);
+            if (error) return 0;
+        }
+        --blockLeft;
+        br.Refill();
+        uint32_t c = cTable.Decode(br);
+        if (c < 256) {
+            buf[pos] = static_cast<LzByte>(c);
+            return 1;
+        }
+        if (c >= static_cast<uint32_t>(kSymbols)) {
+            error = E_BadHuffmanCode;
+            return 0;
+        }
+        if (c == static_cast<uint32_t>(kEscape)) c += br.Get(8);
+        size_t len = c - 253;
+        uint32_t upper = pTable.Decode(br);
+        if (upper >= static_cast<uint32_t>(kPositionSymbols)) {
+            error = E_BadHuffmanCode;
+            return 0;
+        }
+        size_t dist = (upper << 6) | br.Get(6);
+        if (len > room) len = room;
+        LzCopy(buf, pos, dist + 1, len);
+        return len;
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

@@ -3,10 +3,9 @@
 #include <array>
 #include <cstring>
 
-#include "archive/core/errors.h"
 #include "archive/codecs/huffman_table.h"
-#include "archive/codecs/lz_output.h"
-#include "archive/codecs/msb_bit_reader.h"
+#include "archive/codecs/lz_driver.h"
+#include "archive/core/errors.h"
 
 namespace varnok {
 
@@ -162,83 +161,56 @@ class Pm2Codes {
 DecodeResult DecodePm2(ByteSource& in, uint64_t packedSize, ByteSink& out, uint64_t unpackedSize,
                        const CancelFlag* cancel) {
     if (unpackedSize == 0) return MakeResult(DecodeStatus::Ok, 0, 0, 0);
-    MsbBitReader br(in, packedSize);
+    MsbBitInput input(in, packedSize);
     LzOutput w(out, unpackedSize, kWindow, kMaxCopy, 0x20);
     RecentBytes recent;
     Pm2Codes codes;
     uint64_t done = 0;  // bytes decoded so far
 
-    DecodeStatus status = DecodeStatus::Ok;
-    int error = 0;
-    do {
-        if (IsCancelled(cancel)) {
-            status = DecodeStatus::Cancelled;
-            error = E_UserCanceled;
-            break;
+    auto step = [&](MsbBitReader& br, LzByte* buf, size_t pos, size_t room, int& error) -> size_t {
+        if (done >= codes.NextChange() && !codes.Change(br)) {
+            error = E_InvalidDecodeTree;
+            return 0;
         }
-        uint8_t* buf = w.Data();
-        size_t pos = w.pos;
-        while (pos < w.limit) {
-            if (done >= codes.NextChange() && !codes.Change(br)) {
-                error = E_InvalidDecodeTree;
-                break;
-            }
-            br.Refill();
-            uint32_t sym = codes.items.Decode(br);
-            if (sym < kLiteralClasses) {
-                const Range& r = kLiteralRanges[sym];
-                size_t place = r.base + br.Get(r.bits);
-                if (br.PastEnd()) break;
-                buf[pos++] = recent.TakeAt(place);
-                ++done;
-                continue;
-            }
-            uint32_t copy = sym - kLiteralClasses;
-            if (sym == HuffmanDecodeTable::kInvalid || copy >= kCopyCodes) {
+        br.Refill();
+        uint32_t sym = codes.items.Decode(br);
+        if (sym < kLiteralClasses) {
+            const Range& r = kLiteralRanges[sym];
+            buf[pos] = recent.TakeAt(r.base + br.Get(r.bits));
+            ++done;
+            return 1;
+        }
+        uint32_t copy = sym - kLiteralClasses;
+        if (sym == HuffmanDecodeTable::kInvalid || copy >= kCopyCodes) {
+            error = E_BadHuffmanCode;
+            return 0;
+        }
+        size_t len = copy + 2;
+        if (copy >= kShortCopies) {
+            const Range& r = kLongCopies[copy - kShortCopies];
+            len = r.base + br.Get(r.bits);
+        }
+        size_t dist = 1;
+        if (copy == 0) {
+            dist = br.Get(6) + 1;
+        } else if (copy != kRunCode) {
+            uint32_t width = codes.distance.Decode(br);
+            if (width == HuffmanDecodeTable::kInvalid) {
                 error = E_BadHuffmanCode;
-                break;
+                return 0;
             }
-            size_t len = copy + 2;
-            if (copy >= kShortCopies) {
-                const Range& r = kLongCopies[copy - kShortCopies];
-                len = r.base + br.Get(r.bits);
-            }
-            size_t dist = 1;
-            if (copy == 0) {
-                dist = br.Get(6) + 1;
-            } else if (copy != kRunCode) {
-                uint32_t width = codes.distance.Decode(br);
-                if (width == HuffmanDecodeTable::kInvalid) {
-                    error = E_BadHuffmanCode;
-                    break;
-                }
-                // Width 0 is 6 plain bits for 0..63; width w > 0 is w + 5 bits above 2^(w + 5).
-                dist = width ? (size_t{1} << (width + 5)) + br.Get(static_cast<int>(width) + 5) + 1
-                             : br.Get(6) + 1;
-            }
-            if (br.PastEnd()) break;
-            if (len > w.hardEnd - pos) len = w.hardEnd - pos;
-            LzCopy(buf, pos, dist, len);
-            for (size_t i = 0; i < len; ++i)
-                recent.Use(buf[pos + i]);
-            pos += len;
-            done += len;
+            // Width 0 is 6 plain bits for 0..63; width w > 0 is w + 5 bits above 2^(w + 5).
+            dist =
+                width ? (size_t{1} << (width + 5)) + br.Get(static_cast<int>(width) + 5) + 1 : br.Get(6) + 1;
         }
-        w.pos = pos;
-        // Codes or symbols read from past the end of the input are a truncation, not damage.
-        if (br.Overrun()) {
-            status = DecodeStatus::Truncated;
-            error = E_UnexpectedEof;
-            break;
-        }
-        if (error) {
-            status = DecodeStatus::Corrupt;
-            break;
-        }
-    } while (w.Advance());
-    w.Settle();
-    w.Flush();
-    return MakeResult(status, error, w.Produced(), br.ConsumedBytes());
+        if (len > room) len = room;
+        LzCopy(buf, pos, dist, len);
+        for (size_t i = 0; i < len; ++i)
+            recent.Use(buf[pos + i]);
+        done += len;
+        return len;
+    };
+    return DriveLzDecoder(input, w, cancel, step);
 }
 
 }  // namespace varnok

@@ -18,15 +18,15 @@ class ShannonFanoTree {
     enum class Result { Ok, Truncated, Ambiguous, Unreadable };
 
     // Reads the compressed tree description and builds the tree for `symbols` (64 or 256) symbols.
-    Result Read(LegacyBitReader& in, unsigned symbols) {
+    Result Read(LsbBitReader& in, unsigned symbols) {
         symbols_ = symbols;
         uint8_t lengths[256];
         uint32_t count;
-        if (!in.Get(8, count)) return Result::Truncated;
+        if (!in.Read(8, count)) return Result::Truncated;
         unsigned filled = 0;
         for (uint32_t i = 0; i <= count; ++i) {
             uint32_t b;
-            if (!in.Get(8, b)) return Result::Truncated;
+            if (!in.Read(8, b)) return Result::Truncated;
             const unsigned run = (b >> 4) + 1, length = (b & 15) + 1;
             if (run > symbols - filled) return Result::Unreadable;  // more lengths than symbols
             std::fill(lengths + filled, lengths + filled + run, static_cast<uint8_t>(length));
@@ -37,11 +37,11 @@ class ShannonFanoTree {
     }
 
     // Walks the tree one bit at a time from the root.
-    Result Decode(LegacyBitReader& in, unsigned& symbol) const {
+    Result Decode(LsbBitReader& in, unsigned& symbol) const {
         unsigned node = Root();
         for (;;) {
             uint32_t bit;
-            if (!in.Get(1, bit)) return Result::Truncated;
+            if (!in.Read(1, bit)) return Result::Truncated;
             const int child = nodes_[node].child[bit];
             if (child < 0) return Result::Ambiguous;  // a code the tree does not have
             if (static_cast<unsigned>(child) < symbols_) {
@@ -116,29 +116,16 @@ class ShannonFanoTree {
 
 DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint64_t uncompressedSize,
                      const CancelFlag* cancel) {
-    LegacyBitReader in(source);
+    CodecInput input(source);  // not given the cancel flag: a cancel must not look like the end of the data
+    LsbBitReader in(input);
     HistoryOutput out(sink, uncompressedSize, cancel);
-    DecodeStatus status = DecodeStatus::Ok;
-    int error = 0;
-    auto finish = [&] {
-        out.Flush();
-        return MakeResult(status, error, out.Count(), in.Consumed());
-    };
+    LegacyRun run(in, out, uncompressedSize);
     auto fail = [&](ShannonFanoTree::Result r) {
-        if (r == ShannonFanoTree::Result::Truncated) {
-            status = DecodeStatus::Truncated;
-            error = E_UnexpectedEof;
-        } else {
-            status = DecodeStatus::Corrupt;
-            error = r == ShannonFanoTree::Result::Ambiguous ? E_AmbiguousTree : E_BadBlock;
-        }
-        return finish();
+        if (r == ShannonFanoTree::Result::Truncated) return run.Truncated();
+        return run.Fail(r == ShannonFanoTree::Result::Ambiguous ? E_AmbiguousTree : E_BadBlock);
     };
-    if (uncompressedSize == 0) return finish();
-    if (out.Cancelled()) {
-        status = DecodeStatus::Cancelled;
-        return finish();
-    }
+    if (uncompressedSize == 0) return run.End();
+    if (out.Cancelled()) return run.Cancelled();
 
     const bool bigWindow = (gpFlags & 2) != 0;
     const bool literalTree = (gpFlags & 4) != 0;
@@ -155,12 +142,9 @@ DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint6
     if ((r = distances.Read(in, 64)) != ShannonFanoTree::Result::Ok) return fail(r);
 
     while (!out.Full()) {
-        if (out.Cancelled()) {
-            status = DecodeStatus::Cancelled;
-            return finish();
-        }
+        if (out.Cancelled()) return run.Cancelled();
         uint32_t flag;
-        if (!in.Get(1, flag)) break;
+        if (!in.Read(1, flag)) break;
         if (flag) {
             unsigned literal;
             if (literalTree) {
@@ -169,14 +153,14 @@ DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint6
                 if (r != ShannonFanoTree::Result::Ok) return fail(r);
             } else {
                 uint32_t raw;
-                if (!in.Get(8, raw)) break;
+                if (!in.Read(8, raw)) break;
                 literal = raw;
             }
             out.Put(static_cast<uint8_t>(literal));
             continue;
         }
         uint32_t low;
-        if (!in.Get(lowDistanceBits, low)) break;
+        if (!in.Read(lowDistanceBits, low)) break;
         unsigned high, length;
         r = distances.Decode(in, high);
         if (r == ShannonFanoTree::Result::Truncated) break;
@@ -186,18 +170,14 @@ DecodeResult Explode(ByteSource& source, ByteSink& sink, uint16_t gpFlags, uint6
         if (r != ShannonFanoTree::Result::Ok) return fail(r);
         if (length == 63) {
             uint32_t more;
-            if (!in.Get(8, more)) break;
+            if (!in.Read(8, more)) break;
             length += more;
         }
         length += minMatch;
         const size_t distance = ((size_t{high} << lowDistanceBits) | low) + 1;
         out.Copy(distance, static_cast<size_t>(std::min<uint64_t>(length, out.Room())));
     }
-    if (uncompressedSize != kUnknownSize && !out.Full()) {
-        status = DecodeStatus::Truncated;
-        error = E_UnexpectedEof;
-    }
-    return finish();
+    return run.End();
 }
 
 }  // namespace varnok

@@ -1,6 +1,9 @@
-// Input and output shared by the early ZIP methods (shrink, reduce, implode): a bit reader taking bits least
-// significant first, and an output stage that keeps a zero-filled history and writes to the sink in 32 KiB
-// pieces.
+// The frame shared by the early ZIP methods (shrink, reduce, implode): an output stage that keeps a
+// zero-filled history and writes to the sink in 32 KiB pieces, and LegacyRun, which holds the input and
+// that output for one entry and ends the run the same way for all three (flush, sizes, and which
+// status a short, damaged or cancelled entry gets). Their input is the codecs'
+// least-significant-bit-first reader (LsbBitReader over a CodecInput), the one the compress, ARC, ZOO
+// and PAK decoders use; the methods had a copy of their own that read byte by byte.
 #pragma once
 
 #include <cstddef>
@@ -8,55 +11,13 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/codecs/codec_io.h"
+#include "archive/core/codec.h"
+#include "archive/core/errors.h"
 #include "archive/core/stream.h"
+#include "archive/formats/zip/legacy.h"
 
 namespace varnok {
-
-class LegacyBitReader {
-  public:
-    explicit LegacyBitReader(ByteSource& source) : source_(source), buf_(new uint8_t[kSize]) {}
-
-    // The next n bits (n <= 24) as a number; false when the input ends before n bits were collected.
-    bool Get(unsigned n, uint32_t& value) {
-        if (bits_ < n && !Refill(n)) return false;
-        value = static_cast<uint32_t>(bitbuf_ & ((uint64_t{1} << n) - 1));
-        bitbuf_ >>= n;
-        bits_ -= n;
-        return true;
-    }
-
-    // Source bytes read so far that the decoder has taken bits from.
-    uint64_t Consumed() const { return totalRead_ - (end_ - pos_) - bits_ / 8; }
-
-  private:
-    static constexpr size_t kSize = 32 * 1024;
-
-    bool Refill(unsigned n) {
-        while (bits_ <= 56) {
-            if (pos_ == end_) {
-                if (ended_) break;
-                end_ = source_.Read(buf_.get(), kSize);
-                pos_ = 0;
-                totalRead_ += end_;
-                if (end_ == 0) {
-                    ended_ = true;
-                    break;
-                }
-            }
-            bitbuf_ |= uint64_t{buf_[pos_++]} << bits_;
-            bits_ += 8;
-        }
-        return bits_ >= n;
-    }
-
-    ByteSource& source_;
-    std::unique_ptr<uint8_t[]> buf_;
-    size_t pos_ = 0, end_ = 0;
-    uint64_t bitbuf_ = 0;
-    unsigned bits_ = 0;
-    bool ended_ = false;
-    uint64_t totalRead_ = 0;
-};
 
 // Output with a 64 KiB history: references before the start of the output read zeros, as the early methods
 // define. Writes to the sink whenever 32 KiB have collected, and on Flush.
@@ -110,6 +71,32 @@ class HistoryOutput {
     uint64_t count_ = 0;
     uint64_t written_ = 0;
     bool cancelled_;
+};
+
+// How one entry's run ends. It refers to the run's reader and output rather than holding them: they
+// stay locals of the decoder, whose address no out-of-line call sees, so that the reader's bit
+// buffer lives in registers.
+class LegacyRun {
+  public:
+    LegacyRun(LsbBitReader& in, HistoryOutput& out, uint64_t size) : in_(in), out_(out), size_(size) {}
+
+    // Writes what is pending and reports what was produced and consumed.
+    DecodeResult Finish(DecodeStatus status, int error) {
+        out_.Flush();
+        return MakeResult(status, error, out_.Count(), in_.Consumed());
+    }
+    DecodeResult Fail(int error) { return Finish(DecodeStatus::Corrupt, error); }
+    DecodeResult Truncated() { return Finish(DecodeStatus::Truncated, E_UnexpectedEof); }
+    DecodeResult Cancelled() { return Finish(DecodeStatus::Cancelled, E_UserCanceled); }
+    // The data ended or the entry is complete: Truncated when a known size was not reached.
+    DecodeResult End() {
+        return size_ != kUnknownSize && !out_.Full() ? Truncated() : Finish(DecodeStatus::Ok, 0);
+    }
+
+  private:
+    LsbBitReader& in_;
+    HistoryOutput& out_;
+    uint64_t size_;
 };
 
 }  // namespace varnok

@@ -27,48 +27,26 @@ unsigned IndexBits(unsigned n) {
 
 DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t uncompressedSize,
                       const CancelFlag* cancel) {
-    LegacyBitReader in(source);
+    CodecInput input(source);  // not given the cancel flag: a cancel must not look like the end of the data
+    LsbBitReader in(input);
     HistoryOutput out(sink, uncompressedSize, cancel);
-    DecodeStatus status = DecodeStatus::Ok;
-    int error = 0;
-    auto finish = [&] {
-        out.Flush();
-        return MakeResult(status, error, out.Count(), in.Consumed());
-    };
-    if (factor < 1 || factor > 4) {
-        status = DecodeStatus::Corrupt;
-        error = E_UnsupportedMethod;
-        return finish();
-    }
-    if (uncompressedSize == 0) return finish();
-    if (out.Cancelled()) {
-        status = DecodeStatus::Cancelled;
-        return finish();
-    }
+    LegacyRun run(in, out, uncompressedSize);
+    if (factor < 1 || factor > 4) return run.Fail(E_UnsupportedMethod);
+    if (uncompressedSize == 0) return run.End();
+    if (out.Cancelled()) return run.Cancelled();
 
     // Follower sets, stored from byte value 255 down to 0.
     uint8_t setSize[256];
     uint8_t followers[256][kMaxFollowers];
     for (int v = 255; v >= 0; --v) {
         uint32_t n;
-        if (!in.Get(6, n)) {
-            status = DecodeStatus::Truncated;
-            error = E_UnexpectedEof;
-            return finish();
-        }
-        if (n > kMaxFollowers) {  // outside the format: a set holds at most 32 bytes
-            status = DecodeStatus::Corrupt;
-            error = E_BadBlock;
-            return finish();
-        }
+        if (!in.Read(6, n)) return run.Truncated();
+        if (n > kMaxFollowers)
+            return run.Fail(E_BadBlock);  // outside the format: a set holds at most 32 bytes
         setSize[v] = static_cast<uint8_t>(n);
         for (uint32_t i = 0; i < n; ++i) {
             uint32_t b;
-            if (!in.Get(8, b)) {
-                status = DecodeStatus::Truncated;
-                error = E_UnexpectedEof;
-                return finish();
-            }
+            if (!in.Read(8, b)) return run.Truncated();
             followers[v][i] = static_cast<uint8_t>(b);
         }
     }
@@ -78,30 +56,23 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
     enum { kNormal, kAfterDle, kMoreLength, kDistance } state = kNormal;
     unsigned last = 0, v = 0, length = 0;
     while (!out.Full()) {
-        if (out.Cancelled()) {
-            status = DecodeStatus::Cancelled;
-            return finish();
-        }
+        if (out.Cancelled()) return run.Cancelled();
         // Probabilistic stage: the next byte.
         uint32_t c;
         const unsigned n = setSize[last];
         bool ok;
         if (n == 0) {
-            ok = in.Get(8, c);
+            ok = in.Read(8, c);
         } else {
             uint32_t literal;
-            ok = in.Get(1, literal);
+            ok = in.Read(1, literal);
             if (ok) {
                 if (literal) {
-                    ok = in.Get(8, c);
+                    ok = in.Read(8, c);
                 } else {
                     uint32_t index;
-                    ok = in.Get(IndexBits(n), index);
-                    if (ok && index >= n) {  // an index past the set's end
-                        status = DecodeStatus::Corrupt;
-                        error = E_BadBlock;
-                        return finish();
-                    }
+                    ok = in.Read(IndexBits(n), index);
+                    if (ok && index >= n) return run.Fail(E_BadBlock);  // an index past the set's end
                     if (ok) c = followers[last][index];
                 }
             }
@@ -139,11 +110,7 @@ DecodeResult Unreduce(ByteSource& source, ByteSink& sink, int factor, uint64_t u
             }
         }
     }
-    if (uncompressedSize != kUnknownSize && !out.Full()) {
-        status = DecodeStatus::Truncated;
-        error = E_UnexpectedEof;
-    }
-    return finish();
+    return run.End();
 }
 
 }  // namespace varnok

@@ -21,8 +21,10 @@ constexpr int16_t kUnused = -1;
 class Unshrinker {
   public:
     Unshrinker(ByteSource& source, ByteSink& sink, uint64_t size, const CancelFlag* cancel)
-        : in_(source),
+        : input_(source),  // the output polls the cancel flag
+          in_(input_),
           out_(sink, size, cancel),
+          run_(in_, out_, size),
           parent_(kCodes, kUnused),
           last_(kCodes),
           children_(kCodes),
@@ -34,49 +36,30 @@ class Unshrinker {
             free_[freeCount_++] = static_cast<uint16_t>(c);
     }
 
-    DecodeResult Run(uint64_t size) {
-        DecodeStatus status = Decode(size);
-        out_.Flush();
-        return MakeResult(status,
-                          status == DecodeStatus::Ok || status == DecodeStatus::Cancelled ? 0 : error_,
-                          out_.Count(), in_.Consumed());
-    }
+    DecodeResult Run(uint64_t size) { return Decode(size); }
 
   private:
-    DecodeStatus Fail(int code) {
-        error_ = code;
-        return DecodeStatus::Corrupt;
-    }
-
-    DecodeStatus Ended(uint64_t size) {
-        if (size != kUnknownSize && out_.Count() < size) {
-            error_ = E_UnexpectedEof;
-            return DecodeStatus::Truncated;
-        }
-        return DecodeStatus::Ok;
-    }
-
-    DecodeStatus Decode(uint64_t size) {
-        if (size == 0) return DecodeStatus::Ok;
-        if (out_.Cancelled()) return DecodeStatus::Cancelled;
+    DecodeResult Decode(uint64_t size) {
+        if (size == 0) return run_.End();
+        if (out_.Cancelled()) return run_.Cancelled();
         unsigned width = 9;
         uint32_t code;
-        if (!in_.Get(width, code)) return Fail(E_BadBlock);
-        if (code > 255) return Fail(E_BadBlock);  // the first code can only be a byte
+        if (!in_.Read(width, code)) return run_.Fail(E_BadBlock);
+        if (code > 255) return run_.Fail(E_BadBlock);  // the first code can only be a byte
         out_.Put(static_cast<uint8_t>(code));
         unsigned prev = code;
         while (!out_.Full()) {
-            if (out_.Cancelled()) return DecodeStatus::Cancelled;
-            if (!in_.Get(width, code)) return Ended(size);
+            if (out_.Cancelled()) return run_.Cancelled();
+            if (!in_.Read(width, code)) return run_.End();
             if (code == 256) {
-                if (!in_.Get(width, code)) return Ended(size);
+                if (!in_.Read(width, code)) return run_.End();
                 if (code == 1) {
                     // Codes wider than 13 bits do not exist: the dictionary holds 8192 codes.
-                    if (++width > kMaxWidth) return Fail(E_BadBlock);
+                    if (++width > kMaxWidth) return run_.Fail(E_BadBlock);
                 } else if (code == 2) {
                     PartialClear();
                 } else {
-                    return Fail(E_BadBlock);
+                    return run_.Fail(E_BadBlock);
                 }
                 continue;
             }
@@ -86,24 +69,18 @@ class Unshrinker {
             if (c >= kFirstFree && parent_[c] == kUnused) {
                 // A code not yet defined: the string the compressor is just defining, the previous string
                 // plus its own first byte. Only the next code to be assigned can be in that state.
-                if (freeCount_ == freeNext_ || c != free_[freeNext_]) return Fail(E_BadBlock);
+                if (freeCount_ == freeNext_ || c != free_[freeNext_]) return run_.Fail(E_BadBlock);
                 stack_[depth++] = 0;  // placeholder for the first byte, filled below
                 c = prev;
             }
             while (c >= 256) {
-                if (depth == kCodes) {
-                    out_.Flush();
-                    return Fail(E_StackOverflow);
-                }
+                if (depth == kCodes) return run_.Fail(E_StackOverflow);
                 stack_[depth++] = last_[c];
                 const int p = parent_[c];
-                if (p < 0) return Fail(E_BadBlock);  // a string whose prefix was freed
+                if (p < 0) return run_.Fail(E_BadBlock);  // a string whose prefix was freed
                 c = static_cast<unsigned>(p);
             }
-            if (depth == kCodes) {
-                out_.Flush();
-                return Fail(E_StackOverflow);
-            }
+            if (depth == kCodes) return run_.Fail(E_StackOverflow);
             const uint8_t first = static_cast<uint8_t>(c);
             stack_[depth++] = first;
             if (code >= kFirstFree && parent_[code] == kUnused) stack_[0] = first;
@@ -120,7 +97,7 @@ class Unshrinker {
             }
             prev = code;
         }
-        return DecodeStatus::Ok;
+        return run_.End();
     }
 
     // Frees every string code that no other string extends; the free list becomes the freed codes in
@@ -142,15 +119,16 @@ class Unshrinker {
             free_[freeCount_++] = c;
     }
 
-    LegacyBitReader in_;
+    CodecInput input_;
+    LsbBitReader in_;
     HistoryOutput out_;
+    LegacyRun run_;
     std::vector<int16_t> parent_;
     std::vector<uint8_t> last_;
     std::vector<uint16_t> children_;
     std::vector<uint16_t> free_;
     size_t freeCount_ = 0, freeNext_ = 0;
     std::vector<uint8_t> stack_;
-    int error_ = 0;
 };
 
 }  // namespace

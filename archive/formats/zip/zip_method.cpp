@@ -4,31 +4,12 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/codecs/stored.h"
 #include "archive/core/errors.h"
 
 namespace varnok {
 
-namespace {
-
-// Method 0: the data are the bytes themselves. With a known size exactly that many bytes are read.
-DecodeResult CopyStored(ByteSource& source, ByteSink& sink, uint64_t size, const CancelFlag* cancel) {
-    constexpr size_t kChunk = 64 * 1024;
-    auto buf = std::make_unique<uint8_t[]>(kChunk);
-    uint64_t done = 0;
-    while (done < size) {
-        if (IsCancelled(cancel)) return MakeResult(DecodeStatus::Cancelled, 0, done, done);
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, size - done));
-        const size_t got = source.Read(buf.get(), want);
-        if (got == 0) break;
-        sink.Write(buf.get(), got);
-        done += got;
-    }
-    if (size != kUnknownSize && done < size)
-        return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, done, done);
-    return MakeResult(DecodeStatus::Ok, 0, done, done);
-}
-
-}  // namespace
+static_assert(kUnknownSize == kStoredSizeUnknown, "one meaning of an unknown size");
 
 bool IsZipMethodSupported(uint16_t method) {
     return method <= zmImploded || method == zmDeflated || method == zmDeflate64;
@@ -39,7 +20,8 @@ DecodeResult ZipMethodDecoder::Decode(uint16_t method, uint16_t gpFlags, uint64_
     lastWasInflate_ = false;
     switch (method) {
         case zmStored:
-            return CopyStored(source, sink, uncompressedSize, cancel);
+            // With a known size exactly that many bytes are read; an unknown one reads to the end.
+            return CopyStoredEntry(source, kStoredSizeUnknown, sink, uncompressedSize, cancel);
         case zmShrunk:
             return Unshrink(source, sink, uncompressedSize, cancel);
         case zmReduced1:

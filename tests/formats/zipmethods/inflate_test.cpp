@@ -660,7 +660,7 @@ TEST(InflateLifecycle, CancelIsSeenBetweenChunks) {
     Inflater inf;
     const DecodeResult r = inf.Decode(src, sink, &flag);
     EXPECT_EQ(r.status, DecodeStatus::Cancelled);
-    EXPECT_EQ(r.errorCode, 0);
+    EXPECT_EQ(r.errorCode, E_UserCanceled);
     EXPECT_EQ(r.produced, sink.written);
     EXPECT_LT(sink.written, data.size() / 2);
 
