@@ -45,15 +45,6 @@ std::string SafeRelativeName(const std::string& stored) {
     return r;
 }
 
-bool SameEntryPath(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) return false;
-    const std::string& longer = a.size() >= b.size() ? a : b;
-    const std::string& shorter = a.size() >= b.size() ? b : a;
-    if (longer.size() == shorter.size()) return a == b;
-    return longer.compare(longer.size() - shorter.size(), shorter.size(), shorter) == 0 &&
-           longer[longer.size() - shorter.size() - 1] == '/';
-}
-
 namespace {
 
 // A name made only of "." components and separators.

@@ -222,10 +222,6 @@ class TUnBase : public TZipCommon {
     std::vector<DirTime> dirTimes_;
 };
 
-// Whether two names of one entry match: the same, or one is the other's path below a folder (a stored name
-// against the output path it was extracted to).
-bool SameEntryPath(const std::string& a, const std::string& b);
-
 // Makes a stored name safe to create below a destination: "\" and "/" separate folders, "." components and
 // leading separators or a drive go, and a ".." component makes the name unusable (empty result).
 std::string SafeRelativeName(const std::string& stored);

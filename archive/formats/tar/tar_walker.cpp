@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "archive/codecs/stored.h"
 #include "platform/codepage.h"
 
 namespace varnok {
@@ -194,19 +195,11 @@ void TarWalker::ExtractHardLink(const tar::Entry& t, ArchiveEntry& e, const std:
 
 DecodeResult TarWalker::CopyData(const Known& k, ByteSink& sink) {
     TarDataSource src(in_, k.dataPos, k.size);
-    std::vector<uint8_t> buf(kChunk);
+    const CancelFlag* cancel = o_.CancelPtr();
+    if (!k.sparse) return CopyStoredEntry(src, k.size, sink, k.size, cancel);
+    // A sparse file: the stored chunks in order, the holes between them as zero bytes. The map must lead
+    // forward, stay inside the file's size and account for no more data than is stored.
     uint64_t produced = 0, consumed = 0;
-    auto copy = [&](uint64_t n) {
-        while (n > 0) {
-            size_t got = src.Read(buf.data(), static_cast<size_t>(std::min<uint64_t>(n, buf.size())));
-            if (got == 0) return false;
-            sink.Write(buf.data(), got);
-            produced += got;
-            consumed += got;
-            n -= got;
-        }
-        return true;
-    };
     auto zeros = [&](uint64_t n) {
         static const std::vector<uint8_t> kZeros(kChunk, 0);
         while (n > 0) {
@@ -216,19 +209,16 @@ DecodeResult TarWalker::CopyData(const Known& k, ByteSink& sink) {
             n -= part;
         }
     };
-    if (!k.sparse) {
-        if (!copy(k.size)) return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, produced, consumed);
-        return MakeResult(DecodeStatus::Ok, 0, produced, consumed);
-    }
-    // A sparse file: the stored chunks in order, the holes between them as zero bytes. The map must lead
-    // forward, stay inside the file's size and account for no more data than is stored.
     uint64_t at = 0, stored = 0;
     for (const auto& c : k.sparseMap) {
         if (c.offset < at || c.offset > k.realSize || c.size > k.realSize - c.offset ||
             c.size > k.size - stored)
             return MakeResult(DecodeStatus::Corrupt, E_CorruptInput, produced, consumed);
         zeros(c.offset - at);
-        if (!copy(c.size)) return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, produced, consumed);
+        DecodeResult r = CopyStoredEntry(src, c.size, sink, c.size, cancel);
+        produced += r.produced;
+        consumed += r.consumed;
+        if (!r.Ok()) return MakeResult(r.status, r.errorCode, produced, consumed);
         stored += c.size;
         at = c.offset + c.size;
     }

@@ -2,27 +2,10 @@
 
 #include "archive/core/utils.h"
 #include "archive/codecs/static_huffman.h"
+#include "archive/codecs/stored.h"
 #include "archive/formats/zoo/zoo_lzw.h"
 
 namespace varnok {
-
-namespace {
-
-// Copies the stored data of an entry.
-DecodeResult CopyAll(ByteSource& src, ByteSink& sink, uint64_t size, const CancelFlag* cancel) {
-    std::vector<uint8_t> buf(64 * 1024);
-    uint64_t done = 0;
-    while (done < size) {
-        if (IsCancelled(cancel)) return MakeResult(DecodeStatus::Cancelled, 0, done, done);
-        size_t got = src.Read(buf.data(), static_cast<size_t>(std::min<uint64_t>(buf.size(), size - done)));
-        if (got == 0) return MakeResult(DecodeStatus::Truncated, E_UnexpectedEof, done, done);
-        sink.Write(buf.data(), got);
-        done += got;
-    }
-    return MakeResult(DecodeStatus::Ok, 0, done, done);
-}
-
-}  // namespace
 
 TUnZoo::TUnZoo()
     : lzw_(std::make_unique<ZooLzwDecoder>()),
@@ -44,7 +27,7 @@ void TUnZoo::ExtractOne(const zoo::Item& s) {
         LimitedSource data(file, z.packedSize);
         switch (z.method) {
             case 0:
-                return CopyAll(data, sink, z.packedSize, CancelPtr());
+                return CopyStoredEntry(data, z.packedSize, sink, z.packedSize, CancelPtr());
             case 1:
                 return lzw_->Decode(data, sink, CancelPtr());
             default:
