@@ -32,6 +32,9 @@ void DecodeTexts(ArchiveEntry& e, const NameCoding& coding) {
     e.EntryName = Decoded(e.RawName, e, coding);
     while (e.EntryName.size() > 1 && e.EntryName.back() == '/')
         e.EntryName.pop_back();
+    // "./docs/a.txt" (as "tar -C dir ." stores it) is "docs/a.txt": the leading "." is no folder.
+    while (e.EntryName.size() > 2 && e.EntryName.compare(0, 2, "./") == 0)
+        e.EntryName.erase(0, 2);
     if (e.LowerIfCapitals) LowerCapitals(e.EntryName);
     // Comments are free text: a "\" in them is no separator.
     e.EntryComment = e.RawComment.empty() ? std::string() : coding.Decode(e.RawComment, e.Origin);

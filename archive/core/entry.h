@@ -67,7 +67,7 @@ struct ArchiveEntry {
 };
 
 // Fills the shown texts of an entry from its stored ones: decoded with the archive's code-page decision, "\"
-// read as "/" where the family says so, trailing separators of the name removed.
+// read as "/" where the family says so, trailing separators and a leading "./" of the name removed.
 void DecodeTexts(ArchiveEntry& e, const NameCoding& coding);
 
 // Adds the stored texts of an entry to the sample the archive's code-page decision is made from.
