@@ -69,7 +69,7 @@ void ArchiveModel::AttachEvents() {
     bridge_.ShowMessage = [this](const std::string& m) { view_.Message("Varnok", m); };
     bridge_.OnDirUpdate = [this](TZipBridge&) { BuildZipRows(); };
     bridge_.OnMessage = [this](TZipBridge& b, int code, const std::string& m) {
-        view_.Log(m);
+        view_.Log(VisibleMarks(m));
         // The message of an archive that is not a valid ZIP (its own number, or its text for the bridge's
         // messages).
         const bool invalid =
@@ -108,7 +108,7 @@ void ArchiveModel::AttachEvents() {
         std::string line = file.empty() ? std::string() : file + ": ";
         line += ErrorText(code);
         if (!msg.empty() && msg != ErrorText(code)) line += " (" + msg + ")";
-        view_.Log(line);
+        view_.Log(VisibleMarks(line));
     };
     lister_.OnNextVolume = [this](TZipCommon&, std::string& volume, const std::string& id, bool exists,
                                   bool& cancel) {
@@ -228,8 +228,8 @@ bool ArchiveModel::OpenAt(const std::string& path, int depth) {
         }
     }
 
-    view_.SetTitle("Varnok - " + ArchiveFileName());
-    view_.SetStatusText(0, path_);
+    view_.SetTitle("Varnok - " + VisibleMarks(ArchiveFileName()));
+    view_.SetStatusText(0, VisibleMarks(path_));
     if (settings_.OpenLast) settings_.Open = ArchiveFolder();
     PushOpenHistory();
     view_.QuickExtractCaptionsChanged();

@@ -104,7 +104,7 @@ int ExtractOperation::RunZip(const ExtractRequest& r) {
 int ExtractOperation::RunComponent(const ExtractRequest& r) {
     auto engine = engines_ ? engines_->ForType(model_.ArcType()) : nullptr;
     if (!engine) {
-        model_.View().Log(model_.ArchiveFileName() + ": " + ErrorText(E_InvalidArcType));
+        model_.View().Log(VisibleMarks(model_.ArchiveFileName()) + ": " + ErrorText(E_InvalidArcType));
         return -1;
     }
     ExtractJob job;
@@ -204,7 +204,7 @@ void ExtractOperation::DeleteCreatedFiles() {
 }
 
 void ExtractOperation::FileStarting(const std::string& entryName, const std::string& outputPath) {
-    model_.View().ProgressFile(FileNameOf(entryName.empty() ? outputPath : entryName));
+    model_.View().ProgressFile(VisibleMarks(FileNameOf(entryName.empty() ? outputPath : entryName)));
     struct stat st {};
     if (!outputPath.empty() && lstat(outputPath.c_str(), &st) != 0) created_.push_back(outputPath);
 }
