@@ -32,6 +32,33 @@ std::string AttrText(uint32_t a, bool dir) {
     return s;
 }
 
+// Columns a text takes on a terminal: one per character, two for the wide ones of East Asian scripts.
+size_t Columns(const std::string& s) {
+    size_t cols = 0;
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        uint32_t cp = len == 1 ? c : c & (0xFF >> (len + 1));
+        for (size_t k = 1; k < len && i + k < s.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                          (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000;
+        cols += wide ? 2 : 1;
+        i += len;
+    }
+    return cols;
+}
+
+// The name padded to 40 columns, as the rows line up.
+std::string NameColumn(const std::string& name) {
+    std::string n = TerminalSafe(name);
+    const size_t cols = Columns(n);
+    if (cols < 40) n.append(40 - cols, ' ');
+    return n;
+}
+
 }  // namespace
 
 int CmdList(int argc, char** argv) {
@@ -82,7 +109,7 @@ int CmdList(int argc, char** argv) {
             if (!entries.empty()) entries += ", ";
             entries += o.Str();
         } else {
-            printf("%-40s %12llu %12llu %3d%% %s %-10s %s %s\n", TerminalSafe(e.EntryName).c_str(),
+            printf("%s %12llu %12llu %3d%% %s %-10s %s %s\n", NameColumn(e.EntryName).c_str(),
                    static_cast<unsigned long long>(e.UnpackedSize),
                    static_cast<unsigned long long>(e.PackedSize), e.Ratio,
                    platform::FormatLocalShort(e.EntryDate).c_str(), e.MethodText.c_str(), CrcText(e).c_str(),

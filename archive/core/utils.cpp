@@ -120,26 +120,6 @@ std::string ToOemName(std::string_view name, bool translate) {
     return s;
 }
 
-std::string NormalizeLhaPath(std::string_view name) {
-    std::string s(name);
-    for (size_t i = 0; i < s.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
-            // First byte of a Shift-JIS character: its second byte may look like a separator.
-            if (i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x40 &&
-                static_cast<unsigned char>(s[i + 1]) != 0xFF) {
-                ++i;
-                continue;
-            }
-        }
-        if (c == 0xFF || c == '\\') s[i] = '/';
-    }
-    size_t a = s.find_first_not_of(' ');
-    if (a == std::string::npos) return {};
-    size_t b = s.find_last_not_of(' ');
-    return s.substr(a, b - a + 1);
-}
-
 std::string AppendSlash(std::string_view path) {
     std::string s(path);
     if (!s.empty() && s.back() != '/') s += '/';

@@ -34,9 +34,6 @@ uint64_t FromOctal(std::string_view text);
 std::string ToAnsiName(std::string_view name, bool translate);
 // System text to archive name: UTF-8 to OEM when translate is set; "\" becomes "/".
 std::string ToOemName(std::string_view name, bool translate);
-// Folder part of an LZH directory header: 0xFF, "\" and "/" become "/" (second bytes of Shift-JIS characters
-// excepted); leading and trailing blanks removed.
-std::string NormalizeLhaPath(std::string_view name);
 std::string AppendSlash(std::string_view path);
 std::string RemoveSlash(std::string_view path);
 // Position of the last "." minus one (so its count of characters before the dot), or the length.

@@ -75,13 +75,6 @@ TEST(Names, ConversionsAndPaths) {
                         true),
               "\x81"
               "ber");
-    EXPECT_EQ(NormalizeLhaPath(" a\xFF"
-                               "b\\c/d "),
-              "a/b/c/d");
-    // The second byte of a Shift-JIS character is not a separator.
-    EXPECT_EQ(NormalizeLhaPath("\x95\x5C\xFF"
-                               "x"),
-              "\x95\x5C/x");
     EXPECT_EQ(AppendSlash("a"), "a/");
     EXPECT_EQ(AppendSlash(""), "");
     EXPECT_EQ(RemoveSlash("a/"), "a");
