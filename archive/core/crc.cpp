@@ -214,4 +214,52 @@ uint16_t UpdateCrc16(uint16_t crc, const void* data, size_t len) {
     return static_cast<uint16_t>(SlicedCrc16(crc, p, len));
 }
 
+namespace {
+
+// The CRC of n zero bytes appended is a linear map of the CRC before them: the one-byte step x -> table[x &
+// 0xFF] ^ (x >> 8) applied n times. Held as a matrix over GF(2) (column i is the image of bit i) and raised
+// to the n-th power by squaring, it costs O(log n) whatever n is: a hole of a terabyte is as cheap as one of
+// a byte.
+struct Gf2Map {
+    uint32_t col[32] = {};
+    uint32_t Apply(uint32_t v) const {
+        uint32_t r = 0;
+        for (int i = 0; v; ++i, v >>= 1)
+            if (v & 1) r ^= col[i];
+        return r;
+    }
+    Gf2Map Then(const Gf2Map& next) const {  // next after this
+        Gf2Map m;
+        for (int i = 0; i < 32; ++i)
+            m.col[i] = next.Apply(col[i]);
+        return m;
+    }
+};
+
+template <class Step>
+uint32_t AfterZeros(uint32_t crc, uint64_t n, int bits, Step step) {
+    Gf2Map power;  // the step applied 1, 2, 4, ... times
+    for (int i = 0; i < bits; ++i)
+        power.col[i] = step(uint32_t{1} << i);
+    while (n) {
+        if (n & 1) crc = power.Apply(crc);
+        n >>= 1;
+        if (n) power = power.Then(power);
+    }
+    return crc;
+}
+
+}  // namespace
+
+uint32_t UpdateCrc32Zeros(uint32_t crc, uint64_t n) {
+    const uint32_t* t = Crc32Table();
+    return AfterZeros(crc, n, 32, [t](uint32_t x) { return t[x & 0xFF] ^ (x >> 8); });
+}
+
+uint16_t UpdateCrc16Zeros(uint16_t crc, uint64_t n) {
+    const uint16_t* t = Crc16Table();
+    return static_cast<uint16_t>(
+        AfterZeros(crc, n, 16, [t](uint32_t x) { return static_cast<uint32_t>(t[x & 0xFF] ^ (x >> 8)); }));
+}
+
 }  // namespace varnok

@@ -24,10 +24,15 @@ inline uint32_t Crc32(std::span<const uint8_t> d) {
     return Crc32(d.data(), d.size());
 }
 
+// The running CRC-32 after n zero bytes, in O(log n).
+uint32_t UpdateCrc32Zeros(uint32_t crc, uint64_t n);
+
 // Running CRC-16/ARC (reflected polynomial 0xA001), started at 0.
 uint16_t UpdateCrc16(uint16_t crc, const void* data, size_t len);
 inline uint16_t Crc16(const void* data, size_t len) {
     return UpdateCrc16(0, data, len);
 }
+// The running CRC-16 after n zero bytes, in O(log n).
+uint16_t UpdateCrc16Zeros(uint16_t crc, uint64_t n);
 
 }  // namespace varnok

@@ -25,6 +25,17 @@ class ByteSink {
   public:
     virtual ~ByteSink() = default;
     virtual void Write(const uint8_t* buf, size_t n) = 0;
+    // n zero bytes that the archive declares rather than stores (the holes of a sparse file). Sinks that
+    // can, take them without touching every byte (an output file seeks over them); the others get them
+    // written.
+    virtual void WriteZeros(uint64_t n) {
+        static const uint8_t kZeros[65536] = {};
+        while (n) {
+            const size_t k = n < sizeof kZeros ? static_cast<size_t>(n) : sizeof kZeros;
+            Write(kZeros, k);
+            n -= k;
+        }
+    }
 };
 
 // The stop request shared by a component and the codecs it runs.
@@ -104,6 +115,7 @@ class VectorSink final : public ByteSink {
 class CountingSink final : public ByteSink {
   public:
     void Write(const uint8_t*, size_t n) override { count_ += n; }
+    void WriteZeros(uint64_t n) override { count_ += n; }
     uint64_t Count() const { return count_; }
 
   private:

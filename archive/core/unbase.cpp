@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,30 +64,55 @@ bool NamesTheDestination(const std::string& name) {
 class TUnBase::Sink final : public ByteSink {
   public:
     explicit Sink(TUnBase& owner) : o_(owner) {}
-    void Reset(CrcKind kind, uint64_t expected, bool cap) {
+    void Reset(CrcKind kind, uint64_t expected, bool cap, uint64_t packed) {
         kind_ = kind;
         expected_ = expected;
         cap_ = cap;
-        count_ = 0;
+        packed_ = packed ? packed : 1;
+        count_ = decoded_ = 0;
         overflow_ = false;
         lastProgress_ = 0;
     }
     void Write(const uint8_t* buf, size_t n) override {
         if (o_.Cancel()) throw RunCancelled();
-        if (cap_ && n > expected_ - std::min(expected_, count_)) {
-            // More data than the entry's size: keep what fits and stop the decoding.
-            size_t fit = static_cast<size_t>(expected_ - std::min(expected_, count_));
-            if (fit) Put(buf, fit);
-            overflow_ = true;
-            throw ArchiveError(E_CorruptInput, o_.EntryName(), "more data than the entry's size");
-        }
-        Put(buf, n);
+        const size_t fit = Fits(n);
+        if (fit) Put(buf, fit);
+        if (fit < n) Overflowed();
+    }
+    // Declared zero bytes: counted and checked as data, but the output seeks over them and testing does
+    // nothing for them, so that a hole costs no time however large the archive says it is.
+    void WriteZeros(uint64_t n) override {
+        if (o_.Cancel()) throw RunCancelled();
+        const uint64_t fit = cap_ ? std::min<uint64_t>(n, expected_ - std::min(expected_, count_)) : n;
+        if (kind_ == CrcKind::Crc32)
+            o_.Crc32Value = UpdateCrc32Zeros(o_.Crc32Value, fit);
+        else if (kind_ == CrcKind::Crc16)
+            o_.Crc16Value = UpdateCrc16Zeros(o_.Crc16Value, fit);
+        if (o_.outputOpen_ && !o_.SkipOutput(fit))
+            throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
+        Counted(fit);
+        if (fit < n) Overflowed();
     }
     uint64_t Count() const { return count_; }
     bool Overflow() const { return overflow_; }
 
   private:
+    size_t Fits(size_t n) const {
+        if (!cap_) return n;
+        return static_cast<size_t>(std::min<uint64_t>(n, expected_ - std::min(expected_, count_)));
+    }
+    [[noreturn]] void Overflowed() {
+        // More data than the entry's size: what fits is kept, the decoding stops.
+        overflow_ = true;
+        throw ArchiveError(E_CorruptInput, o_.EntryName(), "more data than the entry's size");
+    }
     void Put(const uint8_t* buf, size_t n) {
+        // A stream that decodes to far more than anything real: a decompression bomb.
+        decoded_ += n;
+        if (o_.MaxRatio && decoded_ > kRatioFloor && decoded_ / o_.MaxRatio > packed_)
+            throw ArchiveError(E_MaxFileSize, o_.EntryName(),
+                               "its data grow past " + std::to_string(o_.MaxRatio) +
+                                   " times their packed size (a decompression bomb?); --max-ratio raises the limit");
         if (kind_ == CrcKind::Crc32)
             o_.Crc32Value = UpdateCrc32(o_.Crc32Value, buf, n);
         else if (kind_ == CrcKind::Crc16)
@@ -100,12 +126,17 @@ class TUnBase::Sink final : public ByteSink {
                     wide.push_back(buf[i]);
                     prev_ = buf[i];
                 }
-                if (!o_.out_.Write(wide.data(), wide.size()))
+                if (!o_.WriteBytes(wide.data(), wide.size()))
                     throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
             } else if (!o_.WriteOutput(buf, n)) {
                 throw ArchiveError(E_WriteFile, o_.OutputName(), platform::LastErrorText());
             }
+        } else if (o_.runLimit_ && (o_.runWritten_ += n) > o_.runLimit_) {
+            o_.RunLimitReached();
         }
+        Counted(n);
+    }
+    void Counted(uint64_t n) {
         count_ += n;
         o_.BytesRemaining -= std::min<uint64_t>(o_.BytesRemaining, n);
         if (count_ - lastProgress_ >= (1u << 18) || count_ == expected_) {
@@ -114,9 +145,12 @@ class TUnBase::Sink final : public ByteSink {
         }
     }
 
+    // Entries decoding to less than this are never taken for bombs, whatever their ratio.
+    static constexpr uint64_t kRatioFloor = uint64_t{64} << 20;
+
     TUnBase& o_;
     CrcKind kind_ = CrcKind::None;
-    uint64_t expected_ = 0, count_ = 0, lastProgress_ = 0;
+    uint64_t expected_ = 0, count_ = 0, decoded_ = 0, lastProgress_ = 0, packed_ = 1;
     bool cap_ = true, overflow_ = false;
     uint8_t prev_ = 0;
 };
@@ -142,30 +176,49 @@ bool AllZero(const uint8_t* p) {
 
 }  // namespace
 
+// Writes bytes at the end of the output, counting them against the run's limit.
+bool TUnBase::WriteBytes(const uint8_t* p, size_t n) {
+    if (!n) return true;
+    if (outHole_) {
+        if (lseek(out_.Fd(), static_cast<off_t>(outHole_), SEEK_CUR) < 0) return false;
+        outHole_ = 0;
+    }
+    if (runLimit_ && (runWritten_ += n) > runLimit_) RunLimitReached();
+    return out_.Write(p, n);
+}
+
 // Writes data at the end of the output. Whole file blocks of zero bytes are not written but skipped over, so
 // that a file of mostly zeros costs neither the time nor the disk space of writing them.
 bool TUnBase::WriteOutput(const uint8_t* buf, size_t n) {
-    if (!outSparse_) return out_.Write(buf, n);
-    auto flush = [&](const uint8_t* p, size_t len) {
-        if (!len) return true;
-        if (outHole_) {
-            if (lseek(out_.Fd(), static_cast<off_t>(outHole_), SEEK_CUR) < 0) return false;
-            outHole_ = 0;
-        }
-        return out_.Write(p, len);
-    };
+    if (!outSparse_) return WriteBytes(buf, n);
     size_t dataStart = 0;
     for (size_t i = 0; i < n;) {
         const size_t len = std::min(kHoleBlock - static_cast<size_t>((outPos_ + i) % kHoleBlock), n - i);
         if (len == kHoleBlock && AllZero(buf + i)) {
-            if (!flush(buf + dataStart, i - dataStart)) return false;
+            if (!WriteBytes(buf + dataStart, i - dataStart)) return false;
             outHole_ += kHoleBlock;
             dataStart = i + kHoleBlock;
         }
         i += len;
     }
-    if (!flush(buf + dataStart, n - dataStart)) return false;
+    if (!WriteBytes(buf + dataStart, n - dataStart)) return false;
     outPos_ += n;
+    return true;
+}
+
+// Declared zero bytes: a hole in a new file; written out where the file cannot have one.
+bool TUnBase::SkipOutput(uint64_t n) {
+    if (outSparse_ && !AsciiTranslation) {
+        outHole_ += n;
+        outPos_ += n;
+        return true;
+    }
+    static const uint8_t kZeros[kHoleBlock] = {};
+    while (n) {
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(n, sizeof kZeros));
+        if (!WriteBytes(kZeros, k)) return false;
+        n -= k;
+    }
     return true;
 }
 
@@ -174,6 +227,11 @@ bool TUnBase::FinishOutput() {
     if (!outHole_) return true;
     outHole_ = 0;
     return ftruncate(out_.Fd(), static_cast<off_t>(outPos_)) == 0;
+}
+
+void TUnBase::RunLimitReached() {
+    runLimitHit_ = true;
+    throw ArchiveError(runLimitCode_, OutputName(), runLimitText_);
 }
 
 // ---------------------------------------------------------------------------------------------------- run
@@ -229,6 +287,7 @@ int TUnBase::Run(bool testing) {
         ArcFile.Close();
         RaiseError(ExtractDir, "", E_UnableCreateDir);
     }
+    SetRunLimits();
     bool activated = true;
     if (OnActivate) OnActivate(*this);
     Password.clear();
@@ -252,6 +311,38 @@ int TUnBase::Run(bool testing) {
     EndRun(activated);
     if (failure) std::rethrow_exception(failure);
     return extracted_;
+}
+
+void TUnBase::SetRunLimits() {
+    runWritten_ = 0;
+    runLimitHit_ = false;
+    maxFileSize_ = UINT64_MAX;
+    runLimit_ = MaxSize;
+    runLimitCode_ = E_MaxFileSize;
+    runLimitText_ = "the run would write more than " + std::to_string(MaxSize) +
+                    " bytes; --max-size raises the limit";
+    if (testing_) return;
+    // The largest file the destination's file system takes (its offsets' bits, one of them the sign).
+    long bits = pathconf(root_.c_str(), _PC_FILESIZEBITS);
+    if (bits > 1 && bits < 64) maxFileSize_ = (uint64_t{1} << (bits - 1)) - 1;
+    if (bits >= 64) maxFileSize_ = INT64_MAX;
+    if (MaxSize == 0) {
+        // No limit asked for: the space the destination has, which no extraction can go past anyway. Holes
+        // take none of it.
+        struct statvfs fs {};
+        if (statvfs(root_.c_str(), &fs) == 0) {
+            runLimit_ = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+            runLimitCode_ = E_NotEnoughSpace;
+            runLimitText_ = "the archive holds more than the " + std::to_string(runLimit_) +
+                            " bytes free at " + root_;
+        }
+    }
+}
+
+void TUnBase::DropOutput() {
+    if (testing_ || !createdFiles_.count(outputName_)) return;
+    unlink(outputName_.c_str());
+    createdFiles_.erase(outputName_);
 }
 
 bool TUnBase::EnsureRoot() {
@@ -690,14 +781,24 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
         Verdict(true);
         return EntryResult::Extracted;
     }
+    if (!testing_ && e.SizeKnown && e.UnpackedSize > maxFileSize_) {
+        // Refused before anything is written: the destination could never hold it.
+        --extracted_;
+        SkipProgress(e.PackedSize);
+        EntryFailed(outputName_, E_FileSizeExceedsOs,
+                    "its size of " + std::to_string(e.UnpackedSize) + " bytes is more than the file system of " +
+                        root_ + " can hold");
+        return EntryResult::Failed;
+    }
     if (!OpenOutput()) {
         --extracted_;
         SkipProgress(e.PackedSize);
         return EntryResult::Failed;
     }
     ResetCrc();
-    sink_->Reset(kind, e.UnpackedSize, e.SizeKnown);
+    sink_->Reset(kind, e.UnpackedSize, e.SizeKnown, e.PackedSize);
     DecodeResult r;
+    std::string failure;  // what the decoding's own error said
     bool decodeFailed = false;
     try {
         r = decode(*sink_);
@@ -708,17 +809,20 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
         decodeFailed = true;
         r.status = DecodeStatus::Corrupt;
         r.errorCode = ex.Code();
-        if (ex.Code() == E_WriteFile) {
+        failure = ex.Detail();
+        if (ex.Code() == E_WriteFile || runLimitHit_) {
+            // The output cannot take more: the run ends here, and what it left of this file goes.
             CloseOutput(e);
-            RaiseError(outputName_, ex.Detail(), E_WriteFile);
+            DropOutput();
+            RaiseError(outputName_, ex.Detail(), ex.Code());
         }
     }
     CloseOutput(e);
     if (r.status == DecodeStatus::Cancelled || Cancel()) throw RunCancelled();
     if (!r.Ok() && r.errorCode && r.errorCode != E_CrcCheck) {
         const bool unsupported = r.errorCode == E_UnsupportedMethod;
-        ReportError(testing_ ? entryName_ : outputName_, decodeFailed || unsupported ? "" : "damaged data",
-                    r.errorCode);
+        ReportError(testing_ ? entryName_ : outputName_,
+                    decodeFailed ? failure : unsupported ? "" : "damaged data", r.errorCode);
         if (unsupported && sink_->Count() == 0 && !testing_ && createdFiles_.count(outputName_)) {
             // Nothing could be decoded: no empty file in its place.
             unlink(outputName_.c_str());

@@ -29,6 +29,14 @@ class TUnBase : public TZipCommon {
 
     bool CreateStoredDirs = false;
     bool RestoreFileAttr = true;
+    // Decompression bombs. An entry whose data grow past MaxRatio times their packed size (and past 64 MiB) is
+    // refused; 0 turns the check off. The default, a million to one, is beyond what real data reach: deflate
+    // cannot pass about 1,032 to one, compress about 33,000 to one, and the LZH and ARJ methods reach about
+    // 100,000 to one only on files of nothing but zero bytes hundreds of megabytes long.
+    uint64_t MaxRatio = 1'000'000;
+    // The bytes a run may write at most (holes excluded); 0: as many as the destination has free (testing: no
+    // limit). A run that reaches it ends with an error naming the entry.
+    uint64_t MaxSize = 0;
     TCpuType CpuType = cptAuto;
 
     TOnBegin OnBegin;
@@ -194,7 +202,18 @@ class TUnBase : public TZipCommon {
     bool outSparse_ = false;
     uint64_t outPos_ = 0, outHole_ = 0;
     bool WriteOutput(const uint8_t* buf, size_t n);
+    bool WriteBytes(const uint8_t* buf, size_t n);
+    bool SkipOutput(uint64_t n);
     bool FinishOutput();
+    // Removes the output this run created for the current entry.
+    void DropOutput();
+    void SetRunLimits();
+    [[noreturn]] void RunLimitReached();
+    uint64_t maxFileSize_ = UINT64_MAX;  // the destination's largest file
+    uint64_t runLimit_ = 0, runWritten_ = 0;
+    int runLimitCode_ = 0;
+    std::string runLimitText_;
+    bool runLimitHit_ = false;
     bool testing_ = false;
     int extracted_ = 0;
     int failed_ = 0;
