@@ -9,6 +9,7 @@
 #include "archive/core/errors.h"
 #include "archive/formats/zip/zip_method.h"
 #include "tests/formats/zipmethods/test_util.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace varnok {
@@ -24,7 +25,7 @@ Counts CheckArchive(const std::string& rel) {
     const auto path = test::Fixture(rel);
     const std::vector<uint8_t> file = test::ReadFile(path);
     const std::vector<ZipEntry> entries = test::ReadZipEntries(file);
-    const auto expected = test::ExpectedDigests(test::FixturesDir(), rel);
+    const auto& expected = test::ExpectedOf(rel);
     ZipMethodDecoder decoder;
     int digests = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -48,7 +49,8 @@ Counts CheckArchive(const std::string& rel) {
         std::string digest;
         int sameSize = 0;
         for (const auto& x : expected) {
-            if (x.name == e.name) {
+            if (!x.HasDigest()) continue;
+            if (x.entry == e.name) {
                 digest = x.sha256;
                 sameSize = 1;
                 break;
