@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <map>
-#include <sstream>
 
 #include "app/archive_model.h"
 #include "app/extract.h"
 #include "archive/extractors.h"
 #include "tests/app/app_test_support.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/sha256.h"
 #include "tests/support/test_support.h"
 
@@ -21,15 +19,8 @@ namespace {
 
 using varnok::test::TempDir;
 
-struct Expected {
-    std::string entry;
-    uint64_t size = 0;
-    std::string sha256;
-    std::string password;  // what the peer needed
-};
-
-// Names that every family stores the same way: printable ASCII, no escaped bytes, no "\\" and no "..", and no
-// run of "_" that a peer put for characters it could not show.
+// Names that every family stores the same way: printable ASCII (no bytes the table had to escape), no "\\",
+// no "..", and no run of "_" that a peer put for characters it could not show.
 bool PlainName(const std::string& s) {
     for (unsigned char c : s)
         if (c < 0x20 || c > 0x7E || c == '\\') return false;
@@ -51,49 +42,28 @@ std::string FindExtracted(const std::string& dest, const std::string& entry) {
     return {};
 }
 
-std::map<std::string, std::vector<Expected>> ReadExpected(const varnok::test::fs::path& tsv) {
-    std::map<std::string, std::vector<Expected>> out;
-    std::ifstream in(tsv);
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::stringstream ss(line);
-        std::string archive, entry, size, sha, peer;
-        if (!std::getline(ss, archive, '\t') || !std::getline(ss, entry, '\t') ||
-            !std::getline(ss, size, '\t') || !std::getline(ss, sha, '\t'))
-            continue;
-        std::getline(ss, peer, '\t');
-        // Folders, links and entries no peer extracted have no digest. Damaged archives that peers extracted
-        // only in part, and names of other character sets, belong to the families' own tests.
-        if (sha.size() != 64 || size.empty() || size[0] < '0' || size[0] > '9') continue;
-        if (peer.find("rc=") != std::string::npos || peer.find("partial") != std::string::npos) continue;
-        if (!PlainName(entry)) continue;
-        std::string password;
-        if (size_t p = peer.find("(password "); p != std::string::npos)
-            password = peer.substr(p + 10, peer.find(')', p) - p - 10);
-        out[archive].push_back({entry, std::stoull(size), sha, password});
-    }
+// The rows the window's extraction is compared with: files with a digest from a peer that ended without an
+// error. Damaged archives that peers extracted only in part, and names of other character sets, belong to the
+// families' own tests.
+std::vector<varnok::test::ExpectedEntry> Comparable(const std::vector<varnok::test::ExpectedEntry>& rows) {
+    std::vector<varnok::test::ExpectedEntry> out;
+    for (const auto& r : rows)
+        if (r.HasDigest() && r.size && !r.peerFailed && !r.partial && PlainName(r.entry)) out.push_back(r);
     return out;
-}
-
-std::string Sha256Of(const std::string& path) {
-    auto data = varnok::test::ReadFile(path);
-    varnok::test::Sha256 h;
-    h.Update(data.data(), data.size());
-    return h.FinishHex();
 }
 
 TEST(AppFixtures, ArchivesOpenedInTheWindowExtractAsThePeersDid) {
     VARNOK_REQUIRE_FIXTURE(tsv, "EXPECTED.tsv");
-    auto expected = ReadExpected(tsv);
     int archives = 0, files = 0;
-    for (const auto& [rel, entries] : expected) {
+    for (const auto& [rel, rows] : varnok::test::Expected().Archives()) {
+        const auto entries = Comparable(rows);
         auto archive = varnok::test::Fixture(rel);
-        if (archive.empty()) continue;
+        if (entries.empty() || archive.empty()) continue;
         Settings settings;
         test::RecordingView view;
         // Encrypted samples: the password window answers with the peer's password.
-        if (!entries.front().password.empty()) view.lastPassword = entries.front().password;
+        const std::string password = varnok::test::PasswordOf(entries);
+        if (!password.empty()) view.lastPassword = password;
         ArchiveModel model(settings, view);
         TempDir tmp;
         model.SetSessionTempDir(tmp.Path().string());
@@ -107,7 +77,7 @@ TEST(AppFixtures, ArchivesOpenedInTheWindowExtractAsThePeersDid) {
             continue;
         if (model.Engine() == EngineKind::Lister && !HasExtractor(model.ArcType())) continue;
         // ARC marks no entry as garbled, so nothing asks for their password: that is the ARC tests' business.
-        if (!entries.front().password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak))
+        if (!password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak))
             continue;
         // Archives of huge entries are left to the families' own tests, and so are stored names that lead out
         // of the destination (peers cut them down; this program refuses them).
@@ -134,7 +104,7 @@ TEST(AppFixtures, ArchivesOpenedInTheWindowExtractAsThePeersDid) {
             ++files;
             EXPECT_FALSE(path.empty()) << rel << ": " << e.entry;
             if (path.empty()) continue;
-            EXPECT_EQ(Sha256Of(path), e.sha256) << rel << ": " << e.entry;
+            EXPECT_EQ(varnok::test::Sha256OfFile(path), e.sha256) << rel << ": " << e.entry;
         }
     }
     EXPECT_GT(archives, 0);

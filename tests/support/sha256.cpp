@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <stdexcept>
 
 #include "archive/core/bytes.h"
 
@@ -100,6 +102,16 @@ std::string Sha256Hex(const uint8_t* data, size_t n) {
 
 std::string Sha256Hex(const std::vector<uint8_t>& data) {
     return Sha256Hex(data.data(), data.size());
+}
+
+std::string Sha256OfFile(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + p.string());
+    Sha256 s;
+    char buf[65536];
+    while (f.read(buf, sizeof buf) || f.gcount() > 0)
+        s.Update(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(f.gcount()));
+    return s.FinishHex();
 }
 
 }  // namespace varnok::test

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,7 @@ class Sha256 {
 
 std::string Sha256Hex(const uint8_t* data, size_t n);
 std::string Sha256Hex(const std::vector<uint8_t>& data);
+// The digest of a file's content; throws when it cannot be read.
+std::string Sha256OfFile(const std::filesystem::path& p);
 
 }  // namespace varnok::test

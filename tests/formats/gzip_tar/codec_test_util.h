@@ -1,49 +1,27 @@
-// Test helpers shared by the compress, ARC and ZOO decoder tests: the peers' expectations from
-// the fixtures' EXPECTED.tsv, sample data generators and small byte sources.
+// Test helpers shared by the compress, ARC and ZOO decoder tests: the peers' expectations for an archive,
+// sample data generators and small byte sources.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "archive/core/stream.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/sha256.h"
 #include "tests/support/test_support.h"
 
 namespace varnok::test {
 
-// One row of the fixtures' EXPECTED.tsv.
-struct ExpectedEntry {
-    std::string archive, entry;
-    uint64_t size = 0;
-    std::string sha256, peer;
-};
-
-// The rows of EXPECTED.tsv for one archive (path relative to the fixtures folder).
+// The rows of EXPECTED.tsv for one archive that give an entry's size: its files (folders, links and the
+// rows of archives no peer read are left out).
 inline std::vector<ExpectedEntry> ExpectedFor(const std::string& archive) {
     std::vector<ExpectedEntry> rows;
-    std::ifstream f(FixturesDir() / "EXPECTED.tsv");
-    std::string line;
-    while (std::getline(f, line)) {
-        std::vector<std::string> cols;
-        std::stringstream ss(line);
-        std::string c;
-        while (std::getline(ss, c, '\t'))
-            cols.push_back(c);
-        if (cols.size() < 5 || cols[0] != archive) continue;
-        ExpectedEntry e{cols[0], cols[1], 0, cols[3], cols[4]};
-        try {
-            e.size = std::stoull(cols[2]);
-        } catch (...) {
-            continue;
-        }
-        rows.push_back(e);
-    }
+    for (const auto& r : ExpectedOf(archive))
+        if (r.size) rows.push_back(r);
     return rows;
 }
 

@@ -2,12 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "archive/core/bytes.h"
 #include "archive/core/crc.h"
-#include "tests/support/test_support.h"
+#include "tests/support/fixtures.h"
 
 namespace varnok::test {
 
@@ -195,20 +193,8 @@ std::vector<ArjEntry> WalkArj(const std::vector<uint8_t>& f) {
 
 std::vector<ExpectedRow> ExpectedFor(const std::string& archive) {
     std::vector<ExpectedRow> rows;
-    auto dir = FixturesDir();
-    if (dir.empty()) return rows;
-    std::ifstream in(dir / "EXPECTED.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cols;
-        std::stringstream ss(line);
-        std::string c;
-        while (std::getline(ss, c, '\t'))
-            cols.push_back(c);
-        if (cols.size() < 5 || cols[0] != archive || cols[3].size() != 64) continue;
-        if (cols[4].find("partial") != std::string::npos) continue;
-        rows.push_back({cols[1], std::stoull(cols[2]), cols[3], cols[4]});
-    }
+    for (const auto& r : ExtractedFiles(archive))
+        rows.push_back({r.entry, r.size.value_or(0), r.sha256, r.peer});
     return rows;
 }
 

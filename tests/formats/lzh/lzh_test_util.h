@@ -1,6 +1,6 @@
 // Test-only helpers for the LZH-family decoder tests: a hashing sink, SHA-256, an MSB-first bit
 // writer for hand-made streams, minimal LZH and ARJ header walkers that locate each entry's data,
-// and the fixtures' EXPECTED.tsv rows.
+// and the files the peers extracted from a fixture.
 #pragma once
 
 #include <array>
@@ -74,14 +74,14 @@ struct ArjEntry {
 // Walks the ARJ headers (the main header is skipped).
 std::vector<ArjEntry> WalkArj(const std::vector<uint8_t>& file);
 
+// The files of one archive (path relative to the fixtures folder) that a peer extracted whole, as the LZH
+// and ARJ tests compare them.
 struct ExpectedRow {
     std::string entry;
     uint64_t size = 0;
     std::string sha;
     std::string peer;
 };
-// EXPECTED.tsv rows of one archive (path relative to the fixtures folder) that carry a hash and
-// were produced by a peer that succeeded.
 std::vector<ExpectedRow> ExpectedFor(const std::string& archive);
 
 }  // namespace varnok::test

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "archive/core/bytes.h"
@@ -303,23 +301,6 @@ std::vector<ZipEntry> ReadZipEntries(const std::vector<uint8_t>& f) {
         entries.push_back(e);
     }
     return entries;
-}
-
-std::vector<ExpectedEntry> ExpectedDigests(const std::filesystem::path& fixtures,
-                                           const std::string& archive) {
-    std::ifstream in(fixtures / "EXPECTED.tsv");
-    std::vector<ExpectedEntry> rows;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cols;
-        std::stringstream ss(line);
-        std::string col;
-        while (std::getline(ss, col, '\t'))
-            cols.push_back(col);
-        if (cols.size() >= 4 && cols[0] == archive && cols[3].size() == 64)
-            rows.push_back({cols[1], std::stoull(cols[2]), cols[3]});
-    }
-    return rows;
 }
 
 }  // namespace varnok::test

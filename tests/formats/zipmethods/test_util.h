@@ -89,12 +89,4 @@ struct ZipEntry {
 // of the same entry when the local header defers them (flag bit 3).
 std::vector<ZipEntry> ReadZipEntries(const std::vector<uint8_t>& file);
 
-// EXPECTED.tsv rows for one archive that carry a digest.
-struct ExpectedEntry {
-    std::string name;
-    uint64_t size = 0;
-    std::string sha256;
-};
-std::vector<ExpectedEntry> ExpectedDigests(const std::filesystem::path& fixtures, const std::string& archive);
-
 }  // namespace varnok::test
