@@ -84,7 +84,7 @@ class ComponentEngine final : public ExtractEngine {
                 // A wrong password is said once for its entry, whatever follows.
                 if (attemptSaid) return;
                 attemptSaid = true;
-            } else if (x.ReportingForEntry()) {
+            } else if (x.ReportingForEntry() && !x.ReportingWarning()) {
                 return;  // said with the entry's verdict
             }
             ev.Error(file, code, msg.empty() || msg == ErrorText(code) ? std::string()

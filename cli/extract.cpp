@@ -115,7 +115,7 @@ void AttachErrors(TUnBase& x, Session& s) {
             // A wrong password is said once for its entry, whatever follows.
             if (s.attemptSaid) return;
             s.attemptSaid = true;
-        } else if (xp->ReportingForEntry()) {
+        } else if (xp->ReportingForEntry() && !xp->ReportingWarning()) {
             return;  // said with the entry's verdict
         }
         console(c, f, m, v, code);

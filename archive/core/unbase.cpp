@@ -21,6 +21,13 @@ namespace varnok {
 // ---------------------------------------------------------------------------------------------- naming
 // safety
 
+bool IsAbsoluteName(const std::string& stored) {
+    if (stored.empty()) return false;
+    if (stored[0] == '/' || stored[0] == '\\') return true;  // also a UNC name such as \\server\share
+    return stored.size() >= 2 && stored[1] == ':' &&
+           ((stored[0] >= 'A' && stored[0] <= 'Z') || (stored[0] >= 'a' && stored[0] <= 'z'));
+}
+
 std::string SafeRelativeName(const std::string& stored) {
     std::string s = stored;
     for (char& c : s)
@@ -275,6 +282,7 @@ int TUnBase::Run(bool testing) {
     if (CpuType == cpt80486) CpuType = cptAuto;
     ExcludeSpec.clear();
     createdFiles_.clear();
+    warnedAbsolute_.clear();
     dirTimes_.clear();
     newestDate_ = 0;
     const std::string archive = ArchiveFile();
@@ -337,6 +345,14 @@ void TUnBase::SetRunLimits() {
                             " bytes free at " + root_;
         }
     }
+}
+
+bool TUnBase::FitsFileSystem(uint64_t size) {
+    // A file of that length, all hole, and back: instant, and nothing is written.
+    if (size > static_cast<uint64_t>(INT64_MAX)) return false;
+    const bool fits = ftruncate(out_.Fd(), static_cast<off_t>(size)) == 0;
+    if (ftruncate(out_.Fd(), 0) != 0) return false;
+    return fits;
 }
 
 void TUnBase::DropOutput() {
@@ -433,7 +449,18 @@ bool TUnBase::BuildOutputName(const std::string& entryName) {
     if (!UseStoredDirs) rel = ExtractFileName(rel);
     if (root_.empty()) EnsureRoot();
     outputName_ = root_ == "/" ? "/" + rel : root_ + "/" + rel;
+    if (!testing_ && IsAbsoluteName(entryName) && !warnedAbsolute_.count(entryName)) {
+        // Written inside the destination, as every archiver does; but said, once per entry.
+        warnedAbsolute_.insert(entryName);
+        ReportWarning(entryName, "its absolute path was stripped: written as " + rel, E_InvalidFileName);
+    }
     return true;
+}
+
+void TUnBase::ReportWarning(const std::string& fileName, const std::string& detail, int code) {
+    reportingWarning_ = true;
+    TZipCommon::ReportError(fileName, detail, code);
+    reportingWarning_ = false;
 }
 
 bool TUnBase::ShouldExtract(bool force) {
@@ -793,6 +820,19 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
     if (!OpenOutput()) {
         --extracted_;
         SkipProgress(e.PackedSize);
+        return EntryResult::Failed;
+    }
+    if (!testing_ && e.SizeKnown && e.UnpackedSize > kProbeSize && !FitsFileSystem(e.UnpackedSize)) {
+        // The file system refuses a file of that length (its limit is often below what it says it takes):
+        // found out before anything is written.
+        out_.Close();
+        outputOpen_ = false;
+        DropOutput();
+        --extracted_;
+        SkipProgress(e.PackedSize);
+        EntryFailed(outputName_, E_FileSizeExceedsOs,
+                    "its size of " + std::to_string(e.UnpackedSize) + " bytes is more than the file system of " +
+                        root_ + " can hold");
         return EntryResult::Failed;
     }
     ResetCrc();

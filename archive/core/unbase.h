@@ -114,6 +114,9 @@ class TUnBase : public TZipCommon {
     // During OnError: whether the error says that one typed password was wrong (the entry is asked for
     // another, or fails afterwards with its own report).
     bool ReportingAttempt() const { return reportingAttempt_; }
+    // During OnError: whether the error is a warning about the entry, which is extracted all the same (an
+    // absolute path stripped).
+    bool ReportingWarning() const { return reportingWarning_; }
     void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
                      const std::string& volumeId = "0") override;
     void SetPasswordFailed() { passwordFailed_ = true; }
@@ -128,6 +131,9 @@ class TUnBase : public TZipCommon {
 
     // The bytes of the whole run, for its progress (extractors set it from their selected entries).
     void SetRunTotal(uint64_t bytes);
+
+    // Reports a warning about an entry: said through OnError, but the entry does not fail for it.
+    void ReportWarning(const std::string& fileName, const std::string& detail, int code);
 
     // Reports a failed entry (counted in FailedEntries).
     void EntryFailed(const std::string& name, int code, const std::string& detail = {});
@@ -207,6 +213,9 @@ class TUnBase : public TZipCommon {
     bool FinishOutput();
     // Removes the output this run created for the current entry.
     void DropOutput();
+    // Whether the file system takes the open output file at that length.
+    bool FitsFileSystem(uint64_t size);
+    static constexpr uint64_t kProbeSize = uint64_t{1} << 30;  // larger files are tried first
     void SetRunLimits();
     [[noreturn]] void RunLimitReached();
     uint64_t maxFileSize_ = UINT64_MAX;  // the destination's largest file
@@ -222,6 +231,8 @@ class TUnBase : public TZipCommon {
     bool inEntry_ = false;
     bool verdictGiven_ = false;
     bool reportingAttempt_ = false;
+    bool reportingWarning_ = false;
+    std::set<std::string> warnedAbsolute_;
     int entryCode_ = 0;  // the last error reported for the current entry
     std::string entryDetail_;
     std::string entryName_;
@@ -240,6 +251,9 @@ class TUnBase : public TZipCommon {
     };
     std::vector<DirTime> dirTimes_;
 };
+
+// Whether a stored name is absolute: a leading separator (also a UNC name such as \\server\share) or a drive.
+bool IsAbsoluteName(const std::string& stored);
 
 // Makes a stored name safe to create below a destination: "\" and "/" separate folders, "." components and
 // leading separators or a drive go, and a ".." component makes the name unusable (empty result).

@@ -527,6 +527,9 @@ void Engine::OnError(const std::string& file, const std::string& detail, int cod
         // A wrong password is said once for its entry, whether the entry then comes out or not.
         if (attemptSaid_) return;
         attemptSaid_ = true;
+    } else if (z_->ReportingWarning()) {
+        Message(uenWarning, ErrorText(code) + ": " + file + (detail.empty() ? "" : " (" + detail + ")"));
+        return;
     } else if (z_->ReportingForEntry()) {
         // What is said of an entry comes once, with its verdict.
         return;

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kMaxEntries = 10'000'000;
 constexpr size_t kMaxKnownFiles = 2'000'000;
-constexpr size_t kChunk = 64 * 1024;
 
 // Reads size bytes of an entry's data from pos onwards.
 class TarDataSource final : public ByteSource {
@@ -197,17 +196,14 @@ DecodeResult TarWalker::CopyData(const Known& k, ByteSink& sink) {
     TarDataSource src(in_, k.dataPos, k.size);
     const CancelFlag* cancel = o_.CancelPtr();
     if (!k.sparse) return CopyStoredEntry(src, k.size, sink, k.size, cancel);
-    // A sparse file: the stored chunks in order, the holes between them as zero bytes. The map must lead
-    // forward, stay inside the file's size and account for no more data than is stored.
+    // A sparse file: the stored chunks in order, the holes between them declared zero bytes, which the output
+    // seeks over (a hole of any size costs nothing). The map must lead forward, stay inside the file's size
+    // and account for no more data than is stored.
     uint64_t produced = 0, consumed = 0;
     auto zeros = [&](uint64_t n) {
-        static const std::vector<uint8_t> kZeros(kChunk, 0);
-        while (n > 0) {
-            size_t part = static_cast<size_t>(std::min<uint64_t>(n, kZeros.size()));
-            sink.Write(kZeros.data(), part);
-            produced += part;
-            n -= part;
-        }
+        if (!n) return;
+        sink.WriteZeros(n);
+        produced += n;
     };
     uint64_t at = 0, stored = 0;
     for (const auto& c : k.sparseMap) {
