@@ -78,6 +78,7 @@ class ComponentEngine final : public ExtractEngine {
                              bool& cancel) { cancel = !ev.NextVolume(volume, id, exists); };
         x.OnProgress = [&](TZipCommon&, int byFile, int byArchive) { ev.Progress(byFile, byArchive); };
         bool attemptSaid = false;  // a wrong password of the entry in hand was said
+        int lastRunError = 0;      // the last error of the run said through the events
         x.OnError = [&](TZipCommon&, const std::string& file, const std::string& msg, const std::string&,
                         int code) {
             if (x.ReportingAttempt()) {
@@ -87,6 +88,7 @@ class ComponentEngine final : public ExtractEngine {
             } else if (x.ReportingForEntry() && !x.ReportingWarning()) {
                 return;  // said with the entry's verdict
             }
+            lastRunError = code;
             ev.Error(file, code, msg.empty() || msg == ErrorText(code) ? std::string()
                                                                        : ErrorText(code) + " (" + msg + ")");
         };
@@ -105,7 +107,8 @@ class ComponentEngine final : public ExtractEngine {
         try {
             out.extracted = x.ExtractArchive();
         } catch (const ArchiveError& e) {
-            if (e.Code() != E_UserCanceled && !ev.CancelRequested()) {
+            // A failure that ended the run was said where it happened; only one that was not is shown now.
+            if (e.Code() != E_UserCanceled && !ev.CancelRequested() && e.Code() != lastRunError) {
                 out.fatal = true;
                 out.fatalText = e.what();
             }

@@ -274,7 +274,8 @@ int CmdTest(int argc, char** argv) {
         try {
             x->TestArchive();
         } catch (const ArchiveError& e) {
-            s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
+            // Said where it happened, unless the run ended before anything could be said.
+            if (s.rep.Count() == 0) s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
         }
         // One verdict: the archive's count is of its failed entries and of the errors of the run.
         const int errors = std::max(bad, s.rep.Count());

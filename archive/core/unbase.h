@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "archive/core/codec.h"
@@ -142,13 +143,15 @@ class TUnBase : public TZipCommon {
     // Reads every entry of the archive through its family's walk, decides the code page of the names from
     // them (from the first volume's, for a set of volumes), and keeps the entries the file patterns select
     // (a folder when they take what lies in it), setting the run's total from their sizes. A damaged header
-    // that ends the walk is reported once; what was read before it is still extracted.
-    template <class Walk>
-    std::vector<typename Walk::Item> Collect(Walk& walk) {
+    // that ends the walk is reported once; what was read before it is still extracted. each, when given,
+    // sees every entry the walk reads, selected or not.
+    template <class Walk, class Each = std::nullptr_t>
+    std::vector<typename Walk::Item> Collect(Walk& walk, Each each = nullptr) {
         std::vector<typename Walk::Item> all;
         BeginNames();
         typename Walk::Item item;
         while (!Cancel() && walk.Next(item)) {
+            if constexpr (!std::is_same_v<Each, std::nullptr_t>) each(item);
             if (!walk.PastFirstVolume()) SampleTexts(item.entry, names_);
             all.push_back(std::move(item));
         }

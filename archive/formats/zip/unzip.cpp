@@ -313,7 +313,17 @@ void TUnZip::ExtractAes(const zip::Item& s, ArchiveEntry& e, ByteSource& src, co
 void TUnZip::ProcessArchive() {
     volumes_.reset();
     zip::Walk walk(*this);
-    for (const zip::Item& s : Collect(walk)) {
+    zip::OverlapCheck overlaps;
+    auto selected = Collect(walk, [&overlaps](const zip::Item& i) { overlaps.Add(i); });
+    if (const auto clash = overlaps.Find()) {
+        // Entries sharing their data: a small archive that extracts to many times its size. Nothing of it is
+        // extracted (unzip refuses such files too).
+        RaiseError(ArchiveFile(),
+                   "the data of \"" + clash->first + "\" and \"" + clash->second +
+                       "\" overlap: entries that share their data are a ZIP bomb; nothing is extracted",
+                   E_BadFileHeader);
+    }
+    for (const zip::Item& s : selected) {
         if (Cancel()) return;
         ExtractOne(s);
     }

@@ -1,5 +1,6 @@
 #include "archive/formats/zip/zip_directory.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "archive/core/bytes.h"
@@ -186,6 +187,29 @@ bool FindDescriptor(const platform::File& f, uint64_t data, uint64_t end, Descri
         if (stop && stop()) return false;
     }
     return false;
+}
+
+// --------------------------------------------------------------------------------------------- overlaps
+
+void OverlapCheck::Add(const Item& item) {
+    if (!item.fromCentral || item.entry.IsDirectory) return;
+    const uint64_t end = item.localOffset + kLocalSize + item.central.packedSize;
+    spans_.push_back({item.disk, item.localOffset, end < item.localOffset ? UINT64_MAX : end,
+                      static_cast<uint32_t>(rawNames_.size())});
+    rawNames_.push_back(item.central.name);
+}
+
+std::optional<std::pair<std::string, std::string>> OverlapCheck::Find() {
+    std::sort(spans_.begin(), spans_.end(), [](const Span& a, const Span& b) {
+        if (a.disk != b.disk) return a.disk < b.disk;
+        return a.start != b.start ? a.start < b.start : a.index < b.index;
+    });
+    for (size_t i = 1; i < spans_.size(); ++i) {
+        const Span& a = spans_[i - 1];
+        const Span& b = spans_[i];
+        if (a.disk == b.disk && b.start < a.end) return std::make_pair(rawNames_[a.index], rawNames_[b.index]);
+    }
+    return std::nullopt;
 }
 
 // ------------------------------------------------------------------------------------------------- walk

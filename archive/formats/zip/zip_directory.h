@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -73,6 +74,25 @@ struct Item {
     bool fromCentral = false;
     uint64_t localOffset = 0;  // in its part or disk, bytes in front of the archive counted
     int disk = 0;              // 0-based part or disk
+};
+
+// Finds entries of the central directory whose data overlap: the same local data named by several central
+// records (the small archive that extracts to a huge output). A local record takes at least its 30 bytes and
+// the packed data; an entry whose start lies inside the one before it overlaps.
+class OverlapCheck {
+  public:
+    void Add(const Item& item);
+    // The names of two overlapping entries, if any.
+    std::optional<std::pair<std::string, std::string>> Find();
+
+  private:
+    struct Span {
+        int disk;
+        uint64_t start, end;
+        uint32_t index;
+    };
+    std::vector<Span> spans_;
+    std::vector<std::string> rawNames_;
 };
 
 // The walk of a ZIP archive the component has identified: the central directory of a plain file (with the
