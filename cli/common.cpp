@@ -5,6 +5,7 @@
 #include "archive/core/errors.h"
 #include "archive/core/names.h"
 #include "archive/core/printable.h"
+#include "archive/core/unbase.h"
 #include "platform/fileattr.h"
 
 namespace varnok::cli {
@@ -54,6 +55,67 @@ bool ApplyReadingOptions(const Args& args, TZipCommon& c, std::string& error) {
         c.NameCodePage = *cp;
     }
     c.OpenTarInside = !args.Has("--raw");
+    return true;
+}
+
+bool ParseByteCount(const std::string& text, uint64_t& bytes) {
+    size_t digits = 0;
+    uint64_t v = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        const unsigned d = static_cast<unsigned>(text[digits] - '0');
+        if (v > (UINT64_MAX - d) / 10) return false;
+        v = v * 10 + d;
+        ++digits;
+    }
+    if (digits == 0) return false;
+    int shift = 0;
+    if (digits + 1 == text.size()) {
+        switch (text[digits]) {
+            case 'k':
+            case 'K':
+                shift = 10;
+                break;
+            case 'm':
+            case 'M':
+                shift = 20;
+                break;
+            case 'g':
+            case 'G':
+                shift = 30;
+                break;
+            case 't':
+            case 'T':
+                shift = 40;
+                break;
+            default:
+                return false;
+        }
+    } else if (digits != text.size()) {
+        return false;
+    }
+    if (shift && v > (UINT64_MAX >> shift)) return false;
+    bytes = v << shift;
+    return true;
+}
+
+bool ApplyLimitOptions(const Args& args, TUnBase& x, std::string& error) {
+    x.LimitsHint = "--max-ratio and --max-size raise the limits";
+    if (const std::string* r = args.Value("--max-ratio")) {
+        uint64_t ratio = 0;
+        if (!ParseByteCount(*r, ratio) || r->find_first_not_of("0123456789") != std::string::npos) {
+            error = "--max-ratio takes a whole number (0: no limit), not " + TerminalSafe(*r);
+            return false;
+        }
+        x.MaxRatio = ratio;
+    }
+    if (const std::string* m = args.Value("--max-size")) {
+        uint64_t size = 0;
+        if (!ParseByteCount(*m, size) || size == 0) {
+            error = "--max-size takes a size in bytes (\"500M\", \"2G\"), not " + TerminalSafe(*m);
+            return false;
+        }
+        x.MaxSize = size;
+    }
     return true;
 }
 

@@ -43,6 +43,13 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
 // page.
 bool ApplyReadingOptions(const Args& args, TZipCommon& c, std::string& error);
 
+// The bomb limits extract and test take: --max-ratio N (0: none) and --max-size SIZE (bytes, or with a K, M,
+// G or T suffix). False, with a message, for a value that is not a number.
+bool ApplyLimitOptions(const Args& args, TUnBase& x, std::string& error);
+
+// "123", "64K", "2G", "1T" (powers of 1024) as bytes; false for anything else or for more than 2^64-1.
+bool ParseByteCount(const std::string& text, uint64_t& bytes);
+
 int CmdList(int argc, char** argv);
 int CmdFormats(int argc, char** argv);
 int CmdIdentify(int argc, char** argv);

@@ -1,6 +1,6 @@
 // varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update]
-//                     [--flat] [-v] [--encoding CP] [--raw]
-// varnok-cli test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw]
+//                     [--flat] [-v] [--encoding CP] [--raw] [--max-ratio N] [--max-size SIZE]
+// varnok-cli test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw] [--max-ratio N]
 //
 // Every failed entry is said once, in one line naming it: the extractor reports each entry's failure once
 // (OnEntryFailed), and the errors it reports while an entry is being handled belong to that report. Only
@@ -109,8 +109,8 @@ void AttachErrors(TUnBase& x, Session& s) {
     AttachConsole(x, s.rep);
     auto console = x.OnError;
     TUnBase* xp = &x;
-    x.OnError = [&s, console, xp](TZipCommon& c, const std::string& f, const std::string& m, const std::string& v,
-                                  int code) {
+    x.OnError = [&s, console, xp](TZipCommon& c, const std::string& f, const std::string& m,
+                                  const std::string& v, int code) {
         if (xp->ReportingAttempt()) {
             // A wrong password is said once for its entry, whatever follows.
             if (s.attemptSaid) return;
@@ -137,12 +137,13 @@ int CmdExtract(int argc, char** argv) {
     auto usage = [&] {
         fprintf(stderr,
                 "varnok-cli: %s\nusage: varnok-cli extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] "
-                "[--overwrite | --skip-existing | --update] [--flat] [-v] [--encoding CP] [--raw]\n",
+                "[--overwrite | --skip-existing | --update] [--flat] [-v] [--encoding CP] [--raw] "
+                "[--max-ratio N] [--max-size SIZE]\n",
                 err.empty() ? "no archive named" : err.c_str());
         return kExitUsage;
     };
     if (!ParseArgs(argc, argv, 2, {"--overwrite", "--skip-existing", "--update", "--flat", "-v", "--raw"},
-                   {"-d", "-p", "--encoding"}, args, err) ||
+                   {"-d", "-p", "--encoding", "--max-ratio", "--max-size"}, args, err) ||
         args.operands.empty())
         return usage();
     int modes = args.Has("--overwrite") + args.Has("--skip-existing") + args.Has("--update");
@@ -155,7 +156,7 @@ int CmdExtract(int argc, char** argv) {
     const std::string& path = args.operands[0];
     auto x = MakeExtractor(path, s);
     if (!x) return s.rep.ExitStatus();
-    if (!ApplyReadingOptions(args, *x, err)) return usage();
+    if (!ApplyReadingOptions(args, *x, err) || !ApplyLimitOptions(args, *x, err)) return usage();
     AttachErrors(*x, s);
     WirePasswords(*x, s, args);
     x->SetArchiveFile(path);
@@ -184,8 +185,8 @@ int CmdExtract(int argc, char** argv) {
                 mode = omSkip;
             } else {
                 std::string a;
-                if (!AskTerminal("Replace " + TerminalSafe(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", a,
-                                 false))
+                if (!AskTerminal("Replace " + TerminalSafe(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
+                                 a, false))
                     a = "n";
                 if (a == "A") xp->ConfirmOverwrites = false;
                 if (a == "N") {
@@ -237,11 +238,14 @@ int CmdTest(int argc, char** argv) {
     Args args;
     std::string err;
     auto usage = [&] {
-        fprintf(stderr, "varnok-cli: %s\nusage: varnok-cli test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw]\n",
+        fprintf(stderr,
+                "varnok-cli: %s\nusage: varnok-cli test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw] "
+                "[--max-ratio N]\n",
                 err.empty() ? "no archive named" : err.c_str());
         return kExitUsage;
     };
-    if (!ParseArgs(argc, argv, 2, {"--raw"}, {"-p", "--encoding"}, args, err) || args.operands.empty())
+    if (!ParseArgs(argc, argv, 2, {"--raw"}, {"-p", "--encoding", "--max-ratio"}, args, err) ||
+        args.operands.empty())
         return usage();
     int status = kExitOk;
     for (const auto& path : args.operands) {
@@ -253,7 +257,8 @@ int CmdTest(int argc, char** argv) {
             status = kExitErrors;
             continue;
         }
-        if (!ApplyReadingOptions(args, *x, err)) return usage();
+        if (!ApplyReadingOptions(args, *x, err) || !ApplyLimitOptions(args, *x, err)) return usage();
+        x->LimitsHint = "--max-ratio raises the limit";
         AttachErrors(*x, s);
         WirePasswords(*x, s, args);
         x->SetArchiveFile(path);
@@ -275,7 +280,8 @@ int CmdTest(int argc, char** argv) {
             x->TestArchive();
         } catch (const ArchiveError& e) {
             // Said where it happened, unless the run ended before anything could be said.
-            if (s.rep.Count() == 0) s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
+            if (s.rep.Count() == 0)
+                s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
         }
         // One verdict: the archive's count is of its failed entries and of the errors of the run.
         const int errors = std::max(bad, s.rep.Count());

@@ -15,16 +15,20 @@ void Usage(FILE* out) {
         "                                                list the entries of an archive\n"
         "  identify FILE...                              tell the archive type of files\n"
         "  extract ARCHIVE [PATTERN...] [-d DIR] [-p PASSWORD] [--overwrite|--skip-existing|--update] "
-        "[--flat] [-v] [--encoding CP] [--raw]\n"
+        "[--flat] [-v] [--encoding CP] [--raw] [--max-ratio N] [--max-size SIZE]\n"
         "                                                extract entries (default: into the current folder)\n"
-        "  test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw]\n"
+        "  test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw] [--max-ratio N]\n"
         "                                                decode every entry without writing\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
         "latin1, ...);\n"
         "  without it the code page is decided from all of the archive's names.\n"
-        "  --raw: a compressed TAR (.tgz, .tar.Z) is the one file it compresses, not the TAR's entries.\n",
+        "  --raw: a compressed TAR (.tgz, .tar.Z) is the one file it compresses, not the TAR's entries.\n"
+        "  --max-ratio N: refuse an entry decoding to more than N times its packed size (default 1000000,\n"
+        "  entries under 64 MiB excepted; 0: no limit). --max-size SIZE: write at most SIZE bytes (500M, "
+        "2G;\n"
+        "  default: the destination's free space).\n",
         out);
 }
 

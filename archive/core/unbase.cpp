@@ -116,10 +116,12 @@ class TUnBase::Sink final : public ByteSink {
     void Put(const uint8_t* buf, size_t n) {
         // A stream that decodes to far more than anything real: a decompression bomb.
         decoded_ += n;
-        if (o_.MaxRatio && decoded_ > kRatioFloor && decoded_ / o_.MaxRatio > packed_)
+        if (o_.MaxRatio && decoded_ > kRatioFloor && decoded_ / o_.MaxRatio > packed_) {
+            o_.ratioHit_ = true;
             throw ArchiveError(E_MaxFileSize, o_.EntryName(),
                                "its data grow past " + std::to_string(o_.MaxRatio) +
-                                   " times their packed size (a decompression bomb?); --max-ratio raises the limit");
+                                   " times their packed size (a decompression bomb?)" + o_.HintText());
+        }
         if (kind_ == CrcKind::Crc32)
             o_.Crc32Value = UpdateCrc32(o_.Crc32Value, buf, n);
         else if (kind_ == CrcKind::Crc16)
@@ -195,28 +197,56 @@ bool TUnBase::WriteBytes(const uint8_t* p, size_t n) {
 }
 
 // Writes data at the end of the output. Whole file blocks of zero bytes are not written but skipped over, so
-// that a file of mostly zeros costs neither the time nor the disk space of writing them.
+// that a file of mostly zeros costs neither the time nor the disk space of writing them. Decoders hand over
+// their data in pieces that need not fall on block bounds: zeros that begin a block at the end of one piece
+// wait (outZeros_) for the next piece to tell whether the block is all zeros.
 bool TUnBase::WriteOutput(const uint8_t* buf, size_t n) {
     if (!outSparse_) return WriteBytes(buf, n);
-    size_t dataStart = 0;
-    for (size_t i = 0; i < n;) {
-        const size_t len = std::min(kHoleBlock - static_cast<size_t>((outPos_ + i) % kHoleBlock), n - i);
+    static const uint8_t kZeros[kHoleBlock] = {};
+    size_t i = 0;
+    if (outZeros_) {
+        const size_t take = std::min(kHoleBlock - outZeros_, n);
+        if (std::memcmp(buf, kZeros, take) == 0) {
+            outZeros_ += take;
+            outPos_ += take;
+            i = take;
+            if (outZeros_ == kHoleBlock) {
+                outHole_ += kHoleBlock;
+                outZeros_ = 0;
+            }
+            if (i == n) return true;
+        } else {
+            const size_t z = outZeros_;
+            outZeros_ = 0;
+            if (!WriteBytes(kZeros, z)) return false;
+        }
+    }
+    const uint64_t base = outPos_ - i;  // the file position of buf[0]
+    size_t dataStart = i;
+    while (i < n) {
+        const size_t len = std::min(kHoleBlock - static_cast<size_t>((base + i) % kHoleBlock), n - i);
         if (len == kHoleBlock && AllZero(buf + i)) {
             if (!WriteBytes(buf + dataStart, i - dataStart)) return false;
             outHole_ += kHoleBlock;
             dataStart = i + kHoleBlock;
+        } else if (i + len == n && (base + i) % kHoleBlock == 0 && std::memcmp(buf + i, kZeros, len) == 0) {
+            // The start of a block, zeros so far: kept back until the block is complete.
+            if (!WriteBytes(buf + dataStart, i - dataStart)) return false;
+            outZeros_ = len;
+            dataStart = n;
         }
         i += len;
     }
     if (!WriteBytes(buf + dataStart, n - dataStart)) return false;
-    outPos_ += n;
+    outPos_ = base + n;
     return true;
 }
 
 // Declared zero bytes: a hole in a new file; written out where the file cannot have one.
 bool TUnBase::SkipOutput(uint64_t n) {
     if (outSparse_ && !AsciiTranslation) {
-        outHole_ += n;
+        outHole_ += outZeros_ + n;
+        outZeros_ = 0;
         outPos_ += n;
         return true;
     }
@@ -231,6 +261,8 @@ bool TUnBase::SkipOutput(uint64_t n) {
 
 // A file that ends in a hole gets its full length.
 bool TUnBase::FinishOutput() {
+    outHole_ += outZeros_;
+    outZeros_ = 0;
     if (!outHole_) return true;
     outHole_ = 0;
     return ftruncate(out_.Fd(), static_cast<off_t>(outPos_)) == 0;
@@ -327,8 +359,7 @@ void TUnBase::SetRunLimits() {
     maxFileSize_ = UINT64_MAX;
     runLimit_ = MaxSize;
     runLimitCode_ = E_MaxFileSize;
-    runLimitText_ = "the run would write more than " + std::to_string(MaxSize) +
-                    " bytes; --max-size raises the limit";
+    runLimitText_ = "the run would write more than " + std::to_string(MaxSize) + " bytes" + HintText();
     if (testing_) return;
     // The largest file the destination's file system takes (its offsets' bits, one of them the sign).
     long bits = pathconf(root_.c_str(), _PC_FILESIZEBITS);
@@ -341,8 +372,8 @@ void TUnBase::SetRunLimits() {
         if (statvfs(root_.c_str(), &fs) == 0) {
             runLimit_ = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
             runLimitCode_ = E_NotEnoughSpace;
-            runLimitText_ = "the archive holds more than the " + std::to_string(runLimit_) +
-                            " bytes free at " + root_;
+            runLimitText_ =
+                "the archive holds more than the " + std::to_string(runLimit_) + " bytes free at " + root_;
         }
     }
 }
@@ -580,6 +611,7 @@ bool TUnBase::OpenOutput(bool append) {
     outputOpen_ = true;
     outSparse_ = !append;
     outPos_ = outHole_ = 0;
+    outZeros_ = 0;
     createdFiles_.insert(outputName_);
     return true;
 }
@@ -608,7 +640,8 @@ void TUnBase::CloseOutput(const ArchiveEntry& e) {
 
 bool TUnBase::CrcMatches(CrcKind kind, uint32_t stored) const {
     uint32_t running = kind == CrcKind::Crc16 ? Crc16Value : Crc32Value;
-    if (kind == CrcKind::Crc16) return (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
+    if (kind == CrcKind::Crc16)
+        return (stored & 0xFFFF) == running || (stored & 0xFFFF) == (~running & 0xFFFF);
     return stored == running || stored == ~running;
 }
 
@@ -687,8 +720,8 @@ bool TUnBase::CheckZipPassword(const uint8_t header[12], const std::string& entr
 }
 
 void TUnBase::WalkFailed(const EntryWalk& walk) {
-    std::string detail = walk.ErrorDetail().empty() ? "at offset " + std::to_string(walk.ErrorOffset())
-                                                    : walk.ErrorDetail();
+    std::string detail =
+        walk.ErrorDetail().empty() ? "at offset " + std::to_string(walk.ErrorOffset()) : walk.ErrorDetail();
     ++failed_;
     ReportError(CurrentVolume.empty() ? ArchiveFile() : CurrentVolume, detail, walk.Error());
 }
@@ -813,8 +846,8 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
         --extracted_;
         SkipProgress(e.PackedSize);
         EntryFailed(outputName_, E_FileSizeExceedsOs,
-                    "its size of " + std::to_string(e.UnpackedSize) + " bytes is more than the file system of " +
-                        root_ + " can hold");
+                    "its size of " + std::to_string(e.UnpackedSize) +
+                        " bytes is more than the file system of " + root_ + " can hold");
         return EntryResult::Failed;
     }
     if (!OpenOutput()) {
@@ -831,11 +864,12 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
         --extracted_;
         SkipProgress(e.PackedSize);
         EntryFailed(outputName_, E_FileSizeExceedsOs,
-                    "its size of " + std::to_string(e.UnpackedSize) + " bytes is more than the file system of " +
-                        root_ + " can hold");
+                    "its size of " + std::to_string(e.UnpackedSize) +
+                        " bytes is more than the file system of " + root_ + " can hold");
         return EntryResult::Failed;
     }
     ResetCrc();
+    ratioHit_ = false;
     sink_->Reset(kind, e.UnpackedSize, e.SizeKnown, e.PackedSize);
     DecodeResult r;
     std::string failure;  // what the decoding's own error said
@@ -856,13 +890,21 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
             DropOutput();
             RaiseError(outputName_, ex.Detail(), ex.Code());
         }
+        if (ratioHit_) {
+            // A refused bomb leaves nothing of itself behind; the other entries go on.
+            CloseOutput(e);
+            DropOutput();
+        }
     }
     CloseOutput(e);
     if (r.status == DecodeStatus::Cancelled || Cancel()) throw RunCancelled();
     if (!r.Ok() && r.errorCode && r.errorCode != E_CrcCheck) {
         const bool unsupported = r.errorCode == E_UnsupportedMethod;
         ReportError(testing_ ? entryName_ : outputName_,
-                    decodeFailed ? failure : unsupported ? "" : "damaged data", r.errorCode);
+                    decodeFailed  ? failure
+                    : unsupported ? ""
+                                  : "damaged data",
+                    r.errorCode);
         if (unsupported && sink_->Count() == 0 && !testing_ && createdFiles_.count(outputName_)) {
             // Nothing could be decoded: no empty file in its place.
             unlink(outputName_.c_str());
@@ -870,7 +912,8 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
         }
     }
     const bool sizeOk = !e.SizeKnown || sink_->Count() == e.UnpackedSize;
-    if (!sizeOk && !entryCode_) ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
+    if (!sizeOk && !entryCode_)
+        ReportError(testing_ ? entryName_ : outputName_, "the data ends early", E_CrcCheck);
     // Without a stored check value the decoder's own verdict decides.
     const bool checked = kind == CrcKind::None ? r.Ok() : CrcMatches(kind, storedCrc);
     const bool pass = Verdict(checked && sizeOk);

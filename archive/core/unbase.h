@@ -30,14 +30,16 @@ class TUnBase : public TZipCommon {
 
     bool CreateStoredDirs = false;
     bool RestoreFileAttr = true;
-    // Decompression bombs. An entry whose data grow past MaxRatio times their packed size (and past 64 MiB) is
-    // refused; 0 turns the check off. The default, a million to one, is beyond what real data reach: deflate
-    // cannot pass about 1,032 to one, compress about 33,000 to one, and the LZH and ARJ methods reach about
-    // 100,000 to one only on files of nothing but zero bytes hundreds of megabytes long.
+    // Decompression bombs. An entry whose data grow past MaxRatio times their packed size (and past 64 MiB)
+    // is refused; 0 turns the check off. The default, a million to one, is beyond what real data reach:
+    // deflate cannot pass about 1,032 to one, compress about 33,000 to one, and the LZH and ARJ methods reach
+    // about 100,000 to one only on files of nothing but zero bytes hundreds of megabytes long.
     uint64_t MaxRatio = 1'000'000;
     // The bytes a run may write at most (holes excluded); 0: as many as the destination has free (testing: no
     // limit). A run that reaches it ends with an error naming the entry.
     uint64_t MaxSize = 0;
+    // Said after a refusal by either limit: how this caller's user raises them ("--max-ratio ...").
+    std::string LimitsHint;
     TCpuType CpuType = cptAuto;
 
     TOnBegin OnBegin;
@@ -207,9 +209,10 @@ class TUnBase : public TZipCommon {
     platform::File out_;
     bool outputOpen_ = false;
     // Runs of zero bytes in a new output file are left as holes: outHole_ zero bytes follow what was written,
-    // outPos_ is the logical end of the file.
+    // outPos_ is the logical end of the file; outZeros_ zero bytes before it begin a block not yet complete.
     bool outSparse_ = false;
     uint64_t outPos_ = 0, outHole_ = 0;
+    size_t outZeros_ = 0;
     bool WriteOutput(const uint8_t* buf, size_t n);
     bool WriteBytes(const uint8_t* buf, size_t n);
     bool SkipOutput(uint64_t n);
@@ -221,11 +224,13 @@ class TUnBase : public TZipCommon {
     static constexpr uint64_t kProbeSize = uint64_t{1} << 30;  // larger files are tried first
     void SetRunLimits();
     [[noreturn]] void RunLimitReached();
+    std::string HintText() const { return LimitsHint.empty() ? std::string() : "; " + LimitsHint; }
     uint64_t maxFileSize_ = UINT64_MAX;  // the destination's largest file
     uint64_t runLimit_ = 0, runWritten_ = 0;
     int runLimitCode_ = 0;
     std::string runLimitText_;
     bool runLimitHit_ = false;
+    bool ratioHit_ = false;  // this entry grew past MaxRatio
     bool testing_ = false;
     int extracted_ = 0;
     int failed_ = 0;

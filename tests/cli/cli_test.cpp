@@ -76,6 +76,69 @@ TEST(Cli, ErrorsAndExitStatus) {
     EXPECT_NE(missing.out.find("\"entries\": []"), std::string::npos);  // still one JSON object
 }
 
+TEST(Cli, BombLimitsAreOptionsWithTheirOwnUsageErrors) {
+    TempDir d;
+    test::ZipItem bomb{"bomb.bin", std::string(1 + 258 * 270000, '\0')};
+    bomb.method = 8;
+    bomb.packed = test::DeflateZeros(270000);
+    test::WriteFile(d / "bomb.zip", test::BuildZip({bomb, {"a.txt", std::string(1000, 'a')}}));
+    const std::string zip = Quote(d / "bomb.zip");
+
+    auto refused = Cli("extract " + zip + " -d " + Quote(d / "r") + " --max-ratio 100");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("bomb.bin: Max file size exceeded: its data grow past 100 times"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("--max-ratio and --max-size raise the limits"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(d / "r" / "bomb.bin"));
+    EXPECT_TRUE(std::filesystem::exists(d / "r" / "a.txt"));
+    auto tested = Cli("test " + zip + " --max-ratio 100");
+    EXPECT_EQ(tested.code, 1);
+    EXPECT_NE(tested.out.find("FAILED  bomb.bin"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("FAILED (1 error)"), std::string::npos) << tested.out;
+    EXPECT_EQ(Cli("test " + zip + " --max-ratio 0").code, 0);
+
+    // The run's size: the bomb is holes on disk, the 1000 bytes of a.txt are what count.
+    auto sized = Cli("extract " + zip + " -d " + Quote(d / "s") + " --max-size 999");
+    EXPECT_EQ(sized.code, 1);
+    EXPECT_NE(sized.err.find("a.txt: Max file size exceeded: the run would write more than 999 bytes"),
+              std::string::npos)
+        << sized.err;
+    EXPECT_FALSE(std::filesystem::exists(d / "s" / "a.txt"));
+    EXPECT_EQ(Cli("extract " + zip + " -d " + Quote(d / "k") + " --max-size 1K").code, 0);
+
+    for (const char* bad : {"--max-ratio 5x", "--max-ratio -1", "--max-size 0", "--max-size 2Q",
+                            "--max-size 99999999999999999999", "--max-size 20000000T"}) {
+        auto u = Cli("extract " + zip + " -d " + Quote(d / "u") + " " + bad);
+        EXPECT_EQ(u.code, 2) << bad;
+        EXPECT_NE(u.err.find("usage:"), std::string::npos) << bad;
+    }
+    EXPECT_EQ(Cli("test " + zip + " --max-size 1G").code, 2);  // testing writes nothing
+    EXPECT_FALSE(std::filesystem::exists(d / "u"));
+}
+
+TEST(Cli, AbsoluteNamesAreWrittenInsideWithAWarning) {
+    TempDir d;
+    test::WriteFile(d / "abs.zip", test::BuildZip({{"/etc/abs.txt", "inside"}, {"C:\\x.txt", "drive"}}));
+    auto r = Cli("extract " + Quote(d / "abs.zip") + " -d " + Quote(d / "out"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(
+        r.err.find("varnok-cli: /etc/abs.txt: Invalid file name: its absolute path was stripped: written as "
+                   "etc/abs.txt"),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(
+        r.err.find(
+            "varnok-cli: C:/x.txt: Invalid file name: its absolute path was stripped: written as x.txt"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::ReadText(d / "out" / "etc" / "abs.txt"), "inside");
+    EXPECT_EQ(test::ReadText(d / "out" / "x.txt"), "drive");
+    EXPECT_NE(r.out.find("2 files extracted"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("test " + Quote(d / "abs.zip")).code, 0);
+}
+
 TEST(Cli, MissingVolumeIsNamed) {
     VARNOK_REQUIRE_TOOL("arj");
     TempDir d;

@@ -17,25 +17,26 @@ std::vector<uint8_t> BuildZip(const std::vector<ZipItem>& items, const ZipOption
         uint32_t crc = Crc32(it.data.data(), it.data.size());
         uint32_t offset = static_cast<uint32_t>(out.size());
         AppendLe32(out, 0x04034B50);
-        AppendLe16(out, 10);
+        const std::string& stored = it.method ? it.packed : it.data;
+        AppendLe16(out, it.method ? 20 : 10);
         AppendLe16(out, it.flags);
-        AppendLe16(out, 0);
+        AppendLe16(out, it.method);
         AppendLe32(out, dosTime);
         AppendLe32(out, crc);
-        AppendLe32(out, static_cast<uint32_t>(it.data.size()));
+        AppendLe32(out, static_cast<uint32_t>(stored.size()));
         AppendLe32(out, static_cast<uint32_t>(it.data.size()));
         AppendLe16(out, static_cast<uint16_t>(it.name.size()));
         AppendLe16(out, 0);
         AppendBytes(out, it.name);
-        AppendBytes(out, it.data);
+        AppendBytes(out, stored);
         AppendLe32(central, 0x02014B50);
         AppendLe16(central, static_cast<uint16_t>((it.host << 8) | 20));
-        AppendLe16(central, 10);
+        AppendLe16(central, it.method ? 20 : 10);
         AppendLe16(central, it.flags);
-        AppendLe16(central, 0);
+        AppendLe16(central, it.method);
         AppendLe32(central, dosTime);
         AppendLe32(central, crc);
-        AppendLe32(central, static_cast<uint32_t>(it.data.size()));
+        AppendLe32(central, static_cast<uint32_t>(stored.size()));
         AppendLe32(central, static_cast<uint32_t>(it.data.size()));
         AppendLe16(central, static_cast<uint16_t>(it.name.size()));
         AppendLe16(central, static_cast<uint16_t>(it.extra.size()));
@@ -188,6 +189,35 @@ std::vector<uint8_t> BuildArj(const std::vector<ArjItem>& items) {
     }
     AppendLe16(out, 0xEA60);
     AppendLe16(out, 0);
+    return out;
+}
+
+std::string DeflateZeros(size_t matches) {
+    std::string out;
+    uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](uint32_t v, int n) {  // LSB first
+        acc |= v << bits;
+        bits += n;
+        while (bits >= 8) {
+            out.push_back(static_cast<char>(acc & 0xFF));
+            acc >>= 8;
+            bits -= 8;
+        }
+    };
+    auto code = [&](uint32_t c, int n) {  // Huffman codes go most significant bit first
+        for (int i = n - 1; i >= 0; --i)
+            put((c >> i) & 1, 1);
+    };
+    put(1, 1);      // last block
+    put(1, 2);      // fixed codes
+    code(0x30, 8);  // literal 0
+    for (size_t i = 0; i < matches; ++i) {
+        code(0xC5, 8);  // length 258
+        code(0, 5);     // distance 1
+    }
+    code(0, 7);  // end of block
+    put(0, 7);
     return out;
 }
 

@@ -15,6 +15,9 @@ struct ZipItem {
     uint16_t flags = 0;
     std::string comment;
     std::string extra;
+    // Another method than stored: packed holds the entry's stored bytes, data what they decode to.
+    uint16_t method = 0;
+    std::string packed;
 };
 
 struct ZipOptions {
@@ -24,7 +27,7 @@ struct ZipOptions {
     bool omitCentral = false;
 };
 
-// A ZIP file with stored entries.
+// A ZIP file; entries are stored unless they give a method and its packed bytes.
 std::vector<uint8_t> BuildZip(const std::vector<ZipItem>& items, const ZipOptions& opt = {});
 
 struct TarItem {
@@ -41,7 +44,7 @@ std::vector<uint8_t> BuildTar(const std::vector<TarItem>& items);
 struct LzhItem {
     std::string name;
     std::string data;
-    int level = 1;      // 0, 1 or 2
+    int level = 1;       // 0, 1 or 2
     uint8_t osId = 'M';  // level 1 and 2 ('M' MS-DOS, 'U' Unix, ...)
     std::string method = "-lh0-";
 };
@@ -51,9 +54,13 @@ std::vector<uint8_t> BuildLzh(const std::vector<LzhItem>& items);
 struct ArjItem {
     std::string name;  // raw bytes
     std::string data;
-    uint8_t hostOs = 0;  // 0 MS-DOS, 2 UNIX, ...
+    uint8_t hostOs = 0;    // 0 MS-DOS, 2 UNIX, ...
     uint8_t fileType = 0;  // 0 binary, 3 folder
 };
 std::vector<uint8_t> BuildArj(const std::vector<ArjItem>& items);
+
+// A raw deflate stream of one fixed-Huffman block decoding to 1 + 258 * matches zero bytes: 13 bits for every
+// 258 bytes, the densest deflate gets (a decompression bomb).
+std::string DeflateZeros(size_t matches);
 
 }  // namespace varnok::test

@@ -9,7 +9,7 @@
 #include "archive/extractors.h"
 #include "platform/fileattr.h"
 #include "tests/formats/gzip_tar/codec_test_util.h"
-#include "tests/formats/gzip_tar/extractor_test_util.h"
+#include "tests/support/extractor_run.h"
 
 namespace varnok {
 namespace {

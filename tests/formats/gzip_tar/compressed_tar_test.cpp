@@ -9,7 +9,7 @@
 
 #include "archive/core/lister.h"
 #include "archive/formats/gzip/ungzip.h"
-#include "tests/formats/gzip_tar/extractor_test_util.h"
+#include "tests/support/extractor_run.h"
 #include "platform/codepage.h"
 #include "tests/support/test_support.h"
 

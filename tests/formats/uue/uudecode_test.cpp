@@ -7,7 +7,7 @@
 #include "archive/formats/uue/uudecode.h"
 #include "archive/extractors.h"
 #include "tests/formats/gzip_tar/codec_test_util.h"
-#include "tests/formats/gzip_tar/extractor_test_util.h"
+#include "tests/support/extractor_run.h"
 
 namespace varnok {
 namespace {

@@ -1,5 +1,4 @@
-// Helpers for the extractor tests of the ARC, ZOO, gzip/TAR and UUE families: running an extractor with its
-// events recorded, and reading back what it wrote.
+// Running an extractor with its events recorded, and reading back what it wrote (every family's tests).
 #pragma once
 
 #include <gtest/gtest.h>
