@@ -10,8 +10,8 @@
 #include "app/archive_model.h"
 #include "app/formatting.h"
 #include "app/paths.h"
-#include "archive/core/printable.h"
 #include "archive/core/errors.h"
+#include "archive/core/printable.h"
 #include "archive/core/unbase.h"
 #include "platform/fileattr.h"
 #include "zipbridge/messages.h"
@@ -64,6 +64,9 @@ int ExtractOperation::RunZip(const ExtractRequest& r) {
     job.archivePath = model_.ArchivePath();
     job.type = model_.ArcType();
     job.codePage = model_.NameCodePage();
+    job.maxRatio = model_.Config().MaxRatio;
+    job.maxSize =
+        model_.Config().MaxSizeMiB > (UINT64_MAX >> 20) ? UINT64_MAX : model_.Config().MaxSizeMiB << 20;
     job.destination = CanonicalFolder(r.destination);
     job.useFolderNames = r.useFolderNames;
     job.skipOlder = r.skipOlder;
@@ -111,6 +114,9 @@ int ExtractOperation::RunComponent(const ExtractRequest& r) {
     job.archivePath = model_.ArchivePath();
     job.type = model_.ArcType();
     job.codePage = model_.NameCodePage();
+    job.maxRatio = model_.Config().MaxRatio;
+    job.maxSize =
+        model_.Config().MaxSizeMiB > (UINT64_MAX >> 20) ? UINT64_MAX : model_.Config().MaxSizeMiB << 20;
     job.destination = CanonicalFolder(r.destination);
     job.useFolderNames = r.useFolderNames;
     job.skipOlder = r.skipOlder;

@@ -58,6 +58,9 @@ struct ExtractJob {
     // The code page the names are read in, when the user chose one for this archive (empty: decided from
     // the names, as the list did).
     std::string codePage;
+    // The decompression-bomb limits (Settings::MaxRatio, and MaxSizeMiB in bytes).
+    uint64_t maxRatio = 1'000'000;
+    uint64_t maxSize = 0;
 };
 
 // Whether the existing output file is replaced.

@@ -17,6 +17,9 @@ namespace {
 // An archive family's extractor. The run selects entries by their exact stored names: the file patterns
 // name them, and the begin event drops anything the patterns' wildcards let through that is not one of them
 // (names may hold "*" and "?", and matching ignores case).
+// How the window's user raises the limits a refusal names.
+constexpr const char* kLimitsHint = "Options > Extraction limits raises them";
+
 class ComponentEngine final : public ExtractEngine {
   public:
     explicit ComponentEngine(std::unique_ptr<TUnBase> x) : x_(std::move(x)) {}
@@ -30,6 +33,9 @@ class ComponentEngine final : public ExtractEngine {
             wantedNames.insert(FileNameOf(n));
         x.SetArchiveFile(job.archivePath);
         x.NameCodePage = job.codePage;
+        x.MaxRatio = job.maxRatio;
+        x.MaxSize = job.maxSize;
+        x.LimitsHint = kLimitsHint;
         x.ExtractDir = job.destination;
         x.UseStoredDirs = job.useFolderNames;
         // Existing files are decided by the operation (overwrite, skip older, the prompt), file by file.
@@ -89,8 +95,9 @@ class ComponentEngine final : public ExtractEngine {
                 return;  // said with the entry's verdict
             }
             lastRunError = code;
-            ev.Error(file, code, msg.empty() || msg == ErrorText(code) ? std::string()
-                                                                       : ErrorText(code) + " (" + msg + ")");
+            ev.Error(
+                file, code,
+                msg.empty() || msg == ErrorText(code) ? std::string() : ErrorText(code) + " (" + msg + ")");
         };
         x.OnEntryFailed = [&](TZipCommon&, const std::string& stored, const std::string& output, int code,
                               const std::string& detail) {
@@ -132,6 +139,8 @@ class ZipBridgeEngine final : public ExtractEngine {
         TZipBridge& b = b_;
         ExtractOutcome out;
         b.ExtrBaseDir = job.destination;
+        b.ExtrMaxRatio = job.maxRatio;
+        b.ExtrMaxSize = job.maxSize;
         ExtrOpts opts;
         if (job.useFolderNames) opts.Include(ExtrDirNames);
         if (job.overwrite) opts.Include(ExtrOverWrite);
@@ -243,7 +252,5 @@ class DefaultFactory final : public ExtractEngineFactory {
 std::shared_ptr<ExtractEngineFactory> MakeDefaultEngineFactory() {
     return std::make_shared<DefaultFactory>();
 }
-
-
 
 }  // namespace varnok::app

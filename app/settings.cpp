@@ -44,6 +44,12 @@ int Clamp32(int64_t v) {
     return static_cast<int>(v);
 }
 
+// A count that cannot be negative; a negative or unreadable value is the default.
+uint64_t ReadCount(const IniFile& ini, const std::string& section, const std::string& key, uint64_t def) {
+    const int64_t v = ini.ReadInteger(section, key, static_cast<int64_t>(def));
+    return v < 0 ? def : static_cast<uint64_t>(v);
+}
+
 // "width,index" of a [ZipList] key.
 ColumnSetting ParseColumn(const std::string& text, int col) {
     ColumnSetting c;
@@ -169,6 +175,8 @@ void Settings::Load(const IniFile& ini) {
         Columns[i] = ParseColumn(ini.ReadString(kZipList, kColumnCaptions[i], def), i);
     }
     ShowDirEntry = ini.ReadBool(kZipList, "ShowDirEntry", false);
+    MaxRatio = ReadCount(ini, kSettings, "MaxRatio", 1'000'000);
+    MaxSizeMiB = ReadCount(ini, kSettings, "MaxSizeMiB", 0);
 
     CheckNewVersion = ini.ReadBool(kUpdate, "CheckNewVersion", true);
 
@@ -247,6 +255,8 @@ void Settings::SaveAtExit(IniFile& ini) const {
         ini.WriteString(kZipList, kColumnCaptions[i],
                         std::to_string(Columns[i].width) + "," + std::to_string(Columns[i].index));
     ini.WriteBool(kZipList, "ShowDirEntry", ShowDirEntry);
+    ini.WriteString(kSettings, "MaxRatio", std::to_string(MaxRatio));
+    ini.WriteString(kSettings, "MaxSizeMiB", std::to_string(MaxSizeMiB));
     ini.WriteBool(kSettings, "SysTemp", SysTemp);
     ini.WriteBool(kUpdate, "CheckNewVersion", CheckNewVersion);
 }

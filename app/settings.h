@@ -97,6 +97,10 @@ struct Settings {
     // [ZipList]
     std::array<ColumnSetting, kColumnCount> Columns{};
     bool ShowDirEntry = false;
+    // Decompression-bomb limits of every extraction: the most an entry may grow over its packed size (0: no
+    // limit) and the most one extraction writes, in MiB (0: the destination's free space).
+    uint64_t MaxRatio = 1'000'000;
+    uint64_t MaxSizeMiB = 0;
     // [Update]
     bool CheckNewVersion = true;
     // [Compression]

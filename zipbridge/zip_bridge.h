@@ -28,7 +28,7 @@ enum ExtrOptsEnum : uint8_t { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpda
 
 // A set of ExtrOptsEnum.
 class ExtrOpts {
-public:
+  public:
     constexpr ExtrOpts() = default;
     constexpr ExtrOpts(std::initializer_list<ExtrOptsEnum> options) {
         for (auto o : options)
@@ -40,7 +40,7 @@ public:
     constexpr uint8_t Bits() const { return bits_; }
     constexpr bool operator==(const ExtrOpts&) const = default;
 
-private:
+  private:
     static constexpr uint8_t Bit(ExtrOptsEnum o) { return static_cast<uint8_t>(1u << o); }
     uint8_t bits_ = 0;
 };
@@ -58,7 +58,7 @@ struct PasswordPrompt {
 // translated name and comment, the encrypted flag and a copy of the extra field.
 struct ZipDirEntry {
     uint8_t Raw[42] = {};
-    std::string FileName;     // "/" separated
+    std::string FileName;  // "/" separated
     std::string FileComment;
     bool Encrypted = false;
     std::vector<uint8_t> ExtraData;
@@ -70,7 +70,7 @@ struct ZipDirEntry {
     uint16_t CompressionMethod() const;
     uint32_t DateTime() const;
     uint32_t CRC32() const;
-    uint64_t CompressedSize = 0;    // ZIP64 sizes applied
+    uint64_t CompressedSize = 0;  // ZIP64 sizes applied
     uint64_t UncompressedSize = 0;
     uint16_t FileNameLength() const;
     uint16_t ExtraFieldLength() const;
@@ -78,11 +78,11 @@ struct ZipDirEntry {
     uint16_t StartOnDisk() const;
     uint16_t IntFileAttrib() const;
     uint32_t ExtFileAttrib() const;
-    uint64_t RelOffLocalHdr = 0;    // ZIP64 offset applied
+    uint64_t RelOffLocalHdr = 0;  // ZIP64 offset applied
 };
 
 class TZipBridge {
-public:
+  public:
     TZipBridge();
     ~TZipBridge();
     TZipBridge(const TZipBridge&) = delete;
@@ -117,6 +117,11 @@ public:
     // and "?" ignoring case; ExactSpec gives the pattern that selects one entry and nothing else.
     std::vector<std::string> FSpecArgs;
     std::string Password;  // at most 80 characters reach the library; a longer one is refused
+    // Decompression-bomb limits of the library's runs: an entry may decode to at most ExtrMaxRatio times its
+    // packed size (0: no limit); a run writes at most ExtrMaxSize bytes, in whole MiB (0: the destination's
+    // free space).
+    uint64_t ExtrMaxRatio = 1'000'000;
+    uint64_t ExtrMaxSize = 0;
     bool Verbose = false;  // a message per entry
     bool Trace = false;    // run details; implies Verbose; also reports loading the library
 
@@ -184,8 +189,8 @@ public:
     int UnzDllVersion();
     std::string UnzDllPath() const;
 
-    // The callback handed to the engine libraries (with this component as the record's caller value): serves the
-    // action codes of both libraries and returns -1 when Cancel is set.
+    // The callback handed to the engine libraries (with this component as the record's caller value): serves
+    // the action codes of both libraries and returns -1 when Cancel is set.
     static int32_t EngineCallback(ZipCallbackRecord* record);
 
     const std::string& ZipFileName() const { return zipFileName_; }
@@ -207,7 +212,7 @@ public:
     uint64_t ZipArchiveSize() const { return archiveSize_; }  // where the end record and comment end
     uint64_t ZipFileSize() const { return fileSize_; }
     uint64_t ZipEOCOffset() const { return eocOffset_; }
-    uint64_t SFXOffset() const { return firstLocal_; }        // bytes in front of the first local header
+    uint64_t SFXOffset() const { return firstLocal_; }  // bytes in front of the first local header
     bool IsSpanned() const { return spanned_; }
     bool WrongZipStruct() const { return wrongStructure_; }
     int SkippedDirEntries() const { return skippedDirs_; }
@@ -215,7 +220,7 @@ public:
     const std::string& LastMessage() const { return lastMessage_; }
     int ErrCode() const { return errCode_; }
 
-private:
+  private:
     struct EngineLibrary;
     int ExtractRun(bool toMemory);
     int32_t HandleCallback(ZipCallbackRecord& r);

@@ -293,6 +293,11 @@ int TZipBridge::ExtractRun(bool toMemory) {
                 rec.PasswordReqCount = static_cast<int32_t>(passwordReqCount_);
                 rec.ExtractDir = dest.empty() ? nullptr : dest.c_str();
                 rec.NameCodePage = codePage.empty() ? nullptr : codePage.c_str();
+                rec.MaxRatio = ExtrMaxRatio == 0
+                                   ? 0xFFFFFFFFu
+                                   : static_cast<uint32_t>(std::min<uint64_t>(ExtrMaxRatio, 0xFFFFFFFEu));
+                const uint64_t mib = (ExtrMaxSize >> 20) + ((ExtrMaxSize & 0xFFFFF) != 0);
+                rec.MaxSizeMiB = static_cast<uint32_t>(std::min<uint64_t>(mib, 0xFFFFFFFFu));
             }
             rec.Seven = 7;
             successCnt_ = unz_->exec(&rec);

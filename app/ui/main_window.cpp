@@ -33,6 +33,7 @@
 #include "app/placement.h"
 #include "app/ui/association_dialog.h"
 #include "app/ui/extract_dialog.h"
+#include "app/ui/limits_dialog.h"
 #include "app/ui/progress_window.h"
 #include "app/ui/prompts.h"
 #include "app/ui/ui_common.h"
@@ -65,7 +66,8 @@ QString OpenFilters() {
     withPrograms << QStringLiteral("*.exe");
     QStringList out;
     out << QStringLiteral("All archives (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
-    out << QStringLiteral("All archives and .exe files (") + withPrograms.join(QLatin1Char(' ')) + QLatin1Char(')');
+    out << QStringLiteral("All archives and .exe files (") + withPrograms.join(QLatin1Char(' ')) +
+               QLatin1Char(')');
     out << own;
     out << QStringLiteral("All files (*)");
     return out.join(QStringLiteral(";;"));
@@ -263,6 +265,8 @@ void MainWindow::CreateMenus() {
     // The code page of the open archive's names: decided from them, or chosen here for this archive.
     encodingMenu_ = options->addMenu(QStringLiteral("Name &encoding"));
     connect(encodingMenu_, &QMenu::aboutToShow, this, [this] { FillEncodingMenu(); });
+    limitsAction_ = options->addAction(QStringLiteral("Extraction &limits..."));
+    connect(limitsAction_, &QAction::triggered, this, [this] { EditLimits(); });
 
     QMenu* extras = menuBar()->addMenu(QStringLiteral("E&xtras"));
     add(extras, {Cmd::Checkout, Cmd::SendMail, Cmd::UUEncode, Cmd::ConvertArchive, Cmd::RepairZips});
@@ -292,6 +296,14 @@ void MainWindow::CreateMenus() {
     add(popup_, {Cmd::Properties, Cmd::CreateShortcut});
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { popup_->popup(list_->viewport()->mapToGlobal(p)); });
+}
+
+void MainWindow::EditLimits() {
+    app::Settings& s = App().Config();
+    LimitsDialog d(this, s.MaxRatio, s.MaxSizeMiB);
+    if (d.exec() != QDialog::Accepted) return;
+    s.MaxRatio = d.Ratio();
+    s.MaxSizeMiB = d.SizeMiB();
 }
 
 void MainWindow::FillEncodingMenu() {

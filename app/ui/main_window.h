@@ -100,7 +100,10 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
 
   private:
     void FillEncodingMenu();
+    // Options > Extraction limits: the bomb limits of every extraction (kept in the settings).
+    void EditLimits();
     QMenu* encodingMenu_ = nullptr;
+    QAction* limitsAction_ = nullptr;
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();

@@ -63,7 +63,12 @@ typedef struct UnzExecRecord {
     const char* ExtractDir; /* 108: destination folder; 0 means the current folder (this system's addition) */
     const char* NameCodePage; /* 112: code page of the names not flagged UTF-8 ("CP866"), 0 to decide it from
                                  the names as the caller's directory reader does (this system's addition) */
-    int32_t Reserved116[7];   /* 116 */
+    uint32_t MaxRatio;   /* 116: refuse an entry decoding to more than this many times its packed size (and to
+                            more than 64 MiB); 0: the default (1,000,000), 0xFFFFFFFF: no limit (this system's
+                            addition) */
+    uint32_t MaxSizeMiB; /* 120: write at most this many MiB in one run; 0: the destination's free space (this
+                            system's addition) */
+    int32_t Reserved124[5]; /* 124 */
     int32_t Seven;          /* 144: the value 7 */
 } UnzExecRecord;
 
@@ -151,7 +156,9 @@ int32_t GetUnzDllVersion(void);
     X(UnzExecRecord, PasswordReqCount, 104, 4, 4, 0) \
     X(UnzExecRecord, ExtractDir, 108, 4, 4, 1)       \
     X(UnzExecRecord, NameCodePage, 112, 4, 4, 1)     \
-    X(UnzExecRecord, Reserved116, 116, 28, 4, 0)     \
+    X(UnzExecRecord, MaxRatio, 116, 4, 4, 0)         \
+    X(UnzExecRecord, MaxSizeMiB, 120, 4, 4, 0)       \
+    X(UnzExecRecord, Reserved124, 124, 20, 4, 0)     \
     X(UnzExecRecord, Seven, 144, 4, 4, 0)
 #define UNZ_EXEC_RECORD_SIZE_32 148
 

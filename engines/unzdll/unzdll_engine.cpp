@@ -123,6 +123,8 @@ int MapError(int code, bool aboutArchive) {
         case E_UnableCreateDir:
         case E_DiskFull:
         case E_NotEnoughSpace:
+        case E_MaxFileSize:        // past a bomb limit
+        case E_FileSizeExceedsOs:  // longer than the destination takes
             return uenWrite;
         case E_InvalidFileName:
             return uenName;
@@ -149,6 +151,7 @@ struct Request {
     uint8_t* block = nullptr;
     uint32_t blockSize = 0;
     int passwordRequests = 1;
+    uint64_t maxRatio = 1'000'000, maxSize = 0;  // TUnBase's MaxRatio and MaxSize
 };
 
 class Engine {
@@ -169,7 +172,8 @@ class Engine {
     void OnBegin(const std::string& name, bool& extract);
     void OnEnd(const std::string& name, bool pass);
     void OnError(const std::string& file, const std::string& detail, int code);
-    void OnEntryFailed(const std::string& stored, const std::string& output, int code, const std::string& detail);
+    void OnEntryFailed(const std::string& stored, const std::string& output, int code,
+                       const std::string& detail);
     void OnPassword(const std::string& entry, std::string& password, bool& tryAgain);
     bool AskDisk(int disk);
     void Skip(const std::string& entry, int type, int error);
@@ -195,10 +199,10 @@ class Engine {
     std::map<std::string, Info> infos_;
     int passed_ = 0;
     int seen_ = 0;
-    int lastReported_ = 0;    // the last numbered error of the run passed on as a message
-    int entryError_ = 0;      // why the entry in progress failed
-    std::string entryText_;   // and the message that says so
-    bool attemptSaid_ = false;  // a wrong password of the entry was said
+    int lastReported_ = 0;       // the last numbered error of the run passed on as a message
+    int entryError_ = 0;         // why the entry in progress failed
+    std::string entryText_;      // and the message that says so
+    bool attemptSaid_ = false;   // a wrong password of the entry was said
     std::string current_;        // the entry between its begin and its verdict
     std::string currentOutput_;  // the file it is written to (deleted when the run is stopped half-way)
     uint64_t currentSize_ = 0;
@@ -298,6 +302,8 @@ bool Engine::Load(void* record) {
             Message(uenArguments, "The code page's name is too long");
             return false;
         }
+        if (r.MaxRatio) req_.maxRatio = r.MaxRatio == 0xFFFFFFFFu ? 0 : r.MaxRatio;
+        req_.maxSize = uint64_t{r.MaxSizeMiB} << 20;
     }
     if (!ReadText(archive, kMaxText, req_.archive) || req_.archive.empty()) {
         Message(uenArguments, "No archive name given");
@@ -496,7 +502,8 @@ void Engine::OnEnd(const std::string& name, bool pass) {
     // The entry's one failure report (OnEntryFailed) said why.
     const int code = entryError_ ? entryError_ : E_CrcCheck;
     const std::string text = entryText_.empty() ? "CRC error in " + entry : entryText_;
-    const bool password = code == E_InvalidPassword || code == E_PasswordProtected || code == E_PasswordFailed;
+    const bool password =
+        code == E_InvalidPassword || code == E_PasswordProtected || code == E_PasswordFailed;
     if (password && (!info || info->encrypted)) {
         // One message per entry: a wrong password said already is the reason.
         if (!attemptSaid_) Message(uenPassword, text);
@@ -611,6 +618,9 @@ int32_t Engine::Extract(bool test, const std::string& destination, bool useDirs)
     }
     if (req_.specs.empty()) z.FileSpec = {"*.*"};
     z.NameCodePage = req_.codePage;
+    z.MaxRatio = req_.maxRatio;
+    z.MaxSize = req_.maxSize;
+    z.LimitsHint = "the extraction limits can be raised";
     z.ExtractDir = test ? std::string() : destination;  // testing creates no folder
     z.UseStoredDirs = useDirs;
     z.CreateStoredDirs = useDirs;

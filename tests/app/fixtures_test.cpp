@@ -73,12 +73,12 @@ TEST(AppFixtures, ArchivesOpenedInTheWindowExtractAsThePeersDid) {
         if (model.ArchivePath() != archive.string()) continue;
         // A compressed TAR opens as the TAR's entries, where the peers show the one compressed file: the TAR
         // tests compare those.
-        if (model.ArcType() == atGZip && (model.RowCount() != 1 || model.Row(0).StoredName() != entries.front().entry))
+        if (model.ArcType() == atGZip &&
+            (model.RowCount() != 1 || model.Row(0).StoredName() != entries.front().entry))
             continue;
         if (model.Engine() == EngineKind::Lister && !HasExtractor(model.ArcType())) continue;
         // ARC marks no entry as garbled, so nothing asks for their password: that is the ARC tests' business.
-        if (!password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak))
-            continue;
+        if (!password.empty() && (model.ArcType() == atArc || model.ArcType() == atPak)) continue;
         // Archives of huge entries are left to the families' own tests, and so are stored names that lead out
         // of the destination (peers cut them down; this program refuses them).
         if (model.TotalUnpacked() > (uint64_t{64} << 20)) continue;

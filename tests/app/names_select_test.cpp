@@ -38,29 +38,35 @@ vt::ZipItem ZipEntry(const std::string& raw, const std::string& data, uint8_t ho
 
 std::vector<Case> Cases() {
     std::vector<Case> c;
-    c.push_back({"flagged.zip",
-                 vt::BuildZip({ZipEntry("\xC3\x96lf\xC3\xA4sser.txt", "1", 0, 0x800),
-                                 ZipEntry("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xB3\x87\xE6\x96\x99.txt", "2", 3, 0x800)}),
-                 {{"Ölfässer.txt", "1"}, {"日本/資料.txt", "2"}}});
+    c.push_back(
+        {"flagged.zip",
+         vt::BuildZip({ZipEntry("\xC3\x96lf\xC3\xA4sser.txt", "1", 0, 0x800),
+                       ZipEntry("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xB3\x87\xE6\x96\x99.txt", "2", 3, 0x800)}),
+         {{"Ölfässer.txt", "1"}, {"日本/資料.txt", "2"}}});
     c.push_back({"dos.zip",
-                 vt::BuildZip({ZipEntry("\x81" "ber.txt", "3", 0),
-                                 ZipEntry("Gr\x94\xE1" "e\\\x84rger.txt", "4", 0)}),
+                 vt::BuildZip({ZipEntry("\x81"
+                                        "ber.txt",
+                                        "3", 0),
+                               ZipEntry("Gr\x94\xE1"
+                                        "e\\\x84rger.txt",
+                                        "4", 0)}),
                  {{"über.txt", "3"}, {"Größe/ärger.txt", "4"}}});
-    c.push_back({"latin1.zip",
-                 vt::BuildZip({ZipEntry("caf\xE9.txt", "5", 3), ZipEntry("na\xEFve/r\xE9sum\xE9.txt", "6", 3)}),
-                 {{"café.txt", "5"}, {"naïve/résumé.txt", "6"}}});
+    c.push_back(
+        {"latin1.zip",
+         vt::BuildZip({ZipEntry("caf\xE9.txt", "5", 3), ZipEntry("na\xEFve/r\xE9sum\xE9.txt", "6", 3)}),
+         {{"café.txt", "5"}, {"naïve/résumé.txt", "6"}}});
     c.push_back({"cp866.zip",
                  vt::BuildZip({ZipEntry("\x8F\x90\x88\x82\x85\x92.txt", "7", 3),
-                                 ZipEntry("\xAF\xE0\xA8\xA2\xA5\xE2/\xAC\xA8\xE0.txt", "8", 3)}),
+                               ZipEntry("\xAF\xE0\xA8\xA2\xA5\xE2/\xAC\xA8\xE0.txt", "8", 3)}),
                  {{"ПРИВЕТ.txt", "7"}, {"привет/мир.txt", "8"}}});
     c.push_back({"cp932.lzh",
                  vt::BuildLzh({{"\x8A\xBF\x8E\x9A.txt", "9", 2, 'M'},
-                                 {"\x95\x5C.txt", "10", 2, 'M'},
-                                 {"\x95\x5C\x82\xBE\x82\xE6\\\x88\xEA\x97\x97\x95\x5C.txt", "11", 1, 'M'}}),
+                               {"\x95\x5C.txt", "10", 2, 'M'},
+                               {"\x95\x5C\x82\xBE\x82\xE6\\\x88\xEA\x97\x97\x95\x5C.txt", "11", 1, 'M'}}),
                  {{"漢字.txt", "9"}, {"表.txt", "10"}, {"表だよ/一覧表.txt", "11"}}});
     c.push_back({"cp866.arj",
                  vt::BuildArj({{"\x8F\x90\x88\x82\x85\x92.TXT", "12", 0},
-                                 {"\x84\xAE\xAA\xE3\xAC\xA5\xAD\xE2\xEB\\\xAE\xE2\xE7\xA5\xE2.DOC", "13", 0}}),
+                               {"\x84\xAE\xAA\xE3\xAC\xA5\xAD\xE2\xEB\\\xAE\xE2\xE7\xA5\xE2.DOC", "13", 0}}),
                  {{"ПРИВЕТ.TXT", "12"}, {"Документы/отчет.DOC", "13"}}});
     c.push_back({"latin1.arj",
                  vt::BuildArj({{"caf\xE9.txt", "14", 2}, {"na\xEFve/r\xE9sum\xE9.txt", "15", 2}}),
@@ -186,7 +192,9 @@ TEST_F(NamesSelect, EveryShownNameSelectsItsEntryEverywhere) {
 TEST_F(NamesSelect, AChosenCodePageIsKeptPerArchiveAndExtractsAsShown) {
     const fs::path cp866 = tmp / "r.zip", other = tmp / "o.zip";
     vt::WriteFile(cp866, vt::BuildZip({ZipEntry("\x8F\x90\x88\x82\x85\x92.txt", "x", 0)}));
-    vt::WriteFile(other, vt::BuildZip({ZipEntry("\x81" "ber.txt", "y", 0)}));
+    vt::WriteFile(other, vt::BuildZip({ZipEntry("\x81"
+                                                "ber.txt",
+                                                "y", 0)}));
     Settings settings;
     test::RecordingView view;
     ArchiveModel model(settings, view);

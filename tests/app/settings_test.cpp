@@ -100,6 +100,29 @@ TEST(Settings, AFreshStartHasTheWrittenDefaults) {
     EXPECT_FALSE(s.NoDialog);
     EXPECT_EQ(s.ProxyPortNumber(), 80);
     EXPECT_DOUBLE_EQ(s.LastCheck, 0);
+    EXPECT_EQ(s.MaxRatio, 1000000u);
+    EXPECT_EQ(s.MaxSizeMiB, 0u);
+}
+
+TEST(Settings, BombLimitsAreKeptAndANegativeValueIsTheDefault) {
+    IniFile ini;
+    ini.Parse("[Settings]\nMaxRatio=0\nMaxSizeMiB=4096\n");
+    Settings s;
+    s.Load(ini);
+    EXPECT_EQ(s.MaxRatio, 0u);  // no limit, as asked
+    EXPECT_EQ(s.MaxSizeMiB, 4096u);
+    IniFile out;
+    s.SaveAtExit(out);
+    Settings back;
+    back.Load(out);
+    EXPECT_EQ(back.MaxRatio, 0u);
+    EXPECT_EQ(back.MaxSizeMiB, 4096u);
+    IniFile bad;
+    bad.Parse("[Settings]\nMaxRatio=-5\nMaxSizeMiB=lots\n");
+    Settings d;
+    d.Load(bad);
+    EXPECT_EQ(d.MaxRatio, 1000000u);
+    EXPECT_EQ(d.MaxSizeMiB, 0u);
 }
 
 TEST(Settings, ReadsStoredValuesAndWritesThemBackAtExit) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "app/associations.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QDockWidget>
@@ -13,15 +12,18 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
+#include "app/associations.h"
 
 #include "app/ini_file.h"
 #include "app/placement.h"
 #include "app/ui/association_dialog.h"
 #include "app/ui/entry_list.h"
+#include "app/ui/limits_dialog.h"
 #include "app/ui/main_window.h"
 #include "tests/app_ui/ui_test_support.h"
 #include "tests/support/builders.h"
@@ -146,6 +148,40 @@ TEST(MainWindow, TheDockedLogKeepsItsHeightFromRunToRun) {
         app::IniFile ini(box.Ini());
         EXPECT_EQ(ini.ReadString("Log", "tbLogHeight", ""), "150") << run;
     }
+}
+
+TEST(MainWindow, TheExtractionLimitsAreChosenInOptionsAndKept) {
+    Sandbox box;
+    box.Settings("[Settings]\nMaxRatio=5000\n");
+    QString shownRatio, shownSize;
+    {
+        ModalDriver driver([&](QWidget* w) {
+            auto* d = qobject_cast<LimitsDialog*>(w);
+            if (!d || !shownRatio.isEmpty()) return false;
+            shownRatio = d->RatioBox()->text();
+            shownSize = d->SizeBox()->text();
+            d->RatioBox()->setValue(0);
+            d->SizeBox()->setValue(2048);
+            return test::ClickButton(d, QStringLiteral("OK"));
+        });
+        MainWindow w(box.Folders());
+        w.show();
+        QAction* limits = nullptr;
+        for (QAction* a : w.findChildren<QAction*>())
+            if (a->text() == QStringLiteral("Extraction &limits...")) limits = a;
+        ASSERT_NE(limits, nullptr);
+        limits->trigger();
+        ASSERT_TRUE(
+            test::WaitFor([&] { return !shownRatio.isEmpty() && !QApplication::activeModalWidget(); }));
+        EXPECT_EQ(w.App().Config().MaxRatio, 0u);
+        EXPECT_EQ(w.App().Config().MaxSizeMiB, 2048u);
+        w.close();
+    }
+    EXPECT_EQ(shownRatio, QStringLiteral("5000 to one"));
+    EXPECT_EQ(shownSize, QStringLiteral("the destination's free space"));
+    app::IniFile ini(box.Ini());
+    EXPECT_EQ(ini.ReadString("Settings", "MaxRatio", ""), "0");
+    EXPECT_EQ(ini.ReadString("Settings", "MaxSizeMiB", ""), "2048");
 }
 
 TEST(MainWindow, AnOpenArchiveFillsTheListTitleStatusAndMenus) {
