@@ -124,7 +124,10 @@ int CmdList(int argc, char** argv) {
         }
     } else {
         lister.ReadArchive();
-        if (lister.WalkError() && rep.Count() == 0) rep.Error(path, E_BadFileHeader, "listing stopped early");
+        if (lister.WalkError() && rep.Count() == 0) {
+            const std::string& why = lister.WalkErrorDetail();
+            rep.Error(path, lister.WalkError(), "listing stopped early" + (why.empty() ? "" : ": " + why));
+        }
     }
     if (json) {
         JsonObject totals;

@@ -37,6 +37,7 @@ bool TArcLister::ReadArchive() {
     BeginRun();
     reported_ = 0;
     walkError_ = 0;
+    walkDetail_.clear();
     ExcludeSpec.clear();
     if (ArchiveFile().empty() || !platform::PathExists(ArchiveFile())) {
         ReportError(ArchiveFile(), "", E_FileNotFound);
@@ -97,6 +98,7 @@ void TArcLister::Walk() {
     }
     if (walk->Error()) {
         walkError_ = walk->Error();
+        walkDetail_ = walk->ErrorDetail();
         // A damaged first header is said; one after good entries ends the walk quietly, the entries before
         // it standing.
         if (entries.empty())

@@ -36,6 +36,7 @@ class TArcLister : public TZipCommon {
 
     // The first bad header that ended a walk early (0 when the walk reached the archive's end).
     int WalkError() const { return walkError_; }
+    const std::string& WalkErrorDetail() const { return walkDetail_; }
 
   private:
     void Walk();
@@ -46,6 +47,7 @@ class TArcLister : public TZipCommon {
     ListEntry entry_;
     int reported_ = 0;
     int walkError_ = 0;
+    std::string walkDetail_;
 };
 
 }  // namespace varnok

@@ -227,7 +227,11 @@ ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobal
         bool ok = HeaderChecksumOk(h, &stored);
         if (!ok) return ReadResult::Bad;
         int64_t size;
-        if (!ParseNumber(h + 124, 12, size) || size < 0) return ReadResult::Bad;
+        if (!ParseNumber(h + 124, 12, size) || size < 0) {
+            e.name = longName.empty() ? FieldString(h, 100) : longName;
+            e.problem = "its size field is not a length";
+            return ReadResult::Bad;
+        }
         char type = static_cast<char>(h[156]);
         uint64_t dataPos = pos + kBlock;
         uint64_t next = dataPos + RoundUp(static_cast<uint64_t>(size));
@@ -327,11 +331,21 @@ ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobal
             e.linkName = s;
             e.linkIsUtf8 = true;
         }
+        // A length record that cannot be read leaves the entry's end unknown: the walk cannot go on past it.
+        auto badLength = [&](const char* key, const std::string& value) {
+            e.name = name;
+            e.problem = std::string("its pax ") + key + " record (\"" + value.substr(0, 40) +
+                        (value.size() > 40 ? "..." : "") + "\") is not a length";
+            return ReadResult::Bad;
+        };
         int64_t num;
-        if (val("size", s) && ParseDecimal(s, num) && num >= 0) {
+        if (val("size", s)) {
+            if (!ParseDecimal(s, num) || num < 0 || s.find('.') != std::string::npos)
+                return badLength("size", s);
             e.size = static_cast<uint64_t>(num);
             e.realSize = e.size;
             e.nextPos = e.dataPos + RoundUp(e.size);
+            if (e.nextPos < e.dataPos) return badLength("size", s);
         }
         if (val("mtime", s) && ParseDecimal(s, num)) {
             e.mtime = num;
@@ -341,7 +355,8 @@ ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobal
         if (val("gid", s) && ParseDecimal(s, num)) e.gid = static_cast<uint32_t>(num);
         if (val("uname", s)) e.uname = s;
         if (val("gname", s)) e.gname = s;
-        if (val("GNU.sparse.realsize", s) && ParseDecimal(s, num) && num >= 0) {
+        if (val("GNU.sparse.realsize", s)) {
+            if (!ParseDecimal(s, num) || num < 0) return badLength("GNU.sparse.realsize", s);
             e.realSize = static_cast<uint64_t>(num);
             e.sparse = true;
         }
@@ -351,7 +366,8 @@ ReadResult ReadEntry(RecordReader& f, uint64_t pos, uint64_t fileSize, PaxGlobal
         }
         // pax sparse files: 0.0 and 0.1 give the map in the header, 1.0 in front of the data.
         uint64_t u;
-        if (val("GNU.sparse.size", s) && ParseUnsigned(s, u)) {
+        if (val("GNU.sparse.size", s)) {
+            if (!ParseUnsigned(s, u)) return badLength("GNU.sparse.size", s);
             e.realSize = u;
             e.sparse = true;
         }

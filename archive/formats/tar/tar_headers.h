@@ -38,6 +38,8 @@ struct Entry {
     std::vector<SparseChunk> sparseMap;
     uint64_t dataPos = 0;
     uint64_t nextPos = 0;  // the next header: data rounded up to 512
+    // Why the entry could not be read (with ReadResult::Bad), naming it, when its header got that far.
+    std::string problem;
     // Folders: type 5, and (old archives) a file type whose name ends in "/".
     bool isDirectory() const {
         return type == '5' || ((type == '0' || type == '\0') && !name.empty() && name.back() == '/');

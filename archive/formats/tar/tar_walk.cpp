@@ -72,9 +72,16 @@ bool Walk::Next(ArchiveEntry& e) {
             done_ = true;
             return false;
         }
+        if (r == ReadResult::Bad && !last_.problem.empty()) {
+            done_ = true;
+            return Fail(E_BadFileHeader, pos_,
+                        "the TAR entry \"" + last_.name + "\" at offset " + std::to_string(pos_) + ": " +
+                            last_.problem);
+        }
         if (r == ReadResult::Bad || last_.name.empty()) {
             done_ = true;
-            return Fail(E_BadFileHeader, pos_, "the TAR header at offset " + std::to_string(pos_) + " is damaged");
+            return Fail(E_BadFileHeader, pos_,
+                        "the TAR header at offset " + std::to_string(pos_) + " is damaged");
         }
         const uint64_t here = pos_;
         if (last_.nextPos <= pos_)
@@ -83,7 +90,7 @@ bool Walk::Next(ArchiveEntry& e) {
             pos_ = last_.nextPos;
         if (last_.isFile() && (sizes_.size() < kMaxKnownSizes || sizes_.count(last_.name)))
             sizes_[last_.name] = last_.realSize;
-        if (!Listed(last_)) continue;
+        if (!IncludeUnlisted && !Listed(last_)) continue;
         e = EntryOf(last_);
         if (e.IsHardLink) {
             auto it = sizes_.find(last_.linkName);

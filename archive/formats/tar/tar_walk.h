@@ -1,4 +1,4 @@
-// The walk of a TAR archive as the lister reads it, from a file or from the decoded stream of a compressed
+// The walk of a TAR archive as the lister and the extractor read it, from a file or from the decoded stream of a compressed
 // TAR, and the one function that turns a TAR header into an entry record, which the extracting walk uses too.
 #pragma once
 
@@ -28,6 +28,8 @@ class Walk final : public EntryWalk {
     // Over records read from elsewhere (a decoded stream), from start up to end (UINT64_MAX: not known).
     Walk(RecordReader& in, uint64_t start, uint64_t end, std::string volumeName);
     bool Next(ArchiveEntry& e) override;
+    // Every header, also those not Listed (the extractor's walk reports a continued file, for one).
+    bool IncludeUnlisted = false;
     // The header of the entry Next gave last.
     const Entry& Header() const { return last_; }
 

@@ -10,7 +10,6 @@ namespace varnok {
 
 namespace {
 
-constexpr int kMaxEntries = 10'000'000;
 constexpr size_t kMaxKnownFiles = 2'000'000;
 
 // Reads size bytes of an entry's data from pos onwards.
@@ -74,23 +73,16 @@ ArchiveEntry TarWalker::EntryFor(const tar::Entry& t) {
 }
 
 int TarWalker::Run(uint64_t pos) {
-    tar::PaxGlobals globals;
+    // The headers as the lister reads them; what each one holds is extracted here.
+    tar::Walk walk(in_, pos, size_, archiveName_);
+    walk.IncludeUnlisted = true;
     int headers = 0;
-    for (int count = 0; count < kMaxEntries; ++count) {
-        if (o_.Cancel()) return headers;
-        tar::Entry t;
-        auto r = tar::ReadEntry(in_, pos, size_, globals, t);
-        if (r == tar::ReadResult::End) return headers;
-        if (r == tar::ReadResult::Bad || t.name.empty()) {
-            o_.EntryFailed(archiveName_, E_BadFileHeader,
-                           "the TAR header at offset " + std::to_string(pos) + " is damaged");
-            return headers;
-        }
+    ArchiveEntry listed;
+    while (!o_.Cancel() && walk.Next(listed)) {
         ++headers;
-        Entry(t);
-        if (t.nextPos <= pos) return headers;
-        pos = t.nextPos;
+        Entry(walk.Header());
     }
+    if (walk.Error()) o_.EntryFailed(archiveName_, walk.Error(), walk.ErrorDetail());
     return headers;
 }
 
@@ -186,7 +178,8 @@ void TarWalker::ExtractHardLink(const tar::Entry& t, ArchiveEntry& e, const std:
         k.extracted = r == TUnBase::EntryResult::Extracted;
     } else {
         if (o_.BuildOutputName(e.EntryName))
-            o_.EntryFailed(e.EntryName, E_FileNotFound, "its link target " + e.LinkTarget + " was not extracted");
+            o_.EntryFailed(e.EntryName, E_FileNotFound,
+                           "its link target " + e.LinkTarget + " was not extracted");
         return;
     }
     if (!key.empty() && (files_.size() < kMaxKnownFiles || files_.count(key))) files_[key] = std::move(k);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/core/unbase.h"
 #include "archive/formats/tar/tar_headers.h"
 #include "archive/formats/tar/tar_walk.h"
-#include "archive/core/unbase.h"
 #include "platform/file.h"
 
 namespace varnok {

@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include "archive/core/utils.h"
-#include "archive/formats/tar/untar.h"
 #include "archive/extractors.h"
+#include "archive/formats/tar/untar.h"
 #include "platform/fileattr.h"
 #include "tests/formats/gzip_tar/codec_test_util.h"
-#include "tests/support/extractor_run.h"
 #include "tests/support/builders.h"
+#include "tests/support/extractor_run.h"
 
 namespace varnok {
 namespace {
@@ -228,6 +228,41 @@ TEST_F(UnTar, DamageIsReportedWhereItIs) {
     auto c = test::RunExtractor(y, tmp_ / "cut.tar", {});
     EXPECT_TRUE(c.Passed("whole.txt"));
     EXPECT_TRUE(c.FailedEntry("big.bin"));
+}
+
+// One pax record: "<length> key=value\n", the length counting itself.
+std::string PaxRecord(const std::string& key, const std::string& value) {
+    std::string body = " " + key + "=" + value + "\n";
+    size_t len = body.size() + 1;
+    while (std::to_string(len).size() + body.size() != len)
+        ++len;
+    return std::to_string(len) + body;
+}
+
+TEST_F(UnTar, AMalformedLengthRecordIsAnErrorNamingTheEntry) {
+    for (const auto& [key, value] :
+         std::vector<std::pair<std::string, std::string>>{{"size", "99999999999999999999999"},
+                                                          {"size", "-4"},
+                                                          {"size", "12x"},
+                                                          {"size", "18446744073709551615"},
+                                                          {"GNU.sparse.realsize", "1e9"},
+                                                          {"GNU.sparse.size", "99999999999999999999"}}) {
+        SCOPED_TRACE(key + "=" + value);
+        auto tar = Write({{"first.txt", "first"},
+                          {"PaxHeaders/big.bin", PaxRecord(key, value), 'x'},
+                          {"big.bin", "not what the record says"},
+                          {"last.txt", "last"}});
+        TUnTar x;
+        auto o = test::RunExtractor(x, tar, tmp_ / "out");
+        ASSERT_TRUE(o.HasCode(E_BadFileHeader));
+        const std::string& m = o.messages.back();
+        EXPECT_NE(m.find("\"big.bin\""), std::string::npos) << m;
+        EXPECT_NE(m.find("its pax " + key + " record"), std::string::npos) << m;
+        // What came before is extracted; nothing is guessed from the header's own size.
+        EXPECT_EQ(test::FilesUnder(tmp_ / "out"),
+                  (std::map<std::string, std::string>{{"first.txt", "first"}}));
+        fs::remove_all(tmp_ / "out");
+    }
 }
 
 TEST_F(UnTar, TheArchiveItselfIsNeverReplaced) {
