@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "archive/core/crc.h"
 #include "tests/support/builders.h"
 #include "tests/support/test_support.h"
 
@@ -137,6 +139,57 @@ TEST(Cli, AbsoluteNamesAreWrittenInsideWithAWarning) {
     EXPECT_EQ(test::ReadText(d / "out" / "x.txt"), "drive");
     EXPECT_NE(r.out.find("2 files extracted"), std::string::npos) << r.out;
     EXPECT_EQ(Cli("test " + Quote(d / "abs.zip")).code, 0);
+}
+
+// An ARC entry stored (method 2) with the sizes and check given, its data following.
+std::string ArcEntry(const std::string& name, const std::string& data, uint32_t packed, uint32_t original,
+                     uint16_t crc) {
+    std::string h{'\x1A', '\x02'};
+    std::string n = name;
+    n.resize(13, '\0');
+    h += n;
+    auto le = [&h](uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            h.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    le(packed, 4);
+    le(0x5021, 2);
+    le(0, 2);
+    le(crc, 2);
+    le(original, 4);
+    return h + data;
+}
+
+TEST(Cli, EachEntrysTestLineAgreesWithTheCountAndOnlyPasswordsTalkOfPasswords) {
+    TempDir d;
+    const std::string good = ArcEntry("ok.txt", "hello", 5, 5, UpdateCrc16(0, "hello", 5));
+    const std::string data = "0123456789";
+    const uint16_t crc = UpdateCrc16(0, data.data(), data.size());
+    const std::string end("\x1A\0", 2);
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"long.arc", good + ArcEntry("bad.txt", data, 10, 100, crc) + end},
+        {"short.arc", good + ArcEntry("bad.txt", data, 10, 3, crc) + end},
+        {"past.arc", good + ArcEntry("bad.txt", data, 1000, 10, crc) + end},
+        {"crc.arc", good + ArcEntry("bad.txt", data, 10, 10, crc ^ 1) + end},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        test::WriteFile(d / name, bytes);
+        for (const std::string& password : {std::string(), std::string(" -p secret")}) {
+            auto r = Cli("test " + Quote(d / name) + password);
+            EXPECT_EQ(r.code, 1);
+            EXPECT_NE(r.out.find("OK      ok.txt\n"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("FAILED  bad.txt: "), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find(": FAILED (1 error)\n"), std::string::npos) << r.out;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_EQ(r.err.find("assword"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out.find("assword"), std::string::npos) << r.out;
+            auto x = Cli("extract " + Quote(d / name) + password + " --overwrite -d " + Quote(d / "out"));
+            EXPECT_EQ(x.code, 1);
+            EXPECT_EQ(x.err.find("assword"), std::string::npos) << x.err;
+            EXPECT_EQ(test::ReadText(d / "out" / "ok.txt"), "hello");
+        }
+    }
 }
 
 TEST(Cli, MissingVolumeIsNamed) {
