@@ -160,6 +160,7 @@ TEST_F(UuDecode, TheListingShowsEveryFileTheDecoderWrites) {
     std::string pdf = Sample(3000, 7);
     std::string mail = "From: someone\n\n" + Uue("readme.txt", "read me\n") + "\nmore:\n" +
                        Uue("docs/run.sh", "#!/bin/sh\n") + std::string(1200000, 'x') + "\n\n" +
+
                        "begin-base64 644 b64.bin\n" + Join(Base64Lines("base64 data")) + "====\n" +
                        "Content-Type: application/pdf\nContent-Transfer-Encoding: base64\n"
                        "Content-Disposition: attachment; filename=\"late.pdf\"\n\n" +
