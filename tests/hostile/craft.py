@@ -19,6 +19,7 @@ Why it is built this way:
 
 import base64
 import functools
+import hashlib
 import json
 import os
 import struct
@@ -990,7 +991,8 @@ def lzh_level1(m):
     exts = list(o.get("exts", []))
     first, extb = lzh_exts_bytes(exts, o.get("last_next", 0))
     first = o.get("first", first)
-    body = (method + u32(o.get("packed", len(data) + len(extb))) + u32(len(data)) + u32(DOS_STAMP) + u8(0x20) +
+    body = (method + u32(o.get("packed", len(data) + len(extb))) + u32(o.get("orig", len(data))) + u32(DOS_STAMP) +
+            u8(0x20) +
             u8(1) + u8(len(name)) + name + u16(crc16(data)) + o.get("os", b"U") + u16(first))
     return bytes([len(body), lzh_checksum(body)]) + body + extb + data
 
@@ -1004,7 +1006,8 @@ def lzh_level2(m):
     first, extb = lzh_exts_bytes(exts, o.get("last_next", 0))
     first = o.get("first", first)
     total = o.get("total", 26 + len(extb))
-    fixed = (u16(total) + method + u32(o.get("packed", len(data))) + u32(len(data)) + u32(UNIX_TIME) + u8(0x20) +
+    fixed = (u16(total) + method + u32(o.get("packed", len(data))) + u32(o.get("orig", len(data))) + u32(UNIX_TIME) +
+             u8(0x20) +
              u8(2) + u16(crc16(data)) + o.get("os", b"U") + u16(first))
     head = fixed + extb
     head = head[:27] + u16(crc16(head)) + head[29:]
@@ -1668,6 +1671,94 @@ def listed_cases(ctx):
     return cases
 
 
+# ------------------------------------------------------------------------------------------- decoders
+
+
+def noise(seed, n):
+    """Deterministic noise: SHA-256 in counter mode."""
+    out = bytearray()
+    i = 0
+    while len(out) < n:
+        out += hashlib.sha256(b"%d:%d" % (seed, i)).digest()
+        i += 1
+    return bytes(out[:n])
+
+
+def noise_streams(seed):
+    """What a decoder is fed: short and long noise, runs of one byte value, noise behind a zero byte."""
+    return [noise(seed, 37), noise(seed + 1, 3000), b"\xff" * 700, b"\x00" * 700, b"\x00" + noise(seed + 2, 900),
+            b"\x80" * 3 + noise(seed + 3, 200)]
+
+
+def mutations(stream, count=10):
+    """A valid stream with one byte changed at spread-out places, and cut short at some of them."""
+    out = []
+    for k in range(count):
+        at = (len(stream) * (2 * k + 1)) // (2 * count)
+        b = bytearray(stream)
+        b[at] ^= 0x5A + k
+        out.append(bytes(b))
+    out += [stream[:len(stream) * k // 4] for k in (1, 2, 3)]
+    return out
+
+
+SAMPLE = b"".join(b"line %05d of the sample text, with words that repeat: archive, header, entry.\n" % i
+                  for i in range(400))
+
+
+def codec_cases(ctx):
+    """Each family's decoders fed noise and damaged streams (declared size 1 MiB): every run must end in time
+    without a crash; what comes out is bounded by the declared size."""
+    cases = []
+    big = 1 << 20
+
+    def add(cid, fam, fname, data, note):
+        cases.append(Case(cid, fam, fname, data, [], note=note, ident={"*"}))
+
+    for method, flags in ((1, 0), (2, 0), (3, 0), (4, 0), (5, 0), (6, 0), (6, 2), (6, 4), (6, 6), (8, 0), (9, 0)):
+        ms = [M("m%d-%d.bin" % (method, i), b"", "any", method=method, flags=flags, packed=d, crc=0, usize=big)
+              for i, d in enumerate(noise_streams(method * 10 + flags))]
+        add("zip-method%d%s-noise" % (method, "-f%d" % flags if flags else ""), "ZIP", "a.zip", zip_pack(ms),
+            "method %d (flags %d) fed noise" % (method, flags))
+    good = deflate(SAMPLE)
+    ms = [M("dm%02d.bin" % i, b"", "any", method=8, packed=d, crc=crc32(SAMPLE), usize=len(SAMPLE))
+          for i, d in enumerate(mutations(good))]
+    add("zip-deflate-mutated", "ZIP", "a.zip", zip_pack(ms), "a valid deflate stream with a byte changed, cut short")
+    for i, d in enumerate(mutations(good)[:4]):
+        add("gz-deflate-mutated-%d" % i, "GZip", "a.gz", gzip_pack(SAMPLE, name=b"m.txt", raw=d),
+            "a valid deflate stream with a byte changed")
+    z = compress_z(SAMPLE)
+    for i, d in enumerate(mutations(z, 4)):
+        add("z-mutated-%d" % i, "GZip", "a.Z", d, "a valid compress stream with a byte changed or cut short")
+    for bits in (9, 12, 16):
+        add("z-noise-%d" % bits, "GZip", "a.Z", b"\x1f\x9d" + bytes([0x80 | bits]) + noise(bits, 5000),
+            "compress with %d-bit codes fed noise" % bits)
+    for method in (b"-lh1-", b"-lh2-", b"-lh3-", b"-lh4-", b"-lh5-", b"-lh6-", b"-lh7-", b"-lhx-", b"-lzs-", b"-lz5-",
+                   b"-pm2-"):
+        ms = [M("h%d.bin" % i, d, "any", method=method, orig=big) for i, d in enumerate(noise_streams(method[3]))]
+        add("lzh%s-noise" % method.decode().strip("-").replace("-", ""), "LZH/LHA", "a.lzh", lzh_pack(ms),
+            "%s fed noise" % method.decode())
+    for method in (1, 2, 3, 4):
+        ms = [M("j%d.bin" % i, d, "any", method=method, orig=big) for i, d in enumerate(noise_streams(100 + method))]
+        add("arj-method%d-noise" % method, "ARJ", "a.arj", arj_pack(ms), "method %d fed noise" % method)
+    for method in (1, 2):
+        ms = [M("o%d.bin" % i, d, "any", method=method, orig=big) for i, d in enumerate(noise_streams(200 + method))]
+        add("zoo-method%d-noise" % method, "ZOO", "a.zoo", zoo_pack(ms), "method %d fed noise" % method)
+    for method in (3, 4, 5, 6, 7, 8, 9):
+        ms = [M("plain.txt", b"plain\n")] + [M("c%d.bin" % i, d, "any", method=method, orig=big)
+                                             for i, d in enumerate(noise_streams(300 + method))]
+        add("arc-method%d-noise" % method, "ARC/PAK", "a.arc", arc_pack(ms), "method %d fed noise" % method)
+    for method in (10, 11):
+        ms = [M("k%d.bin" % i, d, "any", method=method, orig=big) for i, d in enumerate(noise_streams(400 + method))]
+        add("pak-method%d-noise" % method, "ARC/PAK", "a.pak", arc_pack(ms), "PAK method %d fed noise" % method)
+    for method in (1, 2):
+        ms = [M("b%d.bin" % i, d, "any", method=method, orig=big) for i, d in enumerate(noise_streams(500 + method))]
+        add("bh-method%d-noise" % method, "BH", "a.bh", bh_pack(ms), "method %d fed noise" % method)
+    ms = [M("bm%02d.bin" % i, d, "any", method=2, orig=len(SAMPLE)) for i, d in enumerate(mutations(good))]
+    add("bh-deflate-mutated", "BH", "a.bh", bh_pack(ms), "a valid deflate stream with a byte changed, cut short")
+    return cases
+
+
 # ------------------------------------------------------------------------------------------- empty names
 
 
@@ -1695,7 +1786,7 @@ def all_cases(work):
     ctx = Ctx(work)
     cases = []
     for make in (zip_cases, tar_cases, gzip_cases, lzh_cases, arj_cases, zoo_cases, arc_cases, bh_cases, uue_cases,
-                 listed_cases, empty_name_cases):
+                 listed_cases, empty_name_cases, codec_cases):
         cases += make(ctx)
     ids = [c.id for c in cases]
     dup = {i for i in ids if ids.count(i) > 1}

@@ -536,7 +536,7 @@ def main():
     for r in results:
         if r["failures"] and not KNOWN.get(r["id"]):
             print("\nFAIL %s (%s)%s" % (r["id"], r["family"], " - " + r["note"] if r["note"] else ""))
-            for cmd, text, how in r["failures"][:12]:
+            for cmd, text, how in r["failures"][:40]:
                 print("  [%s] %s" % (cmd, text))
                 if how:
                     print("      %s" % how)
