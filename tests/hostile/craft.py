@@ -841,6 +841,13 @@ def tar_cases(ctx):
                       gzip_pack(gnu_sparse(b"zs.bin", tib, [(tib - 512, 512)], stored) + bytes(1024)), [],
                       ident={"GZip"}))
 
+    # Hard links to a file that could not be written get a copy of its data each: a small archive must not
+    # write far more than it holds.
+    links = [M("t", b"a file where a folder is needed\n", "any"), M("t/big.bin", noise(9, 1 << 20), "any")]
+    links += [M("h%03d" % i, kind="hardlink", target="t/big.bin", how="any") for i in range(300)]
+    cases.append(Case("tar-hardlink-copies", fam, "a.tar", tar_pack(links), [],
+                      note="300 hard links to a MiB that failed to extract"))
+
     # Size fields that are garbage, overflow or say more than any file holds.
     def sized(cid, over=None, pre=b"", note=""):
         data = (tar_pack([M("first.txt", b"first\n")], end=False) + pre +
@@ -1264,6 +1271,24 @@ def zoo_cases(ctx):
     cases.append(Case(cid, fam, "a.zoo", zoo_pack(ms), ms, cmds=("list", "json", "test", "extract")))
 
     three = [M("z1.txt", b"one\n"), M("z2.txt", b"two\n"), M("z3.txt", b"three\n")]
+
+    # Entries sharing their data: the directory chain is small, the data once, what comes out many times.
+    blob = noise(77, 1 << 20)
+    many = [M("zok.txt", b"fine\n", "any")] + [M("share%04d.bin" % i, b"", "any") for i in range(300)]
+    data = bytearray(zoo_pack(many, None))
+    at = len(data)
+    data += blob
+    # Point every sharing entry at the one blob.
+    pos = 48 + 56 + 5
+    for i in range(300):
+        rec = data.find(b"share%04d.bin" % i)
+        e = rec - 38
+        data[e + 10:e + 14] = u32(at)
+        data[e + 18:e + 20] = u16(crc16(blob))
+        data[e + 20:e + 24] = u32(len(blob))
+        data[e + 24:e + 28] = u32(len(blob))
+    cases.append(Case("zoo-overlap-shared", fam, "a.zoo", bytes(data), [],
+                      errors={"test": True, "extract": True}, note="300 entries of one MiB sharing their data"))
 
     def add(cid, data, note):
         cases.append(Case(cid, fam, "a.zoo", data, [], note=note, ident={"*"}))
