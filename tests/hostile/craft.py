@@ -1279,12 +1279,12 @@ def zoo_cases(ctx):
     at = len(data)
     data += blob
     # Point every sharing entry at the one blob.
-    pos = 48 + 56 + 5
+    blob_crc = crc16(blob)
     for i in range(300):
         rec = data.find(b"share%04d.bin" % i)
         e = rec - 38
         data[e + 10:e + 14] = u32(at)
-        data[e + 18:e + 20] = u16(crc16(blob))
+        data[e + 18:e + 20] = u16(blob_crc)
         data[e + 20:e + 24] = u32(len(blob))
         data[e + 24:e + 28] = u32(len(blob))
     cases.append(Case("zoo-overlap-shared", fam, "a.zoo", bytes(data), [],
