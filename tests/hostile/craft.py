@@ -538,6 +538,9 @@ def zip_links(ctx):
           test="pass"),
         M("dlnk", kind="symlink", target="../outside/canary.txt", how="any"),
         M("dlnk", b"PWNED\n", "any"),
+        M("ulnk", kind="symlink", target="../../" + cid + "/outside", how="any"),
+        M("ulnk/zlthrough4.txt", b"PWNED\n", "refuse", shown="ulnk/zlthrough4.txt", token="zlthrough4",
+          test="pass"),
         M("nest/up", kind="symlink", target="../..", how="any"),
         M("nest/up/outside/zlthrough3.txt", b"PWNED\n", "refuse", shown="nest/up/outside/zlthrough3.txt",
           token="zlthrough3", test="pass"),
@@ -764,6 +767,10 @@ def tar_link_cases(ctx, wrap=None):
         M("up", kind="symlink", target="..", how="any"),
         M("up/outside/tlthrough4.txt", b"PWNED\n", "refuse", shown="up/outside/tlthrough4.txt",
           token="tlthrough4", test="pass"),
+        M("ulnk", kind="symlink", target="../../" + cid + "/outside", how="any"),
+        M("ulnk/tlthrough5.txt", b"PWNED\n", "refuse", shown="ulnk/tlthrough5.txt", token="tlthrough5",
+          test="pass"),
+        M("hl5", kind="hardlink", target="../../" + cid + "/outside/canary.txt", how="refuse", shown="hl5"),
     ]
     data = tar_pack(ms)
     fname = "a.tar"
@@ -1092,7 +1099,10 @@ def lzh_cases(ctx):
           M("alnk/hlthrough2.txt", b"PWNED\n", "refuse", shown="alnk/hlthrough2.txt", token="hlthrough2",
             test="pass"),
           M("dlnk|../outside/canary.txt", kind="symlink", how="any", level=1, hname=b"dlnk|../outside/canary.txt"),
-          M("dlnk", b"PWNED\n", "any")]
+          M("dlnk", b"PWNED\n", "any"),
+          M("ulnk|../../" + cid + "/outside", kind="symlink", how="any"),
+          M("ulnk/hlthrough3.txt", b"PWNED\n", "refuse", shown="ulnk/hlthrough3.txt", token="hlthrough3",
+            test="pass")]
     cases.append(Case(cid, fam, "a.lzh", lzh_pack(ms), ms, cmds=("list", "test", "extract", "overwrite")))
 
     # Extension chains: size 0 ends them; sizes past the end, too small, or a chain too long must not hang.
@@ -1693,6 +1703,14 @@ def listed_cases(ctx):
     add("MsGZ", "msgz-table-loop", "a.msgz", msgz_pack(one, dirs=[b"d" * 20] * 3000), "3000 folder records")
     add("MsGZ", "msgz-dir-index-huge", "a.msgz", msgz_pack([M("i.txt", b"i", dir=0xFFFF)]), "a folder index past the table")
     add("MsGZ", "msgz-reclen-small", "a.msgz", msgz_pack([M("r.txt", b"r", reclen=1)] * 50), "records of one byte")
+    two = [M("c1.txt", b"one\n" * 20), M("c2.txt", b"two\n")]
+    for fam, tag, fname, pack in (("CAB", "cab", "a.cab", cab_pack), ("RAR", "rar", "a.rar", rar4_pack),
+                                  ("RAR", "rar5", "a.rar", rar5_pack), ("ACE", "ace", "a.ace", ace_pack),
+                                  ("HA", "ha", "a.ha", ha_pack), ("MsGZ", "msgz", "a.msgz", msgz_pack)):
+        good = pack(two)
+        for c in sorted({4, 8, 12, 20, 36, 44, 60, len(good) // 2, len(good) - 40, len(good) - 1}):
+            if 0 < c < len(good):
+                add(fam, "%s-cut-%03d" % (tag, c), fname, good[:c], "truncated at %d of %d" % (c, len(good)))
     return cases
 
 

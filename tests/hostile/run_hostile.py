@@ -294,6 +294,16 @@ class Checker:
             want = "OK" if rc == 0 else "FAILED"
             if len(verdict) != 1 or not verdict[0].startswith("%s: %s" % (c.fname, want)):
                 self.fail(cmd, argv, "the test verdict does not agree with exit %d: %r" % (rc, verdict))
+            else:
+                # The verdict's count: of the entries passed, or at least of the failures said.
+                passed = sum(ln.startswith("OK      ") for ln in lines(out))
+                failed = sum(ln.startswith("FAILED  ") for ln in lines(out))
+                n = re.search(r"\((\d+) (entr|error)", verdict[0])
+                if rc == 0 and (not n or int(n.group(1)) != passed or failed):
+                    self.fail(cmd, argv, "verdict %r after %d OK and %d FAILED lines" % (verdict[0], passed, failed))
+                if rc == 1 and n and int(n.group(1)) < max(failed, len(errs), 1):
+                    self.fail(cmd, argv, "verdict %r counts fewer errors than the %d FAILED and %d error lines" %
+                              (verdict[0], failed, len(errs)))
         must = c.errors.get("extract" if cmd == "overwrite" else cmd)
         if must is True and rc != 1:
             self.fail(cmd, argv, "an error was expected, exit %d" % rc)
