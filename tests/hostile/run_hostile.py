@@ -502,16 +502,17 @@ def main():
     ap.add_argument("--cli", required=True, help="the varnok-cli binary")
     ap.add_argument("--work", required=True, help="folder for the sandboxes (emptied first)")
     ap.add_argument("--asan", action="store_true", help="the binary is a sanitizer build (detected otherwise)")
-    ap.add_argument("--timeout", type=float, default=10.0, help="seconds each command may take")
+    ap.add_argument("--timeout", type=float, default=None,
+                    help="seconds each command may take (10, or 20 in a sanitizer build)")
     ap.add_argument("--mem-mb", type=int, default=1024, help="memory bound of each command")
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--only", default="", help="run the cases whose id contains this text")
     a = ap.parse_args()
     OPT.cli = os.path.abspath(a.cli)
     OPT.work = os.path.abspath(a.work)
-    OPT.timeout = a.timeout
     OPT.mem = a.mem_mb << 20
     OPT.asan = a.asan or looks_like_asan(OPT.cli)
+    OPT.timeout = a.timeout if a.timeout is not None else 20.0 if OPT.asan else 10.0
     known = families_known()
     OPT.extracts = {f for f, x in known.items() if x}
     every = craft.all_cases(OPT.work)
@@ -522,9 +523,15 @@ def main():
         problems.append("family %s has no hostile cases" % fam)
     for fam in sorted(covered - set(known)):
         problems.append("family %s is not known to varnok-cli formats" % fam)
-    if os.path.isdir(OPT.work):
+    # The work folder is emptied first: only one this runner made (it carries the mark), or an empty one.
+    mark = os.path.join(OPT.work, ".hostile-work")
+    if os.path.isdir(OPT.work) and os.listdir(OPT.work):
+        if not os.path.exists(mark):
+            print("run_hostile.py: %s is not empty and not a work folder of this suite; not touching it" % OPT.work)
+            return 2
         remove_tree(OPT.work)
-    os.makedirs(OPT.work)
+    os.makedirs(OPT.work, exist_ok=True)
+    open(mark, "w").close()
     t0 = time.monotonic()
     ctx = multiprocessing.get_context("fork")
     with ctx.Pool(max(1, a.jobs)) as pool:
