@@ -179,6 +179,7 @@ class M:
         self.test = test if test is not None else {"ok": "pass", "warn": "pass", "found": "pass",
                                                    "refuse": "fail"}.get(how)
         self.opts = opts      # family-specific field overrides
+        self.encrypted = bool(opts.get("encrypted"))  # the only entries a password may be talked of for
 
     def manifest(self):
         return {"name": self.name.decode("latin-1"), "how": self.how, "at": self.at, "kind": self.kind,
@@ -342,7 +343,7 @@ def zip_pack(members, central=True, eocd=None, cd_extra=b"", prefix=b"", zip64_e
         usize = o.get("usize", len(data))
         lname = o.get("lname", m.name)
         cname = o.get("cname", m.name)
-        flags = o.get("flags", 0)
+        flags = o.get("flags", 0) | (1 if o.get("encrypted") else 0)
         mode = o.get("mode")
         if mode is None:
             mode = 0o120777 if m.kind == "symlink" else (0o40755 if m.kind == "dir" else 0o100644)
@@ -1152,7 +1153,8 @@ def arj_file(m):
     data = m.data if m.kind == "file" else b""
     ftype = 3 if m.kind == "dir" else 0
     host = o.get("host", 2)
-    basic = (bytes([30, 11, 1, host, 0, o.get("method", 0), ftype, 0]) + u32(DOS_STAMP) +
+    basic = (bytes([30, 11, 1, host, 0x01 if o.get("encrypted") else 0, o.get("method", 0), ftype, 0]) +
+             u32(DOS_STAMP) +
              u32(o.get("packed", len(data))) + u32(o.get("orig", len(data))) + u32(crc32(data)) + u16(0) +
              u16(0o644 if host == 2 else 0x20) + u16(0) + m.name + b"\0" + b"\0")
     blk = arj_block(basic)
@@ -1406,7 +1408,8 @@ def bh_member(m):
     name = m.name
     data = b"" if m.kind == "dir" else m.data
     attr = 0x10 if m.kind == "dir" else 0x20
-    fixed = (b"BH\x05\x07" + u16(o.get("hsize", 37 + len(name))) + u8(37) + u8(3) + u8(1) + u8(0) +
+    fixed = (b"BH\x05\x07" + u16(o.get("hsize", 37 + len(name))) + u8(37) + u8(3) + u8(1) +
+             u8(1 if o.get("encrypted") else 0) +
              u8(o.get("method", 0)) + u32(DOS_STAMP) + u32(o.get("packed", len(data))) + u32(o.get("orig", len(data))) +
              u32(crc32(data)) + u16(attr) + u32(0) + u16(o.get("namelen", len(name))) + u16(o.get("extra", 0)))
     return fixed + name + data
@@ -1802,6 +1805,34 @@ def codec_cases(ctx):
     return cases
 
 
+# ------------------------------------------------------------------------------------------- encryption
+
+
+def encrypted_cases(ctx):
+    """An encrypted entry (whose data are noise) between plain ones, no password given and no terminal to ask:
+    the encrypted one fails saying a password is wanted, the plain ones come out and never hear of one."""
+    cases = []
+    aes = u16(0x9901) + u16(7) + u16(2) + b"AE" + u8(3) + u16(0)
+
+    def plain(cid, n):
+        return M(n, content(cid, n), "ok")
+
+    for fam, cid, fname, pack, secret in (
+            ("ZIP", "zip-encrypted", "a.zip", zip_pack, M("secret.bin", b"", "any", encrypted=True,
+                                                           packed=noise(1, 300), usize=288, crc=0x12345678)),
+            ("ZIP", "zip-encrypted-aes", "a.zip", zip_pack, M("aes.bin", b"", "any", encrypted=True, method=99,
+                                                               packed=noise(2, 300), usize=270,
+                                                               cextra=aes, lextra=aes)),
+            ("ZIP", "zip-encrypted-deflated", "a.zip", zip_pack, M("sdef.bin", b"", "any", encrypted=True, method=8,
+                                                                    packed=noise(3, 300), usize=5000, crc=1)),
+            ("BH", "bh-encrypted", "a.bh", bh_pack, M("secret.bin", noise(4, 300), "any", encrypted=True,
+                                                      orig=288)),
+            ("ARJ", "arj-encrypted", "a.arj", arj_pack, M("secret.bin", noise(5, 300), "any", encrypted=True))):
+        ms = [plain(cid, "before.txt"), secret, plain(cid, "after.txt")]
+        cases.append(Case(cid, fam, fname, pack(ms), ms, errors={"test": True, "extract": True}))
+    return cases
+
+
 # ------------------------------------------------------------------------------------------- empty names
 
 
@@ -1829,7 +1860,7 @@ def all_cases(work):
     ctx = Ctx(work)
     cases = []
     for make in (zip_cases, tar_cases, gzip_cases, lzh_cases, arj_cases, zoo_cases, arc_cases, bh_cases, uue_cases,
-                 listed_cases, empty_name_cases, codec_cases):
+                 listed_cases, empty_name_cases, codec_cases, encrypted_cases):
         cases += make(ctx)
     ids = [c.id for c in cases]
     dup = {i for i in ids if ids.count(i) > 1}
