@@ -706,7 +706,8 @@ def tar_pack(members, end=True):
         elif o.get("link_field") == "pax":
             out += pax([("linkpath", m.target)])
             link = b"placeholder-link"
-        out += tar_header(name, size, typeflag, link, magic=magic, prefix=prefix, over=o.get("over"))
+        out += tar_header(name, size, typeflag, link, mode=o.get("mode", 0o644), magic=magic, prefix=prefix,
+                          over=o.get("over"))
         out += pad512(data)
     if end:
         out += bytes(1024)
@@ -1156,7 +1157,7 @@ def arj_file(m):
     basic = (bytes([30, 11, 1, host, 0x01 if o.get("encrypted") else 0, o.get("method", 0), ftype, 0]) +
              u32(DOS_STAMP) +
              u32(o.get("packed", len(data))) + u32(o.get("orig", len(data))) + u32(crc32(data)) + u16(0) +
-             u16(0o644 if host == 2 else 0x20) + u16(0) + m.name + b"\0" + b"\0")
+             u16(o.get("mode", 0o644) if host == 2 else 0x20) + u16(0) + m.name + b"\0" + b"\0")
     blk = arj_block(basic)
     if o.get("bad_crc"):
         blk = blk[:4 + len(basic)] + u32(0xDEADBEEF) + blk[-2:]
@@ -1228,8 +1229,9 @@ def zoo_pack(members, fix=None):
         o = m.opts
         long_name = o.get("long", b"")
         dirname = o.get("dir", b"")
+        mode = o.get("mode", 0o644)
         var = bytes([len(long_name), len(dirname)]) + long_name + dirname + u16(o.get("system", 0)) + \
-            bytes([0o644 & 0xFF, (0o644 >> 8) & 0xFF, 0x40]) + u16(0) + u16(0)
+            bytes([mode & 0xFF, (mode >> 8) & 0xFF, 0x40]) + u16(0) + u16(0)
         if not long_name and not dirname and not o.get("var"):
             var = b""
         blobs.append((m, var))
@@ -1470,10 +1472,10 @@ def uu_line(chunk, table=None):
 XXE = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
 
 
-def uue_block(name, data, kind="uu"):
+def uue_block(name, data, kind="uu", mode="644"):
     if kind == "b64":
         body = base64.encodebytes(data).decode()
-        return "begin-base64 644 %s\n%s====\n" % (name, body)
+        return "begin-base64 %s %s\n%s====\n" % (mode, name, body)
     if kind == "mime":
         return ("Content-Type: application/octet-stream; name=\"%s\"\nContent-Transfer-Encoding: base64\n"
                 "Content-Disposition: attachment; filename=\"%s\"\n\n%s\n" % (name, name,
@@ -1481,13 +1483,13 @@ def uue_block(name, data, kind="uu"):
     table = XXE if kind == "xx" else None
     lines = [uu_line(data[i:i + 45], table) for i in range(0, len(data), 45)]
     zero = table[0] if table else "`"
-    return "begin 644 %s\n%s\n%s\nend\n" % (name, "\n".join(lines), zero)
+    return "begin %s %s\n%s\n%s\nend\n" % (mode, name, "\n".join(lines), zero)
 
 
 def uue_pack(members, kind="uu"):
     text = "Some mail text in front.\n\n"
     for m in members:
-        text += uue_block(m.name.decode("latin-1"), m.data, m.opts.get("kind", kind)) + "\n"
+        text += uue_block(m.name.decode("latin-1"), m.data, m.opts.get("kind", kind), m.opts.get("mode", "644")) + "\n"
     return text.encode("latin-1")
 
 
@@ -1833,6 +1835,79 @@ def encrypted_cases(ctx):
     return cases
 
 
+# ------------------------------------------------------------------------------------- modes and times
+
+
+def mode_cases(ctx):
+    """Set-id bits and special file types in the stored modes: files come out as plain files without the
+    set-id bits, devices and FIFOs not at all (run_hostile checks every destination for both)."""
+    cases = []
+
+    def ms(cid, **kw):
+        return [M("setid.sh", content(cid, "setid"), "ok", mode=0o6755, **kw),
+                M("sticky.txt", content(cid, "sticky"), "ok", mode=0o1777, **kw),
+                M("none.txt", content(cid, "none"), "ok", mode=0, **kw)]
+
+    z = ms("zip-modes") + [M("fifo", b"fifo\n", "any", mode=0o10644), M("chr", b"chr\n", "any", mode=0o20644),
+                           M("blk", b"blk\n", "any", mode=0o60644), M("sock", b"sock\n", "any", mode=0o140644),
+                           M("setid-dir", kind="dir", how="any", mode=0o46777),
+                           M("setid-dir/in.txt", content("zip-modes", "in"), "ok")]
+    cases.append(Case("zip-modes", "ZIP", "a.zip", zip_pack(z), z))
+    t = ms("tar-modes") + [M("dev-c", b"", "any", typeflag=b"3"), M("dev-b", b"", "any", typeflag=b"4"),
+                           M("fifo", b"", "any", typeflag=b"6"), M("contig.txt", b"contiguous\n", "ok", typeflag=b"7"),
+                           M("unknown.txt", b"unknown type\n", "ok", typeflag=b"Z"),
+                           M("setid-dir", kind="dir", how="any", mode=0o6777),
+                           M("setid-dir/in.txt", content("tar-modes", "in"), "ok")]
+    cases.append(Case("tar-modes", "TAR", "a.tar", tar_pack(t), t))
+    for m in (l := ms("lzh-modes")):
+        m.opts["exts"] = [(0x01, m.name), (0x50, u16(m.opts["mode"] | 0o100000))]
+    cases.append(Case("lzh-modes", "LZH/LHA", "a.lzh", lzh_pack(l), l))
+    a = ms("arj-modes", host=2)
+    cases.append(Case("arj-modes", "ARJ", "a.arj", arj_pack(a), a))
+    o = ms("zoo-modes", var=True)
+    cases.append(Case("zoo-modes", "ZOO", "a.zoo", zoo_pack(o), o))
+    u = [M("setid.sh", content("uue-modes", "setid"), "ok", mode="6755"),
+         M("b64setid.sh", content("uue-modes", "b64"), "ok", mode="7777", kind="b64")]
+    cases.append(Case("uue-modes", "UUE", "a.uue", uue_pack(u), u))
+    return cases
+
+
+def time_cases(ctx):
+    """Time stamps at and past the ends of their fields: listed, tested and extracted without harm."""
+    cases = []
+    big = b"\x80" + ((1 << 63) - 1).to_bytes(11, "big")
+    small = b"\xff\x80" + bytes(10)
+    t = [M("b256-max.txt", b"a\n", "ok", over={136: big}), M("b256-min.txt", b"b\n", "ok", over={136: small}),
+         M("pax-big.txt", b"c\n", "ok", pre=pax([("mtime", "922337203685477579")])),
+         M("pax-neg.txt", b"d\n", "ok", pre=pax([("mtime", "-922337203685477579.999")])),
+         M("pax-frac.txt", b"e\n", "ok", pre=pax([("mtime", "1.9999999999999999999999")])),
+         M("octal-max.txt", b"f\n", "ok", over={136: b"77777777777\0"})]
+    cases.append(Case("tar-times", "TAR", "a.tar", tar_pack(t), t, errors={"list": False, "test": False}))
+    ut = u16(0x5455) + u16(5) + u8(1) + u32(0x7FFFFFFF)
+    ut2 = u16(0x5455) + u16(5) + u8(1) + u32(0x80000000)
+    z = [M("ut-max.txt", b"a\n", "ok", cextra=ut, lextra=ut), M("ut-min.txt", b"b\n", "ok", cextra=ut2, lextra=ut2)]
+    data = bytearray(zip_pack(z))
+    for sig in (b"PK\x03\x04", b"PK\x01\x02"):
+        at = data.find(sig)
+        while at >= 0:
+            off = at + (10 if sig == b"PK\x03\x04" else 12)
+            data[off:off + 4] = b"\xff\xff\xff\xff"  # month 15, day 31, 31:63:62
+            at = data.find(sig, at + 4)
+    cases.append(Case("zip-times", "ZIP", "a.zip", bytes(data), z, errors={"list": False, "test": False}))
+    g = bytearray(gzip_pack(b"gzip time\n", name=b"g.txt"))
+    g[4:8] = b"\xff\xff\xff\xff"
+    cases.append(Case("gz-times", "GZip", "a.gz", bytes(g), [M("g.txt", b"gzip time\n", "ok")],
+                      errors={"list": False, "test": False}))
+    lz = bytearray(lzh_pack([M("l2-max.txt", b"l2\n", "ok")]))
+    lz[15:19] = b"\xff\xff\xff\xff"
+    total = struct.unpack("<H", lz[0:2])[0]
+    lz[27:29] = u16(0)
+    lz[27:29] = u16(crc16(bytes(lz[:total])))  # the header's own check, over the header with it zero
+    cases.append(Case("lzh-times", "LZH/LHA", "a.lzh", bytes(lz), [M("l2-max.txt", b"l2\n", "ok")],
+                      errors={"list": False, "test": False}))
+    return cases
+
+
 # ------------------------------------------------------------------------------------------- empty names
 
 
@@ -1860,7 +1935,7 @@ def all_cases(work):
     ctx = Ctx(work)
     cases = []
     for make in (zip_cases, tar_cases, gzip_cases, lzh_cases, arj_cases, zoo_cases, arc_cases, bh_cases, uue_cases,
-                 listed_cases, empty_name_cases, codec_cases, encrypted_cases):
+                 listed_cases, empty_name_cases, codec_cases, encrypted_cases, mode_cases, time_cases):
         cases += make(ctx)
     ids = [c.id for c in cases]
     dup = {i for i in ids if ids.count(i) > 1}

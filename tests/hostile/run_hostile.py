@@ -182,16 +182,23 @@ def snapshot(root, skip):
 
 
 def walk_dest(dest):
-    """Files, links and allocated bytes of the destination (links not followed)."""
-    files, links, allocated = {}, {}, 0
+    """Files, links, allocated bytes and what must never be there (set-id bits, devices, FIFOs, sockets) of
+    the destination, links not followed."""
+    files, links, allocated, bad = {}, {}, 0, []
     for p, st in walk_tree(dest):
         rel = os.path.relpath(p, dest)
         if stat.S_ISLNK(st.st_mode):
             links[rel] = os.readlink(p)
-        elif stat.S_ISREG(st.st_mode):
+            continue
+        if stat.S_ISREG(st.st_mode):
             files[rel] = st
             allocated += st.st_blocks * 512
-    return files, links, allocated
+        elif not stat.S_ISDIR(st.st_mode):
+            bad.append("%s is a %s" % (rel, "device" if stat.S_ISCHR(st.st_mode) or stat.S_ISBLK(st.st_mode)
+                                       else "FIFO" if stat.S_ISFIFO(st.st_mode) else "socket or special file"))
+        if st.st_mode & (stat.S_ISUID | stat.S_ISGID):
+            bad.append("%s has mode %o (set-id bits)" % (rel, stat.S_IMODE(st.st_mode)))
+    return files, links, allocated, bad
 
 
 def read_small(path, limit=1 << 20):
@@ -333,7 +340,9 @@ class Checker:
         if not stat.S_ISDIR(st.st_mode):
             self.fail(cmd, argv, "dest/ is no longer a folder")
             return None
-        files, links, allocated = walk_dest(self.dest)
+        files, links, allocated, bad = walk_dest(self.dest)
+        for b in bad[:5]:
+            self.fail(cmd, argv, "dest/%s" % b)
         if allocated > self.case.max_output:
             self.fail(cmd, argv, "dest/ takes %d bytes of disk, more than %d" % (allocated, self.case.max_output))
         real_dest = os.path.realpath(self.dest)
