@@ -191,7 +191,7 @@ class Case:
 
     def __init__(self, cid, family, fname, data, members=(), cmds=("list", "test", "extract"),
                  exits=None, errors=None, stderr_has=(), max_output=100 << 20, ident=None, list_only=False,
-                 planted=(), dest_empty=False, note=""):
+                 planted=(), dest_empty=False, fifos=(), note=""):
         self.id = cid
         self.family = family      # as `varnok-cli formats` names it
         self.fname = fname
@@ -208,6 +208,7 @@ class Case:
         self.list_only = list_only
         self.planted = list(planted)        # paths outside the sandbox that must not appear
         self.dest_empty = dest_empty        # nothing at all may be extracted
+        self.fifos = list(fifos)            # FIFOs the sandbox gets (paths relative to it), standing for devices
         self.note = note
 
     def manifest(self):
@@ -1684,6 +1685,9 @@ def listed_cases(ctx):
     add("CAB", "cab-next-self", "a.cab", cab_pack(one, flags=0x0002, next_cab=b"a.cab"), "the next cabinet is itself")
     add("CAB", "cab-next-outside", "a.cab", cab_pack(one, flags=0x0002, next_cab=b"../outside/canary.txt"),
         "the next cabinet is a file outside")
+    add("CAB", "cab-next-fifo", "a.cab", cab_pack(one, flags=0x0002, next_cab=b"outside/next.cab"),
+        "the next cabinet is a FIFO (as a device or a pipe on the system would be): opening it must not block")
+    cases[-1].fifos = ["outside/next.cab"]
     add("CAB", "cab-strings-unterminated", "a.cab", cab_pack(one, flags=0x0002, next_cab=b"n" * 600)[:400],
         "the next cabinet's name runs to the end")
     add("CAB", "cab-files-offset-past", "a.cab", cab_pack(one)[:16] + u32(0x7FFFFFF0) + cab_pack(one)[20:],

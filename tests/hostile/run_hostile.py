@@ -216,6 +216,8 @@ def make_sandbox(case):
         f.write(CANARY)
     with open(os.path.join(box, case.fname), "wb") as f:
         f.write(case.data)
+    for fifo in case.fifos:
+        os.mkfifo(os.path.join(box, fifo))
     return box
 
 
