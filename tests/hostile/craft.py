@@ -336,8 +336,6 @@ def zip_pack(members, central=True, eocd=None, cd_extra=b"", prefix=b"", zip64_e
         method = o.get("method", 0)
         if m.kind == "symlink":
             data = m.target
-        if m.kind == "dir" and not m.name.endswith(b"/"):
-            pass
         packed = deflate(data) if method == 8 and "packed" not in o else o.get("packed", data)
         crc = o.get("crc", crc32(data))
         csize = o.get("csize", len(packed))
@@ -986,10 +984,6 @@ def lzh_level0(m):
     return bytes([hsize & 0xFF, lzh_checksum(body)]) + body + data
 
 
-def lzh_ext(t, payload):
-    return (t, payload)
-
-
 def lzh_exts_bytes(exts, last_next=0):
     """Extension headers: each counts its type byte, its data and the next one's size field."""
     sizes = [1 + len(p) + 2 for _, p in exts]
@@ -1536,7 +1530,6 @@ def uue_cases(ctx):
 
 
 def cab_pack(members, flags=0, next_cab=b"", files_override=None, folders=1):
-    names = b""
     extra = b""
     if flags & 0x0002:
         extra += next_cab + b"\0" + b"disk\0"
@@ -1551,7 +1544,7 @@ def cab_pack(members, flags=0, next_cab=b"", files_override=None, folders=1):
     head = (b"MSCF" + u32(0) + u32(total) + u32(0) + u32(hdr_len) + u32(0) + bytes([3, 1]) + u16(folders) + u16(count) +
             u16(flags) + u16(1) + u16(0))
     folder = (u32(hdr_len + len(files)) + u16(1) + u16(0)) * folders
-    return head + extra + folder + bytes(files) + cfdata + names
+    return head + extra + folder + bytes(files) + cfdata
 
 
 def rar4_block(btype, flags, body):

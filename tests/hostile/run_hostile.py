@@ -28,7 +28,6 @@ import os
 import re
 import resource
 import shlex
-import signal
 import stat
 import subprocess
 import sys
