@@ -62,8 +62,8 @@ KNOWN = {cid: _EMPTY_NAME for cid in ("zip-name-empty", "lzh0-name-empty", "lzh2
                                       "zoo-name-empty", "arc-name-empty", "bh-name-empty")}
 KNOWN["tar-hardlink-copies"] = (
     "every hard link to a file that was not written gets a copy of its data (TarWalker::ExtractHardLink, "
-    "archive/formats/tar/tar_walker.cpp): 300 link headers of 512 bytes to one MiB that failed to extract "
-    "write 300 MiB, and nothing bounds the copies")
+    "archive/formats/tar/tar_walker.cpp): 120 link headers of 512 bytes to one MiB that failed to extract "
+    "write 120 MiB, and nothing bounds the copies")
 
 COMMANDS = {
     "list": ["list", "{a}"],
@@ -467,14 +467,16 @@ def check_case(case):
     box = make_sandbox(case)
     chk = Checker(case, box)
     planted_before = {p for p in case.planted if os.path.lexists(p)}
-    argv = [OPT.cli, "identify", case.fname]
-    rc, out, err, secs, to = run(box, argv)
-    if chk.command("identify", argv, rc, out, err, secs, to):
-        fields = out.decode("utf-8", "replace").rstrip("\n").split("\t")
-        got = fields[1] if len(fields) > 1 else ""
-        want = case.ident if case.ident is not None else IDENTIFY[case.family]
-        if "*" not in want and got not in want:
-            chk.fail("identify", argv, "identified as %r, not as %s" % (got, " or ".join(sorted(want))))
+    want = case.ident if case.ident is not None else IDENTIFY[case.family]
+    if "*" not in want:
+        # The archive must reach the family it was made for, or the case tests another reader.
+        argv = [OPT.cli, "identify", case.fname]
+        rc, out, err, secs, to = run(box, argv)
+        if chk.command("identify", argv, rc, out, err, secs, to):
+            fields = out.decode("utf-8", "replace").rstrip("\n").split("\t")
+            got = fields[1] if len(fields) > 1 else ""
+            if got not in want:
+                chk.fail("identify", argv, "identified as %r, not as %s" % (got, " or ".join(sorted(want))))
     for cmd in case.cmds:
         argv = [OPT.cli] + [x.format(a=case.fname) for x in COMMANDS[cmd]]
         before = snapshot(box, chk.dest)
