@@ -523,6 +523,9 @@ def main():
     a = ap.parse_args()
     OPT.cli = os.path.abspath(a.cli)
     OPT.work = os.path.abspath(a.work)
+    if not os.access(OPT.cli, os.X_OK):
+        print("run_hostile.py: %s is not there: build varnok-cli first" % OPT.cli)
+        return 2
     OPT.mem = a.mem_mb << 20
     OPT.asan = a.asan or looks_like_asan(OPT.cli)
     OPT.timeout = a.timeout if a.timeout is not None else 20.0 if OPT.asan else 10.0
