@@ -33,6 +33,7 @@ import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing is written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import craft  # noqa: E402
 
