@@ -1,5 +1,7 @@
 // The CAB family in the registry (listed here; extraction goes through the cabinet library): "MSCF" at the
 // start, the walk over a cabinet and the cabinets it continues into.
+#include <sys/stat.h>
+
 #include <set>
 
 #include "archive/core/component.h"
@@ -76,6 +78,11 @@ class Walk final : public EntryWalk {
         std::string found = FindFileIgnoringCase(next);
         if (!found.empty()) next = found;
         if (visited_.count(next)) return false;
+        // The name comes from the cabinet: only a regular file is read as the next one (a FIFO would block
+        // its opening, a terminal or another device its reading).
+        struct stat st;
+        if (stat(next.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return Fail(E_OpenFile, 0, next + " is not a regular file");
         if (!c_.RequestVolume(next, c_.VolumeNumber + 1)) {
             c_.SetCancel(true);
             return false;

@@ -112,6 +112,7 @@ bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b)
         } else if (line.empty() && inMimeHeaders) {
             if (mimeBase64 && !mimeName.empty()) {
                 b.kind = Kind::Base64;
+                b.mime = true;
                 b.name = mimeName;
                 b.linePos = mimeStart;
                 b.dataPos = next;
@@ -149,7 +150,7 @@ int XxeValue(char c) {
 }
 
 uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t firstSize,
-                     const std::string& path) {
+                     const std::string& path, uint64_t* stop) {
     uint64_t total = 0;
     uint64_t pos = b.dataPos;
     const platform::File* fp = &first;
@@ -188,6 +189,9 @@ uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t first
     uint64_t base64Chars = 0;
     int pad = 0;
     bool ended = false;
+    // Where the first volume's scan is: after the line read last.
+    auto at = [&] { return winPos + off; };
+    uint64_t end = firstSize;
     for (int volumes = 0; volumes < 1000 && !ended; ++volumes) {
         if (volumes > 0) {
             // The text goes on in the next volume, after its own headers: up to the first full-length line.
@@ -213,7 +217,12 @@ uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t first
         }
         for (uint64_t lines = 0; lines < (uint64_t{1} << 32) && nextLine(line); ++lines) {
             if (b.kind == Kind::Base64) {
-                if (line == "====" || line.compare(0, 2, "--") == 0) break;
+                // As the decoder reads them: up to "====" or "end", a MIME part up to a blank line or a
+                // boundary.
+                if (line == "====" || line == "end" || (b.mime && (line.empty() || line.compare(0, 2, "--") == 0))) {
+                    if (volumes == 0) end = at();
+                    break;
+                }
                 for (char c : line) {
                     if (c == '=')
                         ++pad;
@@ -223,6 +232,7 @@ uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t first
                 continue;
             }
             if (line == "end" || line.compare(0, 4, "end ") == 0) {
+                if (volumes == 0) end = at();
                 ended = true;
                 break;
             }
@@ -236,6 +246,7 @@ uint64_t DecodedSize(const platform::File& first, const Begin& b, uint64_t first
     }
     if (b.kind == Kind::Base64) total = base64Chars * 3 / 4;
     (void)pad;
+    if (stop) *stop = std::max(std::min(end, firstSize), b.dataPos);
     return total;
 }
 

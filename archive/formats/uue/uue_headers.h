@@ -17,16 +17,19 @@ struct Begin {
     uint32_t mode = 0644;
     uint64_t linePos = 0;  // offset of the "begin" line (or of the MIME part headers)
     uint64_t dataPos = 0;  // first encoded line
+    bool mime = false;     // a MIME part: its data end at a blank line or a boundary
 };
 // Finds the first encoded file in the first `limit` bytes: a "begin MODE NAME" line (UUE, or XXE when a
 // "table" line or XXE characters follow), "begin-base64 MODE NAME", or a MIME part with base64 transfer
 // encoding.
 bool FindBegin(const platform::File& f, uint64_t from, uint64_t limit, Begin& b);
 // The number of bytes the encoded lines after the begin line stand for (up to "end", or the MIME part's end),
-// counted from the line lengths without decoding.
+// counted from the line lengths without decoding; the lines end where the decoder stops reading them.
 // UUE and XXE text without an "end" line goes on in the next volume files (see NextEncodedVolumeName).
+// stop, when given, is where the encoded file ends in f: after its last line (the end of f when it goes on
+// in further volumes).
 uint64_t DecodedSize(const platform::File& f, const Begin& b, uint64_t fileSize,
-                     const std::string& path = {});
+                     const std::string& path = {}, uint64_t* stop = nullptr);
 // The value of a character in the XXE table, or -1.
 int XxeValue(char c);
 // Parses one "begin MODE NAME" (kind Uue) or "begin-base64 MODE NAME" (kind Base64) line, given without its

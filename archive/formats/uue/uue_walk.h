@@ -1,5 +1,6 @@
 // Encoded text as an archive: the entry record of an encoded file (its "begin" line, or its MIME part), and
-// the lister's walk, which shows the first encoded file of the text.
+// the lister's walk, which shows every encoded file of the text (the first one must start near its
+// beginning), as the decoder extracts every one.
 #pragma once
 
 #include "archive/core/format.h"
@@ -20,8 +21,13 @@ class Walk final : public EntryWalk {
     bool Next(ArchiveEntry& e) override;
 
   private:
+    // Finds the next encoded file at or after next_.
+    bool FindNext(Begin& b);
+
     TZipCommon& c_;
-    bool done_ = false;
+    bool started_ = false, done_ = false;
+    uint64_t next_ = 0;
+    uint32_t index_ = 0;
 };
 
 }  // namespace varnok::encoded

@@ -1,5 +1,7 @@
 #include "archive/formats/zoo/unzoo.h"
 
+#include <algorithm>
+
 #include "archive/core/utils.h"
 #include "archive/codecs/static_huffman.h"
 #include "archive/codecs/stored.h"
@@ -38,7 +40,26 @@ void TUnZoo::ExtractOne(const zoo::Item& s) {
 
 void TUnZoo::ProcessArchive() {
     zoo::Walk walk(*this);
-    for (const zoo::Item& s : Collect(walk)) {
+    // Every entry names where its data lies. Entries whose data overlap make a small archive extract to many
+    // times its size: nothing of such an archive is extracted.
+    struct Span {
+        uint64_t start, end;
+        std::string name;
+    };
+    std::vector<Span> spans;
+    auto selected = Collect(walk, [&spans](const zoo::Item& i) {
+        if (i.header.packedSize)
+            spans.push_back({i.header.dataPos, uint64_t{i.header.dataPos} + i.header.packedSize, i.entry.RawName});
+    });
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    for (size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].start < spans[i - 1].end)
+            RaiseError(ArchiveFile(),
+                       "the data of \"" + spans[i - 1].name + "\" and \"" + spans[i].name +
+                           "\" overlap: entries that share their data are a decompression bomb; nothing is extracted",
+                       E_BadFileHeader);
+    }
+    for (const zoo::Item& s : selected) {
         if (Cancel()) return;
         ExtractOne(s);
     }

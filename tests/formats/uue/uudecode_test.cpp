@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "archive/core/lister.h"
 #include "archive/formats/uue/uudecode.h"
 #include "archive/extractors.h"
 #include "tests/formats/gzip_tar/codec_test_util.h"
@@ -151,6 +152,40 @@ TEST_F(UuDecode, EveryFileOfATextIsDecodedAndSelectable) {
     EXPECT_EQ(test::FilesUnder(Out()), (Map{{"one.txt", "first file\n"}, {"docs/two.txt", Sample(300, 2)}}));
     auto s = Run(Write(mail, "mail.txt"), tmp_ / "sel", [](TUnBase& b) { b.FileSpec = {"docs/*.txt"}; });
     EXPECT_EQ(test::FilesUnder(tmp_ / "sel"), (Map{{"docs/two.txt", Sample(300, 2)}}));
+}
+
+TEST_F(UuDecode, TheListingShowsEveryFileTheDecoderWrites) {
+    // A harmless first file and more behind it, the last one after a megabyte of text (past the lister's
+    // reading window) and in a MIME part: the listing must not hide any of them.
+    std::string pdf = Sample(3000, 7);
+    std::string mail = "From: someone\n\n" + Uue("readme.txt", "read me\n") + "\nmore:\n" +
+                       Uue("docs/run.sh", "#!/bin/sh\n") + std::string(1200000, 'x') + "\n\n" +
+
+                       "begin-base64 644 b64.bin\n" + Join(Base64Lines("base64 data")) + "====\n" +
+                       "Content-Type: application/pdf\nContent-Transfer-Encoding: base64\n"
+                       "Content-Disposition: attachment; filename=\"late.pdf\"\n\n" +
+                       Join(Base64Lines(pdf)) + "\n";
+    fs::path text = Write(mail, "mail.txt");
+    TArcLister l;
+    l.SetArchiveFile(text);
+    l.FileSpec = {"*.*"};
+    std::vector<std::string> listed;
+    std::vector<uint64_t> sizes;
+    l.OnRead = [&](TZipCommon&, uint64_t, int) {
+        listed.push_back(l.Entry().EntryName);
+        sizes.push_back(l.Entry().UnpackedSize);
+    };
+    ASSERT_TRUE(l.ReadArchive());
+    EXPECT_EQ(listed, (std::vector<std::string>{"readme.txt", "docs/run.sh", "b64.bin", "late.pdf"}));
+    EXPECT_EQ(sizes, (std::vector<uint64_t>{8, 10, 11, 3000}));
+    auto o = Run(text, Out());
+    EXPECT_EQ(o.failed, 0);
+    std::vector<std::string> written;
+    for (const auto& [name, data] : test::FilesUnder(Out()))
+        written.push_back(name);
+    std::vector<std::string> sorted = listed;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(written, sorted);
 }
 
 TEST_F(UuDecode, TruncationAndDamageFail) {

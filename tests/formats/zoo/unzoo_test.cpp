@@ -47,6 +47,7 @@ std::vector<uint8_t> Compressed(const ZooItem& it) {
 struct ZooOptions {
     bool dataFirst = false;   // all data before the directory chain (found only through the offset fields)
     int64_t loopBackTo = -1;  // the last entry's next pointer leads back to this entry
+    bool shareFirstData = false;  // with dataFirst: every entry's offset names the first entry's data
 };
 
 std::vector<uint8_t> BuildZoo(const std::vector<ZooItem>& items, const ZooOptions& opt = {}) {
@@ -93,7 +94,8 @@ std::vector<uint8_t> BuildZoo(const std::vector<ZooItem>& items, const ZooOption
         e[5] = static_cast<uint8_t>(it.method);
         size_t end = pos + 56 + var.size() + (opt.dataFirst ? 0 : packed[i].size());
         PutLe32(&e[6], static_cast<uint32_t>(end));
-        uint32_t data = opt.dataFirst ? dataAt[i] : static_cast<uint32_t>(pos + 56 + var.size());
+        uint32_t data =
+            opt.dataFirst ? dataAt[opt.shareFirstData ? 0 : i] : static_cast<uint32_t>(pos + 56 + var.size());
         PutLe32(&e[10], data);
         PutLe16(&e[14], static_cast<uint16_t>(kDosTime >> 16));
         PutLe16(&e[16], static_cast<uint16_t>(kDosTime));
@@ -213,6 +215,30 @@ TEST_F(UnZoo, DataIsTakenFromTheEntrysOwnOffset) {
         test::RunExtractor(y, Write(BuildZoo({gone, odd, {"KEPT.TXT", "kept", 0}}), "d.zoo"), tmp_ / "d");
     EXPECT_TRUE(d.HasCode(E_UnsupportedMethod));
     EXPECT_EQ(test::FilesUnder(tmp_ / "d"), (std::map<std::string, std::string>{{"KEPT.TXT", "kept"}}));
+}
+
+TEST_F(UnZoo, EntriesSharingTheirDataAreRefused) {
+    // Many directory entries naming one stretch of data: a small archive that would extract to many times its
+    // size. Nothing is written, in a test nothing is decoded, and the error names two of the entries.
+    std::vector<ZooItem> items;
+    for (int i = 0; i < 50; ++i)
+        items.push_back({"COPY" + std::to_string(i), Text(200), 0});
+    for (bool testing : {false, true}) {
+        TUnZoo x;
+        auto o = test::RunExtractor(x, Write(BuildZoo(items, {true, -1, true}), "s.zoo"), testing ? fs::path() : Out(),
+                                    {});
+        EXPECT_TRUE(o.threw);
+        EXPECT_EQ(o.thrownCode, E_BadFileHeader);
+        EXPECT_TRUE(o.ends.empty());
+        EXPECT_TRUE(test::FilesUnder(Out()).empty());
+        ASSERT_FALSE(o.messages.empty());
+        EXPECT_NE(o.messages.front().find("COPY"), std::string::npos) << o.messages.front();
+    }
+    // Data of neighbouring entries that only touch is no overlap.
+    TUnZoo y;
+    auto n = test::RunExtractor(y, Write(BuildZoo({items[0], items[1]}, {true}), "n.zoo"), tmp_ / "n");
+    EXPECT_EQ(n.failed, 0);
+    EXPECT_EQ(test::FilesUnder(tmp_ / "n").size(), 2u);
 }
 
 TEST_F(UnZoo, DamageFailsOnlyItsEntry) {
