@@ -409,6 +409,11 @@ bool TUnBase::EnsureRoot() {
 bool TUnBase::SpecMatch(const std::string& name) const {
     size_t slash = name.find_last_of('/');
     std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (name.empty()) {
+        // An entry without a name is in "everything": it is taken, to be reported, never passed over quietly.
+        return std::any_of(FileSpec.begin(), FileSpec.end(),
+                           [](const std::string& p) { return p == "*" || p == "*.*"; });
+    }
     if (file.empty()) return false;
     bool selected = false;
     std::string nameDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
@@ -799,6 +804,14 @@ TUnBase::EntryResult TUnBase::HandleEntry(const ArchiveEntry& e, CrcKind kind, u
         // A folder entry for the archive's own top ("./", as tar-style writers store it) is the destination.
         ResetCrc();
         return EntryResult::Skipped;
+    }
+    if (e.EntryName.empty() && !e.IsVolumeLabel) {
+        // Nothing to write it as; said under its place in the archive, so that it is not passed over quietly.
+        const std::string place = "(the unnamed entry at offset " + std::to_string(e.Offset) + ")";
+        EnterEntry(place);
+        EntryFailed(place, E_InvalidFileName, "it has no name");
+        SkipProgress(e.PackedSize);
+        return EntryResult::Failed;
     }
     if (!BuildOutputName(e.EntryName)) {
         SkipProgress(e.PackedSize);

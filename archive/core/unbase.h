@@ -73,7 +73,8 @@ class TUnBase : public TZipCommon {
     // Selection of an entry or (for a folder entry, named without its trailing "/") of a folder: a folder is
     // taken when the file patterns take what lies in it.
     bool SelectsEntry(const std::string& name, bool folder) const {
-        return !name.empty() && (folder ? SpecMatch(name + "/x") : SpecMatch(name));
+        if (name.empty()) return !folder && SpecMatch(name);  // a file without a name: reported if taken
+        return folder ? SpecMatch(name + "/x") : SpecMatch(name);
     }
     // Sets the output name of an entry below ExtractDir. A stored name that would leave the destination (".."
     // components, a drive, a name made only of separators) is refused with a reported error: false.

@@ -203,5 +203,27 @@ TEST(AbsoluteNames, EveryFamilyWritesThemInsideWithAWarningNamingTheEntry) {
     }
 }
 
+TEST(UnnamedEntries, AreReportedUnderTheirPlaceAndTheOthersStillComeOut) {
+    test::TempDir tmp;
+    test::WriteFile(tmp / "a.zip", test::BuildZip({{"one.txt", "1"}, {"", "no name"}, {"two.txt", "2"}}));
+    for (bool testing : {true, false}) {
+        SCOPED_TRACE(testing ? "test" : "extract");
+        TUnZip x;
+        auto o = test::RunExtractor(x, tmp / "a.zip", testing ? fs::path() : tmp / "out");
+        EXPECT_EQ(o.failed, 1);
+        ASSERT_EQ(o.messages.size(), 1u);
+        EXPECT_NE(o.messages[0].find("(the unnamed entry at offset 38): "), std::string::npos)
+            << o.messages[0];
+        EXPECT_NE(o.messages[0].find("it has no name"), std::string::npos) << o.messages[0];
+        EXPECT_TRUE(o.FailedEntry("(the unnamed entry at offset 38)"));
+    }
+    EXPECT_EQ(test::FilesUnder(tmp / "out"),
+              (std::map<std::string, std::string>{{"one.txt", "1"}, {"two.txt", "2"}}));
+    // Picked by pattern, an unnamed entry is not among the picked.
+    TUnZip y;
+    EXPECT_EQ(test::RunExtractor(y, tmp / "a.zip", {}, [](TUnBase& b) { b.FileSpec = {"one.txt"}; }).failed,
+              0);
+}
+
 }  // namespace
 }  // namespace varnok

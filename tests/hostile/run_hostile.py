@@ -15,9 +15,8 @@ Why it is built this way:
   the program's form, no talk of passwords), every sandbox (nothing changed outside dest/, no link out of
   dest/ written through, the written bytes bounded), and what the case declares for each member (extracted
   with its content, written inside with a warning, refused with an error naming it).
-- A case whose failure lies in code this suite's owner may not change is listed in KNOWN with its reason:
-  it still runs, its failure is reported as expected, and it fails the suite again once it passes (so the
-  entry gets removed).
+- A fault found and not mended yet is listed in KNOWN with its reason: its case still runs, its failure is
+  reported as expected, and it fails the suite again once it passes (so the entry gets removed).
 """
 
 import argparse
@@ -55,16 +54,8 @@ IDENTIFY = {
     "TAR": {"TAR"},
 }
 
-# Faults found by this suite in code it may not change: case id -> why it fails.
-_EMPTY_NAME = ("an entry with an empty name is passed over in silence by test and extract (exit 0, no line "
-               "for it): TUnBase::BuildOutputName (archive/core/unbase.cpp) returns false for an empty name "
-               "without reporting it")
-KNOWN = {cid: _EMPTY_NAME for cid in ("zip-name-empty", "lzh0-name-empty", "lzh2-name-empty", "arj-name-empty",
-                                      "zoo-name-empty", "arc-name-empty", "bh-name-empty")}
-KNOWN["tar-hardlink-copies"] = (
-    "every hard link to a file that was not written gets a copy of its data (TarWalker::ExtractHardLink, "
-    "archive/formats/tar/tar_walker.cpp): 120 link headers of 512 bytes to one MiB that failed to extract "
-    "write 120 MiB, and nothing bounds the copies")
+# Faults found by this suite and not mended yet: case id -> why it fails. Empty when all are mended.
+KNOWN = {}
 
 COMMANDS = {
     "list": ["list", "{a}"],

@@ -1,5 +1,6 @@
-// The walk of a TAR archive as the lister and the extractor read it, from a file or from the decoded stream of a compressed
-// TAR, and the one function that turns a TAR header into an entry record, which the extracting walk uses too.
+// The walk of a TAR archive as the lister and the extractor read it, from a file or from the decoded stream
+// of a compressed TAR, and the one function that turns a TAR header into an entry record, which the
+// extracting walk uses too.
 #pragma once
 
 #include <map>

@@ -143,6 +143,7 @@ void TarWalker::ExtractFile(const tar::Entry& t, const ArchiveEntry& entry, cons
         if (!blocked) {
             auto r = o_.ExtractEntry(e, CrcKind::None, 0, [&](ByteSink& sink) { return CopyData(k, sink); });
             k.extracted = r == TUnBase::EntryResult::Extracted;
+            k.failed = r == TUnBase::EntryResult::Failed;
         }
     }
     if (!key.empty() && (files_.size() < kMaxKnownFiles || files_.count(key))) files_[key] = std::move(k);
@@ -164,6 +165,13 @@ void TarWalker::ExtractHardLink(const tar::Entry& t, ArchiveEntry& e, const std:
         return;
     }
     Known k = it->second;
+    if (k.failed) {
+        // Its data did not come out once: a copy per link would write them again for every link.
+        if (o_.BuildOutputName(e.EntryName))
+            o_.EntryFailed(e.EntryName, E_FileNotFound,
+                           "its link target " + e.LinkTarget + " could not be extracted");
+        return;
+    }
     if (o_.Testing() || k.extracted) {
         // The target was written by this run: link to it.
         e.IsHardLink = true;

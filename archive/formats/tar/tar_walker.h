@@ -71,6 +71,7 @@ class TarWalker {
         std::vector<tar::SparseChunk> sparseMap;
         bool sparse = false;
         bool extracted = false;
+        bool failed = false;  // selected, and did not come out: its links do not get copies of it
     };
     void Entry(const tar::Entry& t);
     void ExtractFile(const tar::Entry& t, const ArchiveEntry& e, const std::string& key);

@@ -200,6 +200,20 @@ TEST_F(UnTar, HardLinksToFilesNotExtractedGetACopy) {
     EXPECT_FALSE(fs::exists(tmp_ / "bad" / "lonely"));
 }
 
+TEST_F(UnTar, LinksToAFileThatFailedGetNoCopiesOfIt) {
+    // "t" is a file, so "t/big.bin" cannot be written: a copy of it for each link would write its data once
+    // per link, from a header of 512 bytes each.
+    std::vector<test::TarItem> items{{"t", "a file"}, {"t/big.bin", std::string(100000, 'b')}};
+    for (int i = 0; i < 20; ++i)
+        items.push_back({"h" + std::to_string(i), "", '1', "t/big.bin"});
+    TUnTar x;
+    auto o = test::RunExtractor(x, Write(items), tmp_ / "out");
+    EXPECT_EQ(o.failed, 21);
+    EXPECT_EQ(test::FilesUnder(tmp_ / "out"), (std::map<std::string, std::string>{{"t", "a file"}}));
+    EXPECT_NE(o.messages.back().find("h19: "), std::string::npos) << o.messages.back();
+    EXPECT_NE(o.messages.back().find("could not be extracted"), std::string::npos) << o.messages.back();
+}
+
 TEST_F(UnTar, NamesFillingTheWholeFieldStayInIt) {
     std::string hundred(96, 'n');
     hundred += ".txt";
