@@ -179,10 +179,13 @@ void TZipBridge::List() {
         uint64_t total = e.entriesTotal;
         // Writers without ZIP64 records let the count wrap at 65,535: then the directory's size decides.
         const bool wrapped = total == 0xFFFF && !e.zip64;
-        std::vector<ArchiveEntry> stored;
+        // Names that read the same whatever is decided are read at once; the others wait for the decision.
+        std::vector<std::pair<size_t, ArchiveEntry>> waiting;
         std::vector<bool> folders;
         names_ = NameCoding();
         if (std::string forced = ForcedCodePage(); !forced.empty()) names_.Force(forced);
+        // Room for the entries the directory can hold (46 bytes each at least), whatever its count says.
+        list.reserve(static_cast<size_t>(std::min<uint64_t>(total, dir.size() / 46)));
         zip::DirResult r = zip::ParseCentralDirectory(dir, wrapped ? UINT64_MAX : total, [&](zip::CentralHeader& h) {
             ZipDirEntry d;
             std::copy(h.raw, h.raw + sizeof d.Raw, d.Raw);
@@ -193,12 +196,18 @@ void TZipBridge::List() {
             d.RelOffLocalHdr = static_cast<uint64_t>(static_cast<int64_t>(h.localOffset) + delta);
             if (h.diskStart == e.thisDisk || e.thisDisk == 0)
                 firstLocal_ = std::min<uint64_t>(firstLocal_, d.RelOffLocalHdr);
-            ArchiveEntry a = zip::EntryOf(h);
+            ArchiveEntry a = zip::TextsOf(h);
             SampleTexts(a, names_);
             // A folder entry is a name that ends in a separator.
             folders.push_back(!h.name.empty() && (h.name.back() == '/' || h.name.back() == '\\'));
+            if (TextsSettled(a, names_)) {
+                DecodeTexts(a, names_);
+                d.FileName = std::move(a.EntryName);
+                d.FileComment = std::move(a.EntryComment);
+            } else {
+                waiting.emplace_back(list.size(), std::move(a));
+            }
             list.push_back(std::move(d));
-            stored.push_back(std::move(a));
             return true;
         });
         if (r.stop == zip::DirStop::Short) throw BridgeError{11013};
@@ -206,16 +215,18 @@ void TZipBridge::List() {
         if (r.stop == zip::DirStop::Truncated) throw BridgeError{11017};
         // The names are read once all of them are known: the code page is decided from them together.
         names_.Decide();
+        for (auto& [i, a] : waiting) {
+            DecodeTexts(a, names_);
+            list[i].FileName = std::move(a.EntryName);
+            list[i].FileComment = std::move(a.EntryComment);
+        }
         std::vector<ZipDirEntry> kept;
         kept.reserve(list.size());
         int sequence = 0;
         for (size_t i = 0; i < list.size(); ++i) {
             ZipDirEntry& d = list[i];
-            DecodeTexts(stored[i], names_);
             const bool folder = folders[i];
-            d.FileName = std::move(stored[i].EntryName);
             if (folder) d.FileName.push_back('/');
-            d.FileComment = stored[i].EntryComment;
             if (!UseDirOnlyEntries && folder) {
                 ++skippedDirs_;
                 continue;

@@ -28,6 +28,11 @@ void SampleTexts(const ArchiveEntry& e, NameCoding& coding) {
     if (!e.RawLinkTarget.empty()) coding.Add(e.RawLinkTarget, e.Origin);
 }
 
+bool TextsSettled(const ArchiveEntry& e, const NameCoding& coding) {
+    return coding.Settled(e.RawName, e.Origin) && coding.Settled(e.RawComment, e.Origin) &&
+           coding.Settled(e.RawLinkTarget, e.Origin);
+}
+
 void DecodeTexts(ArchiveEntry& e, const NameCoding& coding) {
     e.EntryName = Decoded(e.RawName, e, coding);
     while (e.EntryName.size() > 1 && e.EntryName.back() == '/')

@@ -70,6 +70,10 @@ struct ArchiveEntry {
 // read as "/" where the family says so, trailing separators and a leading "./" of the name removed.
 void DecodeTexts(ArchiveEntry& e, const NameCoding& coding);
 
+// Whether DecodeTexts gives the same for the entry whatever the code-page decision: it can be shown before
+// the decision is made.
+bool TextsSettled(const ArchiveEntry& e, const NameCoding& coding);
+
 // Adds the stored texts of an entry to the sample the archive's code-page decision is made from.
 void SampleTexts(const ArchiveEntry& e, NameCoding& coding);
 

@@ -86,14 +86,25 @@ void TArcLister::Walk() {
         return;
     }
     std::unique_ptr<EntryWalk> walk = f->walk(*this);
-    // Every entry is read before the first is reported: the code page of the names is decided from all of
-    // them (from the first volume's, for a set of volumes, as the extractors decide).
+    // The code page of the names is decided from all of them (from the first volume's, for a set of volumes,
+    // as the extractors decide). Entries are reported as they are read while their texts read the same
+    // whatever is decided (ASCII, as most are); from the first one that does not, the rest wait for the
+    // decision.
     std::vector<ListEntry> entries;
     BeginNames();
     ListEntry e;
+    size_t read = 0;
+    bool waiting = false;
     while (!StopRequested() && walk->Next(e)) {
+        ++read;
         if (!walk->PastFirstVolume()) SampleTexts(e, names_);
-        entries.push_back(std::move(e));
+        waiting = waiting || !TextsSettled(e, names_);
+        if (waiting) {
+            entries.push_back(std::move(e));
+        } else {
+            DecodeTexts(e, names_);
+            Report(e);
+        }
         e = ListEntry{};
     }
     if (walk->Error()) {
@@ -101,7 +112,7 @@ void TArcLister::Walk() {
         walkDetail_ = walk->ErrorDetail();
         // A damaged first header is said; one after good entries ends the walk quietly, the entries before
         // it standing.
-        if (entries.empty())
+        if (read == 0)
             ReportError(CurrentVolume.empty() ? ArchiveFile() : CurrentVolume, walk->ErrorDetail(),
                         walk->Error());
     }

@@ -1405,6 +1405,11 @@ std::string NameCoding::Decode(std::string_view raw, NameOrigin origin) const {
     return reader->Decode(raw);
 }
 
+bool NameCoding::Settled(std::string_view raw, NameOrigin origin) const {
+    if (IsAscii(raw) || !state_->forced.empty()) return true;
+    return origin != NameOrigin::Dos && platform::IsValidUtf8(raw);
+}
+
 std::string NameCoding::CodePage(NameOrigin origin) const {
     if (origin == NameOrigin::Utf8) return "UTF-8";
     const State::Origin& o = state_->origins[Index(origin)];

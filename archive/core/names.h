@@ -61,6 +61,9 @@ class NameCoding {
     // bytes likewise. Pure ASCII is returned unchanged. Path separators are not touched. Safe to call from
     // several threads at once.
     std::string Decode(std::string_view raw, NameOrigin origin) const;
+    // Whether Decode gives the same for raw whatever is decided: pure ASCII, valid UTF-8 where UTF-8 is
+    // taken as it is, any name once a page is forced. Such names need not wait for the decision.
+    bool Settled(std::string_view raw, NameOrigin origin) const;
 
     // The code page decided (or forced) for an origin, as an upper-case iconv name ("CP866", "UTF-8", ...),
     // or the default when nothing was decided: Dos the configured OEM page, Unix "CP1252", Mac "MACINTOSH",

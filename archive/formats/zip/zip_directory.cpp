@@ -71,17 +71,22 @@ std::string MethodName(uint16_t method) {
     return t;
 }
 
-ArchiveEntry EntryOf(const CentralHeader& h, bool jar) {
+ArchiveEntry TextsOf(const CentralHeader& h) {
     ArchiveEntry e;
     std::string unicode = ExtraUnicodePath(h.extra, h.name);
     if (!unicode.empty()) {
-        e.RawName = unicode;
+        e.RawName = std::move(unicode);
         e.Origin = NameOrigin::Utf8;
     } else {
         e.RawName = h.name;
         e.Origin = OriginOf(h.versionMadeBy, h.flags);
     }
     e.RawComment = h.comment;
+    return e;
+}
+
+ArchiveEntry EntryOf(const CentralHeader& h, bool jar) {
+    ArchiveEntry e = TextsOf(h);
     e.EntryDate = DosToUnixTime(h.dosTime);
     e.PackedSize = h.packedSize;
     e.UnpackedSize = h.unpackedSize;

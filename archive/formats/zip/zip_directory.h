@@ -29,6 +29,8 @@ NameOrigin OriginOf(uint16_t versionMadeBy, uint16_t flags);
 // The entry record of a central header; its name is the Info-ZIP Unicode path when that field fits the
 // stored name, else the stored name.
 ArchiveEntry EntryOf(const CentralHeader& h, bool jar = false);
+// Only the stored texts of a central header (name, comment, their origin): what the name decision needs.
+ArchiveEntry TextsOf(const CentralHeader& h);
 // The entry record of a local header at pos (an archive without a central directory).
 ArchiveEntry EntryOf(const LocalHeader& h, uint64_t pos);
 
