@@ -51,6 +51,11 @@ inline void AppendLe32(Vec& v, uint32_t x) {
         v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
 template <class Vec>
+inline void AppendLe64(Vec& v, uint64_t x) {
+    for (int i = 0; i < 8; ++i)
+        v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+}
+template <class Vec>
 inline void AppendBytes(Vec& v, std::string_view s) {
     v.insert(v.end(), s.begin(), s.end());
 }

@@ -1,5 +1,7 @@
 #include "archive/core/zipcrypt.h"
 
+#include <sys/random.h>
+
 #include <random>
 
 namespace varnok {
@@ -13,10 +15,20 @@ void ZipCipher::InitKeys(std::string_view password) {
 }
 
 void ZipCipher::MakeCryptHeader(std::string_view password, uint32_t check, uint8_t out[12]) {
-    static thread_local std::mt19937 rng{std::random_device{}()};
+    // The ten random bytes come from the system's random source: a predictable header weakens the cipher
+    // further (known plaintext).
+    size_t have = 0;
+    while (have < 10) {
+        const ssize_t got = getrandom(out + have, 10 - have, 0);
+        if (got <= 0) break;
+        have += static_cast<size_t>(got);
+    }
+    if (have < 10) {
+        std::random_device rd;
+        for (size_t i = have; i < 10; ++i)
+            out[i] = static_cast<uint8_t>(rd());
+    }
     InitKeys(password);
-    for (int i = 0; i < 10; ++i)
-        out[i] = static_cast<uint8_t>(rng() % 32767 >> 7);
     out[10] = static_cast<uint8_t>(check >> 16);
     out[11] = static_cast<uint8_t>(check >> 24);
     Encrypt(out, 12);

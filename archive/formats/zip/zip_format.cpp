@@ -5,6 +5,7 @@
 #include "archive/core/component.h"
 #include "archive/formats/zip/unzip.h"
 #include "archive/formats/zip/zip_directory.h"
+#include "archive/formats/zip/zip_writer.h"
 
 namespace varnok {
 
@@ -75,6 +76,10 @@ const FormatRecord& ZipFormat() {
         .scan = Scan,
         .walk = MakeWalk,
         .extractor = MakeExtractor,
+        .writer = [](TArcType t) -> std::unique_ptr<TCompBase> {
+            if (t == atJar || t == atJarExe) return std::make_unique<TJar>();
+            return std::make_unique<TZip>();
+        },
     };
     return r;
 }

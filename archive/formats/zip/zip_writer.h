@@ -1,0 +1,64 @@
+// The ZIP writer (TZip) and its JAR form (TJar): creates and updates ZIP archives on the compression base.
+//
+// Old entries are read with the one ZIP directory walker the lister and the extractors use, and copied byte for
+// byte: local header, name, extra field, data and the data descriptor when the entry has one. New entries are
+// written with their sizes known before the central directory is written (the output is a file the writer can
+// go back in), so no new entry needs a data descriptor. Names that are not ASCII are stored in UTF-8 with the
+// language-encoding flag unless the user chose a code page that holds them. Unix modes go into the external
+// attributes (host Unix) and the modification time into an extended-timestamp field as well as the DOS time.
+// ZIP64 records are written for an entry whose sizes or offset pass 4 GiB and for more than 65,534 entries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/core/compbase.h"
+#include "archive/core/zip_records.h"
+
+namespace varnok {
+
+class TZip : public TCompBase {
+  public:
+    explicit TZip(TArcType type = atZip);
+
+    // The archive comment to write; the old archive's comment stays unless this is set.
+    void SetArchiveComment(const std::string& comment) {
+        comment_ = comment;
+        commentSet_ = true;
+    }
+    // A code page for names that are not ASCII ("CP866"): used when it holds the name, UTF-8 otherwise.
+    std::string NameEncoding;
+
+  protected:
+    bool AcceptsMethod(TCompressMethod m) const override { return m == cmStore || m == cmDeflate; }
+    void LoadEntries() override;
+    uint64_t PrefixLength() const override { return prefix_; }
+    bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
+    void FinishArchive(platform::File& out) override;
+
+  private:
+    struct Record {
+        zip::CentralHeader h;
+    };
+    // The stored bytes of a name and whether they are UTF-8 (flag bit 11).
+    std::pair<std::string, bool> StoredBytes(const std::string& name) const;
+
+    std::vector<Record> records_;  // by entry index
+    std::string comment_;
+    bool commentSet_ = false;
+    std::string oldComment_;
+    uint64_t prefix_ = 0;
+};
+
+class TJar : public TZip {
+  public:
+    TJar() : TZip(atJar) {}
+};
+
+namespace zip {
+// A central record as stored: the fixed part, name, extra field (with a ZIP64 field when a value needs one)
+// and comment. localOffset is where the entry's local header lies in the new archive.
+std::vector<uint8_t> CentralRecordBytes(const CentralHeader& h, uint64_t localOffset);
+}  // namespace zip
+
+}  // namespace varnok
