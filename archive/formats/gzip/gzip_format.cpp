@@ -3,6 +3,7 @@
 // inside it) and their extractor.
 #include "archive/core/component.h"
 #include "archive/formats/gzip/gzip_walk.h"
+#include "archive/formats/gzip/gzip_writer.h"
 #include "archive/formats/gzip/ungzip.h"
 
 namespace varnok {
@@ -29,6 +30,7 @@ const FormatRecord& GzipFormat() {
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<gzip::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnGZip>(); },
+        .writer = [](TArcType) -> std::unique_ptr<TCompBase> { return std::make_unique<TGZip>(); },
     };
     return r;
 }

@@ -2,6 +2,7 @@
 // there is one), its walk and its extractor.
 #include "archive/core/component.h"
 #include "archive/formats/tar/tar_walk.h"
+#include "archive/formats/tar/tar_writer.h"
 #include "archive/formats/tar/untar.h"
 
 namespace varnok {
@@ -33,6 +34,7 @@ const FormatRecord& TarFormat() {
         .recognise = Recognise,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<tar::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnTar>(); },
+        .writer = [](TArcType) -> std::unique_ptr<TCompBase> { return std::make_unique<TTar>(); },
     };
     return r;
 }
