@@ -5,6 +5,7 @@
 #include "archive/core/bytes.h"
 #include "archive/core/component.h"
 #include "archive/formats/bh/bh_walk.h"
+#include "archive/formats/bh/bh_writer.h"
 #include "archive/formats/bh/unbh.h"
 
 namespace varnok {
@@ -40,6 +41,7 @@ const FormatRecord& BhFormat() {
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<bh::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnBh>(); },
+        .writer = [](TArcType) -> std::unique_ptr<TCompBase> { return std::make_unique<TBlakHole>(); },
     };
     return r;
 }
