@@ -55,5 +55,7 @@ int CmdFormats(int argc, char** argv);
 int CmdIdentify(int argc, char** argv);
 int CmdExtract(int argc, char** argv);
 int CmdTest(int argc, char** argv);
+int CmdAdd(int argc, char** argv);
+int CmdDelete(int argc, char** argv);
 
 }  // namespace varnok::cli

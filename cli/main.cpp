@@ -19,6 +19,10 @@ void Usage(FILE* out) {
         "                                                extract entries (default: into the current folder)\n"
         "  test ARCHIVE... [-p PASSWORD] [--encoding CP] [--raw] [--max-ratio N]\n"
         "                                                decode every entry without writing\n"
+        "  add ARCHIVE FILE... [--type zip|jar|bh|tar|tgz|gz] [--level 0-4] [-r] [-p PASSWORD] [--move]\n"
+        "      [--update|--freshen] [--paths relative|full|none] [--exclude PATTERN]... [--comment TEXT]\n"
+        "      [--encoding CP] [-v]                      add files (a folder with all it holds) to an archive\n"
+        "  delete ARCHIVE PATTERN... [-v]                delete entries (a folder's name: all under it)\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
@@ -44,6 +48,8 @@ int main(int argc, char** argv) {
     if (cmd == "identify") return varnok::cli::CmdIdentify(argc, argv);
     if (cmd == "extract") return varnok::cli::CmdExtract(argc, argv);
     if (cmd == "test") return varnok::cli::CmdTest(argc, argv);
+    if (cmd == "add") return varnok::cli::CmdAdd(argc, argv);
+    if (cmd == "delete") return varnok::cli::CmdDelete(argc, argv);
     if (cmd == "formats") return varnok::cli::CmdFormats(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);

@@ -1,0 +1,255 @@
+// varnok-cli add ARCHIVE FILE... [--type T] [--level 0-4] [-r] [-p PASSWORD] [--move] [--update|--freshen]
+//                [--paths relative|full|none] [--exclude PATTERN]... [--comment TEXT] [--encoding CP] [-v]
+// varnok-cli delete ARCHIVE PATTERN... [-v]
+//
+// Both run a writer of the format registry. The archive is rebuilt beside itself and replaced only when the
+// whole run succeeded; Ctrl-C cancels the run and leaves the archive as it was.
+#include <fnmatch.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "archive/core/compbase.h"
+#include "archive/core/errors.h"
+#include "archive/core/format.h"
+#include "archive/core/names.h"
+#include "archive/core/printable.h"
+#include "archive/core/utils.h"
+#include "archive/formats/zip/zip_writer.h"
+#include "cli/common.h"
+
+namespace varnok::cli {
+
+namespace {
+
+CancelFlag* g_cancel = nullptr;
+
+extern "C" void OnInterrupt(int) {
+    if (g_cancel) g_cancel->store(true);
+}
+
+// Ctrl-C and SIGTERM ask the running writer to stop; the handler is removed when the run ends.
+struct InterruptGuard {
+    explicit InterruptGuard(CancelFlag* flag) {
+        g_cancel = flag;
+        struct sigaction sa {};
+        sa.sa_handler = OnInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &oldInt_);
+        sigaction(SIGTERM, &sa, &oldTerm_);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+        g_cancel = nullptr;
+    }
+    struct sigaction oldInt_ {}, oldTerm_ {};
+};
+
+struct WriterChoice {
+    std::unique_ptr<TCompBase> writer;
+    bool gzipTar = false;
+};
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && LowerAscii(s.substr(s.size() - tail.size())) == tail;
+}
+
+WriterChoice WriterForType(const std::string& type) {
+    WriterChoice c;
+    const bool tgz = type == "tgz";
+    const TArcType t = type == "zip"  ? atZip
+                       : type == "jar" ? atJar
+                       : type == "bh"  ? atBh
+                       : type == "tar" || tgz ? atTar
+                       : type == "gz"  ? atGZip
+                                       : atNA;
+    const FormatRecord* f = t == atNA ? nullptr : FormatOf(t);
+    if (f && f->writer) c.writer = f->writer(t);
+    c.gzipTar = tgz && c.writer;
+    return c;
+}
+
+// The writer from --type, else from the archive's name, else ZIP.
+WriterChoice ChooseWriter(const std::string& archive, const std::string* type) {
+    if (type) return WriterForType(*type);
+    if (EndsWith(archive, ".tgz") || EndsWith(archive, ".tar.gz") || EndsWith(archive, ".taz"))
+        return WriterForType("tgz");
+    const std::string ext = LowerAscii(ExtractFileExt(archive));
+    if (ext.size() > 1) {
+        for (const FormatRecord* f : Formats()) {
+            if (!f->writer) continue;
+            for (const auto& ft : f->fileTypes)
+                for (const auto& x : ft.extensions)
+                    if (x == ext.substr(1)) {
+                        WriterChoice c;
+                        // The file type's own type value: "jar" is the JAR writer of the ZIP family.
+                        c.writer = f->writer(ext == ".jar" ? atJar : f->types.front().type);
+                        return c;
+                    }
+        }
+    }
+    return WriterForType("zip");
+}
+
+void Wire(TCompBase& w, Reporter& rep, bool verbose) {
+    AttachConsole(w, rep);
+    w.OnNonWriteableArchive = [&rep](TZipCommon&, const std::string& name, bool& write) {
+        rep.Error(name, "the archive is read-only; it was not changed", E_FileReadOnly);
+        write = false;
+    };
+    if (verbose)
+        w.OnEnd = [](TZipCommon&, const std::string& name, bool) {
+            printf("  %s\n", TerminalSafe(name).c_str());
+        };
+}
+
+}  // namespace
+
+int CmdAdd(int argc, char** argv) {
+    Args args;
+    std::string error;
+    if (!ParseArgs(argc, argv, 2, {"-r", "--move", "--update", "--freshen", "-v"},
+                   {"--type", "--level", "-p", "--paths", "--exclude", "--comment", "--encoding"}, args, error)) {
+        fprintf(stderr, "varnok-cli: %s\n", TerminalSafe(error).c_str());
+        return kExitUsage;
+    }
+    if (args.operands.size() < 2) {
+        fprintf(stderr, "varnok-cli: add needs an archive and at least one file\n");
+        return kExitUsage;
+    }
+    if (args.Has("--update") && args.Has("--freshen")) {
+        fprintf(stderr, "varnok-cli: --update and --freshen exclude each other\n");
+        return kExitUsage;
+    }
+    const std::string archive = args.operands[0];
+    const std::string* type = args.Value("--type");
+    WriterChoice choice = ChooseWriter(archive, type);
+    if (!choice.writer) {
+        fprintf(stderr, "varnok-cli: unknown archive type %s (zip, jar, bh, tar, tgz, gz)\n",
+                TerminalSafe(type ? *type : archive).c_str());
+        return kExitUsage;
+    }
+    TCompBase& w = *choice.writer;
+    int level = 3;
+    if (const std::string* l = args.Value("--level")) {
+        if (l->size() != 1 || (*l)[0] < '0' || (*l)[0] > '4') {
+            fprintf(stderr, "varnok-cli: --level takes 0 (store) to 4 (maximum)\n");
+            return kExitUsage;
+        }
+        level = (*l)[0] - '0';
+    }
+    static constexpr TDeflateType kLevels[] = {dtDeflateN, dtDeflateS, dtDeflateF, dtDeflateN, dtDeflateX};
+    w.DeflateType = kLevels[level];
+    if (choice.gzipTar)
+        w.SetCompressMethod(cmGzipTar);
+    else if (level == 0)
+        w.SetCompressMethod(cmStore);
+    const std::string paths = args.Value("--paths") ? *args.Value("--paths") : "relative";
+    if (paths == "relative")
+        w.StoredDirNames = sdExplorer;  // as given, from the current folder
+    else if (paths == "full")
+        w.StoredDirNames = sdAbsoluteNoDrv;
+    else if (paths == "none")
+        w.StoredDirNames = sdNone;
+    else {
+        fprintf(stderr, "varnok-cli: --paths takes relative, full or none\n");
+        return kExitUsage;
+    }
+    w.SetArchiveFile(archive);
+    w.FileSpec.assign(args.operands.begin() + 1, args.operands.end());
+    for (const auto& [k, v] : args.values)
+        if (k == "--exclude") w.ExcludeSpec.push_back(v);
+    w.RecurseDirs = args.Has("-r");
+    w.StoreEmptySubDirs = true;
+    if (const std::string* p = args.Value("-p")) w.Password = *p;
+    w.Switch = args.Has("--move") ? swMove : swAdd;
+    w.DeleteOptions = doFinal;
+    w.FreshenOnly = args.Has("--freshen");
+    const bool onlyNewer = args.Has("--update") || args.Has("--freshen");
+    w.OnReplaceFile = [onlyNewer](TZipCommon&, const std::string&, const std::string&, int64_t oldDate,
+                                  int64_t newDate, uint64_t, uint64_t, uint32_t, uint32_t, bool& replace) {
+        replace = !onlyNewer || newDate > oldDate + 1;
+    };
+    auto* zip = dynamic_cast<TZip*>(&w);
+    if (const std::string* c = args.Value("--comment")) {
+        if (!zip) {
+            fprintf(stderr, "varnok-cli: --comment is for ZIP and JAR archives\n");
+            return kExitUsage;
+        }
+        zip->SetArchiveComment(*c);
+    }
+    if (const std::string* cp = args.Value("--encoding")) {
+        if (!zip || !NameCoding().Force(*cp)) {
+            fprintf(stderr, "varnok-cli: --encoding %s: %s\n", TerminalSafe(*cp).c_str(),
+                    zip ? "unknown code page" : "names are chosen by code page in ZIP archives only");
+            return kExitUsage;
+        }
+        zip->NameEncoding = *cp;
+    }
+    if (!w.Password.empty() && !zip && w.ArcType() != atBh) {
+        fprintf(stderr, "varnok-cli: -p: this archive type cannot be encrypted\n");
+        return kExitUsage;
+    }
+    Reporter rep;
+    Wire(w, rep, args.Has("-v"));
+    int added = 0;
+    {
+        InterruptGuard guard(w.CancelPtr());
+        added = w.CompressArchive();
+    }
+    if (args.Has("-v") || w.Failed())
+        fprintf(w.Failed() ? stderr : stdout, "%d file%s added%s\n", added, added == 1 ? "" : "s",
+                w.Failed() ? "; the archive was not changed" : "");
+    return rep.Count() ? kExitErrors : kExitOk;
+}
+
+int CmdDelete(int argc, char** argv) {
+    Args args;
+    std::string error;
+    if (!ParseArgs(argc, argv, 2, {"-v"}, {}, args, error)) {
+        fprintf(stderr, "varnok-cli: %s\n", TerminalSafe(error).c_str());
+        return kExitUsage;
+    }
+    if (args.operands.size() < 2) {
+        fprintf(stderr, "varnok-cli: delete needs an archive and at least one pattern\n");
+        return kExitUsage;
+    }
+    const std::string archive = args.operands[0];
+    WriterChoice choice = ChooseWriter(archive, nullptr);
+    if (!choice.writer) return kExitUsage;
+    TCompBase& w = *choice.writer;
+    if (choice.gzipTar) w.SetCompressMethod(cmGzipTar);
+    w.SetArchiveFile(archive);
+    std::vector<std::string> patterns;
+    for (size_t i = 1; i < args.operands.size(); ++i) {
+        std::string p = args.operands[i];
+        while (p.size() > 1 && p.back() == '/')
+            p.pop_back();
+        patterns.push_back(p);
+    }
+    w.FileSpec = patterns;
+    // A pattern names entries by their whole name ("*" reaching into folders); a folder's name deletes what
+    // lies under it too.
+    w.SelectForDelete = [patterns](const std::string& name) {
+        for (const auto& p : patterns)
+            if (name == p || (name.size() > p.size() && name.compare(0, p.size(), p) == 0 && name[p.size()] == '/') ||
+                fnmatch(p.c_str(), name.c_str(), 0) == 0)
+                return true;
+        return false;
+    };
+    w.Switch = swDelete;
+    Reporter rep;
+    Wire(w, rep, false);
+    int deleted = 0;
+    {
+        InterruptGuard guard(w.CancelPtr());
+        deleted = w.CompressArchive();
+    }
+    if (args.Has("-v") && !w.Failed()) printf("%d entr%s deleted\n", deleted, deleted == 1 ? "y" : "ies");
+    return rep.Count() ? kExitErrors : kExitOk;
+}
+
+}  // namespace varnok::cli
