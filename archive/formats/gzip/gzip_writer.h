@@ -40,7 +40,6 @@ class TGZip : public TCompBase {
 
   private:
     bool CompressOne(TCompBaseHeaderObj& e);
-    int written_ = 0;
 };
 
 }  // namespace varnok
