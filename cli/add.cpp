@@ -63,6 +63,7 @@ WriterChoice WriterForType(const std::string& type) {
     const TArcType t = type == "zip"  ? atZip
                        : type == "jar" ? atJar
                        : type == "bh"  ? atBh
+                       : type == "lha" ? atLha
                        : type == "tar" || tgz ? atTar
                        : type == "gz"  ? atGZip
                                        : atNA;
@@ -112,7 +113,8 @@ int CmdAdd(int argc, char** argv) {
     Args args;
     std::string error;
     if (!ParseArgs(argc, argv, 2, {"-r", "--move", "--update", "--freshen", "-v"},
-                   {"--type", "--level", "-p", "--paths", "--exclude", "--comment", "--encoding"}, args, error)) {
+                   {"--type", "--level", "-p", "--paths", "--exclude", "--comment", "--encoding", "--method"}, args,
+                   error)) {
         fprintf(stderr, "varnok-cli: %s\n", TerminalSafe(error).c_str());
         return kExitUsage;
     }
@@ -128,7 +130,7 @@ int CmdAdd(int argc, char** argv) {
     const std::string* type = args.Value("--type");
     WriterChoice choice = ChooseWriter(archive, type);
     if (!choice.writer) {
-        fprintf(stderr, "varnok-cli: unknown archive type %s (zip, jar, bh, tar, tgz, gz)\n",
+        fprintf(stderr, "varnok-cli: unknown archive type %s (zip, jar, bh, lha, tar, tgz, gz)\n",
                 TerminalSafe(type ? *type : archive).c_str());
         return kExitUsage;
     }
@@ -147,6 +149,15 @@ int CmdAdd(int argc, char** argv) {
         w.SetCompressMethod(cmGzipTar);
     else if (level == 0)
         w.SetCompressMethod(cmStore);
+    if (const std::string* m = args.Value("--method")) {
+        // The LHA methods by name.
+        const TCompressMethod lha = *m == "lh0" ? cmStore : *m == "lh5" ? cmFrozen5 : cmFrozen6;
+        if (w.ArcType() != atLha || (*m != "lh0" && *m != "lh5" && *m != "lh6")) {
+            fprintf(stderr, "varnok-cli: --method takes lh0, lh5 or lh6, for LHA archives\n");
+            return kExitUsage;
+        }
+        w.SetCompressMethod(lha);
+    }
     const std::string paths = args.Value("--paths") ? *args.Value("--paths") : "relative";
     if (paths == "relative")
         w.StoredDirNames = sdExplorer;  // as given, from the current folder

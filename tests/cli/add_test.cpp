@@ -33,7 +33,7 @@ TEST(CliAdd, OptionLikeNamesAfterDoubleDashAndTypesFromExtensions) {
     TempDir d;
     test::WriteFile(d / "-x", "dash");
     test::WriteFile(d / "docs/a.txt", "alpha");
-    for (const std::string archive : {"out.zip", "out.jar", "out.tar", "out.tgz", "out.bh"}) {
+    for (const std::string archive : {"out.zip", "out.jar", "out.tar", "out.tgz", "out.bh", "out.lzh"}) {
         Result r = CliIn(d.Path(), "add " + archive + " -- -x docs");
         ASSERT_EQ(r.code, 0) << archive << r.err;
         Result l = CliIn(d.Path(), "list " + archive);

@@ -4,6 +4,7 @@
 #include "archive/core/bytes.h"
 #include "archive/core/component.h"
 #include "archive/formats/lzh/lzh_walk.h"
+#include "archive/formats/lzh/lzh_writer.h"
 #include "archive/formats/lzh/unlha.h"
 
 namespace varnok {
@@ -61,6 +62,7 @@ const FormatRecord& LzhFormat() {
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<lzh::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnLha>(); },
+        .writer = [](TArcType) -> std::unique_ptr<TCompBase> { return std::make_unique<TLha>(); },
     };
     return r;
 }
