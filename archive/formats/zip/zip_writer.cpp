@@ -191,7 +191,9 @@ std::pair<std::string, bool> TZip::StoredBytes(const std::string& name) const {
 }
 
 bool TZip::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
-    auto [name, utf8] = StoredBytes(e.directory ? e.name + "/" : e.name);
+    const std::pair<std::string, bool> stored = StoredBytes(e.directory ? e.name + "/" : e.name);
+    const std::string& name = stored.first;
+    const bool utf8 = stored.second;
     if (name.size() > 0xFFFF) {
         ReportError(e.diskPath, "the name is longer than a ZIP entry can hold", E_InvalidFileName);
         return false;
