@@ -71,8 +71,8 @@ class StaticHuffmanEncoder {
     // format has no end marker). An empty input writes nothing. The output depends only on the
     // input and the parameters, not on how the source splits its reads.
     //
-    // The cancel flag is polled once per piece of input read (at least every 64 KiB). Exceptions
-    // of the sink (write failures) pass through.
+    // The cancel flag is polled once per piece of input (64 KiB, or the dictionary if larger).
+    // Exceptions of the sink (write failures) pass through.
     StaticHuffmanEncodeResult Encode(ByteSource& source, ByteSink& sink,
                                      IfNotSmaller ifNotSmaller = IfNotSmaller::Stop,
                                      const CancelFlag* cancel = nullptr);
