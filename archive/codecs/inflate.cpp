@@ -6,6 +6,10 @@
 // main loop keeps a 64-bit bit buffer that is refilled a whole word at a time, writes literals straight into
 // a large output buffer and copies matches eight bytes at a time; it runs while the input buffer and the
 // output buffer have safe margins, and a careful one-symbol-at-a-time path handles the stream's ends.
+// Decoding is bound by the chain from one table lookup to the next (load, drop the code's bits, mask,
+// load); a first-level literal entry therefore carries the start and width of the next index in the form
+// of a bit-field extraction's operand, so that on processors with BMI one instruction takes the place of
+// the shift and the mask on that chain.
 //
 // Inflate keeps a bit reader of its own instead of the codecs' LSB-first LsbBitReader. The fast loop
 // refills without any test (the input margin guarantees eight readable bytes), ORs a whole word into the
@@ -43,7 +47,7 @@ constexpr size_t kDistCap = (size_t{1} << kDistRoot) + 32 * (size_t{1} << (kMaxC
 //   bits 12-15: flags
 //   bits  8-11: code length (second level: bits past the first level; link: index bits of the sub-table)
 //   bits  0-7 : bits to drop: code length + extra bits (link: the first-level bits)
-constexpr uint32_t kLiteral = 1u << 15;
+constexpr uint32_t kLiteral = 1u << 31;
 constexpr uint32_t kExceptional = 1u << 14;  // end of block, second-level link, or invalid code
 constexpr uint32_t kSubtable = 1u << 13;
 constexpr uint32_t kEndOfBlock = 1u << 12;
@@ -172,7 +176,11 @@ Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned c
             const unsigned sym = sorted[next++];
             const uint32_t rev = ReverseBits(code, len);
             if (len <= root) {
-                table[rev] = info[sym] + (len << 8) + len;
+                // A first-level literal keeps the first-level width where the code length would be: bits
+                // 0-15 are then the start and width of the next lookup's index in the bit buffer. (Only
+                // the literal/length table has literals; a Deflate64 distance base may have the same bit.)
+                const bool literal = root == kLitLenRoot && (info[sym] & kLiteral);
+                table[rev] = info[sym] + ((literal ? root : len) << 8) + len;
             } else {
                 const uint32_t prefix = rev & static_cast<uint32_t>(rootSize - 1);
                 if (prefix != subPrefix) {
@@ -488,7 +496,8 @@ Inflater::Step Inflater::DecodeSlow(const uint32_t* table, unsigned rootBits, ui
         e = table[EntryValue(e) + (bitbuf_ & ((uint64_t{1} << subBits) - 1))];
     }
     if ((e & kExceptional) && !(e & kEndOfBlock)) return complete ? Fail(E_InvalidCode) : Step::Truncated;
-    if (EntryCodeLength(e) > bitsleft_) return Step::Truncated;
+    const unsigned codeLength = rootBits == kLitLenRoot && (e & kLiteral) ? EntryBits(e) : EntryCodeLength(e);
+    if (codeLength > bitsleft_) return Step::Truncated;
     *entry = e;
     return Step::Continue;
 }
@@ -559,10 +568,25 @@ struct FastState {
 
 enum class FastEnd { Margin, EndOfBlock, Corrupt };
 
+// The index of the next first-level lookup after a first-level literal entry: the bits of the buffer from
+// the entry's code length on, as wide as the entry says (the first-level width).
+template <bool kBextr>
+[[gnu::always_inline]] inline uint64_t NextIndex(uint64_t bitbuf, uint32_t e) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if constexpr (kBextr) {
+        uint64_t r;
+        const uint64_t control = e & 0xFFFF;
+        __asm__("bextr %2, %1, %0" : "=r"(r) : "r"(bitbuf), "r"(control));
+        return r;
+    }
+#endif
+    return (bitbuf >> (e & 0xFF)) & ((uint64_t{1} << kLitLenRoot) - 1);
+}
+
 // The main decoding loop. Runs while at least kInMargin input bytes and kOutMargin bytes of output room
 // remain. The next literal/length entry is looked up as early as possible so that its load overlaps the
 // work on the current symbol.
-template <bool kDeflate64>
+template <bool kDeflate64, bool kBextr>
 [[gnu::always_inline]] inline FastEnd FastLoopBody(FastState& st, const uint32_t* litlen,
                                                    const uint32_t* dist) {
     constexpr uint64_t kLitMask = (uint64_t{1} << kLitLenRoot) - 1;
@@ -597,23 +621,27 @@ template <bool kDeflate64>
     for (;;) {
         // Here e is the entry for the next code and at least 56 bits are held.
         if (e & kLiteral) {
-            // Up to three literals: 3 x 15 bits fit in the 56 held, and 11 remain for the next lookup.
-            VARNOK_DROP(EntryBits(e));
-            *out++ = static_cast<uint8_t>(EntryValue(e));
-            e = litlen[bitbuf & kLitMask];
+            // Up to three literals: 3 x 11 bits fit in the 56 held, and 11 remain for the next lookup. The
+            // next index is taken straight from the entry's start and width (one bit-field extraction),
+            // which keeps the chain from one literal's lookup to the next short.
+#define VARNOK_LITERAL()                                          \
+    do {                                                          \
+        const uint64_t next = NextIndex<kBextr>(bitbuf, e);       \
+        VARNOK_DROP(EntryBits(e));                                \
+        *out++ = static_cast<uint8_t>(e >> 16);                   \
+        e = litlen[next];                                         \
+    } while (0)
+            VARNOK_LITERAL();
             if (e & kLiteral) {
-                VARNOK_DROP(EntryBits(e));
-                *out++ = static_cast<uint8_t>(EntryValue(e));
-                e = litlen[bitbuf & kLitMask];
+                VARNOK_LITERAL();
                 if (e & kLiteral) {
-                    VARNOK_DROP(EntryBits(e));
-                    *out++ = static_cast<uint8_t>(EntryValue(e));
-                    e = litlen[bitbuf & kLitMask];
+                    VARNOK_LITERAL();
                     VARNOK_REFILL();
                     if (in > inSafe || out > outSafe) break;
                     continue;
                 }
             }
+#undef VARNOK_LITERAL
             VARNOK_REFILL();
         }
         if (e & kExceptional) {
@@ -696,20 +724,20 @@ template <bool kDeflate64>
 }
 
 FastEnd FastLoopGeneric(FastState& st, const uint32_t* litlen, const uint32_t* dist, bool deflate64) {
-    return deflate64 ? FastLoopBody<true>(st, litlen, dist) : FastLoopBody<false>(st, litlen, dist);
+    return deflate64 ? FastLoopBody<true, false>(st, litlen, dist) : FastLoopBody<false, false>(st, litlen, dist);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // The same loop compiled for processors with BMI2 (variable shifts and bit-field extraction without the
 // shift-count register), chosen at run time.
 #define VARNOK_HAVE_BMI2_LOOP 1
-[[gnu::target("bmi2")]] FastEnd FastLoopBmi2(FastState& st, const uint32_t* litlen, const uint32_t* dist,
-                                             bool deflate64) {
-    return deflate64 ? FastLoopBody<true>(st, litlen, dist) : FastLoopBody<false>(st, litlen, dist);
+[[gnu::target("bmi,bmi2")]] FastEnd FastLoopBmi2(FastState& st, const uint32_t* litlen, const uint32_t* dist,
+                                                 bool deflate64) {
+    return deflate64 ? FastLoopBody<true, true>(st, litlen, dist) : FastLoopBody<false, true>(st, litlen, dist);
 }
 
 bool CpuHasBmi2() {
-    static const bool has = __builtin_cpu_supports("bmi2");
+    static const bool has = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
     return has;
 }
 #endif
