@@ -6,6 +6,7 @@
 #include "archive/core/component.h"
 #include "archive/formats/uue/uudecode.h"
 #include "archive/formats/uue/uue_walk.h"
+#include "archive/formats/uue/uue_writer.h"
 
 namespace varnok {
 
@@ -50,6 +51,7 @@ const FormatRecord& UueFormat() {
         .recognise = Recognise,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<encoded::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUUDecode>(); },
+        .writer = [](TArcType) -> std::unique_ptr<TCompBase> { return std::make_unique<TUUEncode>(); },
     };
     return r;
 }
