@@ -57,5 +57,6 @@ int CmdExtract(int argc, char** argv);
 int CmdTest(int argc, char** argv);
 int CmdAdd(int argc, char** argv);
 int CmdDelete(int argc, char** argv);
+int CmdEncode(int argc, char** argv);
 
 }  // namespace varnok::cli

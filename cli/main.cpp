@@ -24,6 +24,8 @@ void Usage(FILE* out) {
         "      [--update|--freshen] [--paths relative|full|none] [--exclude PATTERN]... [--comment TEXT]\n"
         "      [--encoding CP] [-v]                      add files (a folder with all it holds) to an archive\n"
         "  delete ARCHIVE PATTERN... [-v]                delete entries (a folder's name: all under it)\n"
+        "  encode uue|xxe|mime FILE... [-o OUT] [--volume-size N] [--table] [--overwrite] [-v]\n"
+        "                                                encode files as 7-bit text (FILE.uue, FILE.xxe, FILE.mim)\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
     if (cmd == "test") return varnok::cli::CmdTest(argc, argv);
     if (cmd == "add") return varnok::cli::CmdAdd(argc, argv);
     if (cmd == "delete") return varnok::cli::CmdDelete(argc, argv);
+    if (cmd == "encode") return varnok::cli::CmdEncode(argc, argv);
     if (cmd == "formats") return varnok::cli::CmdFormats(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);
