@@ -2,19 +2,24 @@
 //
 // The input is read in pieces into one buffer that holds the 32 KiB history, the block being built and the
 // lookahead; when the buffer fills, everything before the history of the current block is dropped by one
-// move and the match finder's positions are rebased. Memory is therefore fixed (about 3 MiB) for inputs of
-// any size, and a block's raw bytes are still at hand when it is flushed, so any block can go out stored.
+// move and the match finder's positions are rebased. Memory is therefore fixed (about 3 MiB; 4.5 MiB at
+// the maximum strength) for inputs of any size, and a block's raw bytes are still at hand when it is
+// flushed, so any block can go out stored.
 //
 // Match finding uses hash chains over 4-byte hashes (hash heads plus a 32 K ring of links), which skip
 // the crowd of short 3-byte candidates; the normal and maximum strengths add a one-entry 3-byte hash for
-// length-3 matches, which are taken only when they are near (a far length-3 match costs more bits than the
-// three literals). The strengths differ in the parse and the search effort:
+// length-3 matches. The strengths differ in the parse and the search effort:
 //   super-fast  greedy, one candidate per hash, no insertion inside matches
 //   fast        greedy, short chains, every position inserted
-//   normal      lazy (a match is deferred when the next position has a better one), moderate chains
-//   maximum     lazy over two positions, long chains, searches to the longest match
-// "Better" weighs length against the distance's extra bits, so a slightly longer match far away does not
-// displace a near one.
+//   normal      lazy: a match is deferred when the next position has a better one ("better" weighs length
+//               against the distance's extra bits); the longer the match in hand, the shorter that search;
+//               a near length-3 match only (a far one costs more bits than its three literals)
+//   maximum     near-optimal parse: for a segment of 16 K positions every position's candidate matches
+//               (each longer than the last) are collected, then the cheapest path through literals and
+//               matches of every usable length is found backwards from the segment's end, under a cost
+//               model (bits per symbol) taken from the symbols of the previous segment, and found again
+//               under the model of that first path. Positions inside a very long match are not searched.
+// Greedy and lazy parsing are how zlib works; the near-optimal parse is what gets below zlib's best.
 //
 // Blocks end where the data change character: the parser counts coarse classes of the symbols it emits
 // (literal byte ranges, short and long matches) and compares each new stretch of 512 symbols with the
@@ -30,6 +35,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "archive/core/errors.h"
@@ -44,9 +50,9 @@ constexpr unsigned kMaxMatch = 258;
 constexpr unsigned kFarLength3 = 4096;  // a length-3 match farther back than this does not pay
 
 constexpr size_t kMaxBlockLength = size_t{1} << 18;  // input bytes covered by one block, at most
-constexpr size_t kBlockMargin = 4096;                 // a block ends this far before the cap
-constexpr size_t kMaxItems = kMaxBlockLength;         // each item covers at least one byte
-constexpr size_t kReadPiece = size_t{1} << 17;        // bytes asked of the source at once
+constexpr size_t kBlockMargin = 4096;                // a block ends this far before the cap
+constexpr size_t kMaxItems = kMaxBlockLength;        // each item covers at least one byte
+constexpr size_t kReadPiece = size_t{1} << 17;       // bytes asked of the source at once
 constexpr size_t kLookahead = 4096;  // input kept ahead of the parser while the source has more
 constexpr size_t kBufferSize = 2 * kWindow + kMaxBlockLength + 2 * kReadPiece + 2 * kLookahead;
 constexpr size_t kBufferSlack = 16;
@@ -157,23 +163,30 @@ inline int MatchScore(unsigned length, unsigned distance) {
     return static_cast<int>(4 * length) - static_cast<int>(Log2(distance));
 }
 
+enum class Parse { Greedy, Lazy, Optimal };
+
 struct Strength {
-    bool chains;           // keep hash chains (else one candidate per hash)
-    bool lazy;             // defer a match when the next position has a better one
-    bool lazy2;            // ... or the one after
-    bool hash3;            // look for length-3 matches
-    bool insertAll;        // insert every position inside a match
-    unsigned depth;        // candidates examined per search
-    unsigned nice;         // a match this long ends the search
-    unsigned lazyCutoff;   // a match this long is taken without looking further
+    Parse parse;
+    bool chains;          // keep hash chains (else one candidate per hash)
+    bool hash3;           // look for length-3 matches
+    bool insertAll;       // insert every position inside a match
+    unsigned depth;       // candidates examined per search
+    unsigned nice;        // a match this long ends the search (optimal: and skips the positions it covers)
+    unsigned lazyCutoff;  // a match this long is taken without looking further
 };
 
 constexpr Strength kStrengths[4] = {
-    /* S */ {false, false, false, false, false, 1, 32, 0},
-    /* F */ {true, false, false, false, true, 6, 32, 0},
-    /* N */ {true, true, false, true, true, 24, 96, 64},
-    /* X */ {true, true, true, true, true, 600, kMaxMatch, kMaxMatch},
+    /* S */ {Parse::Greedy, false, false, false, 1, 32, 0},
+    /* F */ {Parse::Greedy, true, false, true, 6, 32, 0},
+    /* N */ {Parse::Lazy, true, true, true, 24, 96, 64},
+    /* X */ {Parse::Optimal, true, true, true, 48, 96, 0},
 };
+
+// The optimal parse works on segments of this many positions.
+constexpr size_t kOptSegment = 16384;
+constexpr size_t kOptMaxMatches = kOptSegment * 12;  // match candidates kept per segment
+constexpr unsigned kOptPerPosition = 24;             // ... and per position
+constexpr unsigned kCostScale = 16;                  // costs are in sixteenths of a bit
 
 // Huffman code lengths for `n` symbols with the given frequencies, limited to maxLength bits. At least two
 // symbols get a code (with fewer than two in use, codes of one bit are given to make a complete code, as
@@ -355,17 +368,35 @@ struct DeflateEncoder::State {
     // Match finding.
     void Insert(size_t p, bool hash3);
     void InsertUpTo(size_t upTo, const Strength& st);
-    unsigned FindMatch(size_t p, const Strength& st, unsigned best, unsigned depth, unsigned* distance);
+    template <bool kCollect = false>
+    unsigned FindMatch(size_t p, const Strength& st, unsigned best, unsigned depth, unsigned* distance,
+                       uint32_t* list = nullptr, unsigned* count = nullptr);
 
     // Parsing into items.
     void Literal(uint8_t b);
     void Match(unsigned length, unsigned distance);
     void Observe(unsigned type);
     bool BlockFull() const {
-        return splitNow || numItems + kBlockMargin >= kMaxItems || pos - blockStart + kBlockMargin >= kMaxBlockLength;
+        return splitNow || numItems + kBlockMargin >= kMaxItems ||
+               pos - blockStart + kBlockMargin >= kMaxBlockLength;
     }
     void ParseGreedy(size_t limit, const Strength& st);
     void ParseLazy(size_t limit, const Strength& st);
+    void ParseOptimal(size_t limit, const Strength& st);
+
+    // Optimal parse: per segment, the candidate matches of every position (length << 16 | distance - 1),
+    // the cheapest cost from each position to the segment's end and the choice that achieves it.
+    struct Optimal {
+        std::vector<uint32_t> first, matches, cost, choice;
+        uint32_t litCost[256];
+        uint32_t lengthCost[kMaxMatch + 1];
+        uint32_t distCost[30];
+        bool modelReady = false;
+    };
+    std::unique_ptr<Optimal> opt;
+    void SetCostModel(const uint32_t* litLenFreq, const uint32_t* distFreqs);
+    void ModelFromChoices(size_t start, size_t n);
+    void CheapestPath(size_t start, size_t n);
 
     // Output.
     void PutBits(uint32_t value, unsigned n) {
@@ -410,6 +441,7 @@ void DeflateEncoder::State::Reset() {
     bitbuf = 0;
     bitcount = 0;
     produced = 0;
+    if (opt) opt->modelReady = false;
     ResetBlockStats();
 }
 
@@ -481,8 +513,11 @@ void DeflateEncoder::State::InsertUpTo(size_t upTo, const Strength& st) {
 
 // Searches for a match at p longer than `best` (inserting p first when it is not yet in the finder).
 // Returns the length found (or `best` when none is longer) and its distance.
+// With kCollect, every improvement is also appended to list (at most kOptPerPosition entries), and
+// length-3 candidates are kept at any distance.
+template <bool kCollect>
 unsigned DeflateEncoder::State::FindMatch(size_t p, const Strength& st, unsigned best, unsigned depth,
-                                          unsigned* distance) {
+                                          unsigned* distance, uint32_t* list, unsigned* count) {
     const size_t avail = end - p;
     if (avail < 4) return best;
     const unsigned limit = static_cast<unsigned>(std::min<size_t>(avail, kMaxMatch));
@@ -496,9 +531,11 @@ unsigned DeflateEncoder::State::FindMatch(size_t p, const Strength& st, unsigned
             const uint32_t h3 = Hash3(cur);
             const int32_t c3 = head3[h3];
             head3[h3] = ip;
-            if (best < 3 && c3 >= ip - static_cast<int32_t>(kFarLength3) && Same3(buf + c3, cur)) {
+            const int32_t far = kCollect ? static_cast<int32_t>(kWindow) : static_cast<int32_t>(kFarLength3);
+            if (best < 3 && c3 >= ip - far && Same3(buf + c3, cur)) {
                 best = 3;
                 *distance = static_cast<unsigned>(ip - c3);
+                if constexpr (kCollect) list[(*count)++] = (3u << 16) | (*distance - 1);
             }
         }
         cand = head[h];
@@ -521,6 +558,10 @@ unsigned DeflateEncoder::State::FindMatch(size_t p, const Strength& st, unsigned
             if (len > best) {
                 best = len;
                 *distance = static_cast<unsigned>(ip - cand);
+                if constexpr (kCollect) {
+                    if (*count == kOptPerPosition) --*count;  // full: the longer match replaces the last
+                    list[(*count)++] = (len << 16) | (*distance - 1);
+                }
                 if (len >= nice) break;
             }
         }
@@ -535,7 +576,7 @@ inline void DeflateEncoder::State::Observe(unsigned type) {
     ++obsNew[type];
     if (++obsNewTotal < kObsPerCheck) return;
     // Compare the new stretch's class distribution with the block's: sum |new_i / N - block_i / T| in
-    // units of 1 / (N T).
+    // units of 1 / (N T). A difference of a half ends the block (less in a long block).
     if (obsBlockTotal && pos - blockStart >= kMinSplitLength) {
         uint64_t delta = 0;
         for (unsigned i = 0; i < kObsTypes; ++i) {
@@ -545,7 +586,7 @@ inline void DeflateEncoder::State::Observe(unsigned type) {
         // The longer the block, the smaller the difference that is worth a new block's header.
         const uint64_t scale = uint64_t{obsNewTotal} * obsBlockTotal;
         const uint64_t lengthBonus = (pos - blockStart) / 16384 * scale / 64;
-        if (delta * 8 + lengthBonus * 8 >= scale * 3) {
+        if (delta * 8 + lengthBonus * 8 >= scale * 4) {
             splitNow = true;
             return;
         }
@@ -596,34 +637,164 @@ void DeflateEncoder::State::ParseLazy(size_t limit, const Strength& st) {
             ++pos;
             continue;
         }
-        // Look one (maximum: two) positions ahead for a better match; each better one found turns the
-        // current position into a literal.
+        // Look one position ahead for a better match; each better one found turns the current position
+        // into a literal.
         while (len < st.lazyCutoff && pos + 1 < end) {
             unsigned d1 = 0;
-            const unsigned l1 = FindMatch(pos + 1, st, len, st.depth, &d1);
-            if (l1 > len && MatchScore(l1, d1) > MatchScore(len, dist)) {
-                Literal(buf[pos]);
-                ++pos;
-                len = l1;
-                dist = d1;
-                continue;
-            }
-            if (!st.lazy2 || pos + 2 >= end || len + 1 >= st.lazyCutoff) break;
-            unsigned d2 = 0;
-            const unsigned l2 = FindMatch(pos + 2, st, len + 1, st.depth, &d2);
-            if (l2 > len + 1 && MatchScore(l2, d2) > MatchScore(len, dist) + 4) {
-                Literal(buf[pos]);
-                Literal(buf[pos + 1]);
-                pos += 2;
-                len = l2;
-                dist = d2;
-                continue;
-            }
-            break;
+            // The longer the match in hand, the shorter the search for a better one.
+            const unsigned depth = len >= 16 ? st.depth / 4 : len >= 8 ? st.depth / 2 : st.depth;
+            const unsigned l1 = FindMatch(pos + 1, st, len, depth, &d1);
+            if (l1 <= len || MatchScore(l1, d1) <= MatchScore(len, dist)) break;
+            Literal(buf[pos]);
+            ++pos;
+            len = l1;
+            dist = d1;
         }
         Match(len, dist);
         InsertUpTo(pos + len, st);
         pos += len;
+    }
+}
+
+// Costs (in sixteenths of a bit) of a code in which each symbol takes -log2 of its share, smoothed so that
+// unseen symbols cost a little more than the rarest seen one, clamped to the 1..15 bits codes can have.
+void DeflateEncoder::State::SetCostModel(const uint32_t* litLenFreq, const uint32_t* distFreqs) {
+    auto costs = [](const uint32_t* freq, unsigned n, uint32_t* result) {
+        double total = 0;
+        for (unsigned s = 0; s < n; ++s)
+            total += freq[s] + 0.5;
+        for (unsigned s = 0; s < n; ++s) {
+            const double bits = std::log2(total / (freq[s] + 0.5));
+            result[s] = static_cast<uint32_t>(std::clamp(bits, 1.0, 15.0) * kCostScale + 0.5);
+        }
+    };
+    uint32_t litLen[286];
+    costs(litLenFreq, 286, litLen);
+    std::copy_n(litLen, 256, opt->litCost);
+    for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) {
+        const unsigned slot = kSlots.length[len];
+        opt->lengthCost[len] = litLen[257 + slot] + kLengthExtra[slot] * kCostScale;
+    }
+    uint32_t dist[30];
+    costs(distFreqs, 30, dist);
+    for (unsigned slot = 0; slot < 30; ++slot)
+        opt->distCost[slot] = dist[slot] + kDistExtra[slot] * kCostScale;
+    opt->modelReady = true;
+}
+
+// The cost model of the symbols the current choices of a segment would emit.
+void DeflateEncoder::State::ModelFromChoices(size_t start, size_t n) {
+    uint32_t litLen[286] = {}, dist[30] = {};
+    litLen[kEndOfBlock] = 1;
+    for (size_t i = 0; i < n;) {
+        const uint32_t c = opt->choice[i];
+        const unsigned len = c >> 16;
+        if (len == 0) {
+            ++litLen[buf[start + i]];
+            ++i;
+        } else {
+            ++litLen[257 + kSlots.length[len]];
+            ++dist[DistSlot(c & 0xFFFF)];
+            i += len;
+        }
+    }
+    SetCostModel(litLen, dist);
+}
+
+// Chooses, from the end of the segment backwards, the cheapest way on from each position: a literal, or
+// any length up to each candidate's at that candidate's distance (a shorter length is always available
+// at the distance of the shortest candidate that reaches it).
+void DeflateEncoder::State::CheapestPath(size_t start, size_t n) {
+    Optimal& o = *opt;
+    o.cost[n] = 0;
+    for (size_t i = n; i-- > 0;) {
+        uint32_t best = o.litCost[buf[start + i]] + o.cost[i + 1];
+        uint32_t choice = 0;
+        unsigned done = kMinMatch - 1;
+        const unsigned reach = static_cast<unsigned>(std::min<size_t>(n - i, kMaxMatch));
+        for (uint32_t k = o.first[i]; k < o.first[i + 1] && done < reach; ++k) {
+            const uint32_t m = o.matches[k];
+            const unsigned top = std::min(m >> 16, reach);
+            const uint32_t distCost = o.distCost[DistSlot(m & 0xFFFF)];
+            for (unsigned len = done + 1; len <= top; ++len) {
+                const uint32_t c = o.lengthCost[len] + distCost + o.cost[i + len];
+                if (c < best) {
+                    best = c;
+                    choice = (len << 16) | (m & 0xFFFF);
+                }
+            }
+            done = std::max(done, top);
+        }
+        o.cost[i] = best;
+        o.choice[i] = choice;
+    }
+}
+
+// Near-optimal parse: the candidates of every position of a segment are collected first, then the
+// cheapest path through them is found under a cost model taken from the symbols the previous segment
+// emitted, then again under the model of that first path, and emitted.
+void DeflateEncoder::State::ParseOptimal(size_t limit, const Strength& st) {
+    if (!opt) {
+        opt = std::make_unique<Optimal>();
+        opt->first.resize(kOptSegment + 1);
+        opt->matches.resize(kOptMaxMatches + kOptPerPosition);
+        opt->cost.resize(kOptSegment + 1);
+        opt->choice.resize(kOptSegment);
+    }
+    Optimal& o = *opt;
+    while (pos < limit && !BlockFull()) {
+        const size_t start = pos;
+        // Whole segments while the source has more, so that the output does not depend on its reads.
+        size_t n = std::min(kOptSegment, blockStart + kMaxBlockLength - kBlockMargin - start);
+        if (limit - start < n) {
+            if (!eof) return;
+            n = limit - start;
+        }
+        uint32_t count = 0;
+        size_t skipTo = 0;
+        for (size_t i = 0; i < n; ++i) {
+            o.first[i] = count;
+            const size_t p = start + i;
+            if (p < skipTo || count >= kOptMaxMatches) {
+                if (p >= nextInsert) {
+                    if (end - p >= 4) Insert(p, st.hash3);
+                    nextInsert = p + 1;
+                }
+                continue;
+            }
+            unsigned dist = 0, found = 0;
+            const unsigned len =
+                FindMatch<true>(p, st, kMinMatch - 1, st.depth, &dist, o.matches.data() + count, &found);
+            count += found;
+            if (len >= st.nice) skipTo = p + len;
+        }
+        o.first[n] = count;
+
+        if (!o.modelReady) {
+            // A neutral start: literals of 8 bits, lengths and distances by their extra bits.
+            uint32_t litLen[286], dist[30];
+            std::fill_n(litLen, 286, 1u);
+            std::fill_n(dist, 30, 1u);
+            std::fill_n(litLen, 256, 4u);
+            SetCostModel(litLen, dist);
+        }
+        CheapestPath(start, n);
+        ModelFromChoices(start, n);
+        CheapestPath(start, n);
+        for (size_t i = 0; i < n;) {
+            const uint32_t c = o.choice[i];
+            const unsigned len = c >> 16;
+            pos = start + i;  // the block splitter measures the block up to here
+            if (len == 0) {
+                Literal(buf[pos]);
+                ++i;
+            } else {
+                Match(len, (c & 0xFFFF) + 1);
+                i += len;
+            }
+        }
+        pos = start + n;
+        ModelFromChoices(start, n);
     }
 }
 
@@ -644,8 +815,8 @@ void DeflateEncoder::State::WriteStored(const uint8_t* data, size_t length, bool
     } while (length);
 }
 
-void DeflateEncoder::State::WriteSymbols(const uint8_t* litLen, const uint16_t* litCode, const uint8_t* distLen,
-                                         const uint16_t* distCode) {
+void DeflateEncoder::State::WriteSymbols(const uint8_t* litLen, const uint16_t* litCode,
+                                         const uint8_t* distLen, const uint16_t* distCode) {
     // Per block: each length's code and extra bits in one value.
     uint32_t lengthBits[kMaxMatch + 1];
     uint8_t lengthCount[kMaxMatch + 1];
@@ -824,7 +995,9 @@ DecodeResult DeflateEncoder::Encode(ByteSource& source, ByteSink& sink, const Ca
         }
         s.Refill(source);
         const size_t limit = s.eof ? s.end : s.end - std::min(s.end, kLookahead);
-        if (st.lazy)
+        if (st.parse == Parse::Optimal)
+            s.ParseOptimal(limit, st);
+        else if (st.parse == Parse::Lazy)
             s.ParseLazy(limit, st);
         else
             s.ParseGreedy(limit, st);

@@ -33,7 +33,7 @@ class DeflateEncoder {
     void SetType(TDeflateType type) { type_ = type; }
 
     // Compresses everything the source delivers (until Read returns 0) into one complete stream written to
-    // the sink. Memory stays bounded (about 3 MiB, kept between calls) whatever the input's size.
+    // the sink. Memory stays bounded (3 to 4.5 MiB, kept between calls) whatever the input's size.
     //
     // The stream always ends with a final block: an empty input gives the two bytes of one empty fixed-code
     // block (03 00), which GZIP needs. A writer that wants no data at all for an empty file (a ZIP entry)

@@ -34,7 +34,7 @@ std::vector<uint8_t> Random(size_t n, uint64_t seed) {
 // Text-like data: words from a small vocabulary with numbers, compressible but not trivially.
 std::vector<uint8_t> Text(size_t n, uint64_t seed) {
     static const char* const kWords[] = {"archive", "entry ", "deflate", "window", " the ", "of ",
-                                         "block",   "match", "\n",      "length", "data", ", "};
+                                         "block",   "match",  "\n",      "length", "data",  ", "};
     std::vector<uint8_t> v;
     const std::vector<uint8_t> r = Random(n, seed);
     for (size_t i = 0; v.size() < n; ++i) {
