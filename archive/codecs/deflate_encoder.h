@@ -40,16 +40,16 @@ class DeflateEncoder {
     // does not call Encode for it and stores the entry instead.
     //
     // The result: `consumed` = input bytes the stream holds (all that was read, unless cancelled),
-    // `produced` = compressed bytes written. A writer storing an
-    // entry whole when compression does not pay compares the two afterwards (produced >= consumed) and
-    // writes the entry again as stored. Blocks that would not get smaller are emitted as stored blocks
-    // inside the stream, so produced never exceeds consumed by more than 5 bytes per 8 KiB plus 5.
-    // The output depends only on the input and the strength, not on how the source splits its reads.
+    // `produced` = compressed bytes written. A writer that stores an entry whole when compression does not
+    // pay compares the two afterwards (produced >= consumed) and writes the entry again as stored. Blocks
+    // that would not get smaller go out as stored blocks inside the stream, so produced never exceeds
+    // consumed by more than 5 bytes per 8 KiB plus 5. The output depends only on the input and the
+    // strength, not on how the source splits its reads.
     //
     // The cancel flag is polled between pieces of input (at least every 256 KiB): when it is seen the
     // stream is closed with a final block after what has been compressed so far, so the output is always a
-    // complete deflate stream of a prefix of the input, and the status is Cancelled. Exceptions of the sink
-    // (write failures) pass through.
+    // complete deflate stream of a prefix of the input, and the status is Cancelled (E_UserCanceled).
+    // Exceptions of the sink (write failures) pass through.
     DecodeResult Encode(ByteSource& source, ByteSink& sink, const CancelFlag* cancel = nullptr);
 
     // Frees the work area; the next Encode allocates it again.
