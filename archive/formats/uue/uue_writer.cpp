@@ -209,7 +209,7 @@ void TUUEncode::Run::TooSmall() {
     o_.RaiseError(out_,
                   "a volume of " + std::to_string(o_.VolumeSize) +
                       " bytes cannot hold its headers, an encoded line and the end lines",
-                  E_NotEnoughSpace);
+                  E_MaxFileSize);
 }
 
 void TUUEncode::Run::DataLine(const std::string& line, bool last) {
@@ -227,6 +227,9 @@ bool TUUEncode::Run::Encode() {
     const std::string input = o_.ArchiveFile();
     platform::File src;
     struct stat st {};
+    // A pipe or a device is not opened at all: opening a pipe waits for a writer.
+    if (stat(input.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        o_.RaiseError(input, "not a regular file", E_OpenFile);
     if (!src.Open(input, platform::File::Mode::Read))
         o_.RaiseError(input, platform::LastErrorText(), E_OpenFile);
     if (fstat(src.Fd(), &st) != 0) o_.RaiseError(input, platform::LastErrorText(), E_OpenFile);
@@ -412,7 +415,8 @@ void TUUEncode::UpdateArchive() {
         return;
     }
     if (outFilename_.empty()) {
-        ReportError("OutFile", "", E_InvalidFileName);
+        ReportError("OutFile", "no text file to write was named (ArchiveFile is the file encoded)",
+                    E_InvalidFileName);
         SetFailed();
         if (OnEnd) OnEnd(*this, outFilename_, false);
         return;

@@ -303,11 +303,16 @@ TEST_F(UuEncode, RefusedFailedOrCancelledRunsLeaveNoTextAndExistingFilesWhole) {
     // A limit too small for any line, and an input that is missing.
     Encoded tiny = Encode(in, dir / "s.uue", cmBase64, 100);
     EXPECT_TRUE(tiny.failed);
-    EXPECT_NE(std::find(tiny.codes.begin(), tiny.codes.end(), E_NotEnoughSpace), tiny.codes.end());
+    EXPECT_NE(std::find(tiny.codes.begin(), tiny.codes.end(), E_MaxFileSize), tiny.codes.end());
     Encoded missing = Encode(tmp_ / "nothere", dir / "m.uue", cmUUEncode);
     EXPECT_TRUE(missing.failed);
     EXPECT_NE(std::find(missing.codes.begin(), missing.codes.end(), E_OpenFile), missing.codes.end());
     EXPECT_EQ(missing.ends, (std::map<std::string, bool>{{(dir / "m.uue").string(), false}}));
+    // A pipe is refused without waiting for a writer.
+    ASSERT_EQ(mkfifo((tmp_ / "pipe").c_str(), 0600), 0);
+    Encoded pipe = Encode(tmp_ / "pipe", dir / "p.uue", cmUUEncode);
+    EXPECT_TRUE(pipe.failed);
+    EXPECT_NE(std::find(pipe.codes.begin(), pipe.codes.end(), E_OpenFile), pipe.codes.end());
     // No temporary or partial file anywhere; the old file as it was.
     EXPECT_EQ(Names(dir), std::vector<std::string>{"t.uue"});
     EXPECT_EQ(test::ReadText(dir / "t.uue"), old);
