@@ -42,11 +42,17 @@ constexpr size_t kLitLenCap =
     (size_t{1} << kLitLenRoot) + 288 * (size_t{1} << (kMaxCodeLength - kLitLenRoot));
 constexpr size_t kDistCap = (size_t{1} << kDistRoot) + 32 * (size_t{1} << (kMaxCodeLength - kDistRoot));
 
-// Table entry layout:
-//   bits 16-31: literal byte, length or distance base, or start of the second-level table
-//   bits 12-15: flags
-//   bits  8-11: code length (second level: bits past the first level; link: index bits of the sub-table)
-//   bits  0-7 : bits to drop: code length + extra bits (link: the first-level bits)
+// Table entry layouts. Bits 0-7 always hold the bits to drop: code length + extra bits (second level:
+// bits past the first level + extra bits; link: the first-level bits).
+//   Literal:          bit 31 set, bits 16-23 the byte, bits 8-15 the first-level width (first level) or
+//                     the code length (second level)
+//   Length, distance: bits 20-31 the length base or the distance code, bits 16-19 the code length (second
+//                     level: bits past the first level), bits 8-15 the first-level width of the table
+//                     looked up next (distances for a length, literals/lengths for a distance)
+//   Other:            bits 16-31 the code-length symbol or the start of the second-level table, bits 12-15
+//                     flags, bits 8-11 the code length (link: the index bits of the second-level table)
+// So for literals, lengths and distances bits 0-15 are the start and width of the next lookup's index in
+// the bit buffer, the operand of one bit-field extraction.
 constexpr uint32_t kLiteral = 1u << 31;
 constexpr uint32_t kExceptional = 1u << 14;  // end of block, second-level link, or invalid code
 constexpr uint32_t kSubtable = 1u << 13;
@@ -61,6 +67,14 @@ inline unsigned EntryCodeLength(uint32_t e) {
 inline unsigned EntryBits(uint32_t e) {
     return e & 0xFF;
 }
+inline uint32_t MatchValue(uint32_t e) {
+    return e >> 20;
+}
+inline unsigned MatchCodeLength(uint32_t e) {
+    return (e >> 16) & 0xF;
+}
+
+enum class TableKind { LitLen, Dist, Precode };
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -84,11 +98,11 @@ struct SymbolInfo {
             litlen[s] = kLiteral | (s << 16);
         litlen[256] = kExceptional | kEndOfBlock;
         for (unsigned s = 257; s < 286; ++s)
-            litlen[s] = (uint32_t{kLengthBase[s - 257]} << 16) | kLengthExtra[s - 257];
-        if (deflate64) litlen[285] = (3u << 16) | 16u;
+            litlen[s] = (uint32_t{kLengthBase[s - 257]} << 20) | kLengthExtra[s - 257];
+        if (deflate64) litlen[285] = (3u << 20) | 16u;
         litlen[286] = litlen[287] = kInvalid;
         for (unsigned s = 0; s < 32; ++s)
-            dist[s] = (uint32_t{kDistBase[s]} << 16) | kDistExtra[s];
+            dist[s] = (s << 20) | kDistExtra[s];
         if (!deflate64) dist[30] = dist[31] = kInvalid;
         for (unsigned s = 0; s < 19; ++s)
             precode[s] = s << 16;
@@ -121,7 +135,15 @@ enum class Build { Complete, SingleCode, Empty, Incomplete, Oversubscribed };
 // Builds the lookup table of a canonical prefix code given by its code lengths. Incomplete sets are
 // accepted only in the two forms other decoders accept: no code at all, or a single code of one bit.
 Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned count, const uint32_t* info,
-                 unsigned root) {
+                 unsigned root, TableKind kind) {
+    // The entry of a symbol whose code takes `bits` bits of this level (see the layouts above).
+    const unsigned nextWidth = kind == TableKind::LitLen ? kDistRoot : kLitLenRoot;
+    auto entry = [&](unsigned sym, unsigned bits, bool firstLevel) -> uint32_t {
+        const uint32_t i = info[sym];
+        if (kind == TableKind::Precode || (i & kExceptional)) return i + (bits << 8) + bits;
+        if (i & kLiteral) return i + ((firstLevel ? kLitLenRoot : bits) << 8) + bits;
+        return i + (bits << 16) + (nextWidth << 8) + bits;
+    };
     unsigned perLength[kMaxCodeLength + 1] = {};
     for (unsigned s = 0; s < count; ++s)
         ++perLength[lengths[s]];
@@ -176,11 +198,7 @@ Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned c
             const unsigned sym = sorted[next++];
             const uint32_t rev = ReverseBits(code, len);
             if (len <= root) {
-                // A first-level literal keeps the first-level width where the code length would be: bits
-                // 0-15 are then the start and width of the next lookup's index in the bit buffer. (Only
-                // the literal/length table has literals; a Deflate64 distance base may have the same bit.)
-                const bool literal = root == kLitLenRoot && (info[sym] & kLiteral);
-                table[rev] = info[sym] + ((literal ? root : len) << 8) + len;
+                table[rev] = entry(sym, len, true);
             } else {
                 const uint32_t prefix = rev & static_cast<uint32_t>(rootSize - 1);
                 if (prefix != subPrefix) {
@@ -203,7 +221,7 @@ Build BuildTable(uint32_t* table, size_t cap, const uint8_t* lengths, unsigned c
                     subPrefix = prefix;
                 }
                 const unsigned rest = len - root;
-                const uint32_t e = info[sym] + (rest << 8) + rest;
+                const uint32_t e = entry(sym, rest, false);
                 for (size_t i = rev >> root; i < (size_t{1} << subBits); i += size_t{1} << rest)
                     table[subStart + i] = e;
             }
@@ -388,10 +406,10 @@ const Inflater::Tables& Inflater::FixedTables() {
         std::fill(lengths + 144, lengths + 256, 9);
         std::fill(lengths + 256, lengths + 280, 7);
         std::fill(lengths + 280, lengths + 288, 8);
-        BuildTable(fixed_->litlen, kLitLenCap, lengths, 288, info.litlen, kLitLenRoot);
+        BuildTable(fixed_->litlen, kLitLenCap, lengths, 288, info.litlen, kLitLenRoot, TableKind::LitLen);
         std::fill(lengths, lengths + 32, 5);
         // All 32 five-bit distance codes exist; in Deflate codes 30 and 31 decode as invalid.
-        BuildTable(fixed_->dist, kDistCap, lengths, 32, info.dist, kDistRoot);
+        BuildTable(fixed_->dist, kDistCap, lengths, 32, info.dist, kDistRoot, TableKind::Dist);
         fixedFormat_ = format_;
     }
     return *fixed_;
@@ -411,8 +429,8 @@ Inflater::Step Inflater::ReadDynamicTables() {
         precodeLengths[kPrecodeOrder[i]] = static_cast<uint8_t>(TakeBits(3));
     }
     uint32_t precode[1u << kPrecodeRoot];
-    const Build pb =
-        BuildTable(precode, std::size(precode), precodeLengths, 19, kDeflateInfo.precode, kPrecodeRoot);
+    const Build pb = BuildTable(precode, std::size(precode), precodeLengths, 19, kDeflateInfo.precode,
+                                kPrecodeRoot, TableKind::Precode);
     if (pb == Build::Oversubscribed) return Fail(E_BadHuffmanCode);
     if (pb != Build::Complete && pb != Build::SingleCode) return Fail(E_IncompleteCodeSet);
 
@@ -450,11 +468,13 @@ Inflater::Step Inflater::ReadDynamicTables() {
 
     if (!dynamic_) dynamic_ = std::make_unique_for_overwrite<Tables>();
     const SymbolInfo& info = format_ == Format::Deflate64 ? kDeflate64Info : kDeflateInfo;
-    const Build lb = BuildTable(dynamic_->litlen, kLitLenCap, lengths, numLitLen, info.litlen, kLitLenRoot);
+    const Build lb = BuildTable(dynamic_->litlen, kLitLenCap, lengths, numLitLen, info.litlen, kLitLenRoot,
+                                TableKind::LitLen);
     if (lb == Build::Oversubscribed) return Fail(E_BadHuffmanCode);
     if (lb != Build::Complete && lb != Build::SingleCode) return Fail(E_IncompleteCodeSet);
     // A block of literals only may carry no distance codes at all.
-    const Build db = BuildTable(dynamic_->dist, kDistCap, lengths + numLitLen, numDist, info.dist, kDistRoot);
+    const Build db = BuildTable(dynamic_->dist, kDistCap, lengths + numLitLen, numDist, info.dist, kDistRoot,
+                                TableKind::Dist);
     if (db == Build::Oversubscribed) return Fail(E_BadHuffmanCode);
     if (db == Build::Incomplete) return Fail(E_IncompleteCodeSet);
     return Step::Continue;
@@ -496,7 +516,13 @@ Inflater::Step Inflater::DecodeSlow(const uint32_t* table, unsigned rootBits, ui
         e = table[EntryValue(e) + (bitbuf_ & ((uint64_t{1} << subBits) - 1))];
     }
     if ((e & kExceptional) && !(e & kEndOfBlock)) return complete ? Fail(E_InvalidCode) : Step::Truncated;
-    const unsigned codeLength = rootBits == kLitLenRoot && (e & kLiteral) ? EntryBits(e) : EntryCodeLength(e);
+    unsigned codeLength;
+    if (rootBits == kPrecodeRoot || (e & kExceptional))
+        codeLength = EntryCodeLength(e);
+    else if (rootBits == kLitLenRoot && (e & kLiteral))
+        codeLength = EntryBits(e);
+    else
+        codeLength = MatchCodeLength(e);
     if (codeLength > bitsleft_) return Step::Truncated;
     *entry = e;
     return Step::Continue;
@@ -540,14 +566,14 @@ Inflater::Step Inflater::SlowSymbol(const Tables& t) {
         return Step::EndOfBlock;
     }
     if (!NeedBits(EntryBits(e))) return Step::Truncated;
-    uint32_t extra = TakeBits(EntryBits(e)) >> EntryCodeLength(e);
-    const size_t length = EntryValue(e) + extra;
+    uint32_t extra = TakeBits(EntryBits(e)) >> MatchCodeLength(e);
+    const size_t length = MatchValue(e) + extra;
     s = DecodeSlow(t.dist, kDistRoot, &e);
     if (s != Step::Continue) return s;
     if (e & kExceptional) return Fail(E_InvalidCode);
     if (!NeedBits(EntryBits(e))) return Step::Truncated;
-    extra = TakeBits(EntryBits(e)) >> EntryCodeLength(e);
-    return EmitMatch(length, EntryValue(e) + extra);
+    extra = TakeBits(EntryBits(e)) >> MatchCodeLength(e);
+    return EmitMatch(length, kDistBase[MatchValue(e)] + extra);
 }
 
 namespace {
@@ -570,7 +596,7 @@ enum class FastEnd { Margin, EndOfBlock, Corrupt };
 
 // The index of the next first-level lookup after a first-level literal entry: the bits of the buffer from
 // the entry's code length on, as wide as the entry says (the first-level width).
-template <bool kBextr>
+template <bool kBextr, unsigned kWidth>
 [[gnu::always_inline]] inline uint64_t NextIndex(uint64_t bitbuf, uint32_t e) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
     if constexpr (kBextr) {
@@ -580,7 +606,7 @@ template <bool kBextr>
         return r;
     }
 #endif
-    return (bitbuf >> (e & 0xFF)) & ((uint64_t{1} << kLitLenRoot) - 1);
+    return (bitbuf >> (e & 0xFF)) & ((uint64_t{1} << kWidth) - 1);
 }
 
 // The main decoding loop. Runs while at least kInMargin input bytes and kOutMargin bytes of output room
@@ -590,7 +616,6 @@ template <bool kDeflate64, bool kBextr>
 [[gnu::always_inline]] inline FastEnd FastLoopBody(FastState& st, const uint32_t* litlen,
                                                    const uint32_t* dist) {
     constexpr uint64_t kLitMask = (uint64_t{1} << kLitLenRoot) - 1;
-    constexpr uint64_t kDistMask = (uint64_t{1} << kDistRoot) - 1;
     uint64_t bitbuf = st.bitbuf;
     unsigned bitsleft = st.bitsleft;
     const uint8_t* in = st.in;
@@ -624,12 +649,12 @@ template <bool kDeflate64, bool kBextr>
             // Up to three literals: 3 x 11 bits fit in the 56 held, and 11 remain for the next lookup. The
             // next index is taken straight from the entry's start and width (one bit-field extraction),
             // which keeps the chain from one literal's lookup to the next short.
-#define VARNOK_LITERAL()                                          \
-    do {                                                          \
-        const uint64_t next = NextIndex<kBextr>(bitbuf, e);       \
-        VARNOK_DROP(EntryBits(e));                                \
-        *out++ = static_cast<uint8_t>(e >> 16);                   \
-        e = litlen[next];                                         \
+#define VARNOK_LITERAL()                                                 \
+    do {                                                                 \
+        const uint64_t next = NextIndex<kBextr, kLitLenRoot>(bitbuf, e); \
+        VARNOK_DROP(EntryBits(e));                                       \
+        *out++ = static_cast<uint8_t>(e >> 16);                          \
+        e = litlen[next];                                                \
     } while (0)
             VARNOK_LITERAL();
             if (e & kLiteral) {
@@ -671,11 +696,12 @@ template <bool kDeflate64, bool kBextr>
         // A length code and its extra bits (at most 15 + 5 bits; Deflate64: 15 + 16).
         uint64_t saved = bitbuf;
         unsigned bits = EntryBits(e);
+        const uint64_t distIndex = NextIndex<kBextr, kDistRoot>(saved, e);
         VARNOK_DROP(bits);
-        const size_t length = EntryValue(e) + (VARNOK_LOW(saved, bits) >> EntryCodeLength(e));
+        const size_t length = MatchValue(e) + (VARNOK_LOW(saved, bits) >> MatchCodeLength(e));
         // The distance code and its extra bits (at most 15 + 13 bits; Deflate64: 15 + 14). All 64 bits of
         // the buffer were real after the last refill, so at least 33 remain for the lookup.
-        e = dist[bitbuf & kDistMask];
+        e = dist[distIndex];
         if (e & kExceptional) {
             if (e & kSubtable) {
                 VARNOK_DROP(EntryBits(e));
@@ -692,14 +718,15 @@ template <bool kDeflate64, bool kBextr>
         bits = EntryBits(e);
         if (bitsleft < bits + kLitLenRoot) VARNOK_REFILL();
         saved = bitbuf;
+        const uint64_t litIndex = NextIndex<kBextr, kLitLenRoot>(saved, e);
         VARNOK_DROP(bits);
-        const size_t distance = EntryValue(e) + (VARNOK_LOW(saved, bits) >> EntryCodeLength(e));
+        const size_t distance = kDistBase[MatchValue(e)] + (VARNOK_LOW(saved, bits) >> MatchCodeLength(e));
         if (distance > static_cast<size_t>(out - outBase)) {
             st.error = E_CorruptInput;
             result = FastEnd::Corrupt;
             break;
         }
-        e = litlen[bitbuf & kLitMask];
+        e = litlen[litIndex];
         VARNOK_REFILL();
         if constexpr (kDeflate64) {
             if (length + kCopyOverrun > static_cast<size_t>(st.outLimit - out)) {
@@ -724,7 +751,8 @@ template <bool kDeflate64, bool kBextr>
 }
 
 FastEnd FastLoopGeneric(FastState& st, const uint32_t* litlen, const uint32_t* dist, bool deflate64) {
-    return deflate64 ? FastLoopBody<true, false>(st, litlen, dist) : FastLoopBody<false, false>(st, litlen, dist);
+    return deflate64 ? FastLoopBody<true, false>(st, litlen, dist)
+                     : FastLoopBody<false, false>(st, litlen, dist);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -733,7 +761,8 @@ FastEnd FastLoopGeneric(FastState& st, const uint32_t* litlen, const uint32_t* d
 #define VARNOK_HAVE_BMI2_LOOP 1
 [[gnu::target("bmi,bmi2")]] FastEnd FastLoopBmi2(FastState& st, const uint32_t* litlen, const uint32_t* dist,
                                                  bool deflate64) {
-    return deflate64 ? FastLoopBody<true, true>(st, litlen, dist) : FastLoopBody<false, true>(st, litlen, dist);
+    return deflate64 ? FastLoopBody<true, true>(st, litlen, dist)
+                     : FastLoopBody<false, true>(st, litlen, dist);
 }
 
 bool CpuHasBmi2() {
