@@ -81,7 +81,8 @@ WriterChoice ChooseWriter(const std::string& archive, const std::string* type) {
     const std::string ext = LowerAscii(ExtractFileExt(archive));
     if (ext.size() > 1) {
         for (const FormatRecord* f : Formats()) {
-            if (!f->writer) continue;
+            // Encoded text is made by varnok-cli encode: it holds one file, not entries to add.
+            if (!f->writer || f->Has(atUue)) continue;
             for (const auto& ft : f->fileTypes)
                 for (const auto& x : ft.extensions)
                     if (x == ext.substr(1)) {
@@ -128,6 +129,15 @@ int CmdAdd(int argc, char** argv) {
     }
     const std::string archive = args.operands[0];
     const std::string* type = args.Value("--type");
+    if (!type) {
+        const std::string ext = LowerAscii(ExtractFileExt(archive));
+        for (const auto& x : FormatOf(atUue)->Extensions())
+            if (ext == "." + x) {
+                fprintf(stderr, "varnok-cli: %s is encoded text: make it with varnok-cli encode\n",
+                        TerminalSafe(archive).c_str());
+                return kExitUsage;
+            }
+    }
     WriterChoice choice = ChooseWriter(archive, type);
     if (!choice.writer) {
         fprintf(stderr, "varnok-cli: unknown archive type %s (zip, jar, bh, lha, tar, tgz, gz)\n",

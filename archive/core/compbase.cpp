@@ -308,7 +308,7 @@ void TCompBase::UpdateArchive() {
     if (!sealed.path.empty() && !done.Open(final, platform::File::Mode::ReadWrite))
         RaiseError(ArchiveFile(), platform::LastErrorText(), E_WriteFile);
     platform::File& result = sealed.path.empty() ? out : done;
-    if (fchmod(result.Fd(), mode) != 0 || !result.Sync() || !result.Close())
+    if (fchmod(result.Fd(), mode) != 0 || (SyncBeforeReplace && !result.Sync()) || !result.Close())
         RaiseError(ArchiveFile(), platform::LastErrorText(), E_WriteFile);
     ArcFile.Close();
     if (rename(final.c_str(), target.c_str()) != 0)

@@ -93,6 +93,9 @@ class TCompBase : public TZipCommon {
     std::string TempDirOverride;
     // Only files that replace entries of the archive are taken; new names are passed over.
     bool FreshenOnly = false;
+    // The new archive reaches the disk (fsync) before it replaces the old one. Off only where durability
+    // does not matter (scratch archives of tests and fuzzing, where a slow disk would read as a hang).
+    bool SyncBeforeReplace = true;
     // With swDelete: which entries go (by their name, "/" separated, without a trailing "/"). Unset, the
     // FileSpec patterns decide.
     std::function<bool(const std::string& name)> SelectForDelete;

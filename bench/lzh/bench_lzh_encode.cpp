@@ -6,8 +6,8 @@
 // (below 1: smaller than zlib), the speed relative to zlib's, and how many files the encoder found
 // not smaller than their input (a writer would store those). When an `lha` command is installed
 // (LHa for UNIX, or jLHA's front end), each part is also packed by `lha a` with -o5/-o6/-o7 into a
-// scratch archive and its packed total (from `lha v`) printed relative to ours; its time is one run
-// including the program's start-up, so only its size is compared.
+// scratch archive and its packed total (from `lha v`) printed relative to ours, with its speed: one run of
+// the command, its start-up included (for jLHA, a Java program, about half a second of it).
 //
 // Usage: bench_lzh_encode [megabytes per part]   (default 8)
 #include <zlib.h>
@@ -125,8 +125,9 @@ Run RunZlib(const Part& part) {
     return run;
 }
 
-// Packed total of `lha a -o<method>` over the part's files (copied to a scratch directory), or 0.
-uint64_t LhaPacked(int method, const Part& part, const fs::path& scratch) {
+// Packed total of `lha a -o<method>` over the part's files (copied to a scratch directory), or 0; seconds
+// gets the command's wall time.
+uint64_t LhaPacked(int method, const Part& part, const fs::path& scratch, double& seconds) {
     const fs::path in = scratch / "in";
     if (!fs::exists(in)) {
         fs::create_directories(in);
@@ -139,7 +140,9 @@ uint64_t LhaPacked(int method, const Part& part, const fs::path& scratch) {
     const std::string arc = (scratch / ("o" + std::to_string(method) + ".lzh")).string();
     const std::string add =
         "cd '" + in.string() + "' && lha ao" + std::to_string(method) + " '" + arc + "' * >/dev/null 2>&1";
+    const auto start = std::chrono::steady_clock::now();
     if (std::system(add.c_str()) != 0) return 0;
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // The total line: "Total  <n> files  <packed> <original> ...".
     FILE* f = popen(("lha v '" + arc + "' 2>/dev/null").c_str(), "r");
     if (!f) return 0;
@@ -199,6 +202,7 @@ int main(int argc, char** argv) {
     };
     const bool haveLha = std::system("command -v lha >/dev/null 2>&1") == 0;
     std::vector<uint64_t> lhaTotal(kMethods, 0);
+    std::vector<double> lhaSeconds(kMethods, 0);
     int partIndex = 0;
     for (const Part& part : parts) {
         std::printf("%s: %zu files, %.2f MB\n", part.name.c_str(), part.files.size(),
@@ -217,12 +221,16 @@ int main(int argc, char** argv) {
                 fs::temp_directory_path() /
                 ("bench_lzh_encode_" + std::to_string(::getpid()) + "_" + std::to_string(partIndex));
             for (size_t i = 0; i < kMethods; ++i) {
-                const uint64_t packed = LhaPacked(5 + static_cast<int>(i), part, scratch);
+                double seconds = 0;
+                const uint64_t packed = LhaPacked(5 + static_cast<int>(i), part, scratch, seconds);
                 if (packed) {
-                    std::printf("  lha -o%zu  %6.2f%%  ours/lha %.4f\n", 5 + i,
+                    std::printf("  lha -o%zu  %7.1f MB/s  %6.2f%%  size ours/lha %.4f  speed ours/lha %.2f\n", 5 + i,
+                                static_cast<double>(part.bytes) / 1e6 / seconds,
                                 100.0 * static_cast<double>(packed) / static_cast<double>(part.bytes),
-                                static_cast<double>(runs[i].packed) / static_cast<double>(packed));
+                                static_cast<double>(runs[i].packed) / static_cast<double>(packed),
+                                seconds / runs[i].seconds);
                     lhaTotal[i] += packed;
+                    lhaSeconds[i] += seconds;
                 }
             }
             fs::remove_all(scratch);
@@ -236,8 +244,10 @@ int main(int argc, char** argv) {
         Report(methods[i].name, total, totalLzh[i], totalZlib);
     for (size_t i = 0; i < kMethods; ++i)
         if (lhaTotal[i])
-            std::printf("  lha -o%zu  %6.2f%%  ours/lha %.4f\n", 5 + i,
+            std::printf("  lha -o%zu  %7.1f MB/s  %6.2f%%  size ours/lha %.4f  speed ours/lha %.2f\n", 5 + i,
+                        static_cast<double>(total.bytes) / 1e6 / lhaSeconds[i],
                         100.0 * static_cast<double>(lhaTotal[i]) / static_cast<double>(total.bytes),
-                        static_cast<double>(totalLzh[i].packed) / static_cast<double>(lhaTotal[i]));
+                        static_cast<double>(totalLzh[i].packed) / static_cast<double>(lhaTotal[i]),
+                        lhaSeconds[i] / totalLzh[i].seconds);
     return 0;
 }

@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     w->SetArchiveFile(archive);
     w->FileSpec = {added};
     w->StoredDirNames = sdNone;
+    w->SyncBeforeReplace = false;
     w->OnError = [](TZipCommon&, const std::string&, const std::string&, const std::string&, int) {};
     w->OnReplaceFile = [](TZipCommon&, const std::string&, const std::string&, int64_t, int64_t, uint64_t, uint64_t,
                           uint32_t, uint32_t, bool& replace) { replace = true; };

@@ -168,7 +168,7 @@ bool TGZip::CompressOne(TCompBaseHeaderObj& e) {
         SetFailed();
         return false;
     }
-    if (fchmod(out.Fd(), e.mode & 0777) != 0 || !out.Sync() || !out.Close())
+    if (fchmod(out.Fd(), e.mode & 0777) != 0 || (SyncBeforeReplace && !out.Sync()) || !out.Close())
         RaiseError(outName, platform::LastErrorText(), E_WriteFile);
     if (DateAttribute == daFileDate) platform::SetFileTime(guard.path, e.mtime);
     if (rename(guard.path.c_str(), outName.c_str()) != 0) RaiseError(outName, platform::LastErrorText(), E_WriteFile);
