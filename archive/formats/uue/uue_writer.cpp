@@ -318,7 +318,7 @@ bool TUUEncode::Run::Encode() {
             umask(mask);
             mode = 0666 & ~mask;
         }
-        if (fchmod(v.f.Fd(), mode) != 0 || (SyncBeforeReplace && !v.f.Sync()) || !v.f.Close())
+        if (fchmod(v.f.Fd(), mode) != 0 || (o_.SyncBeforeReplace && !v.f.Sync()) || !v.f.Close())
             o_.RaiseError(v.path, platform::LastErrorText(), E_WriteFile);
         // Finished volumes carry the input's date; the last one keeps its own.
         if (i + 1 < vols_.size() && o_.DateAttribute == daFileDate) platform::SetFileTime(v.temp, date);
