@@ -230,6 +230,10 @@ def main():
                 flags = (2 if big else 0) | (4 if lit else 0)
                 size_code = min(len(s) // 2039 + 1, 30)
                 write("fuzz_explode", f"s{i}_{flags}", bytes([(size_code << 3) | flags, 0]) + implode(s, big, lit))
+    for i, s in enumerate(SAMPLES):
+        for control in (0x00, 0x05, 0x0A, 0x83):  # each strength; piece sizes; a cancel
+            write("fuzz_deflate_roundtrip", f"s{i}_c{control:02x}", bytes([control, 0]) + s)
+    write("fuzz_deflate_roundtrip", "repeated", bytes([0x02, 0xFF]) + SAMPLES[4])
     write("fuzz_deflate64", "fixed285", bytes([1]) + deflate64_fixed_seed())
     # The partial-clear sequence of the unit tests: A B 257 A 256,2 B C 259 257.
     b = Bits()
