@@ -110,19 +110,20 @@ int main(int argc, char** argv) {
     const size_t headers = Collect("/usr/include", size / 2 - doc, corpus, [](const fs::path& p) {
         return p.extension() == ".h" || p.extension() == ".hpp";
     });
-    const size_t libs = Collect("/usr/lib/x86_64-linux-gnu", size - corpus.size(), corpus, [](const fs::path& p) {
-        return p.filename().string().find(".so") != std::string::npos;
-    });
+    const size_t libs =
+        Collect("/usr/lib/x86_64-linux-gnu", size - corpus.size(), corpus,
+                [](const fs::path& p) { return p.filename().string().find(".so") != std::string::npos; });
     size_t samples = 0;
     for (const char* dir : {"/work/main/samples", "samples", "../samples"})
         if (fs::is_directory(dir)) {
             samples = Collect(dir, size, corpus, [](const fs::path&) { return true; });
             break;
         }
-    std::printf("corpus: %.1f MB = /usr/share/doc text %.1f MB + /usr/include headers %.1f MB + shared "
-                "libraries %.1f MB + samples %zu bytes; best of %d runs\n\n",
-                static_cast<double>(corpus.size()) / 1e6, static_cast<double>(doc) / 1e6,
-                static_cast<double>(headers) / 1e6, static_cast<double>(libs) / 1e6, samples, runs);
+    std::printf(
+        "corpus: %.1f MB = /usr/share/doc text %.1f MB + /usr/include headers %.1f MB + shared "
+        "libraries %.1f MB + samples %zu bytes; best of %d runs\n\n",
+        static_cast<double>(corpus.size()) / 1e6, static_cast<double>(doc) / 1e6,
+        static_cast<double>(headers) / 1e6, static_cast<double>(libs) / 1e6, samples, runs);
 
     struct Row {
         std::string name;
@@ -137,7 +138,8 @@ int main(int argc, char** argv) {
     for (TDeflateType t : {dtDeflateS, dtDeflateF, dtDeflateN, dtDeflateX})
         rows.push_back({ourNames[t], [&corpus, t] { return OursCompress(corpus, t); }, true});
     for (int level : {1, 6, 9})
-        rows.push_back({"zlib " + std::to_string(level), [&corpus, level] { return ZlibCompress(corpus, level); }});
+        rows.push_back(
+            {"zlib " + std::to_string(level), [&corpus, level] { return ZlibCompress(corpus, level); }});
     for (int level : {1, 6, 9, 12})
         rows.push_back({"libdeflate " + std::to_string(level),
                         [&corpus, level] { return LibdeflateCompress(corpus, level); }});
@@ -153,8 +155,8 @@ int main(int argc, char** argv) {
             r.bytes = out.size();
             if (r.ours && i == 0) {
                 size_t n = 0;
-                if (libdeflate_deflate_decompress(check, out.data(), out.size(), back.data(), back.size(), &n) !=
-                        LIBDEFLATE_SUCCESS ||
+                if (libdeflate_deflate_decompress(check, out.data(), out.size(), back.data(), back.size(),
+                                                  &n) != LIBDEFLATE_SUCCESS ||
                     n != corpus.size() || back != corpus) {
                     std::printf("%s: the stream does not decode to the corpus\n", r.name.c_str());
                     return 1;
