@@ -9,7 +9,7 @@
 // Match finding uses hash chains over 4-byte hashes (hash heads plus a 32 K ring of links), which skip
 // the crowd of short 3-byte candidates; the normal and maximum strengths add a one-entry 3-byte hash for
 // length-3 matches. The strengths differ in the parse and the search effort:
-//   super-fast  greedy, one candidate per hash, no insertion inside matches
+//   super-fast  greedy, two candidates per search, no insertion inside matches
 //   fast        greedy, short chains, every position inserted
 //   normal      lazy: a match is deferred when the next position has a better one ("better" weighs length
 //               against the distance's extra bits); the longer the match in hand, the shorter that search;
@@ -167,7 +167,6 @@ enum class Parse { Greedy, Lazy, Optimal };
 
 struct Strength {
     Parse parse;
-    bool chains;          // keep hash chains (else one candidate per hash)
     bool hash3;           // look for length-3 matches
     bool insertAll;       // insert every position inside a match
     unsigned depth;       // candidates examined per search
@@ -176,10 +175,10 @@ struct Strength {
 };
 
 constexpr Strength kStrengths[4] = {
-    /* S */ {Parse::Greedy, false, false, false, 1, 32, 0},
-    /* F */ {Parse::Greedy, true, false, true, 6, 32, 0},
-    /* N */ {Parse::Lazy, true, true, true, 24, 96, 64},
-    /* X */ {Parse::Optimal, true, true, true, 48, 96, 0},
+    /* S */ {Parse::Greedy, false, false, 2, 32, 0},
+    /* F */ {Parse::Greedy, false, true, 6, 32, 0},
+    /* N */ {Parse::Lazy, true, true, 24, 96, 64},
+    /* X */ {Parse::Optimal, true, true, 48, 96, 0},
 };
 
 // The optimal parse works on segments of this many positions.
@@ -539,12 +538,11 @@ unsigned DeflateEncoder::State::FindMatch(size_t p, const Strength& st, unsigned
             }
         }
         cand = head[h];
-        if (st.chains) prev[p & (kWindow - 1)] = cand;
+        prev[p & (kWindow - 1)] = cand;
         head[h] = ip;
         nextInsert = p + 1;
     } else {
-        cand = st.chains ? prev[p & (kWindow - 1)] : kNoPos;
-        if (!st.chains) return best;
+        cand = prev[p & (kWindow - 1)];
     }
     if (best >= limit) return best;
     const unsigned nice = std::min(st.nice, limit);
@@ -566,7 +564,7 @@ unsigned DeflateEncoder::State::FindMatch(size_t p, const Strength& st, unsigned
             }
         }
         // A candidate a whole window back shares its link slot with p: the chain ends there.
-        if (!st.chains || cand == lowest) break;
+        if (cand == lowest) break;
         cand = prev[static_cast<size_t>(cand) & (kWindow - 1)];
     }
     return best;
