@@ -271,7 +271,9 @@ void TCompBase::UpdateArchive() {
     ProcessFiles(out);
     CheckCancel();
 
-    const bool changed = deleted_ > 0 || added_ > 0;
+    const bool changed = deleted_ > 0 || added_ > 0 ||
+                         std::any_of(entries_.begin(), entries_.end(),
+                                     [](const TCompBaseHeaderObj& x) { return x.action == acRename; });
     if (!changed) {
         // Nothing to write: the archive stays as it was (a new one is not made empty).
         if (Switch == swDelete || isNew_ || skipped_ == 0) ReportError(ArchiveFile(), "", E_NothingToDo);
@@ -494,18 +496,22 @@ void TCompBase::FoundFile(const std::string& path, const std::string& base, int 
         return;
     }
     TCompBaseHeaderObj& old = entries_[static_cast<size_t>(found)];
-    if (old.action == acNew || old.action == acReplace) return;  // found twice on disk
+    if (old.action == acNew || old.action == acReplace || old.action == acRename) return;  // found twice
     const bool differs = old.size != e.size || !SameTime(old.mtime, e.mtime) ||
                          (ComparesAttributes() && (old.attr & 0x17) != (attr & 0x17) && !old.directory);
-    if (!differs) return;
-    if (old.directory && dir) return;
-    if (!OnReplaceFile) {
-        ReportMissingEvent("OnReplaceFile");
+    if (old.directory || dir) return;
+    bool replace = false;
+    if (differs) {
+        if (!OnReplaceFile) {
+            ReportMissingEvent("OnReplaceFile");
+            return;
+        }
+        OnReplaceFile(*this, old.name, path, old.mtime, e.mtime, old.size, e.size, old.attr, attr, replace);
+    }
+    if (!replace) {
+        RenameDuplicate(static_cast<size_t>(found), std::move(e));
         return;
     }
-    bool replace = false;
-    OnReplaceFile(*this, old.name, path, old.mtime, e.mtime, old.size, e.size, old.attr, attr, replace);
-    if (!replace) return;
     // The old entry's place and record stay with it: when the new file cannot be read, the old entry is kept.
     old.diskPath = e.diskPath;
     old.directory = e.directory;
@@ -518,6 +524,32 @@ void TCompBase::FoundFile(const std::string& path, const std::string& base, int 
     old.dev = e.dev;
     old.ino = e.ino;
     old.action = acReplace;
+}
+
+void TCompBase::RenameDuplicate(size_t found, TCompBaseHeaderObj&& file) {
+    if (!OnRenameDupFile) return;
+    const std::string oldName = entries_[found].name;
+    const std::string folder = ExtractFilePath(oldName);
+    const std::string oldFile = ExtractFileName(oldName);
+    // Asked again while the answer names an entry that exists; a few hundred answers are enough for anyone.
+    for (int tries = 0; tries < 256; ++tries) {
+        std::string answer = oldName;
+        OnRenameDupFile(*this, oldName, answer);
+        const std::string part = ExtractFileName(answer);
+        if (part.empty() || part == oldFile) return;
+        const std::string renamed = folder + part;
+        if (FindEntry(renamed) >= 0) continue;
+        TCompBaseHeaderObj& old = entries_[found];
+        index_.erase(oldName);
+        old.name = renamed;
+        old.action = acRename;
+        index_[renamed] = found;
+        if (FreshenOnly) return;
+        index_[oldName] = entries_.size();
+        totalBytes_ += file.size;
+        entries_.push_back(std::move(file));
+        return;
+    }
 }
 
 bool TCompBase::WantsDirectory(const std::string& path) const {
@@ -568,6 +600,10 @@ void TCompBase::ProcessFiles(platform::File& out) {
             case acKeep:
                 e.newOffset = out.Tell();
                 CopyKept(out, e);
+                break;
+            case acRename:
+                e.newOffset = out.Tell();
+                CopyRenamed(out, e);
                 break;
             case acNew:
             case acReplace: {

@@ -52,6 +52,7 @@ enum TEntryAction {
     acNew = 0,      // a file from disk, to be compressed
     acKeep = 2,     // an entry of the old archive, copied unchanged
     acDrop = 3,     // not written
+    acRename = 4,   // an entry of the old archive, copied under a new name
     acReplace = 5,  // an entry of the old archive replaced by the file of the same name
 };
 
@@ -114,6 +115,9 @@ class TCompBase : public TZipCommon {
     TOnRead OnRead;
     TOnRecurseDir OnRecurseDir;
     TOnRenameFile OnRenameFile;
+    // Asked when a file found on disk has the name of an entry it does not replace: a new file name (in the
+    // same folder) moves the old entry aside, and the file is added under its own name.
+    TOnRenameFile OnRenameDupFile;
     TOnReplaceFile OnReplaceFile;
     TOnNonWriteableArchive OnNonWriteableArchive;
     TOnDeleteFile OnDeleteFile;
@@ -146,6 +150,8 @@ class TCompBase : public TZipCommon {
     virtual void CopyKept(platform::File& out, TCompBaseHeaderObj& e);
     // Writes the directory or end marker after the entries.
     virtual void FinishArchive(platform::File& out) = 0;
+    // Copies an old entry under its new name (e.name; the stored one is e.oldName).
+    virtual void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) = 0;
     // Whether a writer needs the run's archive bytes to have at least one entry; a writer with a directory
     // writes an empty archive as nothing.
     virtual bool EmptyArchiveIsDeleted() const { return true; }
@@ -218,6 +224,7 @@ class TCompBase : public TZipCommon {
     int FindEntry(const std::string& name) const;
     void ReadMode();
     bool Excluded(const std::string& stored) const;
+    void RenameDuplicate(size_t found, TCompBaseHeaderObj&& file);
 
     TCompressMethod method_;
     std::string ownExt_, defaultExt_, defaultDir_;

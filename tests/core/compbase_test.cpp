@@ -10,6 +10,12 @@
 #include "archive/core/errors.h"
 #include "archive/formats/zip/zip_writer.h"
 #include "archive/formats/zip/unzip.h"
+#include "archive/formats/bh/bh_writer.h"
+#include "archive/formats/bh/unbh.h"
+#include "archive/formats/lzh/lzh_writer.h"
+#include "archive/formats/lzh/unlha.h"
+#include "archive/formats/tar/tar_writer.h"
+#include "archive/formats/tar/untar.h"
 #include "tests/support/extractor_run.h"
 #include "tests/support/writer_run.h"
 
@@ -258,6 +264,67 @@ TEST(CompBase, ArchiveIsNeverAddedToItself) {
     EXPECT_FALSE(o.failed);
     std::vector<std::string> n = Names(d / "self.zip");
     EXPECT_EQ(n, (std::vector<std::string>{"x.txt", "y.txt"}));
+}
+
+}  // namespace
+}  // namespace varnok::test
+
+namespace varnok::test {
+namespace {
+
+// A file whose name an entry already has, and that does not replace it, moves the old entry aside under the
+// name OnRenameDupFile gives; both come back, in every writer with entries.
+template <class Writer, class Reader>
+void RenameDuplicateKeepsBoth(const std::string& ext) {
+    TempDir d;
+    const std::string longDir = std::string(120, 'p') + "/";
+    WriteFile(d / (longDir + "same.txt"), "old contents");
+    Writer first;
+    RunWriter(first, d / ("a" + ext), {longDir}, d.Path());
+    WriteFile(d / (longDir + "same.txt"), "new contents, longer");
+    // Answering with the entry's own name keeps it: nothing changes.
+    const std::vector<uint8_t> before = ReadFile(d / ("a" + ext));
+    int asked = 0;
+    Writer keep;
+    RunWriter(keep, d / ("a" + ext), {longDir + "same.txt"}, d.Path(), [&](TCompBase& c) {
+        c.OnReplaceFile = [](TZipCommon&, const std::string&, const std::string&, int64_t, int64_t, uint64_t,
+                             uint64_t, uint32_t, uint32_t, bool& replace) { replace = false; };
+        c.OnRenameDupFile = [&](TZipCommon&, const std::string&, std::string& newName) {
+            ++asked;
+            newName = "same.txt";
+        };
+    });
+    EXPECT_EQ(asked, 1) << ext;
+    EXPECT_EQ(ReadFile(d / ("a" + ext)), before) << ext;
+    Writer again;
+    WriteOutcome o = RunWriter(again, d / ("a" + ext), {longDir + "same.txt"}, d.Path(), [&](TCompBase& c) {
+        c.OnReplaceFile = [](TZipCommon&, const std::string&, const std::string&, int64_t, int64_t, uint64_t,
+                             uint64_t, uint32_t, uint32_t, bool& replace) { replace = false; };
+        c.OnRenameDupFile = [](TZipCommon&, const std::string&, std::string& newName) { newName = "older copy.txt"; };
+    });
+    ASSERT_FALSE(o.failed) << ext << (o.messages.empty() ? "" : o.messages[0]);
+    if (ext == ".zip" && HaveTool("unzip")) {
+        EXPECT_EQ(test::Run("unzip -tq " + Quote(d / "a.zip") + " >/dev/null 2>&1"), 0);
+    }
+    if (ext == ".tar" && HaveTool("tar")) {
+        std::string listing;
+        EXPECT_EQ(test::Run("tar -tf " + Quote(d / "a.tar"), &listing), 0);
+        EXPECT_NE(listing.find(longDir + "older copy.txt\n"), std::string::npos) << listing;
+    }
+    Reader x;
+    TempDir out;
+    RunExtractor(x, d / ("a" + ext), out.Path());
+    EXPECT_EQ(FilesUnder(out.Path()),
+              (std::map<std::string, std::string>{{longDir + "older copy.txt", "old contents"},
+                                                  {longDir + "same.txt", "new contents, longer"}}))
+        << ext;
+}
+
+TEST(CompBase, RenamedDuplicatesKeepBothVersions) {
+    RenameDuplicateKeepsBoth<TZip, TUnZip>(".zip");
+    RenameDuplicateKeepsBoth<TTar, TUnTar>(".tar");
+    RenameDuplicateKeepsBoth<TBlakHole, TUnBh>(".bh");
+    RenameDuplicateKeepsBoth<TLha, TUnLha>(".lzh");
 }
 
 }  // namespace

@@ -122,4 +122,22 @@ bool TBlakHole::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     return true;
 }
 
+void TBlakHole::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
+    bh::Header h;
+    if (bh::ReadHeader(ArcFile, e.oldOffset, ArchiveSize, h) != bh::ReadResult::Ok)
+        RaiseError(ArchiveFile(), "the header of " + e.name + " cannot be read", E_BadFileHeader);
+    const std::string name = e.directory ? e.name + "/" : e.name;
+    if (name.size() > 255) RaiseError(e.name, "the name is longer than a BH entry can hold (255 bytes)", E_InvalidFileName);
+    std::vector<uint8_t> fixed(bh::kFixedSize);
+    if (ArcFile.ReadAt(e.oldOffset, fixed.data(), fixed.size()) != fixed.size())
+        RaiseError(ArchiveFile(), "the header of " + e.name + " cannot be read", E_ReadFile);
+    PutLe16(&fixed[4], static_cast<uint16_t>(bh::kFixedSize + name.size() + h.extraLength));
+    PutLe16(&fixed[33], static_cast<uint16_t>(name.size()));
+    Write(out, fixed.data(), fixed.size());
+    Write(out, name.data(), name.size());
+    // The extra field and the data follow unchanged.
+    const uint64_t rest = e.oldOffset + bh::kFixedSize + h.name.size();
+    CopyOld(out, rest, e.oldOffset + e.oldLength - rest);
+}
+
 }  // namespace varnok

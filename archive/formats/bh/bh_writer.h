@@ -25,6 +25,7 @@ class TBlakHole : public TCompBase {
     void LoadEntries() override;
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
     void FinishArchive(platform::File&) override {}
+    void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) override;
 };
 
 }  // namespace varnok

@@ -247,6 +247,23 @@ bool TLha::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     return true;
 }
 
+void TLha::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
+    // A new header with the old one's fields and the new name; the packed data follows unchanged.
+    lzh::Header h;
+    if (lzh::ReadHeader(ArcFile, e.oldOffset, ArchiveSize, h) != lzh::ReadResult::Ok)
+        RaiseError(ArchiveFile(), "the header of " + e.name + " cannot be read", E_BadFileHeader);
+    Fields f;
+    f.method = h.method;
+    f.packed = h.packedSize;
+    f.unpacked = e.size;
+    f.mtime = e.mtime;
+    f.attr = h.attribute;
+    f.crc = h.crc;
+    const std::vector<uint8_t> header = HeaderFor(e.directory ? e.name + "/" : e.name, f);
+    Write(out, header.data(), header.size());
+    CopyOld(out, h.dataPos, h.packedSize);
+}
+
 void TLha::FinishArchive(platform::File& out) {
     const uint8_t end = 0;
     Write(out, &end, 1);

@@ -27,6 +27,7 @@ class TLha : public TCompBase {
     void LoadEntries() override;
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
     void FinishArchive(platform::File& out) override;
+    void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) override;
 };
 
 }  // namespace varnok

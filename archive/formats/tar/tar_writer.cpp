@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "archive/core/errors.h"
@@ -123,10 +124,8 @@ void TTar::LoadEntries() {
     }
 }
 
-void TTar::WriteHeader(platform::File& out, const TCompBaseHeaderObj& e, const std::string& name, uint64_t size) {
-    uint8_t h[kRecord] = {};
-    const bool dir = e.directory;
-    if (name.size() > 100) {
+void TTar::WriteLongName(platform::File& out, const std::string& name) {
+    {
         // The whole name in a GNU long-name record; the header keeps the first 100 bytes.
         uint8_t l[kRecord] = {};
         PutText(l, 100, "././@LongLink");
@@ -145,6 +144,12 @@ void TTar::WriteHeader(platform::File& out, const TCompBaseHeaderObj& e, const s
         body.resize((name.size() + 1 + kRecord - 1) / kRecord * kRecord, 0);
         Write(out, body.data(), body.size());
     }
+}
+
+void TTar::WriteHeader(platform::File& out, const TCompBaseHeaderObj& e, const std::string& name, uint64_t size) {
+    uint8_t h[kRecord] = {};
+    const bool dir = e.directory;
+    if (name.size() > 100) WriteLongName(out, name);
     PutText(h, 100, name);
     // The file's own permission bits (a folder needs its x bits to be entered).
     const uint32_t perm = e.mode & 07777;
@@ -194,6 +199,60 @@ bool TTar::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     e.packed = done;
     if (OnEnd) OnEnd(*this, e.name, true);
     return true;
+}
+
+void TTar::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
+    tar::PaxGlobals globals;
+    tar::Entry t;
+    if (tar::ReadEntry(ArcFile, e.oldOffset, ArchiveSize, globals, t) != tar::ReadResult::Ok)
+        RaiseError(ArchiveFile(), "the header of " + e.name + " cannot be read", E_BadFileHeader);
+    // The records in front of the header stay, but for those that carry the old name: GNU long names, and
+    // the path of pax records.
+    uint64_t pos = e.oldOffset;
+    while (pos < t.headerPos) {
+        uint8_t r[kRecord];
+        if (ArcFile.ReadAt(pos, r, kRecord) != kRecord) RaiseError(ArchiveFile(), "", E_ReadFile);
+        int64_t size = 0;
+        if (!tar::ParseNumber(r + 124, 12, size) || size < 0) RaiseError(ArchiveFile(), e.name, E_BadFileHeader);
+        const uint64_t span = kRecord + (static_cast<uint64_t>(size) + kRecord - 1) / kRecord * kRecord;
+        if (r[156] == 'x' && size < (1 << 20)) {
+            std::string body(static_cast<size_t>(size), '\0');
+            if (ArcFile.ReadAt(pos + kRecord, body.data(), body.size()) != body.size())
+                RaiseError(ArchiveFile(), "", E_ReadFile);
+            std::string kept;
+            size_t p = 0;
+            while (p < body.size()) {
+                const size_t sp = body.find(' ', p);
+                if (sp == std::string::npos) break;
+                const size_t len = static_cast<size_t>(std::strtoull(body.substr(p, sp - p).c_str(), nullptr, 10));
+                if (len == 0 || p + len > body.size()) break;
+                const std::string rec = body.substr(p, len);
+                if (rec.compare(sp - p + 1, 5, "path=") != 0) kept += rec;
+                p += len;
+            }
+            if (!kept.empty()) {
+                PutNumber(r + 124, 12, kept.size());
+                SetChecksum(r);
+                Write(out, r, kRecord);
+                kept.resize((kept.size() + kRecord - 1) / kRecord * kRecord, '\0');
+                Write(out, kept.data(), kept.size());
+            }
+        } else if (r[156] != 'L') {
+            CopyOld(out, pos, span);
+        }
+        pos += span;
+    }
+    uint8_t h[kRecord];
+    if (ArcFile.ReadAt(t.headerPos, h, kRecord) != kRecord) RaiseError(ArchiveFile(), "", E_ReadFile);
+    const std::string name = e.directory ? e.name + "/" : e.name;
+    if (name.size() > 100) WriteLongName(out, name);
+    std::memset(h, 0, 100);
+    PutText(h, 100, name);
+    // A POSIX header's name prefix would be put in front of the new name.
+    if (std::memcmp(h + 257, "ustar\0", 6) == 0) std::memset(h + 345, 0, 155);
+    SetChecksum(h);
+    Write(out, h, kRecord);
+    CopyOld(out, t.headerPos + kRecord, t.nextPos - t.headerPos - kRecord);
 }
 
 void TTar::FinishArchive(platform::File& out) {

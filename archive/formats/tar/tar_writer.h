@@ -28,12 +28,14 @@ class TTar : public TCompBase {
     void LoadEntries() override;
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
     void FinishArchive(platform::File& out) override;
+    void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) override;
     bool ComparesAttributes() const override { return false; }
     // Every folder gets an entry: its mode and time are kept.
     bool WantsDirectory(const std::string&) const override { return true; }
     std::string SealOutput(platform::File& out, const std::string& path) override;
 
   private:
+    void WriteLongName(platform::File& out, const std::string& name);
     void WriteHeader(platform::File& out, const TCompBaseHeaderObj& e, const std::string& name, uint64_t size);
 };
 

@@ -53,6 +53,8 @@ class TUUEncode : public TCompBase {
     void LoadEntries() override {}
     bool CompressFile(platform::File&, TCompBaseHeaderObj&) override { return false; }
     void FinishArchive(platform::File&) override {}
+    // Its run keeps no entries of an old archive, so none is ever renamed.
+    void CopyRenamed(platform::File&, TCompBaseHeaderObj&) override {}
     void UpdateArchive() override;
 
   private:

@@ -290,6 +290,43 @@ bool TZip::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     return true;
 }
 
+void TZip::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
+    zip::LocalHeader lh;
+    if (!zip::ReadLocalHeader(ArcFile, e.oldOffset, lh))
+        RaiseError(ArchiveFile(), "the local header of " + e.name + " cannot be read", E_BadFileHeader);
+    uint8_t fixed[zip::kLocalSize];
+    if (ArcFile.ReadAt(e.oldOffset, fixed, sizeof fixed) != sizeof fixed)
+        RaiseError(ArchiveFile(), "the local header of " + e.name + " cannot be read", E_ReadFile);
+    const std::pair<std::string, bool> stored = StoredBytes(e.directory ? e.name + "/" : e.name);
+    // A Unicode path field would name the entry by its old name: it goes with the old name.
+    auto withoutUnicodePath = [](const std::vector<uint8_t>& extra) {
+        std::vector<uint8_t> kept;
+        size_t p = 0;
+        while (p + 4 <= extra.size()) {
+            const size_t len = Le16(&extra[p + 2]);
+            if (p + 4 + len > extra.size()) break;
+            if (Le16(&extra[p]) != 0x7075) kept.insert(kept.end(), extra.begin() + p, extra.begin() + p + 4 + len);
+            p += 4 + len;
+        }
+        return kept;
+    };
+    const std::vector<uint8_t> extra = withoutUnicodePath(lh.extra);
+    uint16_t flags = Le16(fixed + 6);
+    flags = static_cast<uint16_t>(stored.second ? flags | kFlagUtf8 : flags & ~kFlagUtf8);
+    PutLe16(fixed + 6, flags);
+    PutLe16(fixed + 26, static_cast<uint16_t>(stored.first.size()));
+    PutLe16(fixed + 28, static_cast<uint16_t>(extra.size()));
+    Write(out, fixed, sizeof fixed);
+    Write(out, stored.first.data(), stored.first.size());
+    Write(out, extra.data(), extra.size());
+    CopyOld(out, e.oldOffset + lh.headerSize(), e.oldLength - lh.headerSize());
+    const size_t index = static_cast<size_t>(&e - EntryList().data());
+    zip::CentralHeader& h = records_[index].h;
+    h.name = stored.first;
+    h.flags = static_cast<uint16_t>(stored.second ? h.flags | kFlagUtf8 : h.flags & ~kFlagUtf8);
+    h.extra = withoutUnicodePath(h.extra);
+}
+
 void TZip::FinishArchive(platform::File& out) {
     const uint64_t cdStart = out.Tell();
     uint64_t count = 0;

@@ -35,6 +35,7 @@ class TZip : public TCompBase {
     uint64_t PrefixLength() const override { return prefix_; }
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
     void FinishArchive(platform::File& out) override;
+    void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) override;
 
   private:
     struct Record {
