@@ -119,8 +119,8 @@ int CmdAdd(int argc, char** argv) {
         fprintf(stderr, "varnok-cli: %s\n", TerminalSafe(error).c_str());
         return kExitUsage;
     }
-    if (args.operands.size() < 2) {
-        fprintf(stderr, "varnok-cli: add needs an archive and at least one file\n");
+    if (args.operands.size() < 2 && !(args.operands.size() == 1 && args.Value("--comment"))) {
+        fprintf(stderr, "varnok-cli: add needs an archive and at least one file (or --comment)\n");
         return kExitUsage;
     }
     if (args.Has("--update") && args.Has("--freshen")) {

@@ -271,7 +271,7 @@ void TCompBase::UpdateArchive() {
     ProcessFiles(out);
     CheckCancel();
 
-    const bool changed = deleted_ > 0 || added_ > 0 ||
+    const bool changed = deleted_ > 0 || added_ > 0 || OtherChanges() ||
                          std::any_of(entries_.begin(), entries_.end(),
                                      [](const TCompBaseHeaderObj& x) { return x.action == acRename; });
     if (!changed) {

@@ -157,6 +157,8 @@ class TCompBase : public TZipCommon {
     virtual bool EmptyArchiveIsDeleted() const { return true; }
     // The whole update; TGZip replaces it with its own run.
     virtual void UpdateArchive();
+    // Changes of the writer's own beside added, deleted and renamed entries (a new comment).
+    virtual bool OtherChanges() const { return false; }
     // Attributes are not compared when deciding whether a file differs from its entry (TAR stores none).
     virtual bool ComparesAttributes() const { return true; }
     // The finished temporary archive at path may be turned into another file that takes the archive's place

@@ -107,7 +107,7 @@ std::vector<uint8_t> CentralRecordBytes(const CentralHeader& h, uint64_t localOf
 
 TZip::TZip(TArcType type) : TCompBase(type, type == atJar ? ".JAR" : ".ZIP") { SetCompressMethod(cmDeflate); }
 
-void TZip::LoadEntries() {
+std::vector<zip::Item> TZip::ReadDirectory() {
     const TArcType found = IdentifyFile(ArchiveFile());
     const FormatRecord* f = FormatOf(atZip);
     if (found == atZipMV) RaiseError(ArchiveFile(), "a set of volumes cannot be updated", E_InvalidArcType);
@@ -131,10 +131,50 @@ void TZip::LoadEntries() {
     if (!walk.Central() && !items.empty())
         RaiseError(ArchiveFile(), "its central directory is missing or damaged", E_BadFileHeader);
     names_.Decide();
-
-    prefix_ = items.empty() ? 0 : UINT64_MAX;
-    for (auto& it : items) {
+    for (auto& it : items)
         DecodeTexts(it.entry, names_);
+    return items;
+}
+
+int TZip::LoadComments() {
+    loaded_.clear();
+    pendingComments_.clear();
+    commentSet_ = false;
+    try {
+        for (auto& it : ReadDirectory())
+            loaded_.emplace_back(it.entry.EntryName, it.central.comment);
+    } catch (const ArchiveError&) {
+        loaded_.clear();  // reported where it happened
+    }
+    ArcFile.Close();
+    return static_cast<int>(loaded_.size());
+}
+
+void TZip::SetEntryComment(int n, const std::string& comment) {
+    if (n < 0 || static_cast<size_t>(n) >= loaded_.size() || loaded_[static_cast<size_t>(n)].second == comment) return;
+    loaded_[static_cast<size_t>(n)].second = comment.substr(0, 0xFFFF);
+    pendingComments_[static_cast<size_t>(n)] = loaded_[static_cast<size_t>(n)].second;
+}
+
+bool TZip::ApplyComments() {
+    FileSpec.clear();
+    Switch = swAdd;
+    CompressArchive();
+    if (!Failed()) pendingComments_.clear();
+    return !Failed();
+}
+
+bool TZip::OtherChanges() const {
+    return !pendingComments_.empty() || (commentSet_ && comment_ != oldComment_);
+}
+
+void TZip::LoadEntries() {
+    std::vector<zip::Item> items = ReadDirectory();
+    prefix_ = items.empty() ? 0 : UINT64_MAX;
+    for (size_t n = 0; n < items.size(); ++n) {
+        zip::Item& it = items[n];
+        // A comment set since LoadComments replaces the stored one.
+        if (auto c = pendingComments_.find(n); c != pendingComments_.end()) it.central.comment = c->second;
         const zip::CentralHeader& h = it.central;
         zip::LocalHeader lh;
         const uint64_t pos = it.localOffset;

@@ -9,11 +9,13 @@
 // ZIP64 records are written for an entry whose sizes or offset pass 4 GiB and for more than 65,534 entries.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "archive/core/compbase.h"
 #include "archive/core/zip_records.h"
+#include "archive/formats/zip/zip_directory.h"
 
 namespace varnok {
 
@@ -29,8 +31,19 @@ class TZip : public TCompBase {
     // A code page for names that are not ASCII ("CP866"): used when it holds the name, UTF-8 otherwise.
     std::string NameEncoding;
 
+    // Comment editing: LoadComments reads the entries of the archive (their count, 0 when it cannot be read);
+    // the comments of entries (by their place) and of the archive can then be changed, and ApplyComments
+    // writes them with an update that keeps every entry as it is.
+    int LoadComments();
+    const std::string& EntryName(int n) const { return loaded_.at(static_cast<size_t>(n)).first; }
+    const std::string& GetEntryComment(int n) const { return loaded_.at(static_cast<size_t>(n)).second; }
+    void SetEntryComment(int n, const std::string& comment);
+    const std::string& GetArchiveComment() const { return commentSet_ ? comment_ : oldComment_; }
+    bool ApplyComments();
+
   protected:
     bool AcceptsMethod(TCompressMethod m) const override { return m == cmStore || m == cmDeflate; }
+    bool OtherChanges() const override;
     void LoadEntries() override;
     uint64_t PrefixLength() const override { return prefix_; }
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
@@ -44,7 +57,12 @@ class TZip : public TCompBase {
     // The stored bytes of a name and whether they are UTF-8 (flag bit 11).
     std::pair<std::string, bool> StoredBytes(const std::string& name) const;
 
+    // The entries of the archive, read through the one ZIP directory walker, their names decided.
+    std::vector<zip::Item> ReadDirectory();
+
     std::vector<Record> records_;  // by entry index
+    std::vector<std::pair<std::string, std::string>> loaded_;  // LoadComments: name and comment
+    std::map<size_t, std::string> pendingComments_;            // changed comments by the entry's place
     std::string comment_;
     bool commentSet_ = false;
     std::string oldComment_;

@@ -290,3 +290,50 @@ TEST(ZipWriter, MoreEntriesThanTheEndRecordCountsGetZip64Records) {
 
 }  // namespace
 }  // namespace varnok::test
+
+namespace varnok::test {
+namespace {
+
+TEST(ZipWriter, CommentsAreEditedWithoutTouchingTheEntries) {
+    TempDir d;
+    WriteFile(d / "a.txt", Text(3000));
+    WriteFile(d / "b.txt", "b");
+    TZip w;
+    RunWriter(w, d / "c.zip", {"a.txt", "b.txt"}, d.Path());
+    const std::vector<zip::CentralHeader> before = Central(d / "c.zip");
+    TZip edit;
+    edit.SetArchiveFile((d / "c.zip").string());
+    ASSERT_EQ(edit.LoadComments(), 2);
+    EXPECT_EQ(edit.EntryName(1), "b.txt");
+    edit.SetEntryComment(1, "about b");
+    edit.SetArchiveComment("the archive");
+    ASSERT_TRUE(edit.ApplyComments());
+    const std::vector<zip::CentralHeader> after = Central(d / "c.zip");
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].comment, "");
+    EXPECT_EQ(after[1].comment, "about b");
+    EXPECT_EQ(after[0].crc, before[0].crc);
+    EXPECT_EQ(after[0].localOffset, before[0].localOffset);
+    TZip again;
+    again.SetArchiveFile((d / "c.zip").string());
+    ASSERT_EQ(again.LoadComments(), 2);
+    EXPECT_EQ(again.GetEntryComment(1), "about b");
+    EXPECT_EQ(again.GetArchiveComment(), "the archive");
+    if (HaveTool("unzip")) {
+        std::string z;
+        EXPECT_EQ(test::Run("unzip -z " + Quote(d / "c.zip"), &z), 0);
+        EXPECT_NE(z.find("the archive"), std::string::npos) << z;
+        EXPECT_EQ(test::Run("unzip -tq " + Quote(d / "c.zip") + " >/dev/null 2>&1"), 0);
+    }
+    // Nothing changed: nothing is written.
+    const std::vector<uint8_t> bytes = ReadFile(d / "c.zip");
+    TZip same;
+    same.SetArchiveFile((d / "c.zip").string());
+    same.LoadComments();
+    same.SetEntryComment(1, "about b");
+    same.ApplyComments();
+    EXPECT_EQ(ReadFile(d / "c.zip"), bytes);
+}
+
+}  // namespace
+}  // namespace varnok::test
