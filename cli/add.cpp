@@ -6,7 +6,6 @@
 // whole run succeeded; Ctrl-C cancels the run and leaves the archive as it was.
 #include <fnmatch.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,30 +22,6 @@
 namespace varnok::cli {
 
 namespace {
-
-CancelFlag* g_cancel = nullptr;
-
-extern "C" void OnInterrupt(int) {
-    if (g_cancel) g_cancel->store(true);
-}
-
-// Ctrl-C and SIGTERM ask the running writer to stop; the handler is removed when the run ends.
-struct InterruptGuard {
-    explicit InterruptGuard(CancelFlag* flag) {
-        g_cancel = flag;
-        struct sigaction sa {};
-        sa.sa_handler = OnInterrupt;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &oldInt_);
-        sigaction(SIGTERM, &sa, &oldTerm_);
-    }
-    ~InterruptGuard() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-        g_cancel = nullptr;
-    }
-    struct sigaction oldInt_ {}, oldTerm_ {};
-};
 
 struct WriterChoice {
     std::unique_ptr<TCompBase> writer;

@@ -1,5 +1,6 @@
 #include "cli/common.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "archive/core/errors.h"
@@ -9,6 +10,32 @@
 #include "platform/fileattr.h"
 
 namespace varnok::cli {
+
+namespace {
+CancelFlag* g_cancel = nullptr;
+extern "C" void OnInterrupt(int) {
+    if (g_cancel) g_cancel->store(true);
+}
+}  // namespace
+
+struct InterruptGuard::Saved {
+    struct sigaction oldInt {}, oldTerm {};
+};
+
+InterruptGuard::InterruptGuard(CancelFlag* flag) : saved_(std::make_unique<Saved>()) {
+    g_cancel = flag;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &saved_->oldInt);
+    sigaction(SIGTERM, &sa, &saved_->oldTerm);
+}
+
+InterruptGuard::~InterruptGuard() {
+    sigaction(SIGINT, &saved_->oldInt, nullptr);
+    sigaction(SIGTERM, &saved_->oldTerm, nullptr);
+    g_cancel = nullptr;
+}
 
 void Reporter::Error(const std::string& file, const std::string& text, int code) {
     ++count_;

@@ -1,6 +1,7 @@
 // What the commands of varnok-cli share: error reporting, exit status, answers to the components' questions.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,20 @@ class Reporter {
 // Wires a component to the console: errors go to the reporter; further volumes are taken when they lie beside
 // the first (a missing one is an error naming it); spanned-disk questions are refused (no disks to insert).
 void AttachConsole(TZipCommon& c, Reporter& r);
+
+// While it lives, Ctrl-C and SIGTERM ask the running component to stop (its cancel flag) instead of killing
+// the program, so that a writer can leave the archive as it was.
+class InterruptGuard {
+  public:
+    explicit InterruptGuard(CancelFlag* flag);
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
 
 // Splits arguments into options and operands; "--" ends the options.
 struct Args {

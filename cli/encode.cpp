@@ -7,7 +7,6 @@
 // an error.
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstdio>
 
 #include "archive/core/errors.h"
@@ -19,31 +18,6 @@
 namespace varnok::cli {
 
 namespace {
-
-CancelFlag* g_encodeCancel = nullptr;
-
-extern "C" void OnEncodeInterrupt(int) {
-    if (g_encodeCancel) g_encodeCancel->store(true);
-}
-
-// Ctrl-C and SIGTERM ask the running encoder to stop; the handlers go when the run ends.
-struct EncodeInterruptGuard {
-    explicit EncodeInterruptGuard(CancelFlag* flag) {
-        g_encodeCancel = flag;
-        struct sigaction sa {};
-        sa.sa_handler = OnEncodeInterrupt;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &oldInt_);
-        sigaction(SIGTERM, &sa, &oldTerm_);
-    }
-    ~EncodeInterruptGuard() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-        g_encodeCancel = nullptr;
-    }
-    struct sigaction oldInt_ {
-    }, oldTerm_{};
-};
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
@@ -113,7 +87,7 @@ int CmdEncode(int argc, char** argv) {
         const int before = rep.Count();
         int written = 0;
         {
-            EncodeInterruptGuard guard(w.CancelPtr());
+            InterruptGuard guard(w.CancelPtr());
             written = w.CompressArchive();
         }
         if (written == 1 && rep.Count() == before && args.Has("-v"))

@@ -669,6 +669,21 @@ bool TCompBase::OpenSource(const TCompBaseHeaderObj& e, platform::File& src) {
     return false;
 }
 
+void TCompBase::OpenOldArchive(TArcType family, const std::string& notOurs) {
+    const FormatRecord* f = FormatOf(family);
+    if (!f || !f->Has(IdentifyFile(ArchiveFile()))) RaiseError(ArchiveFile(), notOurs, E_InvalidArcType);
+    if (!OpenArchiveForRead()) RaiseError(ArchiveFile(), platform::LastErrorText(), E_OpenFile);
+}
+
+bool TCompBase::ShortRead(const TCompBaseHeaderObj& e, uint64_t got) {
+    if (got >= e.size) return false;
+    ReportError(e.diskPath,
+                platform::LastErrorText() + " (read " + std::to_string(got) + " of " + std::to_string(e.size) +
+                    " bytes)",
+                E_ReadFile);
+    return true;
+}
+
 void TCompBase::Write(platform::File& out, const void* buf, size_t n) {
     if (n && !out.Write(buf, n)) RaiseError(ArchiveFile(), platform::LastErrorText(), E_WriteFile);
 }

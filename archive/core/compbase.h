@@ -189,6 +189,30 @@ class TCompBase : public TZipCommon {
     bool BeginFile(TCompBaseHeaderObj& e);
     // Opens a source file; a failure is reported and the entry dropped.
     bool OpenSource(const TCompBaseHeaderObj& e, platform::File& src);
+    // Opens the old archive for LoadEntries, raising when it is not of the family of type family.
+    void OpenOldArchive(TArcType family, const std::string& notOurs);
+    // Every entry of the old archive through the family's walk, with the code page of the names decided from
+    // all of them. An archive the walk cannot read to its end raises: it is never rewritten without entries.
+    template <class Walk>
+    std::vector<typename Walk::Item> ReadOldEntries(Walk& walk) {
+        std::vector<typename Walk::Item> items;
+        typename Walk::Item item;
+        BeginNames();
+        while (walk.Next(item)) {
+            CheckCancel();
+            SampleTexts(item.entry, names_);
+            items.push_back(std::move(item));
+            item = typename Walk::Item{};
+        }
+        if (walk.Error()) RaiseError(ArchiveFile(), walk.ErrorDetail(), walk.Error());
+        names_.Decide();
+        for (auto& it : items)
+            DecodeTexts(it.entry, names_);
+        return items;
+    }
+    // Whether a file gave fewer bytes than its size (it shrank while it was read, or could not be read); says
+    // so, naming it.
+    bool ShortRead(const TCompBaseHeaderObj& e, uint64_t got);
     // Writes to the output; a short write raises "Error writing to file" naming the archive.
     void Write(platform::File& out, const void* buf, size_t n);
     void WriteAt(platform::File& out, uint64_t pos, const void* buf, size_t n);

@@ -75,16 +75,6 @@ bool TCompBase::WriteEntryData(platform::File& out, platform::File& src, const T
         ReportError(e.diskPath, platform::LastErrorText(), E_ReadFile);
         return false;
     };
-    // A file that ends before its size said was cut short while it was read, or could not be read: its entry
-    // would hold a part of it.
-    auto shortRead = [&](uint64_t got) {
-        if (got >= e.size) return false;
-        ReportError(e.diskPath,
-                    platform::LastErrorText() + " (read " + std::to_string(got) + " of " + std::to_string(e.size) +
-                        " bytes)",
-                    E_ReadFile);
-        return true;
-    };
     const std::function<void(uint64_t)> progress = [&](uint64_t done) {
         Progress(done, e.size);
         CheckCancel();
@@ -123,7 +113,7 @@ bool TCompBase::WriteEntryData(platform::File& out, platform::File& src, const T
         }
         CheckCancel();
         if (done) {
-            if (shortRead(in.Done())) return false;
+            if (ShortRead(e, in.Done())) return false;
             if (sink.Written() < in.Done()) {
                 r.method = wanted;
                 r.crc = in.Crc();
@@ -144,7 +134,7 @@ bool TCompBase::WriteEntryData(platform::File& out, platform::File& src, const T
     uint8_t buf[kBlock];
     while (size_t got = in.Read(buf, sizeof buf))
         sink.Write(buf, got);
-    if (shortRead(in.Done())) return false;
+    if (ShortRead(e, in.Done())) return false;
     r.method = EntryMethod::Store;
     r.crc = in.Crc();
     r.unpacked = in.Done();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/core/compbase.h"
+#include "archive/core/unbase.h"
 #include "tests/support/test_support.h"
 
 namespace varnok::test {
@@ -88,6 +89,21 @@ inline std::map<std::string, std::string> MakeTree(const fs::path& root) {
     t["emptydir/"] = "";
     return t;
 }
+
+// Every file and folder of a tree made by MakeTree is at its place under out, with its contents.
+inline void ExpectTree(const std::map<std::string, std::string>& tree, const fs::path& out) {
+    for (const auto& [rel, data] : tree) {
+        if (rel.back() == '/') {
+            EXPECT_TRUE(fs::is_directory(out / rel)) << rel;
+            continue;
+        }
+        ASSERT_TRUE(fs::exists(out / rel)) << rel;
+        EXPECT_EQ(ReadText(out / rel), data) << rel;
+    }
+}
+
+// Folder entries made as folders, as varnok-cli and the window do.
+inline void WithFolders(TUnBase& x) { x.CreateStoredDirs = true; }
 
 // Files in a folder whose names start with "." and end with ".tmp": what a failed update must not leave.
 inline std::vector<std::string> TempLeftovers(const fs::path& dir) {

@@ -43,24 +43,10 @@ std::vector<uint8_t> Header(const std::string& name, uint8_t flags, uint8_t meth
 TBlakHole::TBlakHole() : TCompBase(atBh, ".BH") { SetCompressMethod(cmFuse); }
 
 void TBlakHole::LoadEntries() {
-    const TArcType found = IdentifyFile(ArchiveFile());
-    const FormatRecord* f = FormatOf(atBh);
-    if (!f || !f->Has(found)) RaiseError(ArchiveFile(), "it is not a BH archive", E_InvalidArcType);
-    if (!OpenArchiveForRead()) RaiseError(ArchiveFile(), platform::LastErrorText(), E_OpenFile);
+    OpenOldArchive(atBh, "it is not a BH archive");
     bh::Walk walk(*this);
-    std::vector<bh::Item> items;
-    bh::Item item;
-    BeginNames();
-    while (walk.Next(item)) {
-        CheckCancel();
-        SampleTexts(item.entry, names_);
-        items.push_back(std::move(item));
-        item = bh::Item{};
-    }
-    if (walk.Error()) RaiseError(ArchiveFile(), walk.ErrorDetail(), walk.Error());
-    names_.Decide();
+    std::vector<bh::Item> items = ReadOldEntries(walk);
     for (auto& it : items) {
-        DecodeTexts(it.entry, names_);
         TCompBaseHeaderObj e;
         e.name = it.entry.EntryName;
         e.directory = it.entry.IsDirectory;

@@ -128,24 +128,10 @@ std::vector<uint8_t> HeaderFor(const std::string& name, const Fields& f) {
 TLha::TLha() : TCompBase(atLha, ".LHA") { SetCompressMethod(cmFrozen6); }
 
 void TLha::LoadEntries() {
-    const TArcType found = IdentifyFile(ArchiveFile());
-    const FormatRecord* f = FormatOf(atLha);
-    if (!f || !f->Has(found)) RaiseError(ArchiveFile(), "it is not an LZH archive", E_InvalidArcType);
-    if (!OpenArchiveForRead()) RaiseError(ArchiveFile(), platform::LastErrorText(), E_OpenFile);
+    OpenOldArchive(atLha, "it is not an LZH archive");
     lzh::Walk walk(*this);
-    std::vector<lzh::Item> items;
-    lzh::Item item;
-    BeginNames();
-    while (walk.Next(item)) {
-        CheckCancel();
-        SampleTexts(item.entry, names_);
-        items.push_back(std::move(item));
-        item = lzh::Item{};
-    }
-    if (walk.Error()) RaiseError(ArchiveFile(), walk.ErrorDetail(), walk.Error());
-    names_.Decide();
+    std::vector<lzh::Item> items = ReadOldEntries(walk);
     for (auto& it : items) {
-        DecodeTexts(it.entry, names_);
         TCompBaseHeaderObj e;
         e.name = it.entry.EntryName;
         e.directory = it.entry.IsDirectory;
@@ -192,14 +178,6 @@ bool TLha::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
         Progress(done, e.size);
         CheckCancel();
     };
-    auto shortRead = [&](uint64_t got) {
-        if (got >= e.size) return false;
-        ReportError(e.diskPath,
-                    platform::LastErrorText() + " (read " + std::to_string(got) + " of " + std::to_string(e.size) +
-                        " bytes)",
-                    E_ReadFile);
-        return true;
-    };
     bool coded = false;
     if (e.size > 0 && CompressMethod() != cmStore && !AlreadyCompressed(e.diskPath)) {
         Crc16Source in(src, progress);
@@ -209,7 +187,7 @@ bool TLha::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
             encoder.Encode(in, sink, StaticHuffmanEncoder::IfNotSmaller::Stop, CancelPtr());
         CheckCancel();
         if (r.Ok() && !r.notSmaller) {
-            if (shortRead(in.Done())) return false;
+            if (ShortRead(e, in.Done())) return false;
             coded = true;
             f.method = CompressMethod() == cmFrozen5 ? "-lh5-" : "-lh6-";
             f.packed = sink.Written();
@@ -227,7 +205,7 @@ bool TLha::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
         uint8_t buf[64 * 1024];
         while (size_t got = in.Read(buf, sizeof buf))
             sink.Write(buf, got);
-        if (shortRead(in.Done())) return false;
+        if (ShortRead(e, in.Done())) return false;
         f.packed = sink.Written();
         f.unpacked = in.Done();
         f.crc = in.Crc();

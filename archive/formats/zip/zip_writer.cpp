@@ -116,23 +116,9 @@ std::vector<zip::Item> TZip::ReadDirectory() {
     oldComment_ = HasEndRecord ? EndRecord.comment : std::string();
 
     zip::Walk walk(*this);
-    std::vector<zip::Item> items;
-    zip::Item item;
-    BeginNames();
-    while (walk.Next(item)) {
-        CheckCancel();
-        SampleTexts(item.entry, names_);
-        items.push_back(std::move(item));
-        item = zip::Item{};
-    }
-    // An archive whose directory cannot be read whole is never rewritten: the entries it would lose are the
-    // user's data.
-    if (walk.Error()) RaiseError(ArchiveFile(), walk.ErrorDetail(), walk.Error());
+    std::vector<zip::Item> items = ReadOldEntries(walk);
     if (!walk.Central() && !items.empty())
         RaiseError(ArchiveFile(), "its central directory is missing or damaged", E_BadFileHeader);
-    names_.Decide();
-    for (auto& it : items)
-        DecodeTexts(it.entry, names_);
     return items;
 }
 

@@ -26,16 +26,6 @@ std::map<std::string, std::string> AsciiTree(const fs::path& root) {
     return t;
 }
 
-void ExpectTree(const std::map<std::string, std::string>& tree, const fs::path& out) {
-    for (const auto& [rel, data] : tree) {
-        if (rel.back() == '/') {
-            EXPECT_TRUE(fs::is_directory(out / rel)) << rel;
-            continue;
-        }
-        ASSERT_TRUE(fs::exists(out / rel)) << rel;
-        EXPECT_EQ(ReadText(out / rel), data) << rel;
-    }
-}
 
 std::vector<lzh::Header> Headers(const fs::path& archive) {
     platform::File f;

@@ -16,20 +16,7 @@
 namespace varnok::test {
 namespace {
 
-// Folder entries made as folders, as varnok-cli and the window do.
-void WithFolders(TUnBase& x) { x.CreateStoredDirs = true; }
 
-// Every file and folder of the tree at its place under out, with its contents.
-void ExpectTree(const std::map<std::string, std::string>& tree, const fs::path& out) {
-    for (const auto& [rel, data] : tree) {
-        if (rel.back() == '/') {
-            EXPECT_TRUE(fs::is_directory(out / rel)) << rel;
-            continue;
-        }
-        ASSERT_TRUE(fs::exists(out / rel)) << rel;
-        EXPECT_EQ(ReadText(out / rel), data) << rel;
-    }
-}
 
 struct Written {
     TempDir dir;
