@@ -123,6 +123,7 @@ void TBlakHole::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
     Write(out, name.data(), name.size());
     // The extra field and the data follow unchanged.
     const uint64_t rest = e.oldOffset + bh::kFixedSize + h.name.size();
+    if (rest > e.oldOffset + e.oldLength) RaiseError(ArchiveFile(), "the header of " + e.name + " is damaged", E_BadFileHeader);
     CopyOld(out, rest, e.oldOffset + e.oldLength - rest);
 }
 

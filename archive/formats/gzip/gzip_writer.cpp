@@ -49,14 +49,6 @@ class SizeSink final : public ByteSink {
     uint64_t written_ = 0;
 };
 
-class FileReadSource final : public ByteSource {
-  public:
-    explicit FileReadSource(platform::File& f) : f_(f) {}
-    size_t Read(uint8_t* buf, size_t n) override { return f_.Read(buf, n); }
-
-  private:
-    platform::File& f_;
-};
 
 }  // namespace
 
@@ -151,7 +143,7 @@ bool TGZip::CompressOne(TCompBaseHeaderObj& e) {
     guard.path = platform::CreateTempFile(RemoveSlash(dir.empty() ? "./" : dir), "." + ExtractFileName(outName) + ".",
                                           ".tmp", &out);
     if (guard.path.empty()) RaiseError(outName, platform::LastErrorText(), E_OpenFile);
-    FileReadSource in(src);
+    FileSource in(src, 0);
     FileSink sink(out);
     GzipMemberInfo info;
     DecodeResult r;

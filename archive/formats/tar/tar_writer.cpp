@@ -46,14 +46,6 @@ void SetChecksum(uint8_t* h) {
     PutNumber(h + 148, 8, sum);  // seven octal digits and a NUL
 }
 
-class FileReader final : public ByteSource {
-  public:
-    explicit FileReader(platform::File& f) : f_(f) {}
-    size_t Read(uint8_t* buf, size_t n) override { return f_.Read(buf, n); }
-
-  private:
-    platform::File& f_;
-};
 
 }  // namespace
 
@@ -72,7 +64,7 @@ void TTar::LoadEntries() {
         if (path.empty()) RaiseError(dir, platform::LastErrorText(), E_OpenFile);
         unlink(path.c_str());
         if (!OpenArchiveForRead()) RaiseError(ArchiveFile(), platform::LastErrorText(), E_OpenFile);
-        FileReader in(ArcFile);
+        FileSource in(ArcFile, 0);
         FileSink sink(plain);
         DecodeResult r;
         try {
@@ -225,7 +217,8 @@ void TTar::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
                 const size_t sp = body.find(' ', p);
                 if (sp == std::string::npos) break;
                 const size_t len = static_cast<size_t>(std::strtoull(body.substr(p, sp - p).c_str(), nullptr, 10));
-                if (len == 0 || p + len > body.size()) break;
+                // A record shorter than its own length field and key is damaged: the rest is dropped.
+                if (len <= sp - p + 1 || p + len > body.size()) break;
                 const std::string rec = body.substr(p, len);
                 if (rec.compare(sp - p + 1, 5, "path=") != 0) kept += rec;
                 p += len;
@@ -270,11 +263,7 @@ std::string TTar::SealOutput(platform::File& out, const std::string& path) {
     std::string gzPath = platform::CreateTempFile(RemoveSlash(dir.empty() ? "./" : dir), "." + ExtractFileName(ArchiveFile()) + ".",
                                                   ".gz.tmp", &gz);
     if (gzPath.empty()) RaiseError(dir, platform::LastErrorText(), E_OpenFile);
-    if (!out.Seek(0)) {
-        unlink(gzPath.c_str());
-        RaiseError(ArchiveFile(), platform::LastErrorText(), E_WriteFile);
-    }
-    FileReader in(out);
+    FileSource in(out, 0);
     FileSink sink(gz);
     GzipMemberInfo info;
     DecodeResult r;

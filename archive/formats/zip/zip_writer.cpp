@@ -20,7 +20,7 @@ namespace {
 
 constexpr size_t kBlock = 64 * 1024;
 constexpr uint32_t k32 = 0xFFFFFFFFu;
-constexpr uint16_t kExtZip64 = 0x0001, kExtTime = 0x5455;
+constexpr uint16_t kExtZip64 = 0x0001, kExtTime = 0x5455, kExtUnicodePath = 0x7075;
 constexpr uint16_t kFlagEncrypted = 0x0001, kFlagDescriptor = 0x0008, kFlagUtf8 = 0x0800;
 constexpr uint16_t kHostUnix = 3;
 
@@ -35,15 +35,16 @@ bool IsUtf8(const std::string& s) {
     return true;
 }
 
-// The extra field without its ZIP64 field (one is added again when the new record needs it).
-std::vector<uint8_t> WithoutZip64(const std::vector<uint8_t>& extra) {
+// The extra field without the fields of one id (a ZIP64 field is added again when the new record needs one; a
+// Unicode path field goes with the name it spelt). A damaged tail is dropped rather than carried on.
+std::vector<uint8_t> WithoutField(const std::vector<uint8_t>& extra, uint16_t drop) {
     std::vector<uint8_t> out;
     size_t p = 0;
     while (p + 4 <= extra.size()) {
         const uint16_t id = Le16(&extra[p]);
         const size_t len = Le16(&extra[p + 2]);
-        if (p + 4 + len > extra.size()) break;  // a damaged tail is dropped rather than carried on
-        if (id != kExtZip64) out.insert(out.end(), extra.begin() + p, extra.begin() + p + 4 + len);
+        if (p + 4 + len > extra.size()) break;
+        if (id != drop) out.insert(out.end(), extra.begin() + p, extra.begin() + p + 4 + len);
         p += 4 + len;
     }
     return out;
@@ -65,7 +66,7 @@ namespace zip {
 
 std::vector<uint8_t> CentralRecordBytes(const CentralHeader& h, uint64_t localOffset) {
     const bool bigUnpacked = h.unpackedSize >= k32, bigPacked = h.packedSize >= k32, bigOffset = localOffset >= k32;
-    std::vector<uint8_t> extra = WithoutZip64(h.extra);
+    std::vector<uint8_t> extra = WithoutField(h.extra, kExtZip64);
     if (bigUnpacked || bigPacked || bigOffset) {
         std::vector<uint8_t> z;
         if (bigUnpacked) AppendLe64(z, h.unpackedSize);
@@ -324,19 +325,7 @@ void TZip::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
     if (ArcFile.ReadAt(e.oldOffset, fixed, sizeof fixed) != sizeof fixed)
         RaiseError(ArchiveFile(), "the local header of " + e.name + " cannot be read", E_ReadFile);
     const std::pair<std::string, bool> stored = StoredBytes(e.directory ? e.name + "/" : e.name);
-    // A Unicode path field would name the entry by its old name: it goes with the old name.
-    auto withoutUnicodePath = [](const std::vector<uint8_t>& extra) {
-        std::vector<uint8_t> kept;
-        size_t p = 0;
-        while (p + 4 <= extra.size()) {
-            const size_t len = Le16(&extra[p + 2]);
-            if (p + 4 + len > extra.size()) break;
-            if (Le16(&extra[p]) != 0x7075) kept.insert(kept.end(), extra.begin() + p, extra.begin() + p + 4 + len);
-            p += 4 + len;
-        }
-        return kept;
-    };
-    const std::vector<uint8_t> extra = withoutUnicodePath(lh.extra);
+    const std::vector<uint8_t> extra = WithoutField(lh.extra, kExtUnicodePath);
     uint16_t flags = Le16(fixed + 6);
     flags = static_cast<uint16_t>(stored.second ? flags | kFlagUtf8 : flags & ~kFlagUtf8);
     PutLe16(fixed + 6, flags);
@@ -350,7 +339,7 @@ void TZip::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
     zip::CentralHeader& h = records_[index].h;
     h.name = stored.first;
     h.flags = static_cast<uint16_t>(stored.second ? h.flags | kFlagUtf8 : h.flags & ~kFlagUtf8);
-    h.extra = withoutUnicodePath(h.extra);
+    h.extra = WithoutField(h.extra, kExtUnicodePath);
 }
 
 void TZip::FinishArchive(platform::File& out) {

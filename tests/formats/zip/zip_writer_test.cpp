@@ -247,11 +247,14 @@ TEST(ZipWriter, CentralRecordsWidenPastFourGiB) {
     EXPECT_EQ(back.unpackedSize, h.unpackedSize);
     EXPECT_EQ(back.localOffset, 7'000'000'000u);
     EXPECT_GE(back.versionNeeded, 45);
-    // A record that needs no ZIP64 field loses a stale one and keeps the others.
-    h.packedSize = h.unpackedSize = 10;
+    // A record that needs no ZIP64 field loses the stale one and keeps the others.
+    back.packedSize = back.unpackedSize = 10;
     r = zip::CentralRecordBytes(back, 100);
-    ASSERT_TRUE(zip::ParseCentralHeader(r.data(), r.size(), back));
-    EXPECT_EQ(back.localOffset, 100u);
+    zip::CentralHeader small;
+    ASSERT_TRUE(zip::ParseCentralHeader(r.data(), r.size(), small));
+    EXPECT_EQ(small.localOffset, 100u);
+    EXPECT_EQ(small.packedSize, 10u);
+    EXPECT_EQ(small.extra, h.extra);
 }
 
 TEST(ZipWriter, MoreEntriesThanTheEndRecordCountsGetZip64Records) {
