@@ -1,5 +1,10 @@
 #include "cli/common.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 
@@ -7,6 +12,7 @@
 #include "archive/core/names.h"
 #include "archive/core/printable.h"
 #include "archive/core/unbase.h"
+#include "archive/tools/zipcheck.h"
 #include "platform/fileattr.h"
 
 namespace varnok::cli {
@@ -39,6 +45,7 @@ InterruptGuard::~InterruptGuard() {
 
 void Reporter::Error(const std::string& file, const std::string& text, int code) {
     ++count_;
+    if (progress) progress->Clear();
     // Names and texts from archives never reach the terminal raw.
     const std::string f = TerminalSafe(file), t = TerminalSafe(text);
     if (code)
@@ -51,6 +58,77 @@ void Reporter::Error(const std::string& file, int code, const std::string& detai
     std::string text = ErrorText(code);
     if (!detail.empty() && detail != "0") text += ": " + detail;
     Error(file, text, code);
+}
+
+namespace {
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string SpeedText(double bytesPerSecond) {
+    char buf[32];
+    if (bytesPerSecond >= 1e6)
+        snprintf(buf, sizeof buf, "%.1f MB/s", bytesPerSecond / 1e6);
+    else
+        snprintf(buf, sizeof buf, "%.0f kB/s", bytesPerSecond / 1e3);
+    return buf;
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(bool show) : show_(show), startUs_(NowUs()) {}
+ProgressLine::ProgressLine() : ProgressLine(isatty(STDERR_FILENO) != 0) {}
+ProgressLine::~ProgressLine() {
+    Clear();
+}
+
+void ProgressLine::Entry(const std::string& name) {
+    entry_ = TerminalSafe(name);
+    Draw(false);
+}
+
+void ProgressLine::Update(int percent, uint64_t runBytes) {
+    percent_ = std::clamp(percent, 0, 100);
+    bytes_ = runBytes / 100 * static_cast<uint64_t>(percent_) + runBytes % 100 * static_cast<uint64_t>(percent_) / 100;
+    Draw(false);
+}
+
+std::string ProgressLine::Text() const {
+    std::string t = entry_ + "  " + std::to_string(percent_) + "%";
+    const double seconds = static_cast<double>(NowUs() - startUs_) / 1e6;
+    if (bytes_ && seconds > 0.2) t += "  " + SpeedText(static_cast<double>(bytes_) / seconds);
+    return t;
+}
+
+void ProgressLine::Draw(bool force) {
+    if (!show_) return;
+    const int64_t now = NowUs();
+    if (!force && drawn_ && now - lastDrawUs_ < 100'000) return;
+    lastDrawUs_ = now;
+    std::string t = Text();
+    winsize ws{};
+    size_t width = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col - 1 : 79;
+    if (t.size() > width) {
+        size_t cut = t.size() - (width > 3 ? width - 3 : 0);
+        while (cut < t.size() && (static_cast<unsigned char>(t[cut]) & 0xC0) == 0x80) ++cut;  // whole characters
+        t = "..." + t.substr(cut);
+    }
+    // Everything on stdout goes out first, so that the line does not land in the middle of it.
+    fflush(stdout);
+    fprintf(stderr, "\r%s\033[K", t.c_str());
+    fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressLine::Clear() {
+    if (!show_ || !drawn_) return;
+    fflush(stdout);
+    fputs("\r\033[K", stderr);
+    fflush(stderr);
+    drawn_ = false;
 }
 
 void AttachConsole(TZipCommon& c, Reporter& r) {
@@ -125,7 +203,11 @@ bool ParseByteCount(const std::string& text, uint64_t& bytes) {
     return true;
 }
 
-bool ApplyLimitOptions(const Args& args, TUnBase& x, std::string& error) {
+namespace {
+
+// MaxSize only where the component writes (t has one).
+template <class T>
+bool ApplyLimits(const Args& args, T& x, std::string& error) {
     x.LimitsHint = "--max-ratio and --max-size raise the limits";
     if (const std::string* r = args.Value("--max-ratio")) {
         uint64_t ratio = 0;
@@ -135,15 +217,27 @@ bool ApplyLimitOptions(const Args& args, TUnBase& x, std::string& error) {
         }
         x.MaxRatio = ratio;
     }
-    if (const std::string* m = args.Value("--max-size")) {
-        uint64_t size = 0;
-        if (!ParseByteCount(*m, size) || size == 0) {
-            error = "--max-size takes a size in bytes (\"500M\", \"2G\"), not " + TerminalSafe(*m);
-            return false;
+    if constexpr (requires { x.MaxSize; }) {
+        if (const std::string* m = args.Value("--max-size")) {
+            uint64_t size = 0;
+            if (!ParseByteCount(*m, size) || size == 0) {
+                error = "--max-size takes a size in bytes (\"500M\", \"2G\"), not " + TerminalSafe(*m);
+                return false;
+            }
+            x.MaxSize = size;
         }
-        x.MaxSize = size;
     }
     return true;
+}
+
+}  // namespace
+
+bool ApplyLimitOptions(const Args& args, TUnBase& x, std::string& error) {
+    return ApplyLimits(args, x, error);
+}
+
+bool ApplyLimitOptions(const Args& args, TZipCheck& x, std::string& error) {
+    return ApplyLimits(args, x, error);
 }
 
 bool Args::Has(const std::string& f) const {

@@ -7,13 +7,22 @@
 
 #include "archive/core/component.h"
 
+namespace varnok {
+class TUnBase;
+class TZipCheck;
+}  // namespace varnok
+
 namespace varnok::cli {
 
 enum ExitCode { kExitOk = 0, kExitErrors = 1, kExitUsage = 2 };
 
+class ProgressLine;
+
 // Collects the errors of a command and prints them as "varnok-cli: FILE: TEXT (code N)".
 class Reporter {
   public:
+    // A progress line on the terminal, cleared before an error is printed.
+    ProgressLine* progress = nullptr;
     void Error(const std::string& file, const std::string& text, int code);
     void Error(const std::string& file, int code, const std::string& detail = {});
     int Count() const { return count_; }
@@ -41,6 +50,37 @@ class InterruptGuard {
     std::unique_ptr<Saved> saved_;
 };
 
+// One line on standard error saying what a long run is doing: the entry, the percentage of the run and the
+// speed, redrawn in place at most ten times a second. It is drawn only when standard error is a terminal, so
+// that scripts and logs never see it; whoever prints anything else on the terminal clears it first.
+class ProgressLine {
+  public:
+    // show: whether to draw at all (by default: whether standard error is a terminal).
+    explicit ProgressLine(bool show);
+    ProgressLine();
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // The entry being handled now.
+    void Entry(const std::string& name);
+    // percent of the whole run, whose size is runBytes (0 when not known).
+    void Update(int percent, uint64_t runBytes);
+    // Erases the line (before other output); the next Update draws it again.
+    void Clear();
+    // The text the line shows now (tests look at it).
+    std::string Text() const;
+
+  private:
+    void Draw(bool force);
+    bool show_;
+    bool drawn_ = false;
+    std::string entry_;
+    int percent_ = 0;
+    uint64_t bytes_ = 0;
+    int64_t startUs_, lastDrawUs_ = 0;
+};
+
 // Splits arguments into options and operands; "--" ends the options.
 struct Args {
     std::vector<std::string> operands;
@@ -61,6 +101,7 @@ bool ApplyReadingOptions(const Args& args, TZipCommon& c, std::string& error);
 // The bomb limits extract and test take: --max-ratio N (0: none) and --max-size SIZE (bytes, or with a K, M,
 // G or T suffix). False, with a message, for a value that is not a number.
 bool ApplyLimitOptions(const Args& args, TUnBase& x, std::string& error);
+bool ApplyLimitOptions(const Args& args, TZipCheck& x, std::string& error);
 
 // "123", "64K", "2G", "1T" (powers of 1024) as bytes; false for anything else or for more than 2^64-1.
 bool ParseByteCount(const std::string& text, uint64_t& bytes);

@@ -15,6 +15,7 @@
 #include "archive/core/printable.h"
 #include "archive/extractors.h"
 #include "archive/formats/gzip/ungzip.h"
+#include "archive/tools/zipcheck.h"
 #include "cli/common.h"
 #include "platform/fileattr.h"
 
@@ -61,7 +62,8 @@ struct Session {
     std::string reason;        // why the entry whose verdict comes next failed
 };
 
-void WirePasswords(TUnBase& x, Session& s, const Args& args) {
+template <class T>
+void WirePasswords(T& x, Session& s, const Args& args) {
     if (const std::string* p = args.Value("-p")) {
         x.Password = *p;
         x.Passwords = {*p};
@@ -69,6 +71,7 @@ void WirePasswords(TUnBase& x, Session& s, const Args& args) {
     }
     x.OnGetPassword = [&s](TZipCommon&, const std::string& name, std::string& pw, bool& tryAgain) {
         std::string answer;
+        if (s.rep.progress) s.rep.progress->Clear();
         if (s.interactive && !s.passwordGiven &&
             AskTerminal("Password for " + TerminalSafe(name) + ": ", answer, true)) {
             pw = answer;
@@ -153,6 +156,8 @@ int CmdExtract(int argc, char** argv) {
     }
     Session s;
     s.interactive = Interactive();
+    ProgressLine progress;
+    s.rep.progress = &progress;
     const std::string& path = args.operands[0];
     auto x = MakeExtractor(path, s);
     if (!x) return s.rep.ExitStatus();
@@ -185,6 +190,7 @@ int CmdExtract(int argc, char** argv) {
                 mode = omSkip;
             } else {
                 std::string a;
+                progress.Clear();
                 if (!AskTerminal("Replace " + TerminalSafe(file) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
                                  a, false))
                     a = "n";
@@ -212,11 +218,17 @@ int CmdExtract(int argc, char** argv) {
         if (auto* g = dynamic_cast<TUnGZip*>(x.get()))
             g->OnNestedTarFile = [](TZipCommon&, const std::string&, bool& doUnTar) { doUnTar = false; };
     }
+    TUnBase* xp = x.get();
+    x->OnBegin = [&progress](TZipCommon&, const std::string& name, int, bool&) { progress.Entry(name); };
+    x->OnProgress = [&progress, xp](TZipCommon&, int, int byArchive) { progress.Update(byArchive, xp->RunTotal()); };
     int done = 0;  // files that came out whole
     x->OnEnd = [&](TZipCommon&, const std::string& name, bool pass) {
         if (pass) {
             ++done;
-            if (verbose) printf("  extracted: %s\n", TerminalSafe(name).c_str());
+            if (verbose) {
+                progress.Clear();
+                printf("  extracted: %s\n", TerminalSafe(name).c_str());
+            }
         }
         s.attemptSaid = false;
         s.reason.clear();
@@ -226,6 +238,7 @@ int CmdExtract(int argc, char** argv) {
     } catch (const ArchiveError& e) {
         if (s.rep.Count() == 0) s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
     }
+    progress.Clear();
     if (x->FailedEntries() > 0 && s.rep.Count() == 0)
         s.rep.Error(path, "some entries could not be extracted", 0);
     printf("%d file%s extracted to %s", done, done == 1 ? "" : "s", TerminalSafe(x->ExtractDir).c_str());
@@ -248,49 +261,88 @@ int CmdTest(int argc, char** argv) {
         args.operands.empty())
         return usage();
     int status = kExitOk;
+    std::vector<std::string> passwords;  // typed for one archive, tried on the next ones too
     for (const auto& path : args.operands) {
         Session s;
         s.interactive = Interactive();
-        auto x = MakeExtractor(path, s);
-        if (!x) {
-            printf("%s: FAILED\n", TerminalSafe(path).c_str());
+        ProgressLine progress;
+        s.rep.progress = &progress;
+        const std::string shown = TerminalSafe(path);
+        TZipCheck ck;
+        AttachConsole(ck, s.rep);
+        if (!ApplyReadingOptions(args, ck, err) || !ApplyLimitOptions(args, ck, err)) return usage();
+        ck.LimitsHint = "--max-ratio raises the limit";
+        InterruptGuard interrupt(ck.CancelPtr());
+        ck.SetArchiveFile(path);
+        if (!TZipCheck::CanTest(ck.ArcType())) {
+            // Why, on standard error; the verdict with the others.
+            if (ck.ArcType() == atFileOpenErr)
+                s.rep.Error(path, E_OpenFile);
+            else if (!IsRecognised(ck.ArcType()))
+                s.rep.Error(path, E_UnknownFileType);
+            else
+                s.rep.Error(path, E_InvalidArcType, ArcTypeShortName(ck.ArcType()));
+            printf("INVALID: Archive %s is not an valid archive\n", shown.c_str());
             status = kExitErrors;
             continue;
         }
-        if (!ApplyReadingOptions(args, *x, err) || !ApplyLimitOptions(args, *x, err)) return usage();
-        x->LimitsHint = "--max-ratio raises the limit";
-        AttachErrors(*x, s);
-        WirePasswords(*x, s, args);
-        x->SetArchiveFile(path);
-        x->FileSpec = {"*.*"};
-        int bad = 0, good = 0;
-        x->OnEnd = [&](TZipCommon&, const std::string& name, bool pass) {
+        WirePasswords(ck, s, args);
+        for (const auto& p : passwords)
+            if (std::find(ck.Passwords.begin(), ck.Passwords.end(), p) == ck.Passwords.end())
+                ck.Passwords.push_back(p);
+        if (args.Has("--raw"))
+            ck.OnNestedTarFile = [](TZipCommon&, const std::string&, bool& doUnTar) { doUnTar = false; };
+        ck.FileSpec = {"*.*"};
+        // Errors said while an entry is handled belong to its verdict line; a wrong password is said once.
+        auto console = ck.OnError;
+        ck.OnError = [&s, console](TZipCommon& c, const std::string& f, const std::string& m, const std::string& v,
+                                   int code) {
+            auto* x = dynamic_cast<TUnBase*>(&c);
+            if (x && x->ReportingAttempt()) {
+                if (s.attemptSaid) return;
+                s.attemptSaid = true;
+            } else if (x && x->ReportingForEntry() && !x->ReportingWarning()) {
+                return;
+            }
+            console(c, f, m, v, code);
+        };
+        ck.OnEntryFailed = [&s](TZipCommon&, const std::string& stored, int code, const std::string& detail) {
+            s.reason = FailureText(s, code, detail);
+            // A wrong password said already is this entry's line.
+            const bool said = s.attemptSaid && (code == E_InvalidPassword || code == E_PasswordProtected);
+            if (!said) s.rep.Error(stored, s.reason, code);
+        };
+        ck.OnBegin = [&progress](TZipCommon&, const std::string& name, int, bool&) { progress.Entry(name); };
+        ck.OnProgress = [&progress](TZipCommon& c, int, int byArchive) {
+            auto* x = dynamic_cast<TUnBase*>(&c);
+            progress.Update(byArchive, x ? x->RunTotal() : 0);
+        };
+        ck.OnStatus = [&](TZipCommon&, const std::string& name, bool pass) {
+            progress.Clear();
             if (pass) {
-                ++good;
                 printf("OK      %s\n", TerminalSafe(name).c_str());
             } else {
-                ++bad;
                 std::string why = s.reason.empty() ? ErrorText(E_CrcCheck) : s.reason;
                 printf("FAILED  %s: %s\n", TerminalSafe(name).c_str(), TerminalSafe(why).c_str());
             }
             s.attemptSaid = false;
             s.reason.clear();
         };
-        try {
-            x->TestArchive();
-        } catch (const ArchiveError& e) {
-            // Said where it happened, unless the run ended before anything could be said.
-            if (s.rep.Count() == 0)
-                s.rep.Error(e.FileName().empty() ? path : e.FileName(), e.Code(), e.Detail());
+        ck.Test();
+        progress.Clear();
+        for (const auto& p : ck.Passwords)
+            if (std::find(passwords.begin(), passwords.end(), p) == passwords.end()) passwords.push_back(p);
+        if (ck.Cancel()) {
+            printf("INVALID: Archive %s: the test was stopped\n", shown.c_str());
+            return kExitErrors;
         }
-        // One verdict: the archive's count is of its failed entries and of the errors of the run.
-        const int errors = std::max(bad, s.rep.Count());
-        if (errors || x->FailedEntries()) {
-            const int n = std::max(errors, x->FailedEntries());
-            printf("%s: FAILED (%d error%s)\n", TerminalSafe(path).c_str(), n, n == 1 ? "" : "s");
+        // One verdict, counting failed entries and the errors of the run.
+        const int errors = ck.ErrorCount();
+        if (errors) {
+            printf("INVALID: Archive %s tested, %d errors were found.\n", shown.c_str(), errors);
             status = kExitErrors;
         } else {
-            printf("%s: OK (%d entr%s)\n", TerminalSafe(path).c_str(), good, good == 1 ? "y" : "ies");
+            printf("VALID: Archive %s tested, no errors were found.\n", shown.c_str());
         }
     }
     return status;

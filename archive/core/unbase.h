@@ -135,6 +135,7 @@ class TUnBase : public TZipCommon {
 
     // The bytes of the whole run, for its progress (extractors set it from their selected entries).
     void SetRunTotal(uint64_t bytes);
+    uint64_t RunTotal() const { return runTotal_; }
 
     // Reports a warning about an entry: said through OnError, but the entry does not fail for it.
     void ReportWarning(const std::string& fileName, const std::string& detail, int code);

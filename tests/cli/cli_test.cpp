@@ -98,7 +98,9 @@ TEST(Cli, BombLimitsAreOptionsWithTheirOwnUsageErrors) {
     auto tested = Cli("test " + zip + " --max-ratio 100");
     EXPECT_EQ(tested.code, 1);
     EXPECT_NE(tested.out.find("FAILED  bomb.bin"), std::string::npos) << tested.out;
-    EXPECT_NE(tested.out.find("FAILED (1 error)"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("INVALID: Archive " + (d / "bomb.zip").string() + " tested, 1 errors were found.\n"),
+              std::string::npos)
+        << tested.out;
     EXPECT_EQ(Cli("test " + zip + " --max-ratio 0").code, 0);
 
     // The run's size: the bomb is holes on disk, the 1000 bytes of a.txt are what count.
@@ -180,7 +182,7 @@ TEST(Cli, EachEntrysTestLineAgreesWithTheCountAndOnlyPasswordsTalkOfPasswords) {
             EXPECT_EQ(r.code, 1);
             EXPECT_NE(r.out.find("OK      ok.txt\n"), std::string::npos) << r.out;
             EXPECT_NE(r.out.find("FAILED  bad.txt: "), std::string::npos) << r.out;
-            EXPECT_NE(r.out.find(": FAILED (1 error)\n"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find(" tested, 1 errors were found.\n"), std::string::npos) << r.out;
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
             EXPECT_EQ(r.err.find("assword"), std::string::npos) << r.err;
             EXPECT_EQ(r.out.find("assword"), std::string::npos) << r.out;
@@ -229,7 +231,9 @@ TEST(Cli, ExtractAndTest) {
     auto t = Cli("test " + Quote(d / "x.zip"));
     EXPECT_EQ(t.code, 0);
     EXPECT_NE(t.out.find("OK      sub/b.txt"), std::string::npos) << t.out;
-    EXPECT_NE(t.out.find(": OK (2 entries)"), std::string::npos);
+    EXPECT_NE(t.out.find("VALID: Archive " + (d / "x.zip").string() + " tested, no errors were found.\n"),
+              std::string::npos)
+        << t.out;
     // A damaged entry: its line says so, the verdict fails, exit status 1.
     auto bytes = test::ReadFile(d / "x.zip");
     bytes[30 + 5] ^= 1;  // first data byte of a.txt
@@ -238,6 +242,9 @@ TEST(Cli, ExtractAndTest) {
     EXPECT_EQ(bad.code, 1);
     EXPECT_NE(bad.out.find("FAILED  a.txt: "), std::string::npos) << bad.out;
     EXPECT_NE(bad.out.find("OK      sub/b.txt"), std::string::npos);
+    EXPECT_NE(bad.out.find("INVALID: Archive " + (d / "bad.zip").string() + " tested, 1 errors were found.\n"),
+              std::string::npos)
+        << bad.out;
     auto badX = Cli("extract " + Quote(d / "bad.zip") + " -d " + Quote(d / "bx"));
     EXPECT_EQ(badX.code, 1);
     EXPECT_NE(badX.out.find("1 file extracted"), std::string::npos) << badX.out;
@@ -275,6 +282,60 @@ TEST(Cli, IdentifyLines) {
     EXPECT_NE(r.out.find("p.zip\tZIP\toffset="), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("headflag=0x19"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("t.tar\tTAR\toffset=0"), std::string::npos);
+}
+
+TEST(Cli, TestGivesOneVerdictPerArchiveAndGoesOnAfterABadOne) {
+    TempDir d;
+    test::WriteFile(d / "good.zip", test::BuildZip({{"a.txt", "alpha"}}));
+    auto bytes = test::BuildZip({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    bytes[30 + 5] ^= 1;
+    test::WriteFile(d / "bad.zip", bytes);
+    test::WriteFile(d / "text.lzh", std::string("just some text, not an archive\n"));
+    auto r = Cli("test " + Quote(d / "bad.zip") + " " + Quote(d / "text.lzh") + " " + Quote(d / "good.zip"));
+    EXPECT_EQ(r.code, 1);
+    const std::string bad = "INVALID: Archive " + (d / "bad.zip").string() + " tested, 1 errors were found.\n";
+    const std::string text = "INVALID: Archive " + (d / "text.lzh").string() + " is not an valid archive\n";
+    const std::string good = "VALID: Archive " + (d / "good.zip").string() + " tested, no errors were found.\n";
+    ASSERT_NE(r.out.find(bad), std::string::npos) << r.out;
+    ASSERT_NE(r.out.find(text), std::string::npos) << r.out;
+    ASSERT_NE(r.out.find(good), std::string::npos) << r.out;
+    EXPECT_LT(r.out.find(bad), r.out.find(text));
+    EXPECT_LT(r.out.find(text), r.out.find(good));
+    EXPECT_NE(r.err.find("text.lzh: Unknown file type"), std::string::npos) << r.err;
+    // Only sound archives: exit status 0.
+    EXPECT_EQ(Cli("test " + Quote(d / "good.zip") + " " + Quote(d / "good.zip")).code, 0);
+}
+
+TEST(Cli, ATruncatedArchiveIsInvalidEvenWhenEveryEntryReadPassed) {
+    TempDir d;
+    auto whole = test::BuildLzh({{"one.txt", "first"}, {"two.txt", std::string(4000, 't')}});
+    // The second header is cut in the middle: the first entry tests sound, the walk ends on a damaged header.
+    const size_t firstEnd = test::BuildLzh({{"one.txt", "first"}}).size() - 1;  // without the end mark
+    ASSERT_GT(whole.size(), firstEnd + 10);
+    whole.resize(firstEnd + 10);
+    test::WriteFile(d / "cut.lzh", whole);
+    auto r = Cli("test " + Quote(d / "cut.lzh"));
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("INVALID: Archive " + (d / "cut.lzh").string() + " tested, 1 errors were found."),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("\nVALID: Archive"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("cut.lzh"), std::string::npos) << r.err;
+}
+
+TEST(Cli, ProgressLineNeverReachesAPipe) {
+    TempDir d;
+    std::string big;
+    for (int i = 0; i < 400000; ++i) big += std::to_string(i) + "\n";
+    test::WriteFile(d / "x.tar", test::BuildTar({{"big.txt", big}}));
+    auto t = Cli("test " + Quote(d / "x.tar"));
+    EXPECT_EQ(t.code, 0);
+    EXPECT_EQ(t.err, "");
+    EXPECT_EQ(t.out.find('\r'), std::string::npos);
+    auto x = Cli("extract " + Quote(d / "x.tar") + " -d " + Quote(d / "out"));
+    EXPECT_EQ(x.code, 0);
+    EXPECT_EQ(x.err, "");
+    EXPECT_EQ(x.out.find('\r'), std::string::npos);
 }
 
 }  // namespace
