@@ -1,0 +1,663 @@
+#include "engines/unrar/unrar_engine.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "archive/core/crc.h"
+#include "archive/core/unbase.h"
+#include "archive/core/utils.h"
+
+namespace varnok::unrar {
+
+namespace {
+
+constexpr uint64_t kMaxBlocks = 10'000'000;     // headers walked per archive at most
+constexpr size_t kMaxVolumes = 10'000;          // volumes of a set at most
+constexpr uint64_t kSfxScan = 16u << 20;        // how far into a self-extractor the archive is looked for
+constexpr size_t kStreamBlock = 1u << 16;
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+    return true;
+}
+
+// A RAR 5 variable-length integer, bounded by n.
+bool Vint(const uint8_t* p, size_t n, size_t& i, uint64_t& v) {
+    v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (i >= n) return false;
+        const uint8_t c = p[i++];
+        v |= static_cast<uint64_t>(c & 0x7F) << shift;
+        if (!(c & 0x80)) return true;
+    }
+    return false;
+}
+
+// The flags of a RAR 5 end-of-archive block (bit 0: more volumes follow); 0 when unreadable.
+uint64_t EndFlags5(const platform::File& f, uint64_t pos) {
+    uint8_t h[64];
+    const size_t n = f.ReadAt(pos, h, sizeof h);
+    size_t i = 4;
+    uint64_t size, type, flags, skip, endFlags;
+    if (!Vint(h, n, i, size) || !Vint(h, n, i, type) || !Vint(h, n, i, flags)) return 0;
+    if ((flags & 1) && !Vint(h, n, i, skip)) return 0;
+    if ((flags & 2) && !Vint(h, n, i, skip)) return 0;
+    return Vint(h, n, i, endFlags) ? endFlags : 0;
+}
+
+rar::ReadResult ReadBlock(rar::Format fmt, const platform::File& f, uint64_t pos, uint64_t size, rar::Block& b) {
+    return fmt == rar::Format::Rar4 ? rar::ReadBlock4(f, pos, size, b) : rar::ReadBlock5(f, pos, size, b);
+}
+
+uint64_t MarkerSize(rar::Format fmt) {
+    return fmt == rar::Format::Rar4 ? rar::kMarker4Size : rar::kMarker5Size;
+}
+
+// Where the archive starts: at 0, or (a self-extractor) at the first marker followed by a readable main header.
+bool FindStart(const platform::File& f, uint64_t size, uint64_t& start, rar::Format& fmt) {
+    std::vector<uint8_t> buf(1u << 16);
+    const uint64_t limit = std::min(size, kSfxScan);
+    for (uint64_t base = 0; base < limit; base += buf.size() - 8) {
+        const size_t n = f.ReadAt(base, buf.data(), buf.size());
+        if (n < 7) break;
+        for (size_t i = 0; i + 7 <= n; ++i) {
+            if (buf[i] != 'R' || std::memcmp(&buf[i], "Rar!\x1A\x07", 6) != 0) continue;
+            const rar::Format found = rar::DetectFormat(f, base + i);
+            if (found == rar::Format::None) continue;
+            rar::Block b;
+            if (ReadBlock(found, f, base + i + MarkerSize(found), size, b) != rar::ReadResult::Ok) continue;
+            // The archive header, or (RAR 5 with encrypted headers) the encryption header before it.
+            if (found == rar::Format::Rar4 ? b.type != 0x73 : (b.type != 1 && b.type != 4)) continue;
+            start = base + i;
+            fmt = found;
+            return true;
+        }
+        if (n < buf.size()) break;
+    }
+    return false;
+}
+
+// Creates the folders of path that are missing (the file's own name excluded).
+bool MakeParentFolders(const std::string& path) {
+    for (size_t i = 1; i < path.size(); ++i) {
+        if (path[i] != '/') continue;
+        const std::string dir = path.substr(0, i);
+        struct stat st;
+        if (lstat(dir.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) return false;
+            continue;
+        }
+        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+// The output of an extraction: a temporary file beside the destination, renamed into place at the end.
+class Output {
+  public:
+    explicit Output(std::string dest) : dest_(std::move(dest)) {}
+    ~Output() { Discard(); }
+    bool Write(const uint8_t* p, size_t n, int& code, std::string& why) {
+        if (fd_ < 0 && !Create(code, why)) return false;
+        while (n) {
+            const ssize_t w = ::write(fd_, p, n);
+            if (w <= 0) {
+                code = RAR_ERR_EWRITE;
+                why = dest_ + ": " + std::strerror(errno);
+                return false;
+            }
+            p += w;
+            n -= static_cast<size_t>(w);
+        }
+        return true;
+    }
+    bool Finish(int& code, std::string& why) {
+        if (fd_ < 0 && !Create(code, why)) return false;
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) {
+            code = RAR_ERR_ECLOSE;
+            why = dest_ + ": " + std::strerror(errno);
+            ::unlink(temp_.c_str());
+            return false;
+        }
+        if (::rename(temp_.c_str(), dest_.c_str()) != 0) {
+            code = RAR_ERR_ECREATE;
+            why = dest_ + ": " + std::strerror(errno);
+            ::unlink(temp_.c_str());
+            return false;
+        }
+        temp_.clear();
+        return true;
+    }
+    void Discard() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        if (!temp_.empty()) ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+
+  private:
+    bool Create(int& code, std::string& why) {
+        if (!CreateTemp(why)) {
+            code = RAR_ERR_ECREATE;
+            return false;
+        }
+        return true;
+    }
+    bool CreateTemp(std::string& why) {
+        const size_t slash = dest_.find_last_of('/');
+        const std::string dir = slash == std::string::npos ? "." : dest_.substr(0, slash == 0 ? 1 : slash);
+        struct stat st;
+        if (lstat(dest_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            why = dest_ + ": a folder of that name exists";
+            return false;
+        }
+        if (!MakeParentFolders(dest_)) {
+            why = dest_ + ": its folder cannot be created";
+            return false;
+        }
+        std::string tmpl = (dir == "/" ? std::string() : dir) + "/.vnkrar.XXXXXX";
+        std::vector<char> name(tmpl.begin(), tmpl.end());
+        name.push_back('\0');
+        fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            why = dest_ + ": " + std::strerror(errno);
+            return false;
+        }
+        temp_ = name.data();
+        ::fchmod(fd_, 0644);
+        return true;
+    }
+
+    std::string dest_, temp_;
+    int fd_ = -1;
+};
+
+void CopyName(char (&dst)[RAR_NAME_SIZE], const std::string& s) {
+    const size_t n = std::min(s.size(), sizeof dst - 1);
+    std::memcpy(dst, s.data(), n);
+    dst[n] = '\0';
+}
+
+}  // namespace
+
+std::string NextVolumeName(const std::string& current) {
+    const size_t slash = current.find_last_of('/');
+    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = current.find_last_of('.');
+    if (dot == std::string::npos || dot < fileStart) return {};
+    const std::string ext = current.substr(dot + 1);
+    const std::string stem = current.substr(0, dot);
+    // name.partN.rar (or .exe for a self-extracting first volume): N counts up.
+    if (EqualsNoCase(ext, "rar") || EqualsNoCase(ext, "exe")) {
+        size_t d = stem.size();
+        while (d > fileStart && std::isdigit(static_cast<unsigned char>(stem[d - 1])))
+            --d;
+        if (d < stem.size() && d >= fileStart + 4 && EqualsNoCase(stem.substr(d - 4, 4), "part")) {
+            std::string digits = stem.substr(d);
+            int i = static_cast<int>(digits.size()) - 1;
+            while (i >= 0 && digits[static_cast<size_t>(i)] == '9')
+                digits[static_cast<size_t>(i--)] = '0';
+            if (i < 0)
+                digits.insert(digits.begin(), '1');
+            else
+                ++digits[static_cast<size_t>(i)];
+            const bool upper = ext[0] == 'R' || ext[0] == 'E';
+            return stem.substr(0, d) + digits + (upper ? ".RAR" : ".rar");
+        }
+        return stem + (std::isupper(static_cast<unsigned char>(ext[0])) ? ".R00" : ".r00");
+    }
+    // name.r00 .. name.r99, then name.s00 ...
+    if (ext.size() == 3 && std::isalpha(static_cast<unsigned char>(ext[0])) &&
+        std::isdigit(static_cast<unsigned char>(ext[1])) && std::isdigit(static_cast<unsigned char>(ext[2]))) {
+        int n = (ext[1] - '0') * 10 + (ext[2] - '0') + 1;
+        char letter = ext[0];
+        if (n > 99) {
+            if (letter == 'z' || letter == 'Z') return {};
+            ++letter;
+            n = 0;
+        }
+        std::string next = stem + ".";
+        next += letter;
+        next += static_cast<char>('0' + n / 10);
+        next += static_cast<char>('0' + n % 10);
+        return next;
+    }
+    return {};
+}
+
+Session* Session::Open(RAROpenArchiveData* data) {
+    if (!data) return nullptr;
+    data->OpenResult = RAR_OK;
+    data->CmtSize = 0;
+    data->CmtState = 0;
+    if (!data->ArcName || !*data->ArcName) {
+        data->OpenResult = RAR_ERR_EOPEN;
+        return nullptr;
+    }
+    if (std::strlen(data->ArcName) >= RAR_NAME_SIZE) {
+        data->OpenResult = RAR_ERR_EOPEN;
+        return nullptr;
+    }
+    auto* s = new (std::nothrow) Session;
+    if (!s) {
+        data->OpenResult = RAR_ERR_NO_MEMORY;
+        return nullptr;
+    }
+    s->volumes_.push_back(data->ArcName);
+    s->continues_.push_back(-1);
+    if (!s->hf_.Open(data->ArcName, platform::File::Mode::Read)) {
+        data->OpenResult = RAR_ERR_EOPEN;
+        delete s;
+        return nullptr;
+    }
+    s->hsize_ = s->hf_.Size();
+    if (!FindStart(s->hf_, s->hsize_, s->start_, s->fmt_)) {
+        data->OpenResult = RAR_ERR_BAD_ARCHIVE;
+        delete s;
+        return nullptr;
+    }
+    s->hpos_ = s->start_ + MarkerSize(s->fmt_);
+    return s;
+}
+
+Session::~Session() {
+    if (la_) archive_read_free(la_);
+    if (laFd_ >= 0) ::close(laFd_);
+}
+
+int Session::Fail(int code, std::string why) {
+    error_ = std::move(why);
+    return code;
+}
+
+bool Session::HaveVolume(size_t k) {
+    if (k < volumes_.size()) return true;
+    if (k != volumes_.size() || k >= kMaxVolumes) return false;
+    const std::string proposed = NextVolumeName(volumes_.back());
+    if (proposed.empty()) {
+        error_ = "no name follows " + volumes_.back() + " in a set of volumes";
+        return false;
+    }
+    if (proposed.size() >= RAR_NAME_SIZE) {
+        error_ = "the name of the volume after " + volumes_.back() + " is too long";
+        return false;
+    }
+    if (!volProc_) {
+        error_ = "the next volume " + proposed + " was not confirmed (no volume callback)";
+        return false;
+    }
+    char buf[RAR_NAME_SIZE] = {};
+    std::memcpy(buf, proposed.data(), proposed.size());
+    struct stat st;
+    const int mode = stat(proposed.c_str(), &st) == 0 ? RAR_VOL_NOTIFY : RAR_VOL_ASK;
+    if (!volProc_(buf, mode)) {
+        error_ = "the next volume " + proposed + " is missing or was refused";
+        return false;
+    }
+    buf[sizeof buf - 1] = '\0';
+    const std::string confirmed(buf);
+    platform::File probe;
+    if (confirmed.empty() || !probe.Open(confirmed, platform::File::Mode::Read)) {
+        error_ = "the next volume " + (confirmed.empty() ? proposed : confirmed) + " does not open";
+        return false;
+    }
+    volumes_.push_back(confirmed);
+    continues_.push_back(-1);
+    return true;
+}
+
+bool Session::ContinuesAfter(size_t k) {
+    if (k >= volumes_.size()) return false;
+    if (continues_[k] >= 0) return continues_[k] == 1;
+    platform::File f;
+    bool more = false;
+    if (f.Open(volumes_[k], platform::File::Mode::Read)) {
+        const uint64_t size = f.Size();
+        uint64_t start = 0;
+        rar::Format fmt = rar::DetectFormat(f, 0);
+        if (k == 0) {
+            start = start_;
+            fmt = fmt_;
+        }
+        if (fmt != rar::Format::None) {
+            uint64_t pos = start + MarkerSize(fmt);
+            bool multi = false, lastSplit = false;
+            for (uint64_t n = 0; n < kMaxBlocks; ++n) {
+                rar::Block b;
+                const rar::ReadResult r = ReadBlock(fmt, f, pos, size, b);
+                if (r == rar::ReadResult::Bad) break;
+                if (r == rar::ReadResult::End) {
+                    if (pos < size) {
+                        // An end block: it says whether another volume follows.
+                        if (fmt == rar::Format::Rar4 && (b.flags & 0x0001)) lastSplit = true;
+                        if (fmt == rar::Format::Rar5 && (EndFlags5(f, pos) & 1)) lastSplit = true;
+                    }
+                    break;
+                }
+                if (b.multiVolume) multi = true;
+                if (b.isFile) lastSplit = b.splitAfter;
+                if (b.nextPos <= pos) break;
+                pos = b.nextPos;
+            }
+            more = multi && lastSplit;
+        }
+    }
+    continues_[k] = more ? 1 : 0;
+    return more;
+}
+
+bool Session::OpenHeaderVolume(size_t k) {
+    if (!HaveVolume(k)) return false;
+    platform::File f;
+    if (!f.Open(volumes_[k], platform::File::Mode::Read)) {
+        error_ = volumes_[k] + ": " + platform::LastErrorText();
+        return false;
+    }
+    const rar::Format fmt = rar::DetectFormat(f, 0);
+    if (fmt == rar::Format::None) {
+        error_ = volumes_[k] + " is not a volume of a RAR archive";
+        return false;
+    }
+    hf_ = std::move(f);
+    hsize_ = hf_.Size();
+    hvol_ = k;
+    fmt_ = fmt;
+    hpos_ = MarkerSize(fmt);
+    return true;
+}
+
+int Session::ReadHeader(RARHeaderData* h) {
+    if (!h) return Fail(RAR_ERR_BAD_ARCHIVE, "no header record");
+    if (fatal_) return fatal_;
+    haveCur_ = false;
+    while (blocks_++ < kMaxBlocks) {
+        rar::Block b;
+        const uint64_t here = hpos_;
+        const rar::ReadResult r = ReadBlock(fmt_, hf_, hpos_, hsize_, b);
+        if (r == rar::ReadResult::Bad) {
+            fatal_ = RAR_ERR_BAD_DATA;
+            return Fail(fatal_, "a damaged header at offset " + std::to_string(here) + " of " + volumes_[hvol_]);
+        }
+        if (r == rar::ReadResult::End) {
+            if (!ContinuesAfter(hvol_)) {
+                fatal_ = RAR_ERR_END_ARCHIVE;
+                return fatal_;
+            }
+            if (!OpenHeaderVolume(hvol_ + 1)) {
+                fatal_ = RAR_ERR_VOLUME;
+                volumeMissing_ = true;
+                return fatal_;
+            }
+            continue;
+        }
+        if (b.nextPos <= here) {
+            fatal_ = RAR_ERR_BAD_DATA;
+            return Fail(fatal_, "a header that points back at offset " + std::to_string(here));
+        }
+        hpos_ = b.nextPos;
+        if (b.headersEncrypted) {
+            fatal_ = password_.empty() ? RAR_ERR_PASSWORD : RAR_ERR_UNKNOWN_FORMAT;
+            return Fail(fatal_, password_.empty()
+                                    ? "the archive's headers are encrypted and no password was given"
+                                    : "the archive's headers are encrypted, which this library cannot decrypt");
+        }
+        if (b.multiVolume) multi_ = true;
+        if (!b.isFile || b.splitBefore) continue;  // service blocks; parts continuing an earlier file
+        if (b.name.size() >= RAR_NAME_SIZE) {
+            fatal_ = RAR_ERR_BAD_DATA;
+            return Fail(fatal_, "a file name of " + std::to_string(b.name.size()) + " bytes");
+        }
+        cur_ = b;
+        haveCur_ = true;
+        ++ordinal_;
+        std::memset(h, 0, sizeof *h);
+        CopyName(h->ArcName, volumes_[hvol_]);
+        CopyName(h->FileName, b.name);
+        h->PackSize = b.dataSize;
+        h->UnpSize = b.unpackedSize;
+        h->FileCRC = b.crc;
+        h->Method = b.method;
+        h->FileAttr = b.attributes;
+        if (fmt_ == rar::Format::Rar4) {
+            h->Flags = b.flags & 0xFFFF;
+            h->HostOS = b.hostOs;
+            h->FileTime = b.dosTime;
+            h->UnpVer = b.versionNeeded;
+        } else {
+            h->Flags = (b.splitBefore ? RAR_FLAG_SPLIT_BEFORE : 0) | (b.splitAfter ? RAR_FLAG_SPLIT_AFTER : 0) |
+                       (b.encrypted ? RAR_FLAG_PASSWORD : 0) | (b.solid ? RAR_FLAG_SOLID : 0) |
+                       (b.isDirectory ? RAR_FLAG_DIRECTORY : 0);
+            h->HostOS = b.hostOs == 1 ? RAR_OS_UNIX : RAR_OS_WIN32;
+            h->FileTime = b.unixTime ? UnixToDosTime(b.unixTime) : 0;
+            h->UnpVer = 50;
+        }
+        if (b.isDirectory) h->Flags |= RAR_FLAG_DIRECTORY;
+        return RAR_OK;
+    }
+    fatal_ = RAR_ERR_BAD_DATA;
+    return Fail(fatal_, "too many headers");
+}
+
+long Session::ReadCallback(struct archive*, void* self, const void** buf) {
+    return static_cast<Session*>(self)->ReadStream(buf);
+}
+
+long Session::ReadStream(const void** buf) {
+    for (int guard = 0; guard < 4; ++guard) {
+        if (laFd_ < 0) return 0;
+        const ssize_t n = ::read(laFd_, laBuf_.data(), laBuf_.size());
+        if (n > 0) {
+            *buf = laBuf_.data();
+            return n;
+        }
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            laError_ = volumes_[laVol_] + ": " + std::strerror(errno);
+            return -1;
+        }
+        // The end of a volume: the next one when the set goes on.
+        ::close(laFd_);
+        laFd_ = -1;
+        if (!ContinuesAfter(laVol_)) return 0;
+        if (!HaveVolume(laVol_ + 1)) {
+            volumeMissing_ = true;
+            laError_ = error_;
+            return -1;
+        }
+        ++laVol_;
+        laFd_ = ::open(volumes_[laVol_].c_str(), O_RDONLY | O_CLOEXEC);
+        if (laFd_ < 0) {
+            volumeMissing_ = true;
+            laError_ = volumes_[laVol_] + ": " + std::strerror(errno);
+            return -1;
+        }
+        guard = 0;
+    }
+    return 0;
+}
+
+bool Session::StartDecoder() {
+    if (la_) return true;
+    laFd_ = ::open(volumes_[0].c_str(), O_RDONLY | O_CLOEXEC);
+    if (laFd_ < 0) {
+        laFailed_ = RAR_ERR_EOPEN;
+        laError_ = volumes_[0] + ": " + std::strerror(errno);
+        return false;
+    }
+    laVol_ = 0;
+    laBuf_.resize(kStreamBlock);
+    la_ = archive_read_new();
+    if (!la_) {
+        laFailed_ = RAR_ERR_NO_MEMORY;
+        laError_ = "out of memory";
+        return false;
+    }
+    archive_read_support_format_rar(la_);
+    archive_read_support_format_rar5(la_);
+    if (archive_read_open(la_, this, nullptr, &Session::ReadCallback, nullptr) != ARCHIVE_OK) {
+        laFailed_ = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
+        const char* e = archive_error_string(la_);
+        laError_ = e ? e : "the decoder does not take the archive";
+        return false;
+    }
+    return true;
+}
+
+int Session::AdvanceDecoder(struct archive_entry** entry) {
+    if (!laFailed_ && !StartDecoder() && !laFailed_) laFailed_ = RAR_ERR_BAD_DATA;
+    while (!laFailed_ && laOrdinal_ < ordinal_) {
+        const int r = archive_read_next_header(la_, entry);
+        if (r == ARCHIVE_EOF) {
+            laFailed_ = RAR_ERR_BAD_DATA;
+            laError_ = "the decoder finds fewer files than the headers list";
+        } else if (r < ARCHIVE_WARN) {
+            laFailed_ = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
+            const char* e = archive_error_string(la_);
+            if (!volumeMissing_ || laError_.empty()) laError_ = e ? e : "the decoder fails on its header";
+        } else {
+            ++laOrdinal_;
+        }
+    }
+    if (laFailed_) return Fail(laFailed_, laError_);
+    return RAR_OK;
+}
+
+int Session::Process(int operation, const char* destPath, const char* destName) {
+    if (!haveCur_) return Fail(RAR_ERR_BAD_ARCHIVE, "no file header was read");
+    haveCur_ = false;
+    if (operation == RAR_SKIP) return RAR_OK;
+    if (operation != RAR_TEST && operation != RAR_EXTRACT) return Fail(RAR_ERR_BAD_ARCHIVE, "unknown operation");
+    std::string dest;
+    if (operation == RAR_EXTRACT) {
+        if (destName && *destName) {
+            dest = destName;
+        } else {
+            const std::string rel = SafeRelativeName(cur_.name);
+            if (rel.empty()) return Fail(RAR_ERR_ECREATE, cur_.name + ": the name leads outside the destination");
+            const std::string base = destPath && *destPath ? destPath : ".";
+            dest = base + (base.back() == '/' ? "" : "/") + rel;
+        }
+    }
+    if (cur_.isDirectory) {
+        if (operation == RAR_EXTRACT && !MakeParentFolders(dest + "/"))
+            return Fail(RAR_ERR_ECREATE, dest + ": the folder cannot be created");
+        return RAR_OK;
+    }
+    if (cur_.encrypted) {
+        if (password_.empty()) return Fail(RAR_ERR_PASSWORD, cur_.name + " is encrypted and no password was given");
+        return Fail(RAR_ERR_UNKNOWN_FORMAT, "encrypted RAR data, which this library cannot decrypt");
+    }
+    if (fmt_ == rar::Format::Rar4 && cur_.method != '0') {
+        if (cur_.versionNeeded < 29)
+            return Fail(RAR_ERR_UNKNOWN_FORMAT, "RAR " + std::to_string(cur_.versionNeeded / 10) + "." +
+                                                    std::to_string(cur_.versionNeeded % 10) +
+                                                    " compression, which this library does not decode");
+        if (cur_.solid)
+            return Fail(RAR_ERR_UNKNOWN_FORMAT,
+                        "solid RAR 2.9 to 4 compression, which this library does not decode");
+    }
+    return DecodeCurrent(operation, dest);
+}
+
+int Session::DecodeCurrent(int operation, const std::string& dest) {
+    struct archive_entry* entry = nullptr;
+    if (const int r = AdvanceDecoder(&entry); r != RAR_OK) return r;
+    if (!entry) return Fail(RAR_ERR_BAD_DATA, "the decoder has no entry");
+    const bool link = archive_entry_filetype(entry) == AE_IFLNK;
+    if (!link && archive_entry_size_is_set(entry) &&
+        static_cast<uint64_t>(archive_entry_size(entry)) != cur_.unpackedSize)
+        return Fail(RAR_ERR_BAD_DATA, "the decoder's entry does not match the header of " + cur_.name);
+
+    Output out(dest);
+    const bool extract = operation == RAR_EXTRACT;
+    uint32_t crc = 0xFFFFFFFFu;
+    uint64_t total = 0;
+    int code = RAR_OK;
+    std::string why;
+    auto deliver = [&](const uint8_t* p, size_t n) -> bool {
+        if (n > cur_.unpackedSize - total) {
+            code = RAR_ERR_BAD_DATA;
+            why = "more data than the header's size";
+            return false;
+        }
+        total += n;
+        crc = UpdateCrc32(crc, p, n);
+        if (extract && !out.Write(p, n, code, why)) return false;
+        if (dataProc_ && n) {
+            const uint8_t* q = p;
+            size_t left = n;
+            while (left) {
+                const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(left, 1u << 30));
+                if (!dataProc_(q, piece)) {
+                    code = RAR_ERR_USER;
+                    why = "stopped by the caller";
+                    return false;
+                }
+                q += piece;
+                left -= piece;
+            }
+        }
+        return true;
+    };
+    if (link) {
+        // A Unix link stores its target as its data (RAR 1.5 to 4): that text is what the file holds.
+        const char* target = archive_entry_symlink(entry);
+        const size_t len = target ? std::strlen(target) : 0;
+        if (len == cur_.unpackedSize && len) deliver(reinterpret_cast<const uint8_t*>(target), len);
+    } else {
+        for (;;) {
+            const void* block = nullptr;
+            size_t n = 0;
+            la_int64_t offset = 0;
+            const int r = archive_read_data_block(la_, &block, &n, &offset);
+            if (r == ARCHIVE_EOF) break;
+            if (r != ARCHIVE_OK) {
+                laFailed_ = r == ARCHIVE_FATAL ? (volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA) : 0;
+                const char* e = archive_error_string(la_);
+                code = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
+                why = volumeMissing_ && !laError_.empty() ? laError_ : (e ? e : "the data do not decode");
+                if (laFailed_) laError_ = why;
+                break;
+            }
+            if (static_cast<uint64_t>(offset) != total) {
+                code = RAR_ERR_BAD_DATA;
+                why = "the decoder's data are out of order";
+                break;
+            }
+            if (!deliver(static_cast<const uint8_t*>(block), n)) break;
+        }
+    }
+    if (code == RAR_OK && total != cur_.unpackedSize) {
+        code = RAR_ERR_BAD_DATA;
+        why = "the data end after " + std::to_string(total) + " of " + std::to_string(cur_.unpackedSize) +
+              " bytes";
+    }
+    // RAR 5 headers may store no CRC (then 0 here). The header of a file's first part holds the CRC of that
+    // part only; the whole file's is in its last part, which libarchive checks.
+    const bool hasCrc = !cur_.splitAfter && (fmt_ == rar::Format::Rar4 || cur_.crc != 0);
+    if (code == RAR_OK && hasCrc && ~crc != cur_.crc) {
+        code = RAR_ERR_BAD_DATA;
+        why = "the data fail their CRC check";
+    }
+    if (code == RAR_OK && extract) out.Finish(code, why);
+    if (code != RAR_OK) {
+        out.Discard();
+        return Fail(code, cur_.name + ": " + why);
+    }
+    return RAR_OK;
+}
+
+}  // namespace varnok::unrar

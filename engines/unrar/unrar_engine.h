@@ -1,0 +1,97 @@
+// The RAR engine behind the library's entry points: one Session per open archive.
+//
+// Two readers work side by side. The headers come from the family's own header reader (rar_headers), volume
+// after volume: it knows every field the callers rely on (CRC, host system, attributes, the encryption and
+// split flags), reads headers libarchive rejects, and tells encrypted or unsupported entries apart before any
+// data is touched. The data come from libarchive, reading the volumes as one stream through a read callback;
+// it is started only when an entry's data are wanted and is advanced to that entry by count (the n-th file
+// header of the walk is the n-th entry libarchive reports: both pass over service blocks and continuation
+// parts), so skipping costs nothing and a solid RAR 5 stream is decoded in order.
+//
+// Volumes: the first one is given; every further one is proposed by name (name.part2.rar after
+// name.part1.rar, name.r00 after name.rar) to the volume callback, and only the name it confirms is opened.
+// Both readers share the confirmed list, so each volume is asked for once. Whether a set goes on after a
+// volume is read from that volume's own headers (its end block, or a last file that continues), never
+// guessed from the files lying around.
+//
+// Extraction writes a temporary file beside the output, created at the first decoded block, and renames it
+// into place once the data checked out: a failure leaves no file and does not touch an existing one, and a
+// link in the output's place is replaced, never written through.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/formats/rar/rar_headers.h"
+#include "engines/unrar/unrar.h"
+#include "platform/file.h"
+
+struct archive;
+struct archive_entry;
+
+namespace varnok::unrar {
+
+class Session {
+  public:
+    // Opens the first volume; nullptr with data->OpenResult set on failure.
+    static Session* Open(RAROpenArchiveData* data);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    int ReadHeader(RARHeaderData* h);
+    int Process(int operation, const char* destPath, const char* destName);
+    void SetChangeVolProc(RarChangeVolProc p) { volProc_ = p; }
+    void SetDataProc(RarDataProc p) { dataProc_ = p; }
+    void SetPassword(const char* p) { password_ = p ? p : ""; }
+    const std::string& ErrorText() const { return error_; }
+
+  private:
+    Session() = default;
+    int Fail(int code, std::string why);
+
+    // Volumes.
+    bool HaveVolume(size_t k);        // volumes_[k] is confirmed (asks the callback for the next one)
+    bool ContinuesAfter(size_t k);    // the set goes on after volume k (read from its headers)
+    bool OpenHeaderVolume(size_t k);  // the header walk moves to volume k
+    std::vector<std::string> volumes_;
+    std::vector<int> continues_;  // per volume: -1 not known yet, 0 last, 1 more follow
+    bool volumeMissing_ = false;
+    RarChangeVolProc volProc_ = nullptr;
+    RarDataProc dataProc_ = nullptr;
+    std::string password_;
+    std::string error_;
+    int fatal_ = 0;  // a failure that ends the header walk
+
+    // The header walk.
+    platform::File hf_;
+    size_t hvol_ = 0;
+    uint64_t hpos_ = 0, hsize_ = 0, start_ = 0;
+    rar::Format fmt_ = rar::Format::None;
+    bool multi_ = false;
+    rar::Block cur_;
+    bool haveCur_ = false;
+    uint64_t ordinal_ = 0;  // file headers reported
+    uint64_t blocks_ = 0;
+
+    // libarchive.
+    bool StartDecoder();
+    int AdvanceDecoder(struct archive_entry** entry);
+    int DecodeCurrent(int operation, const std::string& dest);
+    static long ReadCallback(struct archive*, void* self, const void** buf);
+    long ReadStream(const void** buf);
+    struct archive* la_ = nullptr;
+    uint64_t laOrdinal_ = 0;  // entries libarchive has reported
+    int laFailed_ = 0;
+    std::string laError_;
+    size_t laVol_ = 0;
+    int laFd_ = -1;
+    std::vector<uint8_t> laBuf_;
+};
+
+// The name proposed for the volume after `current`: name.partN.rar counts up (its digits' width kept), name.rar
+// and name.exe go on as name.r00, name.r00 ... name.r99 as name.r01 ... name.s00. Empty when there is none.
+std::string NextVolumeName(const std::string& current);
+
+}  // namespace varnok::unrar
