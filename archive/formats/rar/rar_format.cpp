@@ -6,6 +6,7 @@
 #include "archive/core/component.h"
 #include "archive/core/utils.h"
 #include "archive/formats/rar/rar_headers.h"
+#include "archive/formats/rar/unrar.h"
 
 namespace varnok {
 
@@ -136,6 +137,7 @@ const FormatRecord& RarFormat() {
         .signature = Signature,
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
+        .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnRar>(); },
     };
     return r;
 }
