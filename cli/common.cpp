@@ -1,6 +1,7 @@
 #include "cli/common.h"
 
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,6 +130,37 @@ void ProgressLine::Clear() {
     fputs("\r\033[K", stderr);
     fflush(stderr);
     drawn_ = false;
+}
+
+// Reads a line from the terminal, without echo when asked.
+bool AskTerminal(const std::string& prompt, std::string& answer, bool hidden) {
+    FILE* tty = fopen("/dev/tty", "r+");
+    if (!tty) return false;
+    fputs(prompt.c_str(), tty);
+    fflush(tty);
+    termios old{};
+    bool restore = false;
+    if (hidden && tcgetattr(fileno(tty), &old) == 0) {
+        termios t = old;
+        t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        restore = tcsetattr(fileno(tty), TCSANOW, &t) == 0;
+    }
+    char buf[1024];
+    bool ok = fgets(buf, sizeof buf, tty) != nullptr;
+    if (restore) {
+        tcsetattr(fileno(tty), TCSANOW, &old);
+        fputs("\n", tty);
+    }
+    fclose(tty);
+    if (!ok) return false;
+    answer = buf;
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+        answer.pop_back();
+    return true;
+}
+
+bool Interactive() {
+    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
 }
 
 void AttachConsole(TZipCommon& c, Reporter& r) {

@@ -81,6 +81,11 @@ class ProgressLine {
     int64_t startUs_, lastDrawUs_ = 0;
 };
 
+// Reads a line from the terminal (/dev/tty), without echo when hidden; false when there is none.
+bool AskTerminal(const std::string& prompt, std::string& answer, bool hidden);
+// Whether someone is there to answer questions: standard input and error are a terminal.
+bool Interactive();
+
 // Splits arguments into options and operands; "--" ends the options.
 struct Args {
     std::vector<std::string> operands;
@@ -114,5 +119,6 @@ int CmdTest(int argc, char** argv);
 int CmdAdd(int argc, char** argv);
 int CmdDelete(int argc, char** argv);
 int CmdEncode(int argc, char** argv);
+int CmdConvert(int argc, char** argv);
 
 }  // namespace varnok::cli

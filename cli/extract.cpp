@@ -5,7 +5,6 @@
 // Every failed entry is said once, in one line naming it: the extractor reports each entry's failure once
 // (OnEntryFailed), and the errors it reports while an entry is being handled belong to that report. Only
 // errors of the run as a whole are printed as they come.
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,37 +21,6 @@
 namespace varnok::cli {
 
 namespace {
-
-// Reads a line from the terminal, without echo when asked.
-bool AskTerminal(const std::string& prompt, std::string& answer, bool hidden) {
-    FILE* tty = fopen("/dev/tty", "r+");
-    if (!tty) return false;
-    fputs(prompt.c_str(), tty);
-    fflush(tty);
-    termios old{};
-    bool restore = false;
-    if (hidden && tcgetattr(fileno(tty), &old) == 0) {
-        termios t = old;
-        t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        restore = tcsetattr(fileno(tty), TCSANOW, &t) == 0;
-    }
-    char buf[1024];
-    bool ok = fgets(buf, sizeof buf, tty) != nullptr;
-    if (restore) {
-        tcsetattr(fileno(tty), TCSANOW, &old);
-        fputs("\n", tty);
-    }
-    fclose(tty);
-    if (!ok) return false;
-    answer = buf;
-    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
-        answer.pop_back();
-    return true;
-}
-
-bool Interactive() {
-    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-}
 
 struct Session {
     Reporter rep;

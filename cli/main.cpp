@@ -26,6 +26,8 @@ void Usage(FILE* out) {
         "  delete ARCHIVE PATTERN... [-v]                delete entries (a folder's name: all under it)\n"
         "  encode uue|xxe|mime FILE... [-o OUT] [--volume-size N] [--table] [--overwrite] [-v]\n"
         "                                                encode files as 7-bit text (FILE.uue, FILE.xxe, FILE.mim)\n"
+        "  convert SOURCE... --type bh|cab|lzh|zip|jar|tar|tgz [-o TARGET] [--add-to] [--overwrite] [--no-test]\n"
+        "      [-p PASSWORD] [-v]                        convert archives to another type (tested before use)\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
     if (cmd == "add") return varnok::cli::CmdAdd(argc, argv);
     if (cmd == "delete") return varnok::cli::CmdDelete(argc, argv);
     if (cmd == "encode") return varnok::cli::CmdEncode(argc, argv);
+    if (cmd == "convert") return varnok::cli::CmdConvert(argc, argv);
     if (cmd == "formats") return varnok::cli::CmdFormats(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);

@@ -338,5 +338,39 @@ TEST(Cli, ProgressLineNeverReachesAPipe) {
     EXPECT_EQ(x.out.find('\r'), std::string::npos);
 }
 
+TEST(Cli, ConvertNamesTargetsAfterTheirSourcesAndNeverReplacesUnasked) {
+    TempDir d;
+    test::WriteFile(d / "one.zip", test::BuildZip({{"a.txt", "alpha"}}));
+    test::WriteFile(d / "two.tar", test::BuildTar({{"b.txt", "bravo"}}));
+    ASSERT_EQ(test::Run("gzip -c " + Quote(d / "two.tar") + " > " + Quote(d / "three.tar.gz")), 0);
+    std::filesystem::create_directory(d / "out");
+    auto r = Cli("convert " + Quote(d / "one.zip") + " " + Quote(d / "three.tar.gz") + " --type lzh -o " +
+                 Quote(d / "out"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(d / "out" / "one.lzh"));
+    EXPECT_TRUE(std::filesystem::exists(d / "out" / "three.lzh"));
+    EXPECT_NE(r.out.find("-> " + (d / "out" / "three.lzh").string() + ": 1 file, tested\n"), std::string::npos)
+        << r.out;
+    auto beside = Cli("convert " + Quote(d / "two.tar") + " --type zip");
+    ASSERT_EQ(beside.code, 0) << beside.err;
+    EXPECT_TRUE(std::filesystem::exists(d / "two.zip"));
+
+    const auto before = test::ReadFile(d / "two.zip");
+    auto again = Cli("convert " + Quote(d / "one.zip") + " --type zip -o " + Quote(d / "two.zip"));
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.err.find("exists (--overwrite replaces it, --add-to adds to it)"), std::string::npos) << again.err;
+    EXPECT_EQ(test::ReadFile(d / "two.zip"), before);
+    auto added = Cli("convert " + Quote(d / "one.zip") + " --type zip --add-to -o " + Quote(d / "two.zip"));
+    ASSERT_EQ(added.code, 0) << added.err;
+    auto listed = Cli("list " + Quote(d / "two.zip"));
+    EXPECT_NE(listed.out.find("a.txt"), std::string::npos);
+    EXPECT_NE(listed.out.find("b.txt"), std::string::npos);
+
+    EXPECT_EQ(Cli("convert " + Quote(d / "one.zip") + " --type rar").code, 2);
+    EXPECT_EQ(Cli("convert " + Quote(d / "one.zip")).code, 2);
+    auto junk = Cli("convert " + Quote(d / "out") + "/nothing.zip --type bh");
+    EXPECT_EQ(junk.code, 1);
+}
+
 }  // namespace
 }  // namespace varnok
