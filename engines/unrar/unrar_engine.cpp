@@ -645,6 +645,11 @@ int Session::DecodeCurrent(int operation, const std::string& dest) {
         why = "the data end after " + std::to_string(total) + " of " + std::to_string(cur_.unpackedSize) +
               " bytes";
     }
+    if (code == RAR_ERR_BAD_DATA && volumeMissing_) {
+        // The data stopped where a volume could not be had: a broken chain, not damaged data.
+        code = RAR_ERR_VOLUME;
+        why = laError_.empty() ? error_ : laError_;
+    }
     // RAR 5 headers may store no CRC (then 0 here). The header of a file's first part holds the CRC of that
     // part only; the whole file's is in its last part, which libarchive checks.
     const bool hasCrc = !cur_.splitAfter && (fmt_ == rar::Format::Rar4 || cur_.crc != 0);
