@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "archive/core/crc.h"
 #include "archive/core/errors.h"
 
@@ -166,6 +168,95 @@ EngineExtract::Step EngineExtract::Entry(const ArchiveEntry& e, CrcKind kind, co
         if (lstat(o_.OutputName().c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(o_.OutputName().c_str());
     }
     return Step::Next;
+}
+
+namespace {
+
+class RunFailure final : public EntryWalk {
+  public:
+    RunFailure(int code, std::string detail) { Fail(code, 0, std::move(detail)); }
+    bool Next(ArchiveEntry&) override { return false; }
+};
+
+}  // namespace
+
+void TEngineUnBase::RunFailed(int code, const std::string& detail) {
+    RunFailure f(code, detail);
+    WalkFailed(f);
+}
+
+bool TEngineUnBase::ConfirmVolume(char* name, size_t size) {
+    std::string proposed(name, strnlen(name, size));
+    if (!ConfirmedVolumes.count(proposed)) {
+        // Not met in the pre-scan: the user is asked (with no one to ask, the set ends here).
+        if (!OnNextVolume || !RequestVolume(proposed, VolumesMet)) return false;
+        if (proposed.size() >= size) {
+            ReportError(proposed, "the name is too long", E_OpenFile);
+            return false;
+        }
+        ConfirmedVolumes.insert(proposed);
+        std::memcpy(name, proposed.c_str(), proposed.size() + 1);
+    }
+    ++VolumesMet;
+    CurrentVolume = proposed;
+    return true;
+}
+
+bool TEngineUnBase::PreScan(const FormatRecord& family, std::vector<ArchiveEntry>& all, size_t& selected) {
+    ConfirmedVolumes.clear();
+    VolumesMet = 1;
+    const int volumeNumber = VolumeNumber;
+    const char volumeLetter = VolumeLetter;
+    std::vector<bool> firstVolume;
+    bool volumeMissing = false;
+    if (!OpenArchiveForRead()) RaiseError(ArchiveFile(), platform::LastErrorText(), E_OpenFile);
+    TOnNextVolume user = OnNextVolume;
+    if (user)
+        OnNextVolume = [&](TZipCommon& s, std::string& name, const std::string& id, bool exists, bool& cancel) {
+            user(s, name, id, exists, cancel);
+            if (!cancel) ConfirmedVolumes.insert(name);
+        };
+    const bool cancelBefore = Cancel();
+    auto walk = family.walk(*this);
+    ArchiveEntry e;
+    try {
+        while (!Cancel() && walk->Next(e)) {
+            firstVolume.push_back(!walk->PastFirstVolume());
+            all.push_back(std::move(e));
+        }
+    } catch (...) {
+        OnNextVolume = user;
+        throw;
+    }
+    OnNextVolume = user;
+    if (Cancel() && !cancelBefore) {
+        // The walk stops a set whose next volume was not given.
+        volumeMissing = true;
+        SetCancel(false);
+    }
+    ArcFile.Close();
+    if (walk->Error()) WalkFailed(*walk);
+    VolumeNumber = volumeNumber;
+    VolumeLetter = volumeLetter;
+    CurrentVolume.clear();
+    if (volumeMissing) {
+        RunFailed(E_BrokenMultiVolume, "the next volume of the set is missing");
+        return false;
+    }
+    BeginNames();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (firstVolume[i]) SampleTexts(all[i], names_);
+    names_.Decide();
+    uint64_t total = 0;
+    selected = 0;
+    for (ArchiveEntry& x : all) {
+        DecodeTexts(x, names_);
+        if (!SelectsEntry(x.EntryName, x.IsDirectory)) continue;
+        ++selected;
+        total += x.UnpackedSize;
+    }
+    SetRunTotal(total);
+    return true;
 }
 
 }  // namespace varnok

@@ -18,8 +18,11 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <set>
+#include <vector>
 #include <string>
 
+#include "archive/core/format.h"
 #include "archive/core/unbase.h"
 
 namespace varnok {
@@ -65,6 +68,23 @@ class EngineExtract {
     uint32_t probeCrc_ = 0;
     uint64_t probeSize_ = 0, probeLimit_ = 0;
     std::exception_ptr pending_;
+};
+
+// The base of the extractors on an engine library: the pre-scan through the family's own walk.
+class TEngineUnBase : public TUnBase {
+  protected:
+    // Reads every entry of the set through the walk (names decided from the first volume's), sets the run's
+    // total, and gives the entries and how many are selected. The volumes confirmed on the way are kept in
+    // ConfirmedVolumes (the library is not asked to confirm them again). False when the run ends here (a
+    // next volume missing, said as a broken chain).
+    bool PreScan(const FormatRecord& family, std::vector<ArchiveEntry>& all, size_t& selected);
+    // A failure of the run as a whole (not of one entry), counted like a damaged header.
+    void RunFailed(int code, const std::string& detail);
+    // The library's volume callback: a volume met in the pre-scan goes on at once; another is asked for
+    // through OnNextVolume (none: the set ends). The name may be changed in place (size bytes).
+    bool ConfirmVolume(char* name, size_t size);
+    std::set<std::string> ConfirmedVolumes;
+    int VolumesMet = 1;
 };
 
 }  // namespace varnok

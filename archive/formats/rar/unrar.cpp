@@ -80,13 +80,6 @@ class CurrentRun {
     TUnRar* previous_;
 };
 
-// A failure of the run as a whole (not of one entry), counted as the base counts a damaged header.
-class RunFailure final : public EntryWalk {
-  public:
-    RunFailure(int code, std::string detail) { Fail(code, 0, std::move(detail)); }
-    bool Next(ArchiveEntry&) override { return false; }
-};
-
 }  // namespace
 
 TUnRar::TUnRar() : engine_(*this) {}
@@ -110,21 +103,7 @@ int TUnRar::Volume(char* name, int mode) {
     (void)mode;
     if (volumeFailure_) return 0;
     try {
-        std::string proposed(name, strnlen(name, RAR_NAME_SIZE));
-        if (!confirmed_.count(proposed)) {
-            // Not met in the pre-scan: the user is asked (or, with no one to ask, the set ends here).
-            if (!OnNextVolume) return 0;
-            if (!RequestVolume(proposed, volumes_)) return 0;
-            if (proposed.size() >= RAR_NAME_SIZE) {
-                ReportError(proposed, "the name is too long", E_OpenFile);
-                return 0;
-            }
-            confirmed_.insert(proposed);
-            std::memcpy(name, proposed.c_str(), proposed.size() + 1);
-        }
-        ++volumes_;
-        CurrentVolume = proposed;
-        return 1;
+        return ConfirmVolume(name, RAR_NAME_SIZE) ? 1 : 0;
     } catch (...) {
         volumeFailure_ = std::current_exception();
         return 0;
@@ -172,67 +151,11 @@ void TUnRar::ProcessArchive() {
     if (!LibraryAvailable(&why)) RaiseError(ArchiveFile(), why, E_UnrarNotFound);
     const UnrarSlot& lib = Slot();
     CurrentRun run(this);
-    confirmed_.clear();
-    volumes_ = 1;
     volumeFailure_ = nullptr;
-
-    // Pre-scan: every entry of the set through the family's walk. The volumes the user confirms here are
-    // not asked for again when the library meets them.
-    const int volumeNumber = VolumeNumber;
-    const char volumeLetter = VolumeLetter;
+    // Pre-scan: every entry of the set through the family's walk.
     std::vector<ArchiveEntry> all;
-    std::vector<bool> firstVolume;
-    bool volumeMissing = false;
-    {
-        if (!OpenArchiveForRead()) RaiseError(ArchiveFile(), platform::LastErrorText(), E_OpenFile);
-        TOnNextVolume user = OnNextVolume;
-        if (user)
-            OnNextVolume = [&](TZipCommon& s, std::string& name, const std::string& id, bool exists, bool& cancel) {
-                user(s, name, id, exists, cancel);
-                if (!cancel) confirmed_.insert(name);
-            };
-        const bool cancelBefore = Cancel();
-        auto walk = RarFormat().walk(*this);
-        ArchiveEntry e;
-        try {
-            while (!Cancel() && walk->Next(e)) {
-                firstVolume.push_back(!walk->PastFirstVolume());
-                all.push_back(std::move(e));
-            }
-        } catch (...) {
-            OnNextVolume = user;
-            throw;
-        }
-        OnNextVolume = user;
-        if (Cancel() && !cancelBefore) {
-            // The walk stops a set whose next volume was not given.
-            volumeMissing = true;
-            SetCancel(false);
-        }
-        ArcFile.Close();
-        if (walk->Error()) WalkFailed(*walk);
-    }
-    VolumeNumber = volumeNumber;
-    VolumeLetter = volumeLetter;
-    CurrentVolume.clear();
-    if (volumeMissing) {
-        RunFailure f(E_BrokenMultiVolume, "the next volume of the set is missing");
-        WalkFailed(f);
-        return;
-    }
-    BeginNames();
-    for (size_t i = 0; i < all.size(); ++i)
-        if (firstVolume[i]) SampleTexts(all[i], names_);
-    names_.Decide();
-    uint64_t total = 0;
     size_t selected = 0;
-    for (ArchiveEntry& e : all) {
-        DecodeTexts(e, names_);
-        if (!SelectsEntry(e.EntryName, e.IsDirectory)) continue;
-        ++selected;
-        total += e.UnpackedSize;
-    }
-    SetRunTotal(total);
+    if (!PreScan(RarFormat(), all, selected)) return;
     if (selected == 0) return;
 
     if (ArchiveFile().size() >= RAR_NAME_SIZE) RaiseError(ArchiveFile(), "the name is too long", E_OpenFile);
@@ -277,16 +200,14 @@ void TUnRar::ProcessArchive() {
         if (rc == RAR_ERR_END_ARCHIVE) break;
         if (rc != RAR_OK) {
             const int id = RarResultError(rc);
-            RunFailure f(id ? id : E_BadFileHeader, reason());
-            WalkFailed(f);
+            RunFailed(id ? id : E_BadFileHeader, reason());
             break;
         }
         if (headersRead_ >= all.size()) break;  // the walk ended here (and said why)
         const ArchiveEntry& e = all[headersRead_++];
         if (std::strncmp(hd.FileName, e.RawName.c_str(), sizeof hd.FileName) != 0) {
-            RunFailure f(E_BadFileHeader, "the library's entries differ from the archive's headers at " +
-                                              std::string(hd.FileName));
-            WalkFailed(f);
+            RunFailed(E_BadFileHeader,
+                      "the library's entries differ from the archive's headers at " + std::string(hd.FileName));
             break;
         }
         if (SelectsEntry(e.EntryName, e.IsDirectory)) ++handled;

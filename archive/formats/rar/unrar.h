@@ -9,7 +9,6 @@
 #pragma once
 
 #include <exception>
-#include <set>
 #include <string>
 
 #include "archive/core/engine_extract.h"
@@ -17,7 +16,7 @@
 
 namespace varnok {
 
-class TUnRar : public TUnBase {
+class TUnRar : public TEngineUnBase {
   public:
     TUnRar();
     ~TUnRar() override;
@@ -42,8 +41,6 @@ class TUnRar : public TUnBase {
     EngineExtract engine_;
     void* handle_ = nullptr;
     uint64_t headersRead_ = 0;
-    std::set<std::string> confirmed_;  // volumes confirmed in this run (asked once each)
-    int volumes_ = 1;
     std::exception_ptr volumeFailure_;
 };
 
