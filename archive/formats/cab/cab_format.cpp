@@ -1,5 +1,5 @@
-// The CAB family in the registry (listed here; extraction goes through the cabinet library): "MSCF" at the
-// start, the walk over a cabinet and the cabinets it continues into.
+// The CAB family in the registry: "MSCF" at the start, the walk over a cabinet and the cabinets it continues
+// into, and the extractor (through the cabinet library).
 #include <sys/stat.h>
 
 #include <set>
@@ -8,6 +8,7 @@
 #include "archive/core/utils.h"
 #include "archive/core/volumes.h"
 #include "archive/formats/cab/cab_headers.h"
+#include "archive/formats/cab/uncab.h"
 
 namespace varnok {
 
@@ -125,6 +126,7 @@ const FormatRecord& CabFormat() {
         .fileTypes = {{"Cabinet", {"cab"}, "application/vnd.ms-cab-compressed"}},
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
+        .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnCab>(); },
     };
     return r;
 }
