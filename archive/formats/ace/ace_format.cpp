@@ -6,6 +6,7 @@
 #include "archive/core/component.h"
 #include "archive/core/utils.h"
 #include "archive/formats/ace/ace_headers.h"
+#include "archive/formats/ace/unace.h"
 
 namespace varnok {
 
@@ -123,6 +124,7 @@ const FormatRecord& AceFormat() {
         .recogniseOverrides = true,
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
+        .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnAce>(); },
     };
     return r;
 }
