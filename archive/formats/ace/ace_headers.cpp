@@ -8,6 +8,52 @@
 
 namespace varnok::ace {
 
+namespace {
+
+// What follows the main header's reserved bytes (offset 26 of the header bytes): the advertisement's length
+// byte and text, then with fComment the comment's length and packed bytes. Writers up to 1.2 store the length
+// byte also without the advertisement flag (as 0); later ones store it only with the flag. The layout whose
+// comment ends exactly at the header's end wins, then the one whose comment fits.
+void ReadMainTail(const std::vector<uint8_t>& d, Block& b) {
+    constexpr size_t kTail = 26;
+    if (d.size() <= kTail) return;
+    struct Layout {
+        size_t advertAt = 0, advertLen = 0, commentAt = 0, commentLen = 0;
+        bool fits = false, exact = false;
+    };
+    auto layout = [&](bool lengthByte) {
+        Layout l;
+        size_t q = kTail;
+        if (lengthByte) {
+            l.advertLen = d[q];
+            l.advertAt = q + 1;
+            q += 1 + l.advertLen;
+            if (q > d.size()) return l;
+        }
+        if (!(b.flags & fComment)) {
+            l.fits = true;
+            l.exact = q == d.size();
+            return l;
+        }
+        if (q + 2 > d.size()) return l;
+        l.commentLen = Le16(&d[q]);
+        l.commentAt = q + 2;
+        l.fits = l.commentAt + l.commentLen <= d.size();
+        l.exact = l.commentAt + l.commentLen == d.size();
+        return l;
+    };
+    Layout l = layout(true);
+    if (!(b.flags & fMainAdvert)) {
+        Layout without = layout(false);
+        if ((without.exact && !l.exact) || (without.fits && !l.fits)) l = without;
+    }
+    if (!l.fits) return;
+    if (l.advertLen) b.advert.assign(reinterpret_cast<const char*>(&d[l.advertAt]), l.advertLen);
+    if (l.commentLen) b.comment.assign(d.begin() + l.commentAt, d.begin() + l.commentAt + l.commentLen);
+}
+
+}  // namespace
+
 ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, Block& b) {
     b = Block{};
     b.pos = pos;
@@ -36,6 +82,8 @@ ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, B
         b.versionMadeBy = d[11];
         b.hostOs = d[12];
         b.volumeNumber = d[13];
+        if (d.size() >= 18) b.creationTime = Le32(&d[14]);
+        ReadMainTail(d, b);
     } else if (b.type == kTypeFile) {
         if (d.size() < p + 24) return ReadResult::Bad;
         b.unpackedSize = Le32(&d[p]);
@@ -48,6 +96,11 @@ ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, B
         uint16_t nameLen = Le16(&d[p + 22]);
         if (p + 24 + nameLen > d.size()) return ReadResult::Bad;
         b.name.assign(reinterpret_cast<const char*>(&d[p + 24]), nameLen);
+        size_t q = p + 24 + nameLen;
+        if ((b.flags & fComment) && q + 2 <= d.size()) {
+            size_t len = Le16(&d[q]);
+            if (q + 2 + len <= d.size()) b.comment.assign(d.begin() + q + 2, d.begin() + q + 2 + len);
+        }
     }
     b.nextPos = pos + 4 + b.headerSize + b.addSize;
     return ReadResult::Ok;

@@ -1,8 +1,9 @@
-// ACE 1.0 and 2.0 headers (listing; the data is decoded by the ACE engine).
+// ACE 1.0 and 2.0 headers: the one reader of the family's blocks, for the lister and the decoding engine.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -13,6 +14,7 @@ enum HeaderFlags : uint16_t {
     fAddSize = 0x0001,
     fComment = 0x0002,
     fMainMultiVolume = 0x0800,
+    fMainAdvert = 0x1000,  // main header: an advertisement text follows the reserved bytes
     fSplitBefore = 0x1000,  // continued from the previous volume
     fSplitAfter = 0x2000,   // continues in the next volume
     fPassword = 0x4000,
@@ -39,6 +41,11 @@ struct Block {
     uint8_t quality = 0;
     uint16_t parameters = 0;
     std::string name;  // raw bytes, "\" between folders
+    // Main header: creation time and the advertisement text. Main and file headers: the packed comment
+    // (DecodeComment in ace_comment.h turns it into text), empty without one.
+    uint32_t creationTime = 0;
+    std::string advert;
+    std::vector<uint8_t> comment;
 };
 
 enum class ReadResult { Ok, End, Bad };

@@ -1,0 +1,167 @@
+#include "archive/formats/ace/ace_huffman.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace varnok::ace {
+
+size_t WordOrderSource::Read(uint8_t* buf, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        if (readyPos_ < 4) {
+            const size_t k = std::min(n - done, 4 - readyPos_);
+            std::memcpy(buf + done, ready_ + readyPos_, k);
+            readyPos_ += k;
+            done += k;
+            continue;
+        }
+        // Whole groups straight into the caller's buffer, reversed in place.
+        const size_t room = (n - done) & ~size_t{3};
+        if (room >= 4 && carried_ == 0) {
+            size_t got = 0;
+            while (got < room) {
+                const size_t k = inner_.Read(buf + done + got, room - got);
+                if (!k) break;
+                got += k;
+            }
+            const size_t whole = got & ~size_t{3};
+            uint8_t* p = buf + done;
+            for (size_t i = 0; i < whole; i += 4) {
+                std::swap(p[i], p[i + 3]);
+                std::swap(p[i + 1], p[i + 2]);
+            }
+            done += whole;
+            carried_ = got - whole;
+            std::memcpy(carry_, p + whole, carried_);
+            if (got < room) break;  // the input has ended
+            continue;
+        }
+        // A group for the last few bytes the caller wants (or one begun in the last call).
+        while (carried_ < 4) {
+            const size_t k = inner_.Read(carry_ + carried_, 4 - carried_);
+            if (!k) break;
+            carried_ += k;
+        }
+        if (carried_ < 4) break;
+        for (int i = 0; i < 4; ++i)
+            ready_[i] = carry_[3 - i];
+        readyPos_ = 0;
+        carried_ = 0;
+    }
+    return done;
+}
+
+namespace {
+
+// The format's quicksort: by width, largest first; symbols move with their widths. Its order among equal
+// widths decides the codes, so it is followed step for step (Hoare partition around the last element, pairs
+// put in order directly).
+void SortRange(uint8_t* key, uint16_t* sym, int left, int right) {
+    int zl = left, zr = right;
+    const uint8_t pivot = key[right];
+    do {
+        while (key[zl] > pivot)
+            ++zl;
+        while (key[zr] < pivot)
+            --zr;
+        if (zl <= zr) {
+            std::swap(key[zl], key[zr]);
+            std::swap(sym[zl], sym[zr]);
+            ++zl;
+            --zr;
+        }
+    } while (zl < zr);
+    if (left < zr) {
+        if (left < zr - 1) {
+            SortRange(key, sym, left, zr);
+        } else if (key[left] < key[zr]) {
+            std::swap(key[left], key[zr]);
+            std::swap(sym[left], sym[zr]);
+        }
+    }
+    if (right > zl) {
+        if (zl < right - 1) {
+            SortRange(key, sym, zl, right);
+        } else if (key[zl] < key[right]) {
+            std::swap(key[zl], key[right]);
+            std::swap(sym[zl], sym[right]);
+        }
+    }
+}
+
+}  // namespace
+
+bool AceHuffman::Build(uint8_t* widths, int n, int maxWidth) {
+    if (n < 1 || n > kMaxSymbols || maxWidth < 1 || maxWidth > kMaxWidth) return false;
+    maxWidth_ = maxWidth;
+    uint8_t key[kMaxSymbols];
+    uint16_t sym[kMaxSymbols];
+    std::memcpy(key, widths, static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        sym[i] = static_cast<uint16_t>(i);
+    SortRange(key, sym, 0, n - 1);
+    int used = 0;
+    while (used < n && key[used] != 0)
+        ++used;
+    if (used < 2) {
+        // The table below is still built from the sorted widths as they were.
+        widths[sym[0]] = 1;
+        if (used == 0) used = 1;
+    }
+    const uint32_t size = 1u << maxWidth;
+    uint32_t c = 0;
+    for (int i = used - 1; i >= 0; --i) {
+        if (key[i] > maxWidth) return false;
+        const uint32_t span = 1u << (maxWidth - key[i]);
+        if (c + span > size) return false;
+        const uint16_t entry = static_cast<uint16_t>((widths[sym[i]] << 9) | sym[i]);
+        std::fill_n(table_ + c, span, entry);
+        c += span;
+    }
+    std::fill(table_ + c, table_ + size, static_cast<uint16_t>(kInvalid));
+    return true;
+}
+
+MsbBitReader ReadCode(MsbBitReader br, AceHuffman& code, int maxWidth, int numCodes, bool* ok) {
+    constexpr int kWidthWidthBits = 3;
+    constexpr int kMaxWidthWidth = (1 << kWidthWidthBits) - 1;
+    *ok = false;
+    int count = static_cast<int>(br.Get(9)) + 1;
+    count = std::min(count, numCodes + 1);
+    if (count > AceHuffman::kMaxSymbols) return br;
+    const uint32_t lower = br.Get(4);
+    const uint32_t upper = br.Get(4);
+
+    uint8_t widthWidths[16];
+    for (uint32_t i = 0; i <= upper; ++i)
+        widthWidths[i] = static_cast<uint8_t>(br.Get(kWidthWidthBits));
+    AceHuffman widthCode;
+    if (!widthCode.Build(widthWidths, static_cast<int>(upper) + 1, kMaxWidthWidth)) return br;
+
+    uint8_t widths[AceHuffman::kMaxSymbols] = {};
+    int have = 0;
+    while (have < count) {
+        br.Refill();
+        const uint32_t s = widthCode.Decode(br);
+        if (s == AceHuffman::kInvalid) return br;
+        if (s < upper) {
+            widths[have++] = static_cast<uint8_t>(s);
+        } else {
+            const int run = static_cast<int>(br.Get(4)) + 4;
+            have = std::min(count, have + run);  // the zeros are there already
+        }
+        if (br.PastEnd()) return br;
+    }
+    if (upper) {
+        for (int i = 1; i < count; ++i)
+            widths[i] = static_cast<uint8_t>((widths[i] + widths[i - 1]) % upper);
+    }
+    for (int i = 0; i < count; ++i) {
+        if (widths[i]) widths[i] = static_cast<uint8_t>(widths[i] + lower);
+    }
+    *ok = code.Build(widths, count, maxWidth);
+    return br;
+}
+
+}  // namespace varnok::ace
