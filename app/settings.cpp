@@ -154,6 +154,12 @@ void Settings::Load(const IniFile& ini) {
     MailUserID = ini.ReadString(kMail, "MailUserID", "");
     MailName = ini.ReadString(kMail, "MailName", "");
     MailAddress = ini.ReadString(kMail, "MailAddress", "");
+    MailPort = Clamp32(ini.ReadInteger(kMail, "MailPort", 25));
+    if (MailPort <= 0 || MailPort > 65535) MailPort = 25;
+    MailSecurity = ini.ReadString(kMail, "MailSecurity", "starttls");
+    MailAuthUser = ini.ReadString(kMail, "MailAuthUser", "");
+    MailPassword = ini.ReadString(kMail, "MailPassword", "");
+    MailCaFile = ini.ReadString(kMail, "MailCaFile", "");
 
     Docked = ini.ReadString(kToolbar, "Docked", "vnDockTop");
     ToolbarLeft = Clamp32(ini.ReadInteger(kToolbar, "Left", 0));
@@ -202,6 +208,9 @@ void Settings::Load(const IniFile& ini) {
     CheckPeriod = Clamp32(ini.ReadInteger(kAutoUpd, "CheckPeriod", 1));
     Proxy = ini.ReadString(kAutoUpd, "Proxy", "");
     ProxyPort = ini.ReadString(kAutoUpd, "ProxyPort", "80");
+    HomeURL = ini.ReadString(kAutoUpd, "HomeURL", "");
+    AllowHttp = ini.ReadBool(kAutoUpd, "AllowHttp", false);
+    UpdCaFile = ini.ReadString(kAutoUpd, "CaFile", "");
 
     Associate = ini.ReadBool(kAssoc, "Associate", true);
     NoDialog = ini.ReadBool(kAssoc, "NoDialog", false);
@@ -229,11 +238,7 @@ void Settings::SaveAtExit(IniFile& ini) const {
     ini.WriteInteger(kPosition, "height", Height);
     ini.WriteBool(kPosition, "maximized", Maximized);
 
-    ini.WriteString(kMail, "InternalMail", FlagText(InternalMail));
-    ini.WriteString(kMail, "MailHost", MailHost);
-    ini.WriteString(kMail, "MailUserID", MailUserID);
-    ini.WriteString(kMail, "MailName", MailName);
-    ini.WriteString(kMail, "MailAddress", MailAddress);
+    SaveMail(ini);
 
     ini.WriteString(kToolbar, "Docked", Docked);
     ini.WriteInteger(kToolbar, "Left", ToolbarLeft);
@@ -274,6 +279,30 @@ void Settings::SaveCompression(IniFile& ini) const {
     ini.WriteInteger(kCompression, "cabCR", cabCR);
     ini.WriteInteger(kCompression, "lhaCR", lhaCR);
     ini.WriteInteger(kCompression, "tarCR", tarCR);
+}
+
+void Settings::SaveMail(IniFile& ini) const {
+    ini.WriteString(kMail, "InternalMail", FlagText(InternalMail));
+    ini.WriteString(kMail, "MailHost", MailHost);
+    ini.WriteString(kMail, "MailUserID", MailUserID);
+    ini.WriteString(kMail, "MailName", MailName);
+    ini.WriteString(kMail, "MailAddress", MailAddress);
+    ini.WriteInteger(kMail, "MailPort", MailPort);
+    ini.WriteString(kMail, "MailSecurity", MailSecurity);
+    ini.WriteString(kMail, "MailAuthUser", MailAuthUser);
+    ini.WriteString(kMail, "MailPassword", MailPassword);
+    ini.WriteString(kMail, "MailCaFile", MailCaFile);
+}
+
+void Settings::SaveAutoUpd(IniFile& ini) const {
+    ini.WriteBool(kAutoUpd, "AutoUpd", AutoUpd);
+    ini.WriteFloat(kAutoUpd, "LastCheck", LastCheck);
+    ini.WriteInteger(kAutoUpd, "CheckPeriod", CheckPeriod);
+    ini.WriteString(kAutoUpd, "Proxy", Proxy);
+    ini.WriteString(kAutoUpd, "ProxyPort", ProxyPort);
+    ini.WriteString(kAutoUpd, "HomeURL", HomeURL);
+    ini.WriteBool(kAutoUpd, "AllowHttp", AllowHttp);
+    ini.WriteString(kAutoUpd, "CaFile", UpdCaFile);
 }
 
 std::string Settings::TempFolder() const {

@@ -84,6 +84,12 @@ struct Settings {
     // [Mail]
     bool InternalMail = true;
     std::string MailHost, MailUserID, MailName, MailAddress;
+    int MailPort = 25;
+    std::string MailSecurity = "starttls";  // "none", "starttls" or "smtps"
+    // AUTH name and password (the password is kept in this file, which only its owner can read, and is
+    // never logged); empty name: no AUTH.
+    std::string MailAuthUser, MailPassword;
+    std::string MailCaFile;  // certificates to trust for the mail server instead of the system's
     // [Toolbar]
     std::string Docked = "vnDockTop";
     int ToolbarLeft = 0, ToolbarTop = 0;
@@ -117,6 +123,9 @@ struct Settings {
     int CheckPeriod = 1;
     std::string Proxy;
     std::string ProxyPort = "80";
+    std::string HomeURL;     // the version page; empty: no update check (the program ships no address)
+    bool AllowHttp = false;  // a plain-http version page accepted
+    std::string UpdCaFile;   // certificates to trust for the version page instead of the system's
     // [FileAssociation]
     bool Associate = true;
     bool NoDialog = false;
@@ -129,6 +138,10 @@ struct Settings {
     // Rewrites the whole [History] section.
     void SaveHistory(IniFile& ini) const;
     void SaveCompression(IniFile& ini) const;
+    // Writes the [Mail] keys.
+    void SaveMail(IniFile& ini) const;
+    // Writes the [AutoUpd] keys.
+    void SaveAutoUpd(IniFile& ini) const;
 
     // The temporary work folder: the system's when SysTemp, else Temp; with a trailing "/".
     std::string TempFolder() const;
