@@ -21,6 +21,9 @@ struct ZipCallbackRecord;
 namespace varnok {
 
 enum CodePageOpts { cpAuto, cpNone, cpOEM };
+// Self-extractor options (SFXOptions) and what the self-extractor does with existing files.
+enum SFXOptsEnum : uint8_t { SFXAskCmdLine, SFXAskFiles, SFXAutoRun, SFXHideOverWriteBox, SFXCheckSize, SFXNoSuccessMsg };
+enum OvrOpts { OvrConfirm, OvrAlways, OvrNever };
 enum DeleteOpts { htdFinal, htdAllowUndo };
 
 // Options of extracting (bits 0-4 of ExtrOptions).
@@ -43,6 +46,43 @@ class ExtrOpts {
   private:
     static constexpr uint8_t Bit(ExtrOptsEnum o) { return static_cast<uint8_t>(1u << o); }
     uint8_t bits_ = 0;
+};
+
+// A set of SFXOptsEnum.
+class SFXOpts {
+  public:
+    constexpr SFXOpts() = default;
+    constexpr SFXOpts(std::initializer_list<SFXOptsEnum> options) {
+        for (auto o : options)
+            bits_ = static_cast<uint8_t>(bits_ | Bit(o));
+    }
+    constexpr bool Has(SFXOptsEnum o) const { return (bits_ & Bit(o)) != 0; }
+    constexpr void Include(SFXOptsEnum o) { bits_ = static_cast<uint8_t>(bits_ | Bit(o)); }
+    constexpr void Exclude(SFXOptsEnum o) { bits_ = static_cast<uint8_t>(bits_ & ~Bit(o)); }
+    constexpr bool operator==(const SFXOpts&) const = default;
+
+  private:
+    static constexpr uint8_t Bit(SFXOptsEnum o) { return static_cast<uint8_t>(1u << o); }
+    uint8_t bits_ = 0;
+};
+
+// The self-extractor settings a block between stub and archive carries.
+struct SfxSettings {
+    SFXOpts Options{SFXCheckSize};
+    OvrOpts OverWriteMode = OvrConfirm;
+    std::string Caption = "Self-extracting Archive", DefaultDir, CommandLine, Message;
+};
+// The block written in front of the archive ("MPV" form): flags, the four texts; its length is a multiple of 4.
+// Texts longer than 255 bytes are the caller's to refuse.
+std::vector<uint8_t> BuildSfxBlock(const SfxSettings& s);
+// Searches bytes (the end of the stub) from their start for a block of either form ("MPU", "MPV") whose texts
+// lie inside them; the first that does is taken. False when there is none.
+bool FindSfxBlock(const uint8_t* p, size_t n, SfxSettings& out);
+
+// One entry rename: a file by its full name, or a folder (a name ending in "/") with everything below it.
+struct ZipRenameRec {
+    std::string OldName, NewName;
+    uint32_t DateTime = 0;  // DOS date-time for the renamed entries; 0 keeps theirs
 };
 
 // What the built-in password prompt shows; the application supplies the dialog (TZipBridge::PasswordDialog).
@@ -105,6 +145,47 @@ class TZipBridge {
     std::function<void(TZipBridge&, int sequence, const ZipDirEntry& entry)> OnNewName;
     // Shows a message when not Unattended (the application supplies its message box).
     std::function<void(const std::string& message)> ShowMessage;
+
+    // ---- Self-extractors and renaming (zip_sfx.cpp, zip_rename.cpp) ----
+
+    // The self-extractor stub of this program: found only in the program's own folders (beside it, then
+    // ../lib/varnok), or in the folder SetSfxFolder chose; never in the current folder.
+    static constexpr const char* kSfxStubName = "varnok-sfx";
+    // An absolute folder to take the stub from instead (tests); empty restores the default. A relative one is
+    // refused.
+    static bool SetSfxFolder(const std::string& folder);
+    // Where the stub would be taken from now (SFXPath when set), or empty when there is none.
+    std::string FindSfxStub() const;
+
+    // Another stub chosen by the user (a Windows self-extractor): an absolute path; empty: our own stub.
+    std::string SFXPath;
+    SFXOpts SFXOptions{SFXCheckSize};
+    OvrOpts SFXOverWriteMode = OvrConfirm;
+    std::string SFXCaption = "Self-extracting Archive";
+    std::string SFXDefaultDir, SFXCommandLine, SFXMessage;
+    // An icon file (.ico bytes) put into a Windows stub in place of its own 32x32 icon; taken over from a
+    // Windows self-extractor by SfxToZip.
+    std::vector<uint8_t> SFXIcon;
+    // How a converted file is removed: to the trash or for good.
+    DeleteOpts HowToDelete = htdAllowUndo;
+    // The output of ZipToSfx and SfxToZip; empty: ZipFileName with ".exe" or ".zip".
+    std::string ConvertTarget;
+    // Keep the input of a conversion (by default it is removed once the output is in place).
+    bool KeepConvertSource = false;
+
+    // Makes a self-extracting program of the archive (stubOnly: ZipFileName becomes a stub with an empty
+    // archive). 0 or a negative result: -1 output not created, -2 write or copy failure, -3 stub or archive
+    // unreadable, -9 a check failed, -10 no icon to replace, -11 icon replacement failed, -12 not a single
+    // 766-byte icon. The output is built under a temporary name beside it and renamed into place; on failure
+    // nothing is left and the input is untouched.
+    int ZipToSfx(bool stubOnly = false);
+    // Makes a ZIP archive of a self-extracting program. -1 output not created, -2 read or write failure, -3
+    // no file or not a program, -9 no archive behind a stub or wrong length, -10 out of memory.
+    int SfxToZip();
+    // Renames entries in place: 0, -7 (the archive cannot be read), -8 (the new archive cannot be written),
+    // -9 (a name collides, or nothing matched), -10 (an old file name meets a new name without a file part).
+    // dateTime, when not 0, is given to every renamed entry that has none of its own.
+    int Rename(const std::vector<ZipRenameRec>& list, uint32_t dateTime = 0);
 
     // ---- Extracting through the extract engine library ----
 
@@ -230,6 +311,13 @@ class TZipBridge {
     // Finds the end record (with raise: a missing one is an error with a number; without: "not found").
     bool FindEndRecord(platform::File& f, bool raise, zip::EndRecord& e);
     void Message(int id, const std::string& extra = {}, bool show = true);
+    // A message of the component that has no number (the reason of a failed conversion).
+    void Say(const std::string& text, bool show);
+    // Copies the archive part of zip (from its start up to the end of its comment) into out, every stored
+    // offset moved by shift (offsets that did not count bytes in front of the archive are put right too).
+    int CopyShifted(platform::File& zip, uint64_t from, int64_t shift, platform::File& out, uint64_t& written);
+    // Removes a converted input as HowToDelete says.
+    bool RemoveInput(const std::string& path);
     // The code page the settings force on the names, or empty for the one decided from them.
     std::string ForcedCodePage() const;
 
