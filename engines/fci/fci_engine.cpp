@@ -25,6 +25,7 @@
 
 #include "archive/codecs/deflate_encoder.h"
 #include "archive/codecs/lzx_encoder.h"
+#include "archive/codecs/quantum_encoder.h"
 #include "archive/core/stream.h"
 
 namespace varnok::fci {
@@ -141,6 +142,25 @@ class LzxCompressor final : public BlockCompressor {
     LzxEncoder encoder_;
 };
 
+class QuantumCompressor final : public BlockCompressor {
+  public:
+    QuantumCompressor(unsigned windowBits, unsigned level) : encoder_(Params(windowBits, level)) {}
+    void Encode(std::span<const uint8_t> frame, std::vector<uint8_t>& out) override {
+        encoder_.EncodeFrame(frame, out);
+    }
+    void Reset() override { encoder_.Reset(); }
+    uint16_t FolderType() const { return encoder_.TypeCompress(); }
+
+  private:
+    static QuantumEncoderParams Params(unsigned windowBits, unsigned level) {
+        QuantumEncoderParams p;
+        p.windowBits = windowBits;
+        p.level = level;
+        return p;
+    }
+    QuantumEncoder encoder_;
+};
+
 }  // namespace
 
 // Bits a type does not use are ignored (a caller may pass a Quantum level with another type); the window
@@ -158,6 +178,14 @@ std::unique_ptr<BlockCompressor> MakeCompressor(TCOMP t, uint16_t& folderType) {
             const unsigned window = (t & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW;
             if (window < 15 || window > 21) return nullptr;
             auto c = std::make_unique<LzxCompressor>(window);
+            folderType = c->FolderType();
+            return c;
+        }
+        case tcompTYPE_QUANTUM: {
+            const unsigned level = (t & tcompMASK_QUANTUM_LEVEL) >> tcompSHIFT_QUANTUM_LEVEL;
+            const unsigned window = (t & tcompMASK_QUANTUM_MEM) >> tcompSHIFT_QUANTUM_MEM;
+            if (level < 1 || level > 7 || window < 10 || window > 21) return nullptr;
+            auto c = std::make_unique<QuantumCompressor>(window, level);
             folderType = c->FolderType();
             return c;
         }

@@ -369,6 +369,8 @@ TEST_F(FciTest, EveryCompressionReadBackExactlyByThePeers) {
         {tcompTYPE_MSZIP, "mszip", true},
         {static_cast<TCOMP>(tcompTYPE_LZX | (15 << 8)), "lzx15", true},
         {static_cast<TCOMP>(tcompTYPE_LZX | (21 << 8)), "lzx21", true},
+        {static_cast<TCOMP>(tcompTYPE_QUANTUM | (7 << 4) | (21 << 8)), "quantum7-21", false},
+        {static_cast<TCOMP>(tcompTYPE_QUANTUM | (1 << 4) | (10 << 8)), "quantum1-10", false},
     };
     const auto files = Awkward();
     for (const auto& m : methods) {
@@ -452,6 +454,7 @@ TEST_F(FciTest, SetsSplitFilesAcrossCabinetsThatCabextractJoins) {
     WriteSet(tcompTYPE_NONE, files, "stored", 4);
     WriteSet(tcompTYPE_MSZIP, files, "mszip", 4);
     WriteSet(static_cast<TCOMP>(tcompTYPE_LZX | (16 << 8)), files, "lzx", 4);
+    WriteSet(static_cast<TCOMP>(tcompTYPE_QUANTUM | (4 << 4) | (16 << 8)), files, "quantum", 4);
 }
 
 TEST_F(FciTest, ACutAtAFileBoundaryStartsANewFolderInTheNextCabinet) {
@@ -485,7 +488,10 @@ TEST_F(FciTest, UnknownCompressionValuesAreRefusedBeforeAnythingIsRead) {
     TempDir tmp;
     Writer w(tmp.Path(), "t.cab");
     ASSERT_TRUE(w.Create());
-    for (TCOMP t : {TCOMP{0x0004}, TCOMP{0x000F}, TCOMP{0x0E03}, TCOMP{0x1603}, TCOMP{0x2001}}) {
+    // Unknown type, LZX windows 2^14 and 2^22, a bit above the window, Quantum level 0 and 8, Quantum
+    // windows 2^9 and 2^22.
+    for (TCOMP t : {TCOMP{0x0004}, TCOMP{0x000F}, TCOMP{0x0E03}, TCOMP{0x1603}, TCOMP{0x2001}, TCOMP{0x1502},
+                    TCOMP{0x1582}, TCOMP{0x0972}, TCOMP{0x1672}}) {
         w.erf = ERF{};
         EXPECT_FALSE(w.Add({"x", "data"}, t)) << std::hex << t;
         EXPECT_EQ(w.erf.erfOper, FCIERR_BAD_COMPR_TYPE) << std::hex << t;
