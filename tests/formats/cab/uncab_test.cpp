@@ -378,5 +378,26 @@ TEST(CabCancel, StoppingInsideAFileLeavesNoPartOfIt) {
     EXPECT_EQ(test::ReadText(t / "out/a.txt"), test::ReadText(t / "src/a.txt"));
 }
 
+// ---- varnok-cli, which reaches the extractor through the registry ----
+
+TEST(CabCli, ExtractsASetAndTestsADamagedCabinetAsFailed) {
+    VARNOK_REQUIRE_FIXTURE(split, "cab/split_cabextract/split-1.cab");
+    VARNOK_REQUIRE_FIXTURE(nodata, "cab/libmspack_partial_nodata.cab");
+    const fs::path cli = test::BinDir() / "varnok-cli";
+    if (!fs::exists(cli)) GTEST_SKIP() << "varnok-cli not built";
+    TempDir t;
+    EXPECT_EQ(test::Run(test::Quote(cli) + " extract " + test::Quote(split) + " -d " + test::Quote(t / "out") +
+                        " >/dev/null 2>&1"),
+              0);
+    auto ours = Digests(t / "out");
+    for (const auto& row : test::ExtractedFiles("cab/split_cabextract/split-1.cab"))
+        EXPECT_EQ(ours[row.entry], row.sha256) << row.entry;
+    EXPECT_NE(test::Run(test::Quote(cli) + " test " + test::Quote(nodata) + " >/dev/null 2>&1"), 0);
+    EXPECT_NE(test::Run(test::Quote(cli) + " extract " + test::Quote(nodata) + " -d " + test::Quote(t / "bad") +
+                        " >/dev/null 2>&1"),
+              0);
+    EXPECT_TRUE(Digests(t / "bad").empty());
+}
+
 }  // namespace
 }  // namespace varnok
