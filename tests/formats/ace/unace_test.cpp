@@ -18,6 +18,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
+// The engine libraries of this build: beside the test programs' build tree.
+std::string EngineDir() {
+#ifdef VARNOK_ENGINE_DIR
+    return VARNOK_ENGINE_DIR;
+#else
+    return (test::BinDir().parent_path() / "lib" / "varnok").string();
+#endif
+}
+
 std::set<std::string> FilesBelow(const fs::path& d) {
     std::set<std::string> s;
     if (!fs::exists(d)) return s;
@@ -59,7 +68,7 @@ TEST(UnAceWithoutLibrary, FailsAtOnceTouchingNoEntry) {
 class UnAce : public ::testing::Test {
   protected:
     void SetUp() override {
-        EngineLibrary::SetFolder(VARNOK_ENGINE_DIR);
+        EngineLibrary::SetFolder(EngineDir());
         if (!TUnAce::LibraryAvailable()) GTEST_SKIP() << "the ACE library is not built";
     }
     TempDir tmp_;
