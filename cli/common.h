@@ -120,5 +120,6 @@ int CmdAdd(int argc, char** argv);
 int CmdDelete(int argc, char** argv);
 int CmdEncode(int argc, char** argv);
 int CmdConvert(int argc, char** argv);
+int CmdRepair(int argc, char** argv);
 
 }  // namespace varnok::cli

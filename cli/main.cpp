@@ -28,6 +28,8 @@ void Usage(FILE* out) {
         "                                                encode files as 7-bit text (FILE.uue, FILE.xxe, FILE.mim)\n"
         "  convert SOURCE... --type bh|cab|lzh|zip|jar|tar|tgz [-o TARGET] [--add-to] [--overwrite] [--no-test]\n"
         "      [-p PASSWORD] [-v]                        convert archives to another type (tested before use)\n"
+        "  repair ARCHIVE [-o OUT] [--overwrite] [-v]    rebuild a damaged ZIP file (default OUT: "
+        "NAME_fixed.zip)\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
     if (cmd == "delete") return varnok::cli::CmdDelete(argc, argv);
     if (cmd == "encode") return varnok::cli::CmdEncode(argc, argv);
     if (cmd == "convert") return varnok::cli::CmdConvert(argc, argv);
+    if (cmd == "repair") return varnok::cli::CmdRepair(argc, argv);
     if (cmd == "formats") return varnok::cli::CmdFormats(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);
