@@ -151,6 +151,13 @@ bool TZip::ApplyComments() {
     return !Failed();
 }
 
+bool TZip::RenameEntries() {
+    FileSpec.clear();
+    Switch = swAdd;
+    CompressArchive();
+    return !Failed();
+}
+
 bool TZip::OtherChanges() const {
     return !pendingComments_.empty() || (commentSet_ && comment_ != oldComment_);
 }
@@ -203,6 +210,28 @@ void TZip::LoadEntries() {
         AddOldEntry(std::move(e));
         records_.resize(index + 1);
         records_[index].h = h;
+    }
+    if (RenameEntry) ApplyRenames();
+}
+
+void TZip::ApplyRenames() {
+    auto& list = EntryList();
+    for (auto& e : list) {
+        if (e.action != acKeep) continue;
+        std::string to = RenameEntry(e.name, e.directory);
+        while (!to.empty() && to.back() == '/')
+            to.pop_back();
+        if (to.empty() || to == e.name) continue;
+        e.name = std::move(to);
+        e.action = acRename;
+    }
+    // Two entries under one name would leave one of them unreachable.
+    std::map<std::string, const TCompBaseHeaderObj*> names;
+    for (const auto& e : list) {
+        if (e.action == acDrop) continue;
+        auto [it, fresh] = names.emplace(e.directory ? e.name + "/" : e.name, &e);
+        if (!fresh && (e.action == acRename || it->second->action == acRename))
+            RaiseError(ArchiveFile(), "the new name " + e.name + " is already in the archive", E_InvalidFileName);
     }
 }
 
@@ -329,8 +358,12 @@ void TZip::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
     uint16_t flags = Le16(fixed + 6);
     flags = static_cast<uint16_t>(stored.second ? flags | kFlagUtf8 : flags & ~kFlagUtf8);
     PutLe16(fixed + 6, flags);
+    if (stored.first.size() > 0xFFFF)
+        RaiseError(ArchiveFile(), "the new name of " + e.name + " is longer than a ZIP entry can hold",
+                   E_InvalidFileName);
     PutLe16(fixed + 26, static_cast<uint16_t>(stored.first.size()));
     PutLe16(fixed + 28, static_cast<uint16_t>(extra.size()));
+    if (RenameDosTime) PutLe32(fixed + 10, RenameDosTime);
     Write(out, fixed, sizeof fixed);
     Write(out, stored.first.data(), stored.first.size());
     Write(out, extra.data(), extra.size());
@@ -340,6 +373,7 @@ void TZip::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
     h.name = stored.first;
     h.flags = static_cast<uint16_t>(stored.second ? h.flags | kFlagUtf8 : h.flags & ~kFlagUtf8);
     h.extra = WithoutField(h.extra, kExtUnicodePath);
+    if (RenameDosTime) h.dosTime = RenameDosTime;
 }
 
 void TZip::FinishArchive(platform::File& out) {

@@ -9,6 +9,7 @@
 // ZIP64 records are written for an entry whose sizes or offset pass 4 GiB and for more than 65,534 entries.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,16 @@ class TZip : public TCompBase {
     const std::string& GetArchiveComment() const { return commentSet_ ? comment_ : oldComment_; }
     bool ApplyComments();
 
+    // Renaming entries in place: RenameEntry is asked for each entry of the archive (its name "/" separated,
+    // a folder without its "/") and a non-empty answer is the entry's new name; RenameEntries then writes the
+    // archive with every entry copied byte for byte (data descriptor, extra fields, comments and the archive
+    // comment kept) and only the renamed ones given their new names. A new name that another entry has or
+    // gets fails the run and leaves the archive as it was. RenameDosTime, when not 0, is given to the renamed
+    // entries.
+    std::function<std::string(const std::string& name, bool directory)> RenameEntry;
+    uint32_t RenameDosTime = 0;
+    bool RenameEntries();
+
   protected:
     bool AcceptsMethod(TCompressMethod m) const override { return m == cmStore || m == cmDeflate; }
     bool OtherChanges() const override;
@@ -56,6 +67,8 @@ class TZip : public TCompBase {
     };
     // The stored bytes of a name and whether they are UTF-8 (flag bit 11).
     std::pair<std::string, bool> StoredBytes(const std::string& name) const;
+    // Gives the entries RenameEntry renames their new names; a name given twice is an error.
+    void ApplyRenames();
 
     // The entries of the archive, read through the one ZIP directory walker, their names decided.
     std::vector<zip::Item> ReadDirectory();
