@@ -120,6 +120,10 @@ int CmdAdd(int argc, char** argv);
 int CmdDelete(int argc, char** argv);
 int CmdEncode(int argc, char** argv);
 int CmdConvert(int argc, char** argv);
+int CmdSfx(int argc, char** argv);
+int CmdUnsfx(int argc, char** argv);
+int CmdRename(int argc, char** argv);
+int CmdComment(int argc, char** argv);
 int CmdRepair(int argc, char** argv);
 
 }  // namespace varnok::cli

@@ -30,6 +30,11 @@ void Usage(FILE* out) {
         "      [-p PASSWORD] [-v]                        convert archives to another type (tested before use)\n"
         "  repair ARCHIVE [-o OUT] [--overwrite] [-v]    rebuild a damaged ZIP file (default OUT: "
         "NAME_fixed.zip)\n"
+        "  sfx ARCHIVE [-o PROGRAM] [--caption T] [--default-dir D] [--overwrite ask|always|never] [--message T]\n"
+        "                                                make a self-extracting program of a ZIP archive\n"
+        "  unsfx PROGRAM [-o OUT.zip]                    take the ZIP archive out of a self-extracting program\n"
+        "  rename ARCHIVE OLD NEW                        rename a ZIP entry (a folder OLD/ with all it holds)\n"
+        "  comment ARCHIVE [--set TEXT | --file F]       show or set a ZIP archive's comment\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
@@ -61,6 +66,10 @@ int main(int argc, char** argv) {
     if (cmd == "convert") return varnok::cli::CmdConvert(argc, argv);
     if (cmd == "repair") return varnok::cli::CmdRepair(argc, argv);
     if (cmd == "formats") return varnok::cli::CmdFormats(argc, argv);
+    if (cmd == "sfx") return varnok::cli::CmdSfx(argc, argv);
+    if (cmd == "unsfx") return varnok::cli::CmdUnsfx(argc, argv);
+    if (cmd == "rename") return varnok::cli::CmdRename(argc, argv);
+    if (cmd == "comment") return varnok::cli::CmdComment(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);
         return 0;
