@@ -436,12 +436,11 @@ struct Decoder::State {
                 return s == Stop::Mode ? TakeMode() : s;
             }
             case kModeDelta: {
-                if (deltaLeft == 0) {
-                    if (mode.deltaLen > left) return Stop::BadBlock;
-                    deltaLeft = mode.deltaLen;
-                }
+                // A block longer than the rest of the file is damage only once it has begun (a mode change may
+                // come first): the file then ends inside it, which Finish reports.
+                if (deltaLeft == 0) deltaLeft = mode.deltaLen;
                 const size_t want = static_cast<size_t>(std::min<uint64_t>(deltaLeft, room));
-                const size_t matchEnd = pos + static_cast<size_t>(std::min<uint64_t>(deltaLeft, room + kMaxMatch));
+                const size_t matchEnd = pos + static_cast<size_t>(std::min<uint64_t>(std::min(deltaLeft, left), room + kMaxMatch));
                 const size_t before = pos;
                 Stop s = RunLz(pos + want, matchEnd, true);
                 deltaLeft -= pos - before;
@@ -505,10 +504,16 @@ struct Decoder::State {
         if (status == DecodeStatus::Ok) {
             Deliver();
             if (mode.mode == kModeExe) ExeEndBlock(false);
+            if (mode.mode == kModeDelta && !deltaBlock.empty()) {  // the file ended inside a delta block
+                status = DecodeStatus::Corrupt;
+                code = E_CorruptInput;
+                lowest = pos;
+            }
         } else {
-            // Whatever was decoded goes out; the history cannot be trusted by a later solid file.
+            // What was decoded goes out, except the last EXE bytes, whose form depends on bytes not decoded; the
+            // history cannot be trusted by a later solid file.
             Deliver();
-            if (!exePend.empty()) ExeEndBlock(false);
+            exePend.clear();
             lowest = pos;
         }
         return MakeResult(status, code, emitted, reader.ConsumedBytes());

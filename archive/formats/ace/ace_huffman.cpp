@@ -123,6 +123,26 @@ bool AceHuffman::Build(uint8_t* widths, int n, int maxWidth) {
     return true;
 }
 
+void AceHuffman::Codes(uint32_t* codes, uint8_t* widths, int n) const {
+    std::fill_n(codes, n, 0u);
+    std::fill_n(widths, n, uint8_t{0});
+    const uint32_t size = 1u << maxWidth_;
+    for (uint32_t i = 0; i < size;) {
+        const uint16_t e = table_[i];
+        const uint32_t sym = e & 0x1FF;
+        const int width = e >> 9;
+        if (sym == kInvalid || width == 0) {
+            ++i;
+            continue;
+        }
+        if (static_cast<int>(sym) < n && widths[sym] == 0) {
+            widths[sym] = static_cast<uint8_t>(width);
+            codes[sym] = i >> (maxWidth_ - std::min(width, maxWidth_));
+        }
+        ++i;
+    }
+}
+
 MsbBitReader ReadCode(MsbBitReader br, AceHuffman& code, int maxWidth, int numCodes, bool* ok) {
     constexpr int kWidthWidthBits = 3;
     constexpr int kMaxWidthWidth = (1 << kWidthWidthBits) - 1;

@@ -53,6 +53,9 @@ class AceHuffman {
         return e & 0x1FF;
     }
     int MaxWidth() const { return maxWidth_; }
+    // The code each symbol was given (for writers): codes[s] holds widths[s] bits; widths[s] is 0 for a symbol
+    // without a code. n symbols are reported.
+    void Codes(uint32_t* codes, uint8_t* widths, int n) const;
 
     static constexpr int kMaxSymbols = 512;
 
