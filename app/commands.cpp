@@ -38,7 +38,7 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::WriteSpan, "Write Zip &span...", "", G::ZipOnly, false, ""},
         {Cmd::Test, "Test", "", G::OpenArchive, false, "Test"},
         {Cmd::Checkout, "Checkout...", "", G::OpenArchive, false, ""},
-        {Cmd::SendMail, "Send as Email...", "", G::OpenArchive, false, ""},
+        {Cmd::SendMail, "Mail Archive...", "", G::OpenArchive, true, ""},
         {Cmd::UUEncode, "UUEncode...", "", G::OpenArchive, false, ""},
         {Cmd::FindFiles, "&Find files...", "", G::OpenArchive, false, ""},
         {Cmd::SelectAll, "Select all", "Ctrl+A", G::OpenArchive, true, ""},

@@ -20,6 +20,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QTimer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
@@ -29,6 +31,12 @@
 #include <QUrl>
 
 #include "app/extract.h"
+#include "app/mail/mail_settings_dialog.h"
+#include "app/mail/mail_window.h"
+#include "app/mail/system_mail.h"
+#include "app/process.h"
+#include "app/update/update_settings_dialog.h"
+#include "app/update/update_window.h"
 #include "app/paths.h"
 #include "app/placement.h"
 #include "app/ui/association_dialog.h"
@@ -267,6 +275,10 @@ void MainWindow::CreateMenus() {
     connect(encodingMenu_, &QMenu::aboutToShow, this, [this] { FillEncodingMenu(); });
     limitsAction_ = options->addAction(QStringLiteral("Extraction &limits..."));
     connect(limitsAction_, &QAction::triggered, this, [this] { EditLimits(); });
+    mailSettingsAction_ = options->addAction(QStringLiteral("&Mail settings..."));
+    connect(mailSettingsAction_, &QAction::triggered, this, [this] { EditMailSettings(); });
+    updateSettingsAction_ = options->addAction(QStringLiteral("&Update settings..."));
+    connect(updateSettingsAction_, &QAction::triggered, this, [this] { EditUpdateSettings(); });
 
     QMenu* extras = menuBar()->addMenu(QStringLiteral("E&xtras"));
     add(extras, {Cmd::Checkout, Cmd::SendMail, Cmd::UUEncode, Cmd::ConvertArchive, Cmd::RepairZips});
@@ -275,6 +287,8 @@ void MainWindow::CreateMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, {Cmd::HelpTopics});
+    checkUpdateAction_ = help->addAction(QStringLiteral("&Check for Update NOW"));
+    connect(checkUpdateAction_, &QAction::triggered, this, [this] { CheckForUpdate(false); });
     help->addSeparator();
     add(help, {Cmd::About});
     topMenus_ = {file, actions, options, extras, help};
@@ -463,6 +477,7 @@ void MainWindow::showEvent(QShowEvent* e) {
     firstShow_ = false;
     RestoreLayout();
     RunAssociationCheck();
+    QTimer::singleShot(0, this, [this] { RunUpdateSchedule(); });
 }
 
 void MainWindow::RestoreGeometry() {
@@ -654,6 +669,9 @@ void MainWindow::OnCommand(Cmd c) {
         case Cmd::ViewLog:
             logDock_->setVisible(actions_[c]->isChecked());
             break;
+        case Cmd::SendMail:
+            MailArchive();
+            break;
         case Cmd::ClearLog:
             log_->clear();
             break;
@@ -672,6 +690,77 @@ void MainWindow::OnCommand(Cmd c) {
             break;
         }
     }
+}
+
+void MainWindow::EditMailSettings() {
+    mail::MailSettingsDialog d(App().Config(), App().Ini(), this);
+    d.exec();
+}
+
+void MainWindow::EditUpdateSettings() {
+    update::UpdateSettingsDialog d(App().Config(), App().Ini(), this);
+    d.exec();
+}
+
+void MainWindow::MailArchive() {
+    app::Settings& s = App().Config();
+    const std::string archive = Model().IsOpen() ? Model().ArchivePath() : std::string();
+    if (!s.InternalMail) {
+        if (archive.empty()) return;
+        if (!app::ProgramOnPath(mail::kXdgEmail)) {
+            Message("Error", mail::XdgEmailMissingText());
+            return;
+        }
+        // The mail program's compose window may stay open for long: its end is reported when it comes.
+        auto* p = new QProcess(this);
+        const auto argv = mail::XdgEmailCommand(archive);
+        QStringList args;
+        for (size_t i = 1; i < argv.size(); ++i)
+            args << Q(argv[i]);
+        connect(p, &QProcess::finished, this, [this, p](int code, QProcess::ExitStatus status) {
+            std::string text = status == QProcess::NormalExit ? mail::XdgEmailStatusText(code)
+                                                              : mail::XdgEmailStatusText(-1);
+            if (!text.empty()) Message("Error", text);
+            p->deleteLater();
+        });
+        connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError e) {
+            if (e != QProcess::FailedToStart) return;
+            Message("Error", mail::XdgEmailMissingText());
+            p->deleteLater();
+        });
+        p->start(Q(argv[0]), args);
+        Log("xdg-email --attach " + archive);
+        return;
+    }
+    if (!mail::MailSettingsComplete(s)) {
+        Message("Error", mail::kMailSettingsMissing);
+        EditMailSettings();
+        return;
+    }
+    mail::MailWindow w(s, archive, OpenFilters(), this);
+    w.OnLog = [this](const std::string& line) { Log(line); };
+    w.exec();
+}
+
+void MainWindow::CheckForUpdate(bool scheduled) {
+    app::Settings& s = App().Config();
+    update::TWebFileInfo wfi;
+    update::ConfigureChecker(wfi, s);
+    if (scheduled && wfi.HomeURL().empty()) return;
+    update::UpdateDialogue dialogue(this, wfi);
+    dialogue.CheckForUpdate();
+    if (!dialogue.SavedPath().isEmpty()) Log("Update saved as " + S(dialogue.SavedPath()));
+}
+
+void MainWindow::RunUpdateSchedule() {
+    app::Settings& s = App().Config();
+    update::ScheduleDecision d = update::DecideSchedule(s.AutoUpd, s.LastCheck, s.CheckPeriod, update::NowAsDays());
+    if (d.writeNow) {
+        s.LastCheck = update::NowAsDays();
+        App().Ini().WriteFloat("AutoUpd", "LastCheck", s.LastCheck);
+        App().Ini().Flush();
+    }
+    if (d.runCheck) CheckForUpdate(true);
 }
 
 void MainWindow::OpenCommand() {

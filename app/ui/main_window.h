@@ -59,6 +59,16 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     const std::array<QAction*, app::kHistorySlots>& ExtractHistoryActions() const { return extractHistory_; }
     // How often input is handled during an operation, at most (milliseconds).
     void SetEventInterval(int ms) { eventIntervalMs_ = ms; }
+    // Mail Archive...: the mail window, or the system mail program when the internal client is off.
+    void MailArchive();
+    // The update check with its windows; scheduled: started by the start-up schedule (silent without an
+    // address).
+    void CheckForUpdate(bool scheduled);
+    // The start-up schedule of the update check.
+    void RunUpdateSchedule();
+    QAction* MailSettingsAction() const { return mailSettingsAction_; }
+    QAction* UpdateSettingsAction() const { return updateSettingsAction_; }
+    QAction* CheckUpdateAction() const { return checkUpdateAction_; }
     // The full text of a status panel (the label shows it shortened).
     QString StatusText(int panel) const { return statusTexts_.at(static_cast<size_t>(panel)); }
 
@@ -104,6 +114,11 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void EditLimits();
     QMenu* encodingMenu_ = nullptr;
     QAction* limitsAction_ = nullptr;
+    QAction* mailSettingsAction_ = nullptr;
+    QAction* updateSettingsAction_ = nullptr;
+    QAction* checkUpdateAction_ = nullptr;
+    void EditMailSettings();
+    void EditUpdateSettings();
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
