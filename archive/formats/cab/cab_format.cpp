@@ -8,6 +8,7 @@
 #include "archive/core/utils.h"
 #include "archive/core/volumes.h"
 #include "archive/formats/cab/cab_headers.h"
+#include "archive/formats/cab/cab_writer.h"
 #include "archive/formats/cab/uncab.h"
 
 namespace varnok {
@@ -127,6 +128,7 @@ const FormatRecord& CabFormat() {
         .signature = Signature,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnCab>(); },
+        .writer = [](TArcType) -> std::unique_ptr<TCompBase> { return std::make_unique<TMakeCab>(); },
     };
     return r;
 }
