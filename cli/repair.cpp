@@ -1,9 +1,9 @@
 // varnok-cli repair ARCHIVE [-o OUT] [--overwrite] [-v]
 //
-// Rebuilds a damaged ZIP file into OUT (by default NAME_fixed.zip beside it) from the entries whose local records
-// survive and whose data check out. One line per entry found, as the repair window words it, then a summary. The
-// damaged file is never changed; an existing OUT is kept unless --overwrite. Exit status 1 when nothing could be
-// recovered or when entries were dropped.
+// Rebuilds a damaged ZIP file into OUT (by default NAME_fixed.zip beside it) from the entries whose local
+// records survive and whose data check out. One line per entry found, as the repair window words it, then a
+// summary. The damaged file is never changed; an existing OUT is kept unless --overwrite. Exit status 1 when
+// nothing could be recovered or when entries were dropped.
 #include <cstdio>
 
 #include "archive/core/errors.h"
@@ -71,7 +71,8 @@ int CmdRepair(int argc, char** argv) {
     progress.Clear();
     fflush(stdout);
     if (!done) {
-        if (fix.Cancel()) fprintf(stderr, "varnok-cli: %s: stopped; nothing written\n", TerminalSafe(input).c_str());
+        if (fix.Cancel())
+            fprintf(stderr, "varnok-cli: %s: stopped; nothing written\n", TerminalSafe(input).c_str());
         return kExitErrors;
     }
     const int kept = static_cast<int>(fix.Entries().size());
@@ -79,7 +80,8 @@ int CmdRepair(int argc, char** argv) {
     printf("%s -> %s: %d entr%s recovered", TerminalSafe(input).c_str(), TerminalSafe(output).c_str(), kept,
            kept == 1 ? "y" : "ies");
     if (unchecked) printf(" (%d not verified)", unchecked);
-    printf(", %d dropped%s\n", fix.Dropped(), kept ? "" : "; nothing could be recovered, the output is empty");
+    printf(", %d dropped%s\n", fix.Dropped(),
+           kept ? "" : "; nothing could be recovered, the output is empty");
     return kept == 0 || fix.Dropped() > 0 || rep.Count() ? kExitErrors : kExitOk;
 }
 

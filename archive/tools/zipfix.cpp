@@ -32,8 +32,8 @@ constexpr uint32_t kDescriptorSig = zip::kSpanSig;
 constexpr size_t kMaxDescriptorCandidates = size_t{1} << 20;
 constexpr size_t kChunk = size_t{1} << 20;
 
-// The whole input, mapped read-only: the kernel reads pages as the scan reaches them and may drop them again, so
-// a file of any size is repaired in bounded memory.
+// The whole input, mapped read-only: the kernel reads pages as the scan reaches them and may drop them again,
+// so a file of any size is repaired in bounded memory.
 class Mapping {
   public:
     Mapping() = default;
@@ -130,8 +130,9 @@ std::vector<uint8_t> KeptExtra(const std::vector<uint8_t>& extra) {
     for (size_t i = 0; i + 4 <= extra.size();) {
         const uint16_t id = Le16(&extra[i]), len = Le16(&extra[i + 2]);
         if (i + 4 + len > extra.size()) break;
-        if (id != 0x0001) out.insert(out.end(), extra.begin() + static_cast<ptrdiff_t>(i),
-                                     extra.begin() + static_cast<ptrdiff_t>(i + 4 + len));
+        if (id != 0x0001)
+            out.insert(out.end(), extra.begin() + static_cast<ptrdiff_t>(i),
+                       extra.begin() + static_cast<ptrdiff_t>(i + 4 + len));
         i += 4 + len;
     }
     return out;
@@ -145,14 +146,22 @@ bool IsKept(TFixVerdict v) {
 
 const char* VerdictText(TFixVerdict v) {
     switch (v) {
-        case fvVerified: return "verified";
-        case fvEncrypted: return "encrypted, sizes fit, data not verified";
-        case fvUnchecked: return "method not decoded here, sizes fit, data not verified";
-        case fvBadName: return "empty name or control character in the name";
-        case fvCutOff: return "cut off by the end of the file";
-        case fvDamaged: return "data damaged (CRC or size does not match)";
-        case fvNoDescriptor: return "no data descriptor fits";
-        case fvBadSizes: return "sizes do not fit the entry";
+        case fvVerified:
+            return "verified";
+        case fvEncrypted:
+            return "encrypted, sizes fit, data not verified";
+        case fvUnchecked:
+            return "method not decoded here, sizes fit, data not verified";
+        case fvBadName:
+            return "empty name or control character in the name";
+        case fvCutOff:
+            return "cut off by the end of the file";
+        case fvDamaged:
+            return "data damaged (CRC or size does not match)";
+        case fvNoDescriptor:
+            return "no data descriptor fits";
+        case fvBadSizes:
+            return "sizes do not fit the entry";
     }
     return "";
 }
@@ -191,7 +200,8 @@ struct TZipFix::Scan {
     std::vector<DescriptorCandidate> descriptors;  // sorted by (data, pos)
     int lastPercent = -1;
 
-    Scan(TZipFix& o, const platform::File& f, const uint8_t* b, uint64_t s) : owner(o), file(f), buf(b), size(s) {}
+    Scan(TZipFix& o, const platform::File& f, const uint8_t* b, uint64_t s)
+        : owner(o), file(f), buf(b), size(s) {}
 
     bool Cancelled() const { return owner.Cancel(); }
 
@@ -216,7 +226,8 @@ struct TZipFix::Scan {
                     d.cancelled = true;
                     return d;
                 }
-                crc = UpdateCrc32(crc, buf + pos + at, static_cast<size_t>(std::min<uint64_t>(kChunk, avail - at)));
+                crc = UpdateCrc32(crc, buf + pos + at,
+                                  static_cast<size_t>(std::min<uint64_t>(kChunk, avail - at)));
             }
             d.ok = true;
             d.crc = ~crc;
@@ -242,15 +253,16 @@ struct TZipFix::Scan {
         return d;
     }
 
-    // One pass over the file that indexes every descriptor an entry with bit 3 could end with: those with their
-    // signature, and those without, anchored by the record that follows them (or the end of the file).
+    // One pass over the file that indexes every descriptor an entry with bit 3 could end with: those with
+    // their signature, and those without, anchored by the record that follows them (or the end of the file).
     void IndexDescriptors() {
         indexed = true;
         auto add = [this](const DescriptorCandidate& c) {
             if (descriptors.size() < kMaxDescriptorCandidates) descriptors.push_back(c);
         };
         SignatureSearch sigSearch(kDescriptorSig);
-        for (uint64_t q = sigSearch.Find(buf, size, 0); q != kNotFound; q = sigSearch.Find(buf, size, q + 1)) {
+        for (uint64_t q = sigSearch.Find(buf, size, 0); q != kNotFound;
+             q = sigSearch.Find(buf, size, q + 1)) {
             if (q + 16 <= size && Le32(buf + q + 8) <= q)
                 add({q - Le32(buf + q + 8), q, 16, Le32(buf + q + 4), Le32(buf + q + 8), Le32(buf + q + 12)});
             if (q + 24 <= size && Le64(buf + q + 8) <= q)
@@ -292,9 +304,11 @@ struct TZipFix::Scan {
         if (q + 24 <= size && Le32(buf + q) == kDescriptorSig && Le32(buf + q + 4) == crc &&
             Le64(buf + q + 8) == packed && Le64(buf + q + 16) == unpacked)
             fits[n++] = 24;
-        if (q + 12 <= size && Le32(buf + q) == crc && Le32(buf + q + 4) == packed && Le32(buf + q + 8) == unpacked)
+        if (q + 12 <= size && Le32(buf + q) == crc && Le32(buf + q + 4) == packed &&
+            Le32(buf + q + 8) == unpacked)
             fits[n++] = 12;
-        if (q + 20 <= size && Le32(buf + q) == crc && Le64(buf + q + 4) == packed && Le64(buf + q + 12) == unpacked)
+        if (q + 20 <= size && Le32(buf + q) == crc && Le64(buf + q + 4) == packed &&
+            Le64(buf + q + 12) == unpacked)
             fits[n++] = 20;
         // Several forms can read alike (sizes of zero); the one followed by a record is the one written.
         for (int i = 0; i < n; ++i)
@@ -356,7 +370,8 @@ struct TZipFix::Scan {
             return fi;
         }
 
-        auto take = [&](uint32_t crc, uint64_t packed, uint64_t unpacked, uint32_t descriptor, TFixVerdict v) {
+        auto take = [&](uint32_t crc, uint64_t packed, uint64_t unpacked, uint32_t descriptor,
+                        TFixVerdict v) {
             fi.Crc32 = crc;
             fi.CompressedSize = packed;
             fi.UncompressedSize = unpacked;
@@ -385,7 +400,8 @@ struct TZipFix::Scan {
             return fi;
         }
 
-        // Any other method: the descriptors whose compressed size points back to this data start, nearest first.
+        // Any other method: the descriptors whose compressed size points back to this data start, nearest
+        // first.
         if (!indexed) IndexDescriptors();
         auto it = std::lower_bound(descriptors.begin(), descriptors.end(), d,
                                    [](const DescriptorCandidate& c, uint64_t v) { return c.data < v; });
@@ -458,14 +474,16 @@ bool TZipFix::Run(const platform::File& in, const std::string& inName,
         // Bytes in front of the archive that its offsets do not count (a self-extractor).
         for (uint64_t cdEnd : {end.pos, end.pos >= 76 ? end.pos - 76 : end.pos})
             if (cdEnd >= end.cdSize)
-                deltas.push_back(static_cast<int64_t>(cdEnd - end.cdSize) - static_cast<int64_t>(end.cdOffset));
+                deltas.push_back(static_cast<int64_t>(cdEnd - end.cdSize) -
+                                 static_cast<int64_t>(end.cdOffset));
     }
     std::vector<bool> matched(entries_.size(), false);
     SignatureSearch central(zip::kCentralSig);
     for (uint64_t q = central.Find(buf, size, lastEnd); q != kNotFound;) {
         if (Cancel()) return false;
         zip::CentralHeader ch;
-        if (!zip::ParseCentralHeader(buf + q, static_cast<size_t>(std::min<uint64_t>(size - q, SIZE_MAX)), ch)) {
+        if (!zip::ParseCentralHeader(buf + q, static_cast<size_t>(std::min<uint64_t>(size - q, SIZE_MAX)),
+                                     ch)) {
             q = central.Find(buf, size, q + 1);
             continue;
         }
@@ -516,7 +534,8 @@ bool TZipFix::Run(const platform::File& in, const std::string& inName,
             if (bigPacked) AppendLe64(extra, e.CompressedSize);
             if (bigOffset) AppendLe64(extra, newOffsets[i]);
         }
-        if (extra.size() + e.Extra.size() <= 0xFFFF) extra.insert(extra.end(), e.Extra.begin(), e.Extra.end());
+        if (extra.size() + e.Extra.size() <= 0xFFFF)
+            extra.insert(extra.end(), e.Extra.begin(), e.Extra.end());
         const std::string comment = e.Comment.substr(0, 0xFFFF);
         const bool zip64 = bigUnpacked || bigPacked || bigOffset;
         AppendLe32(cd, zip::kCentralSig);
@@ -584,9 +603,9 @@ bool TZipFix::Repair(const std::string& input, const std::string& output) {
     SetCancel(false);
     platform::File in;
     if (!in.Open(input, platform::File::Mode::Read)) RaiseError(input, platform::LastErrorText(), E_OpenFile);
-    struct stat si {}, so {};
-    if (fstat(in.Fd(), &si) != 0 || !S_ISREG(si.st_mode))
-        RaiseError(input, "not a regular file", E_OpenFile);
+    struct stat si {
+    }, so{};
+    if (fstat(in.Fd(), &si) != 0 || !S_ISREG(si.st_mode)) RaiseError(input, "not a regular file", E_OpenFile);
     if (stat(output.c_str(), &so) == 0 && so.st_dev == si.st_dev && so.st_ino == si.st_ino)
         RaiseError(output, "", E_SameInOut);
 
@@ -633,7 +652,8 @@ bool TZipFix::Repair(std::istream* input, std::ostream* output) {
     while (*input) {
         input->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         const auto got = static_cast<size_t>(input->gcount());
-        if (got && !mem.Write(chunk.data(), got)) RaiseError("input stream", platform::LastErrorText(), E_ReadFile);
+        if (got && !mem.Write(chunk.data(), got))
+            RaiseError("input stream", platform::LastErrorText(), E_ReadFile);
         if (!got) break;
     }
     return Run(mem, "input stream", [&](const void* p, size_t n) {

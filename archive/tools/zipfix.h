@@ -3,23 +3,26 @@
 // Why it is built this way:
 // - The scan looks for local headers with a Boyer-Moore-Horspool search over the four signature bytes (a skip
 //   table per signature), so that it touches at most every fourth byte of the space between entries. After an
-//   accepted entry it goes on from that entry's end, so a "PK\3\4" inside stored data (a ZIP stored in a ZIP) is
-//   never taken for an entry of its own; after a rejected header it goes on four bytes later.
-// - A header alone proves nothing: every candidate whose data can be decoded (stored, deflate, Deflate64 and the
-//   early methods) is decoded and its CRC and size compared, so a plausible header over damaged or cut-off data is
-//   rejected. Encrypted entries and methods without a decoder here cannot be checked; they are kept when their
-//   sizes fit, and reported as unchecked.
+//   accepted entry it goes on from that entry's end, so a "PK\3\4" inside stored data (a ZIP stored in a ZIP)
+//   is never taken for an entry of its own; after a rejected header it goes on four bytes later.
+// - A header alone proves nothing: every candidate whose data can be decoded (stored, deflate, Deflate64 and
+// the
+//   early methods) is decoded and its CRC and size compared, so a plausible header over damaged or cut-off
+//   data is rejected. Encrypted entries and methods without a decoder here cannot be checked; they are kept
+//   when their sizes fit, and reported as unchecked.
 // - An entry whose sizes follow its data (flag bit 3) is bounded by the descriptor that fits: for deflate the
-//   stream's own end, for everything else a descriptor (with or without its signature, 32- or 64-bit sizes) whose
-//   compressed size is its distance from the data. Those descriptors are indexed by the data start they imply in
-//   one pass, so finding the one for an entry costs a look-up, not a walk to the end of the file.
+//   stream's own end, for everything else a descriptor (with or without its signature, 32- or 64-bit sizes)
+//   whose compressed size is its distance from the data. Those descriptors are indexed by the data start they
+//   imply in one pass, so finding the one for an entry costs a look-up, not a walk to the end of the file.
 // - Local records are copied unchanged (the descriptor included) and a fresh central directory is written for
 //   them, ZIP64 where a size, an offset or the count needs it. Where central records of the old directory
-//   survive, an entry that matches one by its local-header offset (and CRC and size) takes what only the central
-//   record knows: the host system, the attributes and Unix mode, the comment, the UTF-8 flag, the extra fields.
-// - The input is mapped read-only, never read whole into memory, and never changed. A file output is written under
-//   a private name (mkstemp) beside the target and renamed into place only when complete; a failed or stopped run
-//   leaves no partial target and an existing one as it was.
+//   survive, an entry that matches one by its local-header offset (and CRC and size) takes what only the
+//   central record knows: the host system, the attributes and Unix mode, the comment, the UTF-8 flag, the
+//   extra fields.
+// - The input is mapped read-only, never read whole into memory, and never changed. A file output is written
+// under
+//   a private name (mkstemp) beside the target and renamed into place only when complete; a failed or stopped
+//   run leaves no partial target and an existing one as it was.
 #pragma once
 
 #include <array>
@@ -48,8 +51,8 @@ bool IsKept(TFixVerdict v);
 // A short text for a verdict ("encrypted, not verified", "data damaged", ...).
 const char* VerdictText(TFixVerdict v);
 
-// One entry found: the fields of its central record (in the record's order) and its name, plus where it lies in
-// the damaged file and what the old central directory added.
+// One entry found: the fields of its central record (in the record's order) and its name, plus where it lies
+// in the damaged file and what the old central directory added.
 struct TFileInfo {
     uint16_t VersionMadeBy = 0;
     uint16_t VersionNeeded = 0;
@@ -69,11 +72,12 @@ struct TFileInfo {
     uint64_t LocalHeaderOffset = 0;  // in the damaged file
     std::string Name;                // raw bytes as stored
 
-    uint64_t DataOffset = 0;        // in the damaged file
-    uint32_t DescriptorSize = 0;    // 0, 12, 16, 20 or 24
-    std::string Comment;            // from a surviving central record
-    std::vector<uint8_t> Extra;     // central extra fields from a surviving central record (ZIP64 field left out)
-    bool FromCentral = false;       // matched a surviving central record
+    uint64_t DataOffset = 0;      // in the damaged file
+    uint32_t DescriptorSize = 0;  // 0, 12, 16, 20 or 24
+    std::string Comment;          // from a surviving central record
+    std::vector<uint8_t>
+        Extra;                 // central extra fields from a surviving central record (ZIP64 field left out)
+    bool FromCentral = false;  // matched a surviving central record
     TFixVerdict Verdict = fvVerified;
     // The bytes copied into the new file: header, name, extra field, data, descriptor.
     uint64_t RecordSize() const { return DataOffset - LocalHeaderOffset + CompressedSize + DescriptorSize; }
