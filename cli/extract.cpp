@@ -304,8 +304,9 @@ int CmdTest(int argc, char** argv) {
             printf("INVALID: Archive %s: the test was stopped\n", shown.c_str());
             return kExitErrors;
         }
-        // One verdict, counting failed entries and the errors of the run.
-        const int errors = ck.ErrorCount();
+        // One verdict, counting failed entries and the errors of the run (also those said here, such as a
+        // volume not found beside the archive).
+        const int errors = std::max(ck.ErrorCount(), s.rep.Count());
         if (errors) {
             printf("INVALID: Archive %s tested, %d errors were found.\n", shown.c_str(), errors);
             status = kExitErrors;

@@ -9,9 +9,9 @@
 namespace varnok {
 
 bool TZipCheck::CanTest(TArcType t) {
-    // Cabinets are tested like everything else: their extractor has a test mode, and calling a sound cabinet
-    // "not a valid archive" would be a plain falsehood.
-    return (IsTestable(t) || t == atCab) && HasExtractor(t);
+    // Every type that extracts is tested by its extractor: cabinets and PAK archives too, since calling a sound
+    // archive of either "not a valid archive" would be a plain falsehood.
+    return IsRecognised(t) && HasExtractor(t);
 }
 
 bool TZipCheck::Test() {

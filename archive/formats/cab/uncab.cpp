@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -334,11 +335,20 @@ intptr_t TStreamCabinetFileHandler::Open(const std::string& name, int flags, int
     }
     if (flags & FDI_O_TRUNC) o |= O_TRUNC;
     if (flags & FDI_O_APPEND) o |= O_APPEND;
-    int fd = ::open(name.c_str(), o, mode ? static_cast<mode_t>(mode) & 0777 : 0644);
+    // Cabinet names come from the cabinets themselves: only a regular file is taken. Opening without blocking
+    // keeps a FIFO in the name's place from stopping the run, and the type is checked on what was opened.
+    int fd = ::open(name.c_str(), o | O_NONBLOCK, mode ? static_cast<mode_t>(mode) & 0777 : 0644);
     if (fd < 0) {
         result = errno;
         return -1;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        result = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     auto f = std::make_unique<platform::File>();
     f->Adopt(fd, name);
     intptr_t h = next_++;
