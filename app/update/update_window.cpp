@@ -91,8 +91,7 @@ void WaitWindow::SetProgress(uint64_t received, uint64_t total) {
 
 void WaitWindow::Run(const std::function<void(const std::atomic<bool>*)>& work) {
     cancel_ = false;
-    QPointer<WaitWindow> self(this);
-    std::thread worker([this, self, &work] {
+    std::thread worker([this, &work] {
         work(&cancel_);
         QMetaObject::invokeMethod(
             this, [this] { QDialog::done(QDialog::Accepted); }, Qt::QueuedConnection);
