@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "archive/core/crc.h"
+#include "archive/core/errors.h"
 #include "archive/core/unbase.h"
 #include "archive/core/utils.h"
 
@@ -183,6 +184,41 @@ class Output {
 
     std::string dest_, temp_;
     int fd_ = -1;
+};
+
+// Where a decoded entry goes: its size enforced, its CRC taken, the output file and the data callback fed.
+// A failure is kept (code and reason) and thrown on as ArchiveError to stop the decoder.
+class DeliverSink final : public ByteSink {
+  public:
+    DeliverSink(uint64_t size, Output* out, RarDataProc proc) : size_(size), out_(out), proc_(proc) {}
+    void Write(const uint8_t* p, size_t n) override {
+        if (n > size_ - total_) Stop(RAR_ERR_BAD_DATA, "more data than the header's size");
+        total_ += n;
+        crc_ = UpdateCrc32(crc_, p, n);
+        if (out_ && !out_->Write(p, n, code_, why_)) throw ArchiveError(E_WriteFile);
+        while (proc_ && n) {
+            const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(n, 1u << 30));
+            if (!proc_(p, piece)) Stop(RAR_ERR_USER, "stopped by the caller");
+            p += piece;
+            n -= piece;
+        }
+    }
+    uint64_t Total() const { return total_; }
+    uint32_t Crc() const { return ~crc_; }
+    int code_ = RAR_OK;
+    std::string why_;
+
+  private:
+    [[noreturn]] void Stop(int code, const char* why) {
+        code_ = code;
+        why_ = why;
+        throw ArchiveError(E_WriteFile);
+    }
+    uint64_t size_;
+    Output* out_;
+    RarDataProc proc_;
+    uint64_t total_ = 0;
+    uint32_t crc_ = 0xFFFFFFFFu;
 };
 
 void CopyName(char (&dst)[RAR_NAME_SIZE], const std::string& s) {
@@ -421,6 +457,7 @@ int Session::ReadHeader(RARHeaderData* h) {
             return Fail(fatal_, "a file name of " + std::to_string(b.name.size()) + " bytes");
         }
         cur_ = b;
+        curVol_ = hvol_;
         haveCur_ = true;
         ++ordinal_;
         std::memset(h, 0, sizeof *h);
@@ -538,7 +575,14 @@ int Session::AdvanceDecoder(struct archive_entry** entry) {
 int Session::Process(int operation, const char* destPath, const char* destName) {
     if (!haveCur_) return Fail(RAR_ERR_BAD_ARCHIVE, "no file header was read");
     haveCur_ = false;
-    if (operation == RAR_SKIP) return RAR_OK;
+    if (operation == RAR_SKIP) {
+        // Passed over in a solid stream: decoded later, silently, if an entry after it is wanted.
+        if (fmt_ == rar::Format::Rar4 && !cur_.isDirectory && !cur_.encrypted && cur_.method != '0') {
+            if (!cur_.solid) skipped_.clear();
+            skipped_.push_back({cur_, curVol_});
+        }
+        return RAR_OK;
+    }
     if (operation != RAR_TEST && operation != RAR_EXTRACT) return Fail(RAR_ERR_BAD_ARCHIVE, "unknown operation");
     std::string dest;
     if (operation == RAR_EXTRACT) {
@@ -560,16 +604,169 @@ int Session::Process(int operation, const char* destPath, const char* destName) 
         if (password_.empty()) return Fail(RAR_ERR_PASSWORD, cur_.name + " is encrypted and no password was given");
         return Fail(RAR_ERR_UNKNOWN_FORMAT, "encrypted RAR data, which this library cannot decrypt");
     }
-    if (fmt_ == rar::Format::Rar4 && cur_.method != '0') {
-        if (cur_.versionNeeded < 29)
-            return Fail(RAR_ERR_UNKNOWN_FORMAT, "RAR " + std::to_string(cur_.versionNeeded / 10) + "." +
-                                                    std::to_string(cur_.versionNeeded % 10) +
-                                                    " compression, which this library does not decode");
-        if (cur_.solid)
-            return Fail(RAR_ERR_UNKNOWN_FORMAT,
-                        "solid RAR 2.9 to 4 compression, which this library does not decode");
-    }
+    if (fmt_ == rar::Format::Rar4) return DecodeOwn(operation, dest);
     return DecodeCurrent(operation, dest);
+}
+
+// The packed bytes of one entry, part after part across the volumes.
+class Session::PackedSource final : public ByteSource {
+  public:
+    PackedSource(Session& s, size_t vol, const rar::Block& b, uint32_t* lastCrc)
+        : s_(s), vol_(vol), lastCrc_(lastCrc) {
+        if (!f_.Open(s.volumes_[vol], platform::File::Mode::Read)) failed_ = true;
+        Take(b);
+    }
+    size_t Read(uint8_t* buf, size_t n) override {
+        for (int parts = 0; parts < 100000 && n; ++parts) {
+            if (failed_) return 0;
+            if (left_) {
+                const size_t want = static_cast<size_t>(std::min<uint64_t>(n, left_));
+                const size_t got = f_.ReadAt(pos_, buf, want);
+                if (!got) {
+                    failed_ = true;  // the volume ends before the data its header announces
+                    return 0;
+                }
+                pos_ += got;
+                left_ -= got;
+                return got;
+            }
+            if (!NextPart()) return 0;
+        }
+        return 0;
+    }
+    // Follows the remaining parts' headers (without their data) so that the last part's CRC is known.
+    void FinishParts() {
+        for (int parts = 0; parts < 100000 && !failed_ && splitAfter_; ++parts)
+            if (!NextPart()) break;
+    }
+
+  private:
+    void Take(const rar::Block& b) {
+        pos_ = b.nextPos - b.dataSize;
+        left_ = b.dataSize;
+        splitAfter_ = b.splitAfter;
+        if (lastCrc_) *lastCrc_ = b.crc;
+    }
+    bool NextPart() {
+        if (!splitAfter_) return false;
+        if (!s_.HaveVolume(vol_ + 1)) {
+            s_.volumeMissing_ = true;
+            failed_ = true;
+            return false;
+        }
+        ++vol_;
+        platform::File f;
+        if (!f.Open(s_.volumes_[vol_], platform::File::Mode::Read) ||
+            rar::DetectFormat(f, 0) != rar::Format::Rar4) {
+            s_.volumeMissing_ = true;
+            failed_ = true;
+            return false;
+        }
+        const uint64_t size = f.Size();
+        uint64_t pos = rar::kMarker4Size;
+        for (int n = 0; n < 100000; ++n) {
+            rar::Block b;
+            if (rar::ReadBlock4(f, pos, size, b) != rar::ReadResult::Ok || b.nextPos <= pos) break;
+            if (b.isFile) {
+                if (!b.splitBefore) break;
+                f_ = std::move(f);
+                Take(b);
+                return true;
+            }
+            pos = b.nextPos;
+        }
+        failed_ = true;
+        return false;
+    }
+
+    Session& s_;
+    size_t vol_;
+    uint32_t* lastCrc_;
+    platform::File f_;
+    uint64_t pos_ = 0, left_ = 0;
+    bool splitAfter_ = false;
+    bool failed_ = false;
+};
+
+std::unique_ptr<ByteSource> Session::OpenPackedData(size_t vol, const rar::Block& b, uint32_t* lastCrc) {
+    std::unique_ptr<ByteSource> src = std::make_unique<PackedSource>(*this, vol, b, lastCrc);
+    if (packedWrapper_) src = packedWrapper_(std::move(src), b);
+    return src;
+}
+
+int Session::DecodeSkipped() {
+    std::vector<Located> todo;
+    todo.swap(skipped_);
+    for (const Located& e : todo) {
+        DeliverSink sink(e.block.unpackedSize, nullptr, nullptr);
+        auto src = OpenPackedData(e.vol, e.block);
+        DecodeResult r;
+        try {
+            r = decoders_->Decode(e.block.versionNeeded, e.block.method, *src, sink, e.block.unpackedSize,
+                                  e.block.solid);
+        } catch (const ArchiveError&) {
+            r.status = DecodeStatus::Corrupt;
+        }
+        if (!r.Ok() || sink.Total() != e.block.unpackedSize) {
+            const int code = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
+            return Fail(code, cur_.name + ": the solid stream before it fails at " + e.block.name + " (" +
+                                  (decoders_->Error().empty() ? sink.why_ : decoders_->Error()) + ")");
+        }
+    }
+    return RAR_OK;
+}
+
+int Session::DecodeOwn(int operation, const std::string& dest) {
+    if (!rar::RarDecoderSet::Supports(cur_.versionNeeded, cur_.method))
+        return Fail(RAR_ERR_UNKNOWN_FORMAT, cur_.name + ": RAR " + std::to_string(cur_.versionNeeded / 10) + "." +
+                                                std::to_string(cur_.versionNeeded % 10) + " method " +
+                                                std::string(1, static_cast<char>(cur_.method)) +
+                                                ", which this library does not decode");
+    if (!decoders_) decoders_ = std::make_unique<rar::RarDecoderSet>();
+    if (cur_.method != '0') {
+        if (!cur_.solid) skipped_.clear();
+        if (const int r = DecodeSkipped(); r != RAR_OK) return r;
+    }
+    Output out(dest);
+    const bool extract = operation == RAR_EXTRACT;
+    DeliverSink sink(cur_.unpackedSize, extract ? &out : nullptr, dataProc_);
+    uint32_t lastCrc = cur_.crc;
+    auto* packed = new PackedSource(*this, curVol_, cur_, &lastCrc);
+    std::unique_ptr<ByteSource> src(packed);
+    if (packedWrapper_) src = packedWrapper_(std::move(src), cur_);
+    DecodeResult r;
+    bool stopped = false;
+    try {
+        r = decoders_->Decode(cur_.versionNeeded, cur_.method, *src, sink, cur_.unpackedSize, cur_.solid);
+    } catch (const ArchiveError&) {
+        stopped = true;
+    }
+    int code = RAR_OK;
+    std::string why;
+    if (stopped) {
+        code = sink.code_ != RAR_OK ? sink.code_ : RAR_ERR_BAD_DATA;
+        why = sink.why_.empty() ? "the data cannot be written" : sink.why_;
+    } else if (!r.Ok()) {
+        code = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
+        why = volumeMissing_ ? error_ : decoders_->Error();
+    } else if (sink.Total() != cur_.unpackedSize) {
+        code = RAR_ERR_BAD_DATA;
+        why = "the data end after " + std::to_string(sink.Total()) + " of " + std::to_string(cur_.unpackedSize) +
+              " bytes";
+    } else {
+        // A split entry's CRC is in the header of its last part.
+        packed->FinishParts();
+        if (sink.Crc() != lastCrc) {
+            code = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
+            why = volumeMissing_ ? error_ : "the data fail their CRC check";
+        }
+    }
+    if (code == RAR_OK && extract) out.Finish(code, why);
+    if (code != RAR_OK) {
+        out.Discard();
+        return Fail(code, cur_.name + ": " + why);
+    }
+    return RAR_OK;
 }
 
 int Session::DecodeCurrent(int operation, const std::string& dest) {

@@ -14,16 +14,33 @@
 // volume is read from that volume's own headers (its end block, or a last file that continues), never
 // guessed from the files lying around.
 //
+// The data of RAR 1.5 to 4 entries are decoded by the family's own decoders (rar_methods.h), not libarchive:
+// it reads none of RAR 1.5 and 2.0 and no solid RAR 2.9 entry after the first. Those entries are read in order
+// from their packed bytes, which OpenPackedData follows across volumes (a split entry goes on in the first
+// file header of the next volume, confirmed through the volume callback like any other volume). In a solid
+// archive an entry passed over with RAR_SKIP is remembered, not decoded; when a later entry of the same solid
+// stream is tested or extracted, the ones passed over are decoded first without being delivered, so the
+// decoder's state is right whichever entries are wanted. libarchive still decodes RAR 5.
+//
+// The hook for decryption: SetPackedWrapper installs a function that is given each entry's packed ByteSource
+// (the bytes across all its volumes, exactly as stored) together with the entry's header, and returns the
+// ByteSource the decoder reads instead (for instance a decrypting one over it). Without a wrapper the packed
+// bytes go to the decoder as they are.
+//
 // Extraction writes a temporary file beside the output, created at the first decoded block, and renames it
 // into place once the data checked out: a failure leaves no file and does not touch an existing one, and a
 // link in the output's place is replaced, never written through.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "archive/core/stream.h"
 #include "archive/formats/rar/rar_headers.h"
+#include "archive/formats/rar/rar_methods.h"
 #include "engines/unrar/unrar.h"
 #include "platform/file.h"
 
@@ -46,6 +63,13 @@ class Session {
     void SetDataProc(RarDataProc p) { dataProc_ = p; }
     void SetPassword(const char* p) { password_ = p ? p : ""; }
     const std::string& ErrorText() const { return error_; }
+
+    // The packed bytes of the entry whose header b was read in volume vol, followed across the volumes it
+    // continues in. *lastCrc (when given) is set to the CRC of the last part's header once that part is reached.
+    std::unique_ptr<ByteSource> OpenPackedData(size_t vol, const rar::Block& b, uint32_t* lastCrc = nullptr);
+    // Wraps every entry's packed bytes before they reach a decoder (see above); an empty function removes it.
+    using PackedWrapper = std::function<std::unique_ptr<ByteSource>(std::unique_ptr<ByteSource>, const rar::Block&)>;
+    void SetPackedWrapper(PackedWrapper w) { packedWrapper_ = std::move(w); }
 
   private:
     Session() = default;
@@ -74,6 +98,20 @@ class Session {
     bool haveCur_ = false;
     uint64_t ordinal_ = 0;  // file headers reported
     uint64_t blocks_ = 0;
+
+    // Our decoders (RAR 1.5 to 4).
+    class PackedSource;
+    friend class PackedSource;
+    struct Located {
+        rar::Block block;
+        size_t vol = 0;
+    };
+    int DecodeOwn(int operation, const std::string& dest);
+    int DecodeSkipped();
+    std::unique_ptr<rar::RarDecoderSet> decoders_;
+    std::vector<Located> skipped_;  // entries of the current solid stream passed over and not decoded yet
+    size_t curVol_ = 0;             // the volume whose header cur_ is
+    PackedWrapper packedWrapper_;
 
     // libarchive.
     bool StartDecoder();
