@@ -140,7 +140,8 @@ TEST_F(SfxRoundTrip, OffsetsShiftedPeersReadItAndItExtractsItself) {
         EXPECT_EQ(test::Run("unzip -t " + test::Quote(d / "t.exe"), &out), 0) << out;
         EXPECT_EQ(out.find("extra bytes"), std::string::npos) << out;
     }
-    if (test::HaveTool("7z")) {
+    // 7-Zip looks for an archive only so far into a program: the stub of a sanitizer build is too large.
+    if (test::HaveTool("7z") && stub < (8u << 20)) {
         EXPECT_EQ(test::Run("7z t " + test::Quote(d / "t.exe"), &out), 0) << out;
     }
     if (test::HaveTool("bsdtar")) {
