@@ -48,6 +48,13 @@ class RarBits {
         if (static_cast<uint64_t>(count_) > zeros_ * 8) return false;
         return in_.Available() == 0;
     }
+    // At least n bytes of real input remain from the current position (the byte in progress counted).
+    bool HasBytes(size_t n) {
+        const int64_t inBuffer = static_cast<int64_t>(count_) - static_cast<int64_t>(zeros_ * 8);
+        int64_t bits = inBuffer + static_cast<int64_t>(in_.Buffered()) * 8;
+        if (bits < static_cast<int64_t>(n) * 8 && zeros_ == 0) bits += static_cast<int64_t>(in_.Available()) * 8;
+        return (bits + 7) / 8 >= static_cast<int64_t>(n);
+    }
     uint64_t ConsumedBytes() const {
         const uint64_t taken = in_.Taken();
         const uint64_t held = static_cast<uint64_t>(count_ / 8);
