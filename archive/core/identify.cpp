@@ -130,9 +130,13 @@ TArcType TArchiveBase::IdentifyPlain(const platform::File& f, const std::vector<
             t = r;
         } else {
             StartOffset = FindEndOfCentral(f);
-            if ((HeadFlag & hfLocalHeader) && (HeadFlag & hfEndRecord))
-                t = atZip;
-            else if (removable && (HeadFlag & hfEndRecord))
+            if ((HeadFlag & hfLocalHeader) && (HeadFlag & hfEndRecord)) {
+                // A ZIP behind a Unix program (our self-extractor, Info-ZIP's unzipsfx) is a self-extracting ZIP
+                // as a Windows one is.
+                const bool elf = head.size() >= 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' &&
+                                 head[3] == 'F';
+                t = elf ? atZipExe : atZip;
+            } else if (removable && (HeadFlag & hfEndRecord))
                 t = atZipMV;
             else if (HasEndRecord && EndRecord.thisDisk > 0 && EndRecord.thisDisk != 0xFFFF &&
                      EndRecord.cdDisk <= EndRecord.thisDisk) {

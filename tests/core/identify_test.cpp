@@ -155,6 +155,18 @@ TEST(Identify, SelfExtractors) {
     test::WriteFile(d / "zip.exe", test::BuildZip({{"f", "data"}}, o));
     EXPECT_EQ(p.Of(d / "zip.exe"), atZipExe);
 
+    // The same behind a Unix program (an ELF image): a self-extracting ZIP too; the same bytes behind text are a
+    // plain ZIP with a prefix.
+    std::string elf("\x7F" "ELF\x02\x01\x01", 7);
+    elf.resize(3000, '\x90');
+    test::ZipOptions eo;
+    eo.prefix = elf;
+    test::WriteFile(d / "unix-sfx", test::BuildZip({{"f", "data"}}, eo));
+    EXPECT_EQ(p.Of(d / "unix-sfx"), atZipExe);
+    eo.prefix = std::string(3000, 't');
+    test::WriteFile(d / "prefixed.zip", test::BuildZip({{"f", "data"}}, eo));
+    EXPECT_EQ(p.Of(d / "prefixed.zip"), atZip);
+
     // A program with no archive inside.
     auto plain = DosStub(30000);
     test::WriteFile(d / "plain.exe", plain);
