@@ -89,7 +89,7 @@ Built Archive(const std::vector<Rec>& recs, bool central = true) {
         b.offsets.push_back(b.bytes.size());
         std::string h =
             "PK\x03\x04" + Le(r.zip64 ? 45 : 20, 2) + Le(flags, 2) + Le(r.method, 2) + Le(r.dosTime, 4);
-        h += sizesAfter ? Le(0, 12)
+        h += sizesAfter ? std::string(12, '\0')
              : r.zip64  ? Le(crc, 4) + Le(0xFFFFFFFF, 4) + Le(0xFFFFFFFF, 4)
                         : Le(crc, 4) + Le(packed.size(), 4) + Le(r.data.size(), 4);
         h += Le(r.name.size(), 2) + Le(extra.size(), 2) + r.name + extra + packed;
