@@ -16,6 +16,8 @@
 #include "archive/core/errors.h"
 #include "archive/core/unbase.h"
 #include "archive/core/utils.h"
+#include "archive/formats/rar/rar5_decoder.h"
+#include "archive/formats/rar/rar_crypt.h"
 
 namespace varnok::unrar {
 
@@ -57,9 +59,22 @@ uint64_t EndFlags5(const platform::File& f, uint64_t pos) {
     return Vint(h, n, i, endFlags) ? endFlags : 0;
 }
 
-rar::ReadResult ReadBlock(rar::Format fmt, const platform::File& f, uint64_t pos, uint64_t size, rar::Block& b) {
-    return fmt == rar::Format::Rar4 ? rar::ReadBlock4(f, pos, size, b) : rar::ReadBlock5(f, pos, size, b);
+rar::ReadResult ReadBlock(rar::Format fmt, const platform::File& f, uint64_t pos, uint64_t size, rar::Block& b,
+                          rar::HeaderCrypt* crypt = nullptr) {
+    return fmt == rar::Format::Rar4 ? rar::ReadBlock4(f, pos, size, b, crypt) : rar::ReadBlock5(f, pos, size, b, crypt);
 }
+
+// Owns the packed source under a decrypting one.
+class OwningDecrypt final : public ByteSource {
+  public:
+    explicit OwningDecrypt(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
+    size_t Read(uint8_t* buf, size_t n) override { return dec_ ? dec_->Read(buf, n) : 0; }
+    ByteSource& Inner() { return *inner_; }
+    std::unique_ptr<rar::DecryptingSource> dec_;
+
+  private:
+    std::unique_ptr<ByteSource> inner_;
+};
 
 uint64_t MarkerSize(rar::Format fmt) {
     return fmt == rar::Format::Rar4 ? rar::kMarker4Size : rar::kMarker5Size;
@@ -306,6 +321,10 @@ Session* Session::Open(RAROpenArchiveData* data) {
         return nullptr;
     }
     s->hpos_ = s->start_ + MarkerSize(s->fmt_);
+    // Encrypted entries are decrypted on their way from the packed bytes to the decoder.
+    s->packedWrapper_ = [s](std::unique_ptr<ByteSource> src, const rar::Block& b) {
+        return s->Decrypting(std::move(src), b);
+    };
     return s;
 }
 
@@ -371,15 +390,17 @@ bool Session::ContinuesAfter(size_t k) {
         if (fmt != rar::Format::None) {
             uint64_t pos = start + MarkerSize(fmt);
             bool multi = false, lastSplit = false;
+            rar::HeaderCrypt crypt;
+            crypt.password = password_;
             for (uint64_t n = 0; n < kMaxBlocks; ++n) {
                 rar::Block b;
-                const rar::ReadResult r = ReadBlock(fmt, f, pos, size, b);
+                const rar::ReadResult r = ReadBlock(fmt, f, pos, size, b, &crypt);
                 if (r == rar::ReadResult::Bad) break;
                 if (r == rar::ReadResult::End) {
                     if (pos < size) {
                         // An end block: it says whether another volume follows.
                         if (fmt == rar::Format::Rar4 && (b.flags & 0x0001)) lastSplit = true;
-                        if (fmt == rar::Format::Rar5 && (EndFlags5(f, pos) & 1)) lastSplit = true;
+                        if (fmt == rar::Format::Rar5 && (b.moreVolumes || (EndFlags5(f, pos) & 1))) lastSplit = true;
                     }
                     break;
                 }
@@ -412,6 +433,7 @@ bool Session::OpenHeaderVolume(size_t k) {
     hvol_ = k;
     fmt_ = fmt;
     hpos_ = MarkerSize(fmt);
+    hcrypt_.active = false;  // each volume has its own main (and encryption) header
     return true;
 }
 
@@ -422,7 +444,14 @@ int Session::ReadHeader(RARHeaderData* h) {
     while (blocks_++ < kMaxBlocks) {
         rar::Block b;
         const uint64_t here = hpos_;
-        const rar::ReadResult r = ReadBlock(fmt_, hf_, hpos_, hsize_, b);
+        hcrypt_.password = password_;
+        const rar::ReadResult r = ReadBlock(fmt_, hf_, hpos_, hsize_, b, &hcrypt_);
+        if (r == rar::ReadResult::Bad && hcrypt_.active) {
+            // An encrypted header that does not check out: RAR 4 tells a wrong password only this way.
+            fatal_ = RAR_ERR_PASSWORD;
+            return Fail(fatal_, "the archive's headers do not decrypt with the password (a wrong password, or "
+                                "damage at offset " + std::to_string(here) + ")");
+        }
         if (r == rar::ReadResult::Bad) {
             fatal_ = RAR_ERR_BAD_DATA;
             return Fail(fatal_, "a damaged header at offset " + std::to_string(here) + " of " + volumes_[hvol_]);
@@ -444,11 +473,12 @@ int Session::ReadHeader(RARHeaderData* h) {
             return Fail(fatal_, "a header that points back at offset " + std::to_string(here));
         }
         hpos_ = b.nextPos;
-        if (b.headersEncrypted) {
-            fatal_ = password_.empty() ? RAR_ERR_PASSWORD : RAR_ERR_UNKNOWN_FORMAT;
-            return Fail(fatal_, password_.empty()
-                                    ? "the archive's headers are encrypted and no password was given"
-                                    : "the archive's headers are encrypted, which this library cannot decrypt");
+        if (b.headersEncrypted && !hcrypt_.active) {
+            fatal_ = hcrypt_.unsupported ? RAR_ERR_UNKNOWN_FORMAT : RAR_ERR_PASSWORD;
+            return Fail(fatal_, password_.empty()    ? "the archive's headers are encrypted and no password was given"
+                                : hcrypt_.unsupported ? "the archive's headers use a cipher or key derivation this "
+                                                        "library does not take"
+                                                      : "the password does not fit the archive's encrypted headers");
         }
         if (b.multiVolume) multi_ = true;
         if (!b.isFile || b.splitBefore) continue;  // service blocks; parts continuing an earlier file
@@ -480,6 +510,10 @@ int Session::ReadHeader(RARHeaderData* h) {
             h->HostOS = b.hostOs == 1 ? RAR_OS_UNIX : RAR_OS_WIN32;
             h->FileTime = b.unixTime ? UnixToDosTime(b.unixTime) : 0;
             h->UnpVer = 50;
+            // A checksum stored as a MAC of the password is no CRC of the data: the verdict is the library's.
+            rar::Rar5Crypt c;
+            if (b.encrypted && rar::ParseRar5Crypt(b.cryptRecord.data(), b.cryptRecord.size(), true, c) && c.useMac)
+                h->FileCRC = 0;
         }
         if (b.isDirectory) h->Flags |= RAR_FLAG_DIRECTORY;
         return RAR_OK;
@@ -577,6 +611,10 @@ int Session::Process(int operation, const char* destPath, const char* destName) 
     haveCur_ = false;
     if (operation == RAR_SKIP) {
         // Passed over in a solid stream: decoded later, silently, if an entry after it is wanted.
+        if (fmt_ == rar::Format::Rar5 && !cur_.isDirectory && cur_.method != '0') {
+            if (!cur_.solid) skipped5_.clear();
+            skipped5_.push_back({cur_, curVol_});
+        }
         if (fmt_ == rar::Format::Rar4 && !cur_.isDirectory && !cur_.encrypted && cur_.method != '0') {
             if (!cur_.solid) skipped_.clear();
             skipped_.push_back({cur_, curVol_});
@@ -602,10 +640,16 @@ int Session::Process(int operation, const char* destPath, const char* destName) 
     }
     if (cur_.encrypted) {
         if (password_.empty()) return Fail(RAR_ERR_PASSWORD, cur_.name + " is encrypted and no password was given");
-        return Fail(RAR_ERR_UNKNOWN_FORMAT, "encrypted RAR data, which this library cannot decrypt");
+        if (fmt_ == rar::Format::Rar4 && cur_.versionNeeded < 20)
+            return Fail(RAR_ERR_UNKNOWN_FORMAT, cur_.name + ": the RAR 1.5 cipher, which this library does not take");
     }
-    if (fmt_ == rar::Format::Rar4) return DecodeOwn(operation, dest);
-    return DecodeCurrent(operation, dest);
+    int rc = fmt_ == rar::Format::Rar4 ? DecodeOwn(operation, dest) : DecodeRar5(operation, dest);
+    if (rc == RAR_ERR_BAD_DATA && cur_.encrypted && fmt_ == rar::Format::Rar4) {
+        // Decrypted with a wrong key, the data fail to decode or fail their CRC: RAR 2.0 to 4 store no other
+        // password check.
+        rc = Fail(RAR_ERR_PASSWORD, cur_.name + ": a wrong password (or damaged data): " + error_);
+    }
+    return rc;
 }
 
 // The packed bytes of one entry, part after part across the volumes.
@@ -656,17 +700,20 @@ class Session::PackedSource final : public ByteSource {
         }
         ++vol_;
         platform::File f;
-        if (!f.Open(s_.volumes_[vol_], platform::File::Mode::Read) ||
-            rar::DetectFormat(f, 0) != rar::Format::Rar4) {
+        const rar::Format fmt = f.Open(s_.volumes_[vol_], platform::File::Mode::Read) ? rar::DetectFormat(f, 0)
+                                                                                       : rar::Format::None;
+        if (fmt != s_.fmt_) {
             s_.volumeMissing_ = true;
             failed_ = true;
             return false;
         }
         const uint64_t size = f.Size();
-        uint64_t pos = rar::kMarker4Size;
+        uint64_t pos = MarkerSize(fmt);
+        rar::HeaderCrypt crypt;
+        crypt.password = s_.password_;
         for (int n = 0; n < 100000; ++n) {
             rar::Block b;
-            if (rar::ReadBlock4(f, pos, size, b) != rar::ReadResult::Ok || b.nextPos <= pos) break;
+            if (ReadBlock(fmt, f, pos, size, b, &crypt) != rar::ReadResult::Ok || b.nextPos <= pos) break;
             if (b.isFile) {
                 if (!b.splitBefore) break;
                 f_ = std::move(f);
@@ -687,6 +734,26 @@ class Session::PackedSource final : public ByteSource {
     bool splitAfter_ = false;
     bool failed_ = false;
 };
+
+std::unique_ptr<ByteSource> Session::Decrypting(std::unique_ptr<ByteSource> src, const rar::Block& b) {
+    if (!b.encrypted || password_.empty()) return src;
+    auto own = std::make_unique<OwningDecrypt>(std::move(src));
+    if (fmt_ == rar::Format::Rar4) {
+        if (b.versionNeeded >= 29) {
+            const rar::Rar3Key& k = hcrypt_.rar3.Get(password_, b.hasSalt ? b.salt.data() : nullptr);
+            own->dec_ = rar::DecryptingSource::Aes(own->Inner(), k.key.data(), 16, k.iv.data());
+        } else {
+            own->dec_ = rar::DecryptingSource::Rar20(own->Inner(), password_);
+        }
+    } else {
+        rar::Rar5Crypt c;
+        rar::Rar5Keys keys;
+        if (rar::ParseRar5Crypt(b.cryptRecord.data(), b.cryptRecord.size(), true, c) &&
+            rar::DeriveRar5Keys(password_, c, keys) == rar::Rar5KdfResult::Ok)
+            own->dec_ = rar::DecryptingSource::Aes(own->Inner(), keys.key.data(), 32, c.iv.data());
+    }
+    return own;
+}
 
 std::unique_ptr<ByteSource> Session::OpenPackedData(size_t vol, const rar::Block& b, uint32_t* lastCrc) {
     std::unique_ptr<ByteSource> src = std::make_unique<PackedSource>(*this, vol, b, lastCrc);
@@ -760,6 +827,120 @@ int Session::DecodeOwn(int operation, const std::string& dest) {
             code = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
             why = volumeMissing_ ? error_ : "the data fail their CRC check";
         }
+    }
+    if (code == RAR_OK && extract) out.Finish(code, why);
+    if (code != RAR_OK) {
+        out.Discard();
+        return Fail(code, cur_.name + ": " + why);
+    }
+    return RAR_OK;
+}
+
+int Session::DecodeRar5Entry(const Located& e, ByteSink& sink, uint32_t* lastCrc, std::string& why) {
+    const rar::Block& b = e.block;
+    rar::Rar5Crypt c;
+    rar::Rar5Keys keys;
+    if (b.encrypted) {
+        if (password_.empty()) {
+            why = "encrypted, and no password was given";
+            return RAR_ERR_PASSWORD;
+        }
+        if (!rar::ParseRar5Crypt(b.cryptRecord.data(), b.cryptRecord.size(), true, c)) {
+            why = "a damaged encryption record";
+            return RAR_ERR_BAD_DATA;
+        }
+        switch (rar::DeriveRar5Keys(password_, c, keys)) {
+            case rar::Rar5KdfResult::Ok: break;
+            case rar::Rar5KdfResult::WrongPassword: why = "a wrong password"; return RAR_ERR_PASSWORD;
+            case rar::Rar5KdfResult::Unsupported:
+                why = "a cipher or key derivation count this library does not take";
+                return RAR_ERR_UNKNOWN_FORMAT;
+        }
+    }
+    // Damage that a wrong key would also cause: said as a wrong password when nothing checked the password.
+    const int damaged = b.encrypted && !c.hasCheck ? RAR_ERR_PASSWORD : RAR_ERR_BAD_DATA;
+    auto* packed = new PackedSource(*this, e.vol, b, lastCrc);
+    std::unique_ptr<ByteSource> holder(packed);
+    std::unique_ptr<rar::DecryptingSource> dec;
+    ByteSource* src = packed;
+    if (b.encrypted) {
+        dec = rar::DecryptingSource::Aes(*packed, keys.key.data(), 32, c.iv.data());
+        src = dec.get();
+    }
+    // A split entry's packed size is known part by part only: the source's end bounds it then.
+    const uint64_t packedSize = b.splitAfter ? uint64_t{1} << 56 : b.dataSize;
+    try {
+        if (b.method == '0') {
+            std::vector<uint8_t> buf(1u << 16);
+            uint64_t left = b.unpackedSize;
+            while (left) {
+                const size_t got = src->Read(buf.data(), static_cast<size_t>(std::min<uint64_t>(left, buf.size())));
+                if (!got) break;
+                sink.Write(buf.data(), got);
+                left -= got;
+            }
+            if (left) {
+                why = "the data end " + std::to_string(left) + " bytes early";
+                return volumeMissing_ ? RAR_ERR_VOLUME : damaged;
+            }
+        } else {
+            const auto r = rar5_->Decode(*src, packedSize, b.unpackedSize, b.dictionarySize, b.solid, sink,
+                                         b.compVersion);
+            if (r.status != rar::Rar5Decoder::Status::Ok) {
+                why = volumeMissing_ ? error_ : r.why;
+                return volumeMissing_ ? RAR_ERR_VOLUME
+                       : r.status == rar::Rar5Decoder::Status::Unsupported ? RAR_ERR_UNKNOWN_FORMAT
+                                                                          : damaged;
+            }
+        }
+    } catch (const ArchiveError&) {
+        return -1;  // the sink stopped: its own code and reason
+    }
+    // A split entry's checksum is in the header of its last part; a MAC when the entry says so.
+    packed->FinishParts();
+    if (lastCrc && *lastCrc != 0 && !b.hasBlake2) {
+        auto* deliver = dynamic_cast<DeliverSink*>(&sink);
+        uint32_t crc = deliver ? deliver->Crc() : 0;
+        if (b.encrypted && c.useMac) crc = rar::Rar5MacCrc(crc, keys.hashKey);
+        if (deliver && crc != *lastCrc) {
+            why = volumeMissing_ ? error_ : "the data fail their CRC check";
+            return volumeMissing_ ? RAR_ERR_VOLUME : damaged;
+        }
+    }
+    return RAR_OK;
+}
+
+int Session::DecodeRar5(int operation, const std::string& dest) {
+    if (!rar5_) rar5_ = std::make_unique<rar::Rar5Decoder>();
+    if (cur_.method != '0') {
+        if (!cur_.solid) skipped5_.clear();
+        std::vector<Located> todo;
+        todo.swap(skipped5_);
+        for (const Located& e : todo) {
+            DeliverSink sink(e.block.unpackedSize, nullptr, nullptr);
+            uint32_t crc = e.block.crc;
+            std::string why;
+            int code = DecodeRar5Entry(e, sink, &crc, why);
+            if (code == -1) code = sink.code_ != RAR_OK ? sink.code_ : RAR_ERR_BAD_DATA, why = sink.why_;
+            if (code != RAR_OK)
+                return Fail(code, cur_.name + ": the solid stream before it fails at " + e.block.name + " (" +
+                                      why + ")");
+        }
+    }
+    Output out(dest);
+    const bool extract = operation == RAR_EXTRACT;
+    DeliverSink sink(cur_.unpackedSize, extract ? &out : nullptr, dataProc_);
+    uint32_t crc = cur_.crc;
+    std::string why;
+    int code = DecodeRar5Entry({cur_, curVol_}, sink, &crc, why);
+    if (code == -1) {
+        code = sink.code_ != RAR_OK ? sink.code_ : RAR_ERR_EWRITE;
+        why = sink.why_.empty() ? "the data cannot be written" : sink.why_;
+    }
+    if (code == RAR_OK && sink.Total() != cur_.unpackedSize) {
+        code = RAR_ERR_BAD_DATA;
+        why = "the data end after " + std::to_string(sink.Total()) + " of " + std::to_string(cur_.unpackedSize) +
+              " bytes";
     }
     if (code == RAR_OK && extract) out.Finish(code, why);
     if (code != RAR_OK) {

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "archive/core/stream.h"
+#include "archive/formats/rar/rar5_decoder.h"
 #include "archive/formats/rar/rar_headers.h"
 #include "archive/formats/rar/rar_methods.h"
 #include "engines/unrar/unrar.h"
@@ -109,6 +110,14 @@ class Session {
     int DecodeOwn(int operation, const std::string& dest);
     int DecodeSkipped();
     std::unique_ptr<rar::RarDecoderSet> decoders_;
+    // RAR 5 entries: our decoder, and the entries of its solid stream passed over.
+    int DecodeRar5(int operation, const std::string& dest);
+    int DecodeRar5Entry(const Located& e, ByteSink& sink, uint32_t* lastCrc, std::string& why);
+    std::unique_ptr<rar::Rar5Decoder> rar5_;
+    std::vector<Located> skipped5_;
+    // Decryption: the wrapper installed over every entry's packed bytes, the header walk's keys.
+    std::unique_ptr<ByteSource> Decrypting(std::unique_ptr<ByteSource> src, const rar::Block& b);
+    rar::HeaderCrypt hcrypt_;
     std::vector<Located> skipped_;  // entries of the current solid stream passed over and not decoded yet
     size_t curVol_ = 0;             // the volume whose header cur_ is
     PackedWrapper packedWrapper_;
