@@ -419,7 +419,8 @@ int Engine::Decode(int operation, const char* destName) {
     ace::FileParams params;
     params.type = file_.compressionType;
     params.parameters = file_.parameters;
-    params.packedSize = UINT64_MAX;  // the parts end it
+    // The parts end the data; a file in one part says how much there is.
+    params.packedSize = (file_.flags & ace::fSplitAfter) ? UINT64_MAX : file_.addSize;
     params.unpackedSize = file_.unpackedSize;
     params.solid = file_.flags & ace::fSolid;
 

@@ -58,7 +58,9 @@ struct Decoder::State {
     enum class Out { Direct, Exe, Delta };
 
     // ---- Window ----
-    std::vector<LzByte> buf;
+    // Not cleared when allocated: a match never reads before `lowest`, so only written bytes are ever read.
+    std::unique_ptr<LzByte[]> window;
+    LzByte* buf = nullptr;
     size_t hist = 0, chunk = 0;
     size_t pos = 0;      // next byte to write
     size_t flushed = 0;  // first byte not yet handed to the output filter
@@ -102,14 +104,15 @@ struct Decoder::State {
     void Allocate(size_t h) {
         hist = h;
         chunk = std::max(kMinChunk, h);
-        buf.assign(hist + chunk + kMaxMatch + LzOutput::kSlack, LzByte{0});
+        window.reset(new LzByte[hist + chunk + kMaxMatch + LzOutput::kSlack]);
+        buf = window.get();
         pos = flushed = lowest = hist;
     }
 
     void Prepare(int bits, bool solid) {
         const size_t want = size_t{1} << bits;
-        if (!solid || !chain || buf.empty()) {
-            if (buf.empty() || hist < want) Allocate(want);
+        if (!solid || !chain || !buf) {
+            if (!buf || hist < want) Allocate(want);
             pos = flushed = lowest = hist;
             chain = true;
             return;
@@ -118,9 +121,9 @@ struct Decoder::State {
             // A later file of the chain asks for a larger dictionary: keep the history, in a larger window.
             const size_t keep = std::min(pos - lowest, want);
             std::vector<LzByte> old;
-            old.assign(buf.begin() + static_cast<ptrdiff_t>(pos - keep), buf.begin() + static_cast<ptrdiff_t>(pos));
+            old.assign(buf + pos - keep, buf + pos);
             Allocate(want);
-            std::memcpy(buf.data() + hist - keep, old.data(), keep);
+            std::memcpy(buf + hist - keep, old.data(), keep);
             lowest = hist - keep;
         }
         flushed = pos;
@@ -135,7 +138,7 @@ struct Decoder::State {
     // Hands the window's new bytes to the filter of the mode that produced them.
     void Deliver() {
         if (pos == flushed) return;
-        const uint8_t* p = reinterpret_cast<const uint8_t*>(buf.data() + flushed);
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(buf + flushed);
         const size_t n = pos - flushed;
         flushed = pos;
         switch (out) {
@@ -155,7 +158,7 @@ struct Decoder::State {
         if (pos < hist + chunk) return;
         Deliver();
         const size_t shift = pos - hist;
-        std::memmove(buf.data(), buf.data() + shift, hist);
+        std::memmove(buf, buf + shift, hist);
         lowest = lowest > shift ? lowest - shift : 0;
         pos = flushed = hist;
     }
@@ -255,7 +258,7 @@ struct Decoder::State {
     // Decodes LZ77 items into the window until pos reaches `limit`; a match may not run past `matchEnd`.
     Stop RunLz(size_t limit, size_t matchEnd, bool modes) {
         MsbBitReader br = reader;
-        LzByte* const out = buf.data();
+        LzByte* const out = buf;
         size_t p = pos;
         const size_t floor = lowest;
         uint32_t r0 = dist[0], r1 = dist[1], r2 = dist[2], r3 = dist[3];
@@ -470,7 +473,7 @@ struct Decoder::State {
             case kModePic: {
                 size_t made = 0;
                 ModelStop ms;
-                reader = pic.Run(reader, buf.data() + pos, room, &made, &ms);
+                reader = pic.Run(reader, buf + pos, room, &made, &ms);
                 pos += made;
                 produced += made;
                 return ModelResult(ms, made);
@@ -478,7 +481,7 @@ struct Decoder::State {
             default: {  // sound
                 size_t made = 0;
                 ModelStop ms;
-                reader = sound.Run(reader, buf.data() + pos, room, soundIndex, soundLimit, &made, &ms);
+                reader = sound.Run(reader, buf + pos, room, soundIndex, soundLimit, &made, &ms);
                 pos += made;
                 produced += made;
                 return ModelResult(ms, made);
@@ -528,7 +531,7 @@ struct Decoder::State {
             const size_t room = static_cast<size_t>(std::min<uint64_t>(target - produced, hist + chunk - pos));
             size_t got = 0;
             while (got < room) {
-                const size_t k = in.Read(reinterpret_cast<uint8_t*>(buf.data() + pos + got), room - got);
+                const size_t k = in.Read(reinterpret_cast<uint8_t*>(buf + pos + got), room - got);
                 if (!k) break;
                 got += k;
             }
@@ -556,7 +559,9 @@ DecodeResult Decoder::Decode(const FileParams& f, ByteSource& packed, ByteSink& 
 
     LimitedSource limited(packed, f.packedSize);
     WordOrderSource words(limited);
-    MsbBitInput input(words, f.packedSize);
+    // A small file gets a small input buffer (files of solid archives are often a few hundred bytes).
+    const size_t inputBuffer = static_cast<size_t>(std::clamp<uint64_t>(f.packedSize + 16, 4096, 64 * 1024));
+    MsbBitInput input(words, f.packedSize, inputBuffer);
     if (!s_) s_ = std::make_unique<State>(input);
     State& s = *s_;
     s.Prepare(DictionaryBits(f.parameters), f.solid);

@@ -56,37 +56,37 @@ namespace {
 
 // The format's quicksort: by width, largest first; symbols move with their widths. Its order among equal
 // widths decides the codes, so it is followed step for step (Hoare partition around the last element, pairs
-// put in order directly).
-void SortRange(uint8_t* key, uint16_t* sym, int left, int right) {
+// put in order directly). An element is the width in the high half and the symbol in the low half, so one
+// swap moves both; comparisons look at the width only.
+inline uint32_t Key(uint32_t e) {
+    return e >> 16;
+}
+
+void SortRange(uint32_t* a, int left, int right) {
     int zl = left, zr = right;
-    const uint8_t pivot = key[right];
+    const uint32_t pivot = Key(a[right]);
     do {
-        while (key[zl] > pivot)
+        while (Key(a[zl]) > pivot)
             ++zl;
-        while (key[zr] < pivot)
+        while (Key(a[zr]) < pivot)
             --zr;
         if (zl <= zr) {
-            std::swap(key[zl], key[zr]);
-            std::swap(sym[zl], sym[zr]);
+            std::swap(a[zl], a[zr]);
             ++zl;
             --zr;
         }
     } while (zl < zr);
     if (left < zr) {
-        if (left < zr - 1) {
-            SortRange(key, sym, left, zr);
-        } else if (key[left] < key[zr]) {
-            std::swap(key[left], key[zr]);
-            std::swap(sym[left], sym[zr]);
-        }
+        if (left < zr - 1)
+            SortRange(a, left, zr);
+        else if (Key(a[left]) < Key(a[zr]))
+            std::swap(a[left], a[zr]);
     }
     if (right > zl) {
-        if (zl < right - 1) {
-            SortRange(key, sym, zl, right);
-        } else if (key[zl] < key[right]) {
-            std::swap(key[zl], key[right]);
-            std::swap(sym[zl], sym[right]);
-        }
+        if (zl < right - 1)
+            SortRange(a, zl, right);
+        else if (Key(a[zl]) < Key(a[right]))
+            std::swap(a[zl], a[right]);
     }
 }
 
@@ -95,27 +95,26 @@ void SortRange(uint8_t* key, uint16_t* sym, int left, int right) {
 bool AceHuffman::Build(uint8_t* widths, int n, int maxWidth) {
     if (n < 1 || n > kMaxSymbols || maxWidth < 1 || maxWidth > kMaxWidth) return false;
     maxWidth_ = maxWidth;
-    uint8_t key[kMaxSymbols];
-    uint16_t sym[kMaxSymbols];
-    std::memcpy(key, widths, static_cast<size_t>(n));
+    uint32_t sorted[kMaxSymbols];
     for (int i = 0; i < n; ++i)
-        sym[i] = static_cast<uint16_t>(i);
-    SortRange(key, sym, 0, n - 1);
+        sorted[i] = (static_cast<uint32_t>(widths[i]) << 16) | static_cast<uint32_t>(i);
+    SortRange(sorted, 0, n - 1);
     int used = 0;
-    while (used < n && key[used] != 0)
+    while (used < n && Key(sorted[used]) != 0)
         ++used;
     if (used < 2) {
         // The table below is still built from the sorted widths as they were.
-        widths[sym[0]] = 1;
+        widths[sorted[0] & 0xFFFF] = 1;
         if (used == 0) used = 1;
     }
     const uint32_t size = 1u << maxWidth;
     uint32_t c = 0;
     for (int i = used - 1; i >= 0; --i) {
-        if (key[i] > maxWidth) return false;
-        const uint32_t span = 1u << (maxWidth - key[i]);
+        const uint32_t width = Key(sorted[i]), sym = sorted[i] & 0xFFFF;
+        if (width > static_cast<uint32_t>(maxWidth)) return false;
+        const uint32_t span = 1u << (maxWidth - width);
         if (c + span > size) return false;
-        const uint16_t entry = static_cast<uint16_t>((widths[sym[i]] << 9) | sym[i]);
+        const uint16_t entry = static_cast<uint16_t>((widths[sym] << 9) | sym);
         std::fill_n(table_ + c, span, entry);
         c += span;
     }

@@ -704,9 +704,16 @@ std::vector<std::vector<uint8_t>> PackSolidChain(const std::vector<std::vector<u
             continue;
         }
         if (type == 2) {
-            Segment s;
-            s.data = f;
-            PackBlockedInto(w, m, {s}, o);
+            std::vector<Segment> segs(1);
+            if (o.exe) {
+                segs.emplace_back();
+                segs[1].mode.mode = 2;
+                segs[1].mode.exeMode = 1;
+                segs[1].data = f;
+            } else {
+                segs[0].data = f;
+            }
+            PackBlockedInto(w, m, segs, o);
         } else {
             m.NewFile();
             const size_t from = m.history.size();

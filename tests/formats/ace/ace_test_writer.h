@@ -62,6 +62,7 @@ struct LzOptions {
     int dictBits = 20;
     bool matches = true;        // false: literals only
     uint32_t blockSymbols = 32767;
+    bool exe = false;  // blocked files of a solid chain: in EXE mode (32-bit calls) rather than LZ77
 };
 
 // A hand-made LZ77 symbol (for damaged streams): the main symbol, extra distance bits, a length code (-1 none).
