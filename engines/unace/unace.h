@@ -70,6 +70,7 @@ typedef struct ACEOpenArchiveData {
     char* CmtBuf;                   /* a buffer for the archive comment, or 0 */
     uint32_t CmtBufSize;            /* its size */
     uint32_t CmtSize;               /* out: the bytes of the comment put there (zero-terminated) */
+                                    /* (the count leaves out the zero; a comment longer than the buffer is cut) */
     AceDataProc DataProc;           /* may be 0 */
     AceChangeVolProc ChangeVolProc; /* may be 0: then a set ends at its first volume (ACE_ERR_READ) */
     void* Caller;                   /* handed back to both callbacks */
@@ -82,6 +83,10 @@ typedef struct ACEHeaderData {
     uint64_t PackSize;                   /* the part in this volume */
     uint64_t UnpSize;
     uint32_t FileCRC;                    /* CRC-32 of the decoded data, as ACE stores it (complemented) */
+                                         /* For a file continued in the next volume this is its first part's
+                                            value, which writers may set to a CRC of that part alone; the
+                                            library checks the whole file against its last part's value and
+                                            answers ACE_ERR_CRC itself. */
     uint32_t FileTime;                   /* DOS date and time */
     uint32_t FileAttr;                   /* DOS attributes; 0x10 for a folder */
     uint32_t HostOS;
@@ -97,6 +102,12 @@ int ACECloseArchive(void* handle);
 int ACEReadHeader(void* handle, ACEHeaderData* header);
 /* Processes the file whose header was read last. DestName: the output file for ACE_EXTRACT (the library
  * creates it, or replaces it, and removes it again when the file fails), otherwise ignored. */
+/* The output is written under a temporary name beside DestName and renamed to it only when the file has
+ * passed its CRC check: on any failure no file is left, and a file that was there keeps its content. In a
+ * solid archive ACE_SKIP decodes the file (without calling the data callback) and reports its result, as
+ * the files after it depend on it; reading the next header without processing the file skips it. An
+ * encrypted file without a password, or with a wrong one, gives ACE_ERR_NOPASSW (the format stores no
+ * password check: a wrong password shows when the data does not decode or fails its CRC). */
 int ACEProcessFile(void* handle, int operation, const char* destName);
 /* The password for the encrypted files that follow (0 or "" for none). */
 int ACESetPassword(void* handle, const char* password);
