@@ -330,6 +330,9 @@ struct LzxEncoder::State {
 
     void InsertUpTo(uint32_t limit) {
         limit = std::min(limit, total >= 2 ? total - 2 : 0);
+        // Positions the window has already let go of (the parser may not have asked for a long stretch, as
+        // over incompressible data) can never be matched again: the chains start after them.
+        if (inserted < base) inserted = base;
         for (; inserted < limit; ++inserted) {
             const uint32_t h = Hash(inserted);
             link[inserted & windowMask] = head[h];

@@ -181,6 +181,17 @@ TEST(LzxEncoderUncompressed, CompressedFramesAroundUncompressedOnesKeepOffsetsAn
     CompressAndCheck(noise, {.translationSize = 0}, "noise without translation");
 }
 
+TEST(LzxEncoderUncompressed, LongNoiseAfterTextDoesNotLeaveTheChainsBehindTheWindow) {
+    // A long stretch the parser passes over leaves the hash chains far behind, while the window moves on
+    // and drops the bytes they would start from.
+    std::vector<uint8_t> data = Text(700000, 11);
+    const auto noise = Random(300000, 12);
+    data.insert(data.end(), noise.begin(), noise.end());
+    const auto tail = Text(40000, 11);
+    data.insert(data.end(), tail.begin(), tail.end());
+    CompressAndCheck(data, {.windowBits = 17}, "text, noise, text at window 17");
+}
+
 TEST(LzxEncoderE8, CallTranslationRoundTripsAndPays) {
     const auto code = X86(5 * 32768 + 77, 13);
     const auto on = CompressAndCheck(code, {}, "x86 translated");
