@@ -65,11 +65,11 @@ int CmdList(int argc, char** argv) {
     Args args;
     std::string err;
     TArcLister lister;
-    if (!ParseArgs(argc, argv, 2, {"--json", "--dirs", "--raw"}, {"--encoding"}, args, err) ||
+    if (!ParseArgs(argc, argv, 2, {"--json", "--dirs", "--raw"}, {"--encoding", "-p"}, args, err) ||
         args.operands.empty() || !ApplyReadingOptions(args, lister, err)) {
         fprintf(stderr,
                 "varnok-cli: %s\nusage: varnok-cli list ARCHIVE [PATTERN...] [--dirs] [--json] [--encoding CP] "
-                "[--raw]\n",
+                "[--raw] [-p PASSWORD]\n",
                 err.empty() ? "no archive named" : err.c_str());
         return kExitUsage;
     }
@@ -77,6 +77,10 @@ int CmdList(int argc, char** argv) {
     Reporter rep;
     AttachConsole(lister, rep);
     lister.ShowEmptyDirs = args.Has("--dirs");
+    if (const std::string* p = args.Value("-p")) {
+        lister.Password = *p;  // for archives whose headers are encrypted
+        lister.Passwords = {*p};
+    }
     const std::string& path = args.operands[0];
     lister.SetArchiveFile(path);
     for (size_t i = 1; i < args.operands.size(); ++i)

@@ -1,9 +1,12 @@
 // The RAR family in the registry (listed here; extraction goes through the RAR library): "Rar!" at the start
 // or inside a self-extractor, RAR 1.5-4 and RAR 5 block layouts, and the walk over a set of volumes, a file
-// split over them shown once with its parts' sizes summed.
+// split over them shown once with its parts' sizes summed. Encrypted headers (-hp) are read with the
+// component's Password or one of Passwords, or (extractors) one asked for through OnGetPassword; the password
+// that opens them stays in Password, so the extraction after the walk uses it too.
 #include <cstring>
 
 #include "archive/core/component.h"
+#include "archive/core/unbase.h"
 #include "archive/core/utils.h"
 #include "archive/formats/rar/rar_headers.h"
 #include "archive/formats/rar/unrar.h"
@@ -35,17 +38,17 @@ class Walk final : public EntryWalk {
                 return Fail(E_BadFileHeader, c_.StartOffset);
             }
             pos_ = c_.StartOffset + (fmt_ == rar::Format::Rar4 ? rar::kMarker4Size : rar::kMarker5Size);
+            crypt_.password = c_.Password;
         }
         while (!done_ && index_ < kMaxEntries) {
             rar::Block b;
-            auto r = fmt_ == rar::Format::Rar4 ? rar::ReadBlock4(c_.ArcFile, pos_, c_.ArchiveSize, b)
-                                               : rar::ReadBlock5(c_.ArcFile, pos_, c_.ArchiveSize, b);
+            auto r = Read(pos_, b);
             if (r == rar::ReadResult::End) break;
             if (r == rar::ReadResult::Bad) {
                 done_ = true;
                 return Fail(E_BadFileHeader, pos_);
             }
-            if (b.headersEncrypted) {
+            if (b.headersEncrypted && !crypt_.active && !Unlock(pos_, b)) {
                 done_ = true;
                 return Fail(E_PasswordProtected, pos_, "the archive's headers are encrypted");
             }
@@ -69,6 +72,7 @@ class Walk final : public EntryWalk {
                         return Fail(E_BadFileHeader, 0);
                     }
                     pos_ = fmt_ == rar::Format::Rar4 ? rar::kMarker4Size : rar::kMarker5Size;
+                    crypt_.active = false;
                     done_ = false;
                     continue;
                 }
@@ -109,7 +113,52 @@ class Walk final : public EntryWalk {
     }
 
   private:
+    rar::ReadResult Read(uint64_t pos, rar::Block& b) {
+        return fmt_ == rar::Format::Rar4 ? rar::ReadBlock4(c_.ArcFile, pos, c_.ArchiveSize, b, &crypt_)
+                                         : rar::ReadBlock5(c_.ArcFile, pos, c_.ArchiveSize, b, &crypt_);
+    }
+    // Whether pw opens the encrypted headers announced by the block at pos: the block read again with it
+    // (RAR 5 checks it there when the archive stores a check value), then the first encrypted block.
+    bool Opens(const std::string& pw, uint64_t pos) {
+        if (pw.empty()) return false;
+        crypt_.password = pw;
+        crypt_.active = crypt_.wrongPassword = crypt_.unsupported = false;
+        rar::Block b;
+        if (Read(pos, b) != rar::ReadResult::Ok || !crypt_.active) return false;
+        rar::Block next;
+        const bool ok = b.nextPos > pos && Read(b.nextPos, next) != rar::ReadResult::Bad;
+        crypt_.active = false;
+        if (ok) Read(pos, b);  // on again, for the walk to go on from this block
+        return ok && crypt_.active;
+    }
+    bool Unlock(uint64_t pos, rar::Block& b) {
+        bool ok = Opens(c_.Password, pos);
+        for (size_t i = 0; !ok && i < c_.Passwords.size(); ++i)
+            if (Opens(c_.Passwords[i], pos)) {
+                ok = true;
+                c_.Password = c_.Passwords[i];
+            }
+        auto* asker = dynamic_cast<TUnBase*>(&c_);
+        for (int attempt = 0; !ok && asker && asker->OnGetPassword && attempt < 3; ++attempt) {
+            std::string pw;
+            bool again = true;
+            asker->OnGetPassword(c_, c_.ArchiveFile(), pw, again);
+            if (!again) break;
+            if (Opens(pw, pos)) {
+                ok = true;
+                c_.Password = pw;
+            }
+        }
+        if (!ok) {
+            crypt_.active = false;
+            return false;
+        }
+        Read(pos, b);
+        return true;
+    }
+
     TZipCommon& c_;
+    rar::HeaderCrypt crypt_;
     rar::Format fmt_ = rar::Format::None;
     uint64_t pos_ = 0, packedSoFar_ = 0;
     bool started_ = false, done_ = false;
