@@ -254,6 +254,10 @@ DecodeResult Rar20Decoder::Decode(ByteSource& src, ByteSink& sink, uint64_t unpa
     if (!ok) {
         broken_ = true;
         flush();
+        if (in.Cancelled() || IsCancelled(cancel)) {
+            errorCode_ = E_UserCanceled;
+            error_ = "cancelled";
+        }
         const DecodeStatus st = errorCode_ == E_UserCanceled  ? DecodeStatus::Cancelled
                                 : errorCode_ == E_UnexpectedEof ? DecodeStatus::Truncated
                                                                 : DecodeStatus::Corrupt;

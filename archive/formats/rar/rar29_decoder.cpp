@@ -149,6 +149,10 @@ DecodeResult Rar29Decoder::Decode(ByteSource& src, ByteSink& sink, uint64_t unpa
     if (!ok) {
         broken_ = true;
         DecodeStatus st = DecodeStatus::Corrupt;
+        if (in.Cancelled() || IsCancelled(cancel)) {
+            errorCode_ = E_UserCanceled;
+            error_ = "cancelled";
+        }
         if (errorCode_ == E_UserCanceled)
             st = DecodeStatus::Cancelled;
         else if (errorCode_ == E_UnexpectedEof || br.Overrun())
