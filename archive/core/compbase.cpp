@@ -380,7 +380,8 @@ void TCompBase::FindFiles() {
             }
         } else if (HasWildcard(ExtractFileName(full))) {
             std::string dir = ExtractFilePath(full);
-            SearchDir(dir, ExtractFileName(full), dir, static_cast<int>(i), RecurseDirs, 0);
+            const bool recurse = i < SpecRecurse.size() && SpecRecurse[i] >= 0 ? SpecRecurse[i] != 0 : RecurseDirs;
+            SearchDir(dir, ExtractFileName(full), dir, static_cast<int>(i), recurse, 0);
         } else {
             ReportError(spec, platform::LastErrorText(), E_FileNotFound);
             ++skipped_;
@@ -412,7 +413,7 @@ void TCompBase::SearchDir(const std::string& dir, const std::string& mask, const
     std::vector<std::string> names;
     while (dirent* de = readdir(d)) {
         std::string n = de->d_name;
-        if (n != "." && n != "..") names.push_back(std::move(n));
+        if (n != "." && n != ".." && !(SkipHidden && n[0] == '.')) names.push_back(std::move(n));
     }
     closedir(d);
     // The same tree gives the same archive.

@@ -94,6 +94,12 @@ class TCompBase : public TZipCommon {
     std::string TempDirOverride;
     // Only files that replace entries of the archive are taken; new names are passed over.
     bool FreshenOnly = false;
+    // Per FileSpec pattern (same index): 1 searches the folders below it, 0 does not; a missing or negative
+    // value follows RecurseDirs.
+    std::vector<int> SpecRecurse;
+    // Files and folders whose names begin with "." (hidden) are passed over by the search; a file named by a
+    // pattern without wildcards is still taken.
+    bool SkipHidden = false;
     // The new archive reaches the disk (fsync) before it replaces the old one. Off only where durability
     // does not matter (scratch archives of tests and fuzzing, where a slow disk would read as a hang).
     bool SyncBeforeReplace = true;

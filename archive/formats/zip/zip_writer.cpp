@@ -258,6 +258,20 @@ bool TZip::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     if (!e.directory && !OpenSource(e, src)) return false;
 
     const uint64_t start = out.Tell();
+    // A pattern's own password stands in for the run's while this file is written.
+    struct PasswordSwap {
+        std::string& target;
+        std::string saved;
+        bool active = false;
+        ~PasswordSwap() {
+            if (active) target = std::move(saved);
+        }
+    } swap{Password, {}};
+    if (auto own = SpecPassword.find(e.pattern); own != SpecPassword.end() && e.pattern >= 0) {
+        swap.saved = Password;
+        swap.active = true;
+        Password = own->second;
+    }
     const bool encrypt = !Password.empty() && !e.directory && e.size > 0;
     // An entry that may pass 4 GiB gets room for its 64-bit sizes in the local header from the start.
     const bool wide = e.size >= k32 - 64 * 1024;
@@ -302,8 +316,16 @@ bool TZip::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     uint32_t crc = 0;
     uint64_t packed = 0, unpacked = 0;
     if (!e.directory) {
+        bool storeIt = AlreadyCompressed(e.diskPath);
+        if (StoreSuffixes) {
+            const std::string lower = LowerAscii(e.diskPath);
+            storeIt = std::any_of(StoreSuffixes->begin(), StoreSuffixes->end(), [&](const std::string& x) {
+                return !x.empty() && lower.size() >= x.size() &&
+                       lower.compare(lower.size() - x.size(), x.size(), LowerAscii(x)) == 0;
+            });
+        }
         const EntryMethod wanted =
-            CompressMethod() == cmDeflate && !AlreadyCompressed(e.diskPath) ? EntryMethod::Deflate : EntryMethod::Store;
+            CompressMethod() == cmDeflate && !storeIt ? EntryMethod::Deflate : EntryMethod::Store;
         EntryData d;
         if (!WriteEntryData(out, src, e, wanted, encrypt, d)) return false;
         if (d.encrypted) flags |= kFlagEncrypted;
@@ -336,6 +358,10 @@ bool TZip::CompressFile(platform::File& out, TCompBaseHeaderObj& e) {
     h.externalAttr = (e.mode & 0xFFFF) << 16 | (e.directory ? 0x10 : (e.attr & 0x27));
     h.name = name;
     h.extra = time;
+    if (NewEntryComment) {
+        h.comment = NewEntryComment(e.name);
+        if (h.comment.size() > 0xFFFF) h.comment.resize(0xFFFF);
+    }
     const size_t index = static_cast<size_t>(&e - EntryList().data());
     if (records_.size() <= index) records_.resize(index + 1);
     records_[index].h = std::move(h);
@@ -374,6 +400,10 @@ void TZip::CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) {
     h.flags = static_cast<uint16_t>(stored.second ? h.flags | kFlagUtf8 : h.flags & ~kFlagUtf8);
     h.extra = WithoutField(h.extra, kExtUnicodePath);
     if (RenameDosTime) h.dosTime = RenameDosTime;
+}
+
+bool TZip::WantsDirectory(const std::string& path) const {
+    return AllDirEntries || TCompBase::WantsDirectory(path);
 }
 
 void TZip::FinishArchive(platform::File& out) {

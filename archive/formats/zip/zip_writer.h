@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,16 @@ class TZip : public TCompBase {
     }
     // A code page for names that are not ASCII ("CP866"): used when it holds the name, UTF-8 otherwise.
     std::string NameEncoding;
+    // Per FileSpec pattern (same index): the password of the files it finds, in place of Password; an empty
+    // one stores them unencrypted.
+    std::map<int, std::string> SpecPassword;
+    // When set, the file-name suffixes (".gif", ignoring case) stored without compression, in place of the
+    // base's table of compressed-file extensions; an empty list compresses every file.
+    std::optional<std::vector<std::string>> StoreSuffixes;
+    // Every folder found gets an entry of its own (with StoreEmptySubDirs), not only an empty one.
+    bool AllDirEntries = false;
+    // Asked for the comment of each file added (its stored name); an empty answer gives none.
+    std::function<std::string(const std::string& name)> NewEntryComment;
 
     // Comment editing: LoadComments reads the entries of the archive (their count, 0 when it cannot be read);
     // the comments of entries (by their place) and of the archive can then be changed, and ApplyComments
@@ -60,6 +71,7 @@ class TZip : public TCompBase {
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
     void FinishArchive(platform::File& out) override;
     void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) override;
+    bool WantsDirectory(const std::string& path) const override;
 
   private:
     struct Record {
