@@ -219,7 +219,7 @@ int Engine::NextPart() {
     if (r != ACE_OK) return r;
     ace::Block b;
     if (ace::ReadBlock(vol_.file, next_, vol_.size, b) != ace::ReadResult::Ok || !b.crcOk ||
-        b.type != ace::kTypeFile || !(b.flags & ace::fSplitBefore) || b.name != file_.name)
+        !b.IsFile() || !(b.flags & ace::fSplitBefore) || b.name != file_.name)
         return ACE_ERR_READ;
     part_.header = b;
     part_.at = b.nextPos - b.addSize;
@@ -269,7 +269,7 @@ int Engine::ReadHeader(ACEHeaderData* h) {
         }
         if (r == ace::ReadResult::Bad || !b.crcOk || b.nextPos <= next_) return ACE_ERR_CRC;
         next_ = b.nextPos;
-        if (b.type != ace::kTypeFile) continue;
+        if (!b.IsFile()) continue;
         if (b.flags & ace::fSplitBefore) continue;  // the end of a file begun in a volume not opened
 
         file_ = b;

@@ -516,6 +516,13 @@ TEST(UnAceLibrary, SizesAndNamesThatLie) {
     EXPECT_TRUE(empty);
 }
 
+TEST(UnAceLibrary, SixtyFourBitHeadersOfLaterWritersAreRead) {
+    OneFile f;
+    auto e = f.entry;
+    e.wide = true;
+    EXPECT_EQ(f.Extract(f.Write(e)), ACE_OK);
+}
+
 TEST(UnAceLibrary, OpeningArchivesThatAreNotOrAreInsideAProgram) {
     OneFile f;
     // A self-extractor: the archive behind a program.

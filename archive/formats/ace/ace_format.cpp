@@ -42,7 +42,7 @@ class Walk final : public EntryWalk {
             }
             if (b.nextPos <= pos_) done_ = true;
             pos_ = b.nextPos;
-            if (b.type != ace::kTypeFile) continue;
+            if (!b.IsFile()) continue;
             packedSoFar_ = (b.flags & ace::fSplitBefore) ? packedSoFar_ + b.addSize : b.addSize;
             if (b.flags & ace::fSplitAfter) {
                 // The next volume starts with this file's next part, which carries the totals.

@@ -70,11 +70,15 @@ ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, B
               (UpdateCrc32(0xFFFFFFFFu, d.data(), d.size()) & 0xFFFF) == b.headerCrc;
     b.type = d[0];
     b.flags = Le16(&d[1]);
+    // Types 3..5 (64-bit file and recovery headers) carry 64-bit sizes.
+    const bool wide = b.type >= kTypeFile64 && (b.flags & f64Bit);
+    const size_t sizeBytes = wide ? 8 : 4;
     size_t p = 3;
     if (b.flags & fAddSize) {
-        if (d.size() < 7) return ReadResult::Bad;
-        b.addSize = Le32(&d[3]);
-        p = 7;
+        if (d.size() < 3 + sizeBytes) return ReadResult::Bad;
+        b.addSize = wide ? Le64(&d[3]) : Le32(&d[3]);
+        if (b.addSize > (uint64_t{1} << 62)) return ReadResult::Bad;
+        p += sizeBytes;
     }
     if (b.type == kTypeMain) {
         if (d.size() < 3 + 7 + 4 || std::memcmp(&d[3], "**ACE**", 7) != 0) return ReadResult::Bad;
@@ -84,9 +88,11 @@ ReadResult ReadBlock(const platform::File& f, uint64_t pos, uint64_t fileSize, B
         b.volumeNumber = d[13];
         if (d.size() >= 18) b.creationTime = Le32(&d[14]);
         ReadMainTail(d, b);
-    } else if (b.type == kTypeFile) {
-        if (d.size() < p + 24) return ReadResult::Bad;
-        b.unpackedSize = Le32(&d[p]);
+    } else if (b.type == kTypeFile || b.type == kTypeFile64) {
+        if (b.type == kTypeFile64 && !wide) return ReadResult::Bad;
+        if (d.size() < p + sizeBytes + 20) return ReadResult::Bad;
+        b.unpackedSize = wide ? Le64(&d[p]) : Le32(&d[p]);
+        p += sizeBytes - 4;  // the fields below are placed as in the 32-bit header
         b.dosTime = Le32(&d[p + 4]);
         b.attributes = Le32(&d[p + 8]);
         b.crc = Le32(&d[p + 12]);

@@ -9,10 +9,11 @@
 
 namespace varnok::ace {
 
-enum : uint8_t { kTypeMain = 0, kTypeFile = 1, kTypeRecovery = 2 };
+enum : uint8_t { kTypeMain = 0, kTypeFile = 1, kTypeRecovery = 2, kTypeFile64 = 3 };
 enum HeaderFlags : uint16_t {
     fAddSize = 0x0001,
     fComment = 0x0002,
+    f64Bit = 0x0004,  // file and recovery headers of types 3..5: 64-bit sizes
     fMainMultiVolume = 0x0800,
     fMainAdvert = 0x1000,  // main header: an advertisement text follows the reserved bytes
     fSplitBefore = 0x1000,  // continued from the previous volume
@@ -33,7 +34,7 @@ struct Block {
     // Main header.
     uint8_t versionExtract = 0, versionMadeBy = 0, hostOs = 0, volumeNumber = 0;
     // File header.
-    uint32_t unpackedSize = 0;
+    uint64_t unpackedSize = 0;
     uint32_t dosTime = 0;
     uint32_t attributes = 0;
     uint32_t crc = 0;
@@ -46,6 +47,9 @@ struct Block {
     uint32_t creationTime = 0;
     std::string advert;
     std::vector<uint8_t> comment;
+
+    // A file header (the 32-bit kind, or the 64-bit kind of later writers).
+    bool IsFile() const { return type == kTypeFile || type == kTypeFile64; }
 };
 
 enum class ReadResult { Ok, End, Bad };

@@ -54,7 +54,7 @@ TEST(AceFixtures, EveryFileMatchesItsCrcAndThePeersDigest) {
             ASSERT_EQ(r, varnok::ace::ReadResult::Ok) << rel << " at " << pos;
             ASSERT_TRUE(b.crcOk) << rel;
             pos = b.nextPos;
-            if (b.type != varnok::ace::kTypeFile || (b.attributes & 0x10)) continue;
+            if (!b.IsFile() || (b.attributes & 0x10)) continue;
             varnok::ace::FileParams p;
             p.type = b.compressionType;
             p.parameters = b.parameters;

@@ -91,5 +91,22 @@ TEST(AceHeaders, FileHeaderFieldsAndLies) {
     EXPECT_EQ(r, varnok::ace::ReadResult::Bad);
 }
 
+TEST(AceHeaders, SixtyFourBitFileHeadersAreFiles) {
+    const auto data = Words(3000, 2);
+    auto e = MakeEntry("big.bin", data, 0, data);
+    e.wide = true;
+    const auto vols = BuildArchive({e});
+    const auto main = ReadAt(vols[0], 0);
+    const auto file = ReadAt(vols[0], main.nextPos);
+    ASSERT_TRUE(file.crcOk);
+    EXPECT_TRUE(file.IsFile());
+    EXPECT_EQ(file.type, varnok::ace::kTypeFile64);
+    EXPECT_EQ(file.name, "big.bin");
+    EXPECT_EQ(file.addSize, data.size());
+    EXPECT_EQ(file.unpackedSize, data.size());
+    EXPECT_EQ(file.crc, AceCrc(data));
+    EXPECT_EQ(file.nextPos, vols[0].size());
+}
+
 }  // namespace
 }  // namespace varnok::test::ace

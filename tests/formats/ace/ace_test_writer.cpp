@@ -811,12 +811,17 @@ std::vector<uint8_t> MainHeader(const ArchiveOptions& o, uint16_t flags, uint8_t
 
 std::vector<uint8_t> FileHeader(const FileEntry& f, uint16_t flags, uint32_t partSize, uint32_t crc) {
     std::vector<uint8_t> b;
-    b.push_back(1);
-    flags |= 0x0001 | f.flags;
+    b.push_back(f.wide ? 3 : 1);
+    flags |= 0x0001 | f.flags | (f.wide ? 0x0004 : 0);
     if (!f.comment.empty()) flags |= 0x0002;
     AppendLe16(b, flags);
-    AppendLe32(b, partSize);
-    AppendLe32(b, f.unpackedSize);
+    if (f.wide) {
+        AppendLe64(b, partSize);
+        AppendLe64(b, f.unpackedSize);
+    } else {
+        AppendLe32(b, partSize);
+        AppendLe32(b, f.unpackedSize);
+    }
     AppendLe32(b, f.dosTime);
     AppendLe32(b, f.attributes);
     AppendLe32(b, crc);

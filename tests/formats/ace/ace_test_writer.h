@@ -106,6 +106,7 @@ struct FileEntry {
     uint32_t dosTime = 0x5B8B75D8;
     uint8_t quality = 3;
     std::string comment;  // packed file comment bytes (raw)
+    bool wide = false;    // the 64-bit header (type 3) of later writers
 };
 
 // A finished file entry from its data and how it was packed.
