@@ -11,6 +11,7 @@
 #include "archive/core/errors.h"
 #include "archive/formats/rar/unrar.h"
 #include "tests/formats/rar/rar_builder.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace varnok {
@@ -286,6 +287,34 @@ TEST_F(UnRar, WrongPasswordFailsTheEntryAndLeavesNothing) {
     EXPECT_EQ(FilesBelow(tmp_ / "g"), (std::set<std::string>{"stest1.txt", "stest2.txt"}));
     Outcome s = Extract(solid, tmp_ / "s");
     EXPECT_EQ(FilesBelow(tmp_ / "s"), (std::set<std::string>{"stest1.txt", "stest2.txt"}));
+}
+
+// Archives whose headers are encrypted: the password asked for while reading the headers opens the data too, and
+// every entry comes out; a wrong one ends the run with an error, never with "nothing to extract".
+TEST_F(UnRar, EncryptedHeadersOpenWithThePasswordAskedForOnce) {
+    for (const char* name : {"rarfile_rar5-hpsw.rar", "rarfile_rar3-comment-hpsw.rar"}) {
+        SCOPED_TRACE(name);
+        const fs::path a = Sample(name);
+        if (a.empty()) GTEST_SKIP() << "fixtures absent";
+        const fs::path out = tmp_ / (std::string(name) + ".out");
+        Options o;
+        o.askPassword = true;
+        o.password = "password";
+        auto r = Extract(a, out, o);
+        EXPECT_FALSE(r.raised);
+        EXPECT_EQ(FilesBelow(out).size(), 2u);
+        for (const auto& row : test::ExpectedOf("rar/" + std::string(name))) {
+            if (row.sha256.empty() || !fs::exists(out / row.entry)) continue;
+            EXPECT_EQ(Sha256(out / row.entry), row.sha256) << row.entry;
+        }
+        Options wrong = o;
+        wrong.password = "not it";
+        const fs::path none = tmp_ / (std::string(name) + ".wrong");
+        auto w = Extract(a, none, wrong);
+        EXPECT_TRUE(w.raised || !w.errors.empty() || !w.failed.empty());
+        EXPECT_TRUE(HasError(w, E_PasswordProtected) || HasError(w, E_InvalidPassword)) << w.errors.size();
+        EXPECT_TRUE(FilesBelow(none).empty());
+    }
 }
 
 }  // namespace
