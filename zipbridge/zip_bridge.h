@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,37 @@ enum CodePageOpts { cpAuto, cpNone, cpOEM };
 enum SFXOptsEnum : uint8_t { SFXAskCmdLine, SFXAskFiles, SFXAutoRun, SFXHideOverWriteBox, SFXCheckSize, SFXNoSuccessMsg };
 enum OvrOpts { OvrConfirm, OvrAlways, OvrNever };
 enum DeleteOpts { htdFinal, htdAllowUndo };
+
+// Options of adding (bits 0-14 of AddOptions).
+enum AddOptsEnum : uint8_t {
+    AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddZipTime, AddForceDOS, AddHiddenFiles,
+    AddArchiveOnly, AddResetArchive, AddEncrypt, AddSeparateDirs, AddVolume, AddDiskSpan, AddDiskSpanErase
+};
+// Suffixes of files stored without compression when adding: "gif", "png", "z", "zip", "zoo", "arc", "lzh",
+// "arj", "taz", "tgz", "lha", "exe".
+enum AddStoreSuffixEnum : uint8_t { assGIF, assPNG, assZ, assZIP, assZOO, assARC, assLZH, assARJ, assTAZ, assTGZ, assLHA, assEXE };
+
+// A set of enumeration values of up to 16 members (AddOptsEnum, AddStoreSuffixEnum).
+template <typename E>
+class SmallSet {
+  public:
+    constexpr SmallSet() = default;
+    constexpr SmallSet(std::initializer_list<E> values) {
+        for (auto v : values)
+            Include(v);
+    }
+    constexpr bool Has(E v) const { return (bits_ & Bit(v)) != 0; }
+    constexpr void Include(E v) { bits_ = static_cast<uint16_t>(bits_ | Bit(v)); }
+    constexpr void Exclude(E v) { bits_ = static_cast<uint16_t>(bits_ & ~Bit(v)); }
+    constexpr uint16_t Bits() const { return bits_; }
+    constexpr bool operator==(const SmallSet&) const = default;
+
+  private:
+    static constexpr uint16_t Bit(E v) { return static_cast<uint16_t>(1u << v); }
+    uint16_t bits_ = 0;
+};
+using AddOpts = SmallSet<AddOptsEnum>;
+using AddStoreSuffixSet = SmallSet<AddStoreSuffixEnum>;
 
 // Options of extracting (bits 0-4 of ExtrOptions).
 enum ExtrOptsEnum : uint8_t { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate, ExtrTest };
@@ -187,6 +219,37 @@ class TZipBridge {
     // dateTime, when not 0, is given to every renamed entry that has none of its own.
     int Rename(const std::vector<ZipRenameRec>& list, uint32_t dateTime = 0);
 
+    // ---- Adding and deleting through the add/delete engine library (zip_add.cpp) ----
+
+    // The file name of the add/delete engine library.
+    static constexpr const char* kZipDllName = "libvarnok-zipdll.so";
+    int AddCompLevel = 9;  // 0 (store) to 9
+    AddOpts AddOptions;
+    AddStoreSuffixSet AddStoreSuffixes{assGIF, assPNG, assZ,   assZIP, assZOO, assARC,
+                                       assLZH, assARJ, assTAZ, assTGZ, assLHA};
+    // Exclusion patterns for adding (compared with the stored names); emptied by every add.
+    std::vector<std::string> FSpecArgsExcl;
+    // A new archive comment written by the next add; unset keeps the archive's comment. Used up by the add.
+    std::optional<std::string> AddComment;
+    // The folder relative specifications start from and names are stored relative to; a non-empty value gets
+    // a trailing "/".
+    const std::string& RootDir() const { return rootDir_; }
+    void SetRootDir(const std::string& dir);
+    // Adds the files FSpecArgs names (">" before an item searches its subfolders, "|" does not; "name<pw"
+    // gives it its own password, "name<" stores it unencrypted); returns the number of files added. The
+    // archive is replaced only by a complete new one; moved files go only after that.
+    int Add();
+    // Deletes the entries FSpecArgs selects (patterns, or ExactSpec names); returns the number deleted.
+    int Delete();
+    bool AddBusy() const { return addBusy_; }
+    // The add/delete library: loads it (10601-10604), unloads it, its version (0 when it cannot be loaded)
+    // and where it was loaded from.
+    bool LoadZipDll();
+    void UnloadZipDll();
+    bool ZipDllLoaded() const { return zip_ != nullptr; }
+    int ZipDllVersion();
+    std::string ZipDllPath() const;
+
     // ---- Extracting through the extract engine library ----
 
     // The file name of the extract engine library.
@@ -304,6 +367,11 @@ class TZipBridge {
   private:
     struct EngineLibrary;
     int ExtractRun(bool toMemory);
+    // Loads an engine library from the program's folders (or DLLDirectory) and finds its two entry points;
+    // messageBase + 1 to + 4 are its loaded, no-exec, no-version and not-found messages.
+    std::unique_ptr<EngineLibrary> LoadEngine(const char* fileName, const char* execName, const char* versionName,
+                                              int messageBase);
+    int AddRun(bool deleting);
     int32_t HandleCallback(ZipCallbackRecord& r);
     std::string AskPassword(bool adding);
     std::string FormatMessage(int id, std::initializer_list<std::string> args) const;
@@ -334,6 +402,9 @@ class TZipBridge {
     int errCode_ = 0;
 
     std::unique_ptr<EngineLibrary> unz_;
+    std::unique_ptr<EngineLibrary> zip_;
+    std::string rootDir_;
+    bool addBusy_ = false;
     std::string dllDirectory_;
     unsigned passwordReqCount_ = 1;
     std::atomic<bool> cancel_{false};

@@ -13,6 +13,7 @@
 #include "engines/unzdll/unzdll.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
+#include "zipbridge/engine_library.h"
 #include "zipbridge/messages.h"
 #include "zipbridge/zip_bridge.h"
 
@@ -54,17 +55,6 @@ int64_t CallbackSize(const ZipCallbackRecord& r) {
 
 }  // namespace
 
-// A loaded engine library and its two entry points.
-struct TZipBridge::EngineLibrary {
-    void* handle = nullptr;
-    UnzDllExecFunc exec = nullptr;
-    GetUnzDllVersionFunc version = nullptr;
-    std::string path;
-    ~EngineLibrary() {
-        if (handle) dlclose(handle);
-    }
-};
-
 TZipBridge::TZipBridge() = default;
 TZipBridge::~TZipBridge() = default;
 
@@ -97,23 +87,22 @@ std::string TZipBridge::FormatMessage(int id, std::initializer_list<std::string>
     return out;
 }
 
-bool TZipBridge::LoadUnzDll() {
-    if (unz_) return true;
+std::unique_ptr<TZipBridge::EngineLibrary> TZipBridge::LoadEngine(const char* fileName, const char* execName,
+                                                                   const char* versionName, int messageBase) {
     // Only the program's own folders, or an absolute folder the caller chose; never a search by bare name,
     // never the current folder or the archive's folder.
     std::vector<std::string> candidates;
     if (!dllDirectory_.empty()) {
         if (dllDirectory_[0] != '/') {
-            Message(10704, " (" + dllDirectory_ + " is not an absolute folder)");
-            return false;
+            Message(messageBase + 4, " (" + dllDirectory_ + " is not an absolute folder)");
+            return nullptr;
         }
-        candidates.push_back(dllDirectory_ == "/" ? std::string("/") + kUnzDllName
-                                                  : dllDirectory_ + "/" + kUnzDllName);
+        candidates.push_back(dllDirectory_ == "/" ? std::string("/") + fileName : dllDirectory_ + "/" + fileName);
     } else {
         std::string prog = ProgramFolder();
         if (!prog.empty()) {
-            candidates.push_back(prog + "/" + kUnzDllName);
-            candidates.push_back(prog + "/../lib/varnok/" + kUnzDllName);
+            candidates.push_back(prog + "/" + fileName);
+            candidates.push_back(prog + "/../lib/varnok/" + fileName);
         }
     }
     auto lib = std::make_unique<EngineLibrary>();
@@ -130,22 +119,27 @@ bool TZipBridge::LoadUnzDll() {
         failure = e ? e : c;
     }
     if (!lib->handle) {
-        Message(10704, failure.empty() ? std::string() : " (" + failure + ")");
-        return false;
+        Message(messageBase + 4, failure.empty() ? std::string() : " (" + failure + ")");
+        return nullptr;
     }
-    lib->exec = reinterpret_cast<UnzDllExecFunc>(dlsym(lib->handle, "UnzDllExec"));
-    if (!lib->exec) {
-        Message(10702);
-        return false;
+    lib->execEntry = dlsym(lib->handle, execName);
+    if (!lib->execEntry) {
+        Message(messageBase + 2);
+        return nullptr;
     }
-    lib->version = reinterpret_cast<GetUnzDllVersionFunc>(dlsym(lib->handle, "GetUnzDllVersion"));
+    lib->version = reinterpret_cast<int32_t (*)()>(dlsym(lib->handle, versionName));
     if (!lib->version) {
-        Message(10703);
-        return false;
+        Message(messageBase + 3);
+        return nullptr;
     }
-    unz_ = std::move(lib);
-    if (Trace) Message(10701, " (" + unz_->path + ")", false);
-    return true;
+    if (Trace) Message(messageBase + 1, " (" + lib->path + ")", false);
+    return lib;
+}
+
+bool TZipBridge::LoadUnzDll() {
+    if (unz_) return true;
+    unz_ = LoadEngine(kUnzDllName, "UnzDllExec", "GetUnzDllVersion", 10700);
+    return unz_ != nullptr;
 }
 
 void TZipBridge::UnloadUnzDll() {
@@ -300,7 +294,7 @@ int TZipBridge::ExtractRun(bool toMemory) {
                 rec.MaxSizeMiB = static_cast<uint32_t>(std::min<uint64_t>(mib, 0xFFFFFFFFu));
             }
             rec.Seven = 7;
-            successCnt_ = unz_->exec(&rec);
+            successCnt_ = unz_->Exec<UnzDllExecFunc>()(&rec);
         } else {
             // An old library takes at most 4097 patterns per call and extracts into the current folder.
             int saved = -1;
@@ -333,7 +327,7 @@ int TZipBridge::ExtractRun(bool toMemory) {
                 rec->ArgCount = static_cast<int32_t>(n);
                 rec->ZipFileName = zipFileName_.c_str();
                 rec->Seven = 7;
-                successCnt_ += unz_->exec(reinterpret_cast<UnzExecRecord*>(rec.get()));
+                successCnt_ += unz_->Exec<UnzDllExecFunc>()(reinterpret_cast<UnzExecRecord*>(rec.get()));
                 at += n;
             } while (at < specs.size() && !Cancel());
             if (saved >= 0) {
