@@ -23,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = data[0];
     data += 1;
     size -= 1;
-    varnok::rar::Rar20Decoder d20;
-    varnok::rar::Rar29Decoder d29;
+    // Kept between inputs, as in an archive: the first entry of each input is not solid and starts afresh.
+    static varnok::rar::Rar20Decoder d20;
+    static varnok::rar::Rar29Decoder d29;
     const size_t parts = 1 + (mode >> 6) % 3;
     const size_t piece = size / parts;
     for (size_t i = 0; i < parts; ++i) {

@@ -119,10 +119,10 @@ class RarWindow {
 
     RarWindow() : buf_(new uint8_t[kSize]()) {}
 
+    // Forgets the history (its bytes stay, but no match may reach them: see Reaches).
     void Reset() {
         pos = 0;
         filled = 0;
-        std::memset(buf_.get(), 0, kSize);
     }
     void Put(uint8_t b) {
         buf_[pos] = b;
