@@ -428,7 +428,8 @@ void TCompBase::SearchDir(const std::string& dir, const std::string& mask, const
             if (recurse) subdirs.push_back(n);
             continue;
         }
-        if (fnmatch(mask.c_str(), n.c_str(), FNM_NOESCAPE) != 0) continue;
+        // "*.*" is every file, with an extension or without, as it always was on DOS.
+        if (mask != "*.*" && fnmatch(mask.c_str(), n.c_str(), FNM_NOESCAPE) != 0) continue;
         if (S_ISLNK(st.st_mode)) {
             // A link is added as the file it leads to; links to folders are not followed (they may loop).
             if (stat(path.c_str(), &st) != 0) {

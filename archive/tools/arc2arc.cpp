@@ -236,6 +236,7 @@ bool TArc2Arc::Run(const std::string& work) {
     w->RecurseDirs = true;
     w->StoredDirNames = sdRelative;
     w->StoreEmptySubDirs = true;
+    w->SkipHidden = false;  // every file that came out of the source goes in, hidden ones too
     w->FileSpec = {files + "/*.*"};
     w->ExcludeSpec.clear();
     w->DateAttribute = DateAttribute;

@@ -119,8 +119,19 @@ std::vector<uint8_t> Level2(const std::string& name, const Fields& f) {
     return h;
 }
 
+// Level 0 for short ASCII names with a lower-case letter, which every LHA reader takes as they are. A name
+// beyond what level 0 holds, one with characters beyond ASCII, or one in capitals only gets a level-2 header
+// from a Unix host: readers take its UTF-8 bytes as what they are (as LHa for UNIX writes them), where level 0
+// would leave them guessing a DOS code page, and they show DOS names in capitals in lower case.
 std::vector<uint8_t> HeaderFor(const std::string& name, const Fields& f) {
-    return name.size() <= kLevel0MaxName ? Level0(name, f) : Level2(name, f);
+    bool ascii = true, lower = false, upper = false;
+    for (char c : name) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        lower = lower || (c >= 'a' && c <= 'z');
+        upper = upper || (c >= 'A' && c <= 'Z');
+    }
+    const bool keepsAsIs = ascii && (lower || !upper);
+    return keepsAsIs && name.size() <= kLevel0MaxName ? Level0(name, f) : Level2(name, f);
 }
 
 }  // namespace
