@@ -3,10 +3,13 @@
 //                [--method lh0|lh5|lh6 (LHA) | store|mszip|lzx|quantum (CAB)] [--lzx-level 15-21]
 //                [--quantum-level 1-7]
 // varnok-cli delete ARCHIVE PATTERN... [-v]
+// Either with --engine (ZIP only): the same command through the ZIP bridge and its add/delete engine library.
 //
 // Both run a writer of the format registry. The archive is rebuilt beside itself and replaced only when the
 // whole run succeeded; Ctrl-C cancels the run and leaves the archive as it was.
 #include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +25,7 @@
 #include "archive/formats/cab/cab_writer.h"
 #include "archive/formats/zip/zip_writer.h"
 #include "cli/common.h"
+#include "zipbridge/zip_bridge.h"
 
 namespace varnok::cli {
 
@@ -88,12 +92,80 @@ void Wire(TCompBase& w, Reporter& rep, bool verbose) {
         };
 }
 
+// --engine: the same add or delete on a ZIP archive through the ZIP bridge and the add/delete engine library
+// (libvarnok-zipdll.so) instead of the writer itself; same names, same output, same exit codes.
+int RunThroughEngine(const Args& args, const std::string& archive, bool deleting, int level) {
+    TZipBridge z;
+    z.Unattended = true;
+    int errors = 0;
+    bool said = false;
+    z.OnMessage = [&](TZipBridge&, int code, const std::string& text) {
+        said = true;
+        // The bridge's own messages carry 0 (the library says nothing else with 0 unless traced): they and the
+        // library's errors count; its warnings (1) are only shown.
+        if (code != 1) ++errors;
+        fprintf(stderr, "varnok-cli: %s\n", TerminalSafe(text).c_str());
+    };
+    if (args.Has("-v"))
+        z.OnProgress = [](TZipBridge&, int kind, const std::string& name, int64_t) {
+            if (kind == 0) printf("  %s\n", TerminalSafe(name).c_str());
+        };
+    z.SetZipFileName(archive);
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return kExitErrors;
+    std::vector<std::string> items(args.operands.begin() + 1, args.operands.end());
+    if (deleting) {
+        for (auto& p : items)
+            while (p.size() > 1 && p.back() == '/')
+                p.pop_back();
+        z.FSpecArgs = items;
+        const int n = z.Delete();
+        if (args.Has("-v") && n > 0) printf("%d entr%s deleted\n", n, n == 1 ? "y" : "ies");
+        return errors || (n == 0 && said) ? kExitErrors : kExitOk;
+    }
+    static constexpr int kLevels[] = {0, 1, 2, 7, 9};
+    z.AddCompLevel = kLevels[level];
+    // As the writer is run directly: hidden files too, names relative to the current folder (or as asked).
+    z.AddOptions = {AddHiddenFiles};
+    const std::string paths = args.Value("--paths") ? *args.Value("--paths") : "relative";
+    if (paths == "relative") {
+        z.AddOptions.Include(AddDirNames);
+        z.SetRootDir(cwd);
+    } else if (paths == "full") {
+        z.AddOptions.Include(AddDirNames);
+        z.SetRootDir("/");
+    }
+    if (args.Has("-r")) z.AddOptions.Include(AddRecurseDirs);
+    if (args.Has("--move")) z.AddOptions.Include(AddMove);
+    if (args.Has("--update")) z.AddOptions.Include(AddUpdate);
+    if (args.Has("--freshen")) z.AddOptions.Include(AddFreshen);
+    if (const std::string* p = args.Value("-p")) {
+        z.Password = *p;
+        z.AddOptions.Include(AddEncrypt);
+    }
+    for (const auto& [k, v] : args.values)
+        if (k == "--exclude") z.FSpecArgsExcl.push_back(v);
+    if (const std::string* c = args.Value("--comment")) z.AddComment = *c;
+    // A folder named on its own is added with everything it holds, as the writer does.
+    for (auto& it : items) {
+        struct stat st {};
+        const std::string path = !it.empty() && it[0] == '/' ? it : std::string(cwd) + "/" + it;
+        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) it = ">" + it;
+    }
+    z.FSpecArgs = items;
+    const int added = z.Add();
+    if (args.Has("-v") || added == 0)
+        fprintf(added == 0 ? stderr : stdout, "%d file%s added%s\n", added, added == 1 ? "" : "s",
+                added == 0 ? "; the archive was not changed" : "");
+    return errors || added == 0 ? kExitErrors : kExitOk;
+}
+
 }  // namespace
 
 int CmdAdd(int argc, char** argv) {
     Args args;
     std::string error;
-    if (!ParseArgs(argc, argv, 2, {"-r", "--move", "--update", "--freshen", "-v"},
+    if (!ParseArgs(argc, argv, 2, {"-r", "--move", "--update", "--freshen", "-v", "--engine"},
                    {"--type", "--level", "-p", "--paths", "--exclude", "--comment", "--encoding", "--method",
                     "--lzx-level", "--quantum-level"},
                    args,
@@ -221,6 +293,13 @@ int CmdAdd(int argc, char** argv) {
         fprintf(stderr, "varnok-cli: -p: this archive type cannot be encrypted\n");
         return kExitUsage;
     }
+    if (args.Has("--engine")) {
+        if (!zip || w.ArcType() != atZip || args.Value("--encoding") || args.operands.size() < 2) {
+            fprintf(stderr, "varnok-cli: --engine adds files to ZIP archives (without --encoding)\n");
+            return kExitUsage;
+        }
+        return RunThroughEngine(args, archive, false, level);
+    }
     Reporter rep;
     Wire(w, rep, args.Has("-v"));
     int added = 0;
@@ -237,7 +316,7 @@ int CmdAdd(int argc, char** argv) {
 int CmdDelete(int argc, char** argv) {
     Args args;
     std::string error;
-    if (!ParseArgs(argc, argv, 2, {"-v"}, {}, args, error)) {
+    if (!ParseArgs(argc, argv, 2, {"-v", "--engine"}, {}, args, error)) {
         fprintf(stderr, "varnok-cli: %s\n", TerminalSafe(error).c_str());
         return kExitUsage;
     }
@@ -249,6 +328,13 @@ int CmdDelete(int argc, char** argv) {
     WriterChoice choice = ChooseWriter(archive, nullptr);
     if (!choice.writer) return kExitUsage;
     TCompBase& w = *choice.writer;
+    if (args.Has("--engine")) {
+        if (w.ArcType() != atZip) {
+            fprintf(stderr, "varnok-cli: --engine deletes from ZIP archives\n");
+            return kExitUsage;
+        }
+        return RunThroughEngine(args, archive, true, 0);
+    }
     if (choice.gzipTar) w.SetCompressMethod(cmGzipTar);
     w.SetArchiveFile(archive);
     std::vector<std::string> patterns;
