@@ -337,6 +337,49 @@ class TZipBridge {
     // the action codes of both libraries and returns -1 when Cancel is set.
     static int32_t EngineCallback(ZipCallbackRecord* record);
 
+    // ---- Spanned sets (zip_span.cpp) ----
+
+    // What OnStatusDisk is told about the volume about to be written (flags), and what it answers.
+    enum TZipDiskStatusFlag : int {
+        zdsEmpty = 1,           // the disk holds nothing
+        zdsHasFiles = 2,        // the disk holds data
+        zdsPreviousDisk = 4,    // the file there is an earlier volume of this same set
+        zdsSameFileName = 8,    // another file of the volume's name is there
+        zdsNotEnoughSpace = 16  // too little free space for a volume
+    };
+    using TZipDiskStatus = int;
+    enum TZipDiskAction : int { zdaOk = 0, zdaErase = 1, zdaReject = 2, zdaCancel = 3 };
+    // How the volumes of a set on a fixed drive are named: archive001.zip, archive002.zip, ... or, as
+    // Info-ZIP's "zip -s" names them, archive.z01, archive.z02, ..., archive.zip (the last).
+    enum TSpanNaming { snNumbered, snZ01 };
+
+    int64_t KeepFreeOnDisk1 = 0;       // bytes kept free on the first volume
+    int64_t MaxVolumeSize = 0;         // largest volume; 0: what the disk holds
+    int64_t MinFreeVolumeSize = 65536;  // least room for a volume to be used
+    TSpanNaming SpanNaming = snNumbered;
+    // The volume about to be written needs a decision: previousDisk is the number in the disk's label (1
+    // without one), previousFile the volume's file; action starts at zdaOk. After zdsNotEnoughSpace:
+    // zdaCancel cancels, anything else asks for another disk.
+    std::function<void(TZipBridge&, int previousDisk, const std::string& previousFile, TZipDiskStatus status,
+                       int& action)>
+        OnStatusDisk;
+    // The question box of the application, used where no disk event is assigned: kind 0 OK/Cancel, 1
+    // Yes/No/Cancel, 2 Retry/Cancel; returns zdaOk (OK, Yes, Retry), zdaReject (No) or zdaCancel.
+    std::function<int(const std::string& title, const std::string& text, int kind)> QuestionBox;
+
+    // Writes the ZIP file input as a spanned set named after output: numbered or "zip -s" volume files on a
+    // fixed drive, disks labelled "PKBACK# 001", ... on a removable one. 0 on success; -7 a failure reported
+    // with its message, -8 out of memory, -9 any other failure. On a fixed drive the volumes appear only when
+    // the whole set is written; on failure none is left and files of those names stay as they were. On
+    // removable disks each volume replaces its file when its disk is full; the disks already taken out stay.
+    int WriteSpan(const std::string& input, const std::string& output);
+    // Joins the set whose last volume is setName into one ZIP file: output names the file (given the
+    // extension ".zip") or a folder to make a new file in (the name is handed back). Results as WriteSpan;
+    // on failure the output is emptied and a file of its name stays as it was.
+    int ReadSpan(const std::string& setName, std::string& output);
+    // The volume files of the last successful WriteSpan, in order.
+    const std::vector<std::string>& SpanVolumes() const { return spanVolumes_; }
+
     const std::string& ZipFileName() const { return zipFileName_; }
     // Assigning the name reads the directory at once.
     void SetZipFileName(const std::string& name);
@@ -366,6 +409,10 @@ class TZipBridge {
 
   private:
     struct EngineLibrary;
+    // The span operations' disk handling (zip_span.cpp).
+    struct SpanWriter;
+    struct SpanReader;
+    int SpanResult(const std::function<void()>& run);
     int ExtractRun(bool toMemory);
     // Loads an engine library from the program's folders (or DLLDirectory) and finds its two entry points;
     // messageBase + 1 to + 4 are its loaded, no-exec, no-version and not-found messages.
@@ -413,6 +460,7 @@ class TZipBridge {
     int64_t totalSize_ = 0;
     std::vector<uint8_t> memory_;
     std::exception_ptr callbackFailure_;
+    std::vector<std::string> spanVolumes_;
 };
 
 }  // namespace varnok
