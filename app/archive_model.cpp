@@ -288,6 +288,60 @@ void ArchiveModel::Close() {
     closing_ = false;
 }
 
+void ArchiveModel::OpenNew(const std::string& path, NewWriterKind kind) {
+    std::string abs = path;
+    if (abs.empty() || kind == NewWriterKind::None) return;
+    if (abs.front() != '/') abs = WithSlash(AbsoluteFolder(".")) + abs;
+    Close();
+    static const TArcType kTypes[] = {atNA, atBh, atCab, atGZip, atJar, atLha, atTar, atZip};
+    path_ = abs;
+    open_ = true;
+    newWriter_ = kind;
+    arcType_ = kTypes[static_cast<int>(kind)];
+    engine_ = kind == NewWriterKind::Zip ? EngineKind::ZipBridge : EngineKind::Lister;
+    isExe_ = false;
+    view_.EnsureStatusPanels();
+    if (settings_.OpenLast) settings_.Open = ArchiveFolder();
+    view_.SetTitle("Varnok - " + VisibleMarks(ArchiveFileName()));
+    view_.SetStatusText(0, VisibleMarks(path_));
+    view_.QuickExtractCaptionsChanged();
+    view_.CommandsChanged();
+}
+
+void ArchiveModel::Reread(const std::string& path) {
+    if (!open_) return;
+    const std::string target = path.empty() ? path_ : path;
+    struct stat st {};
+    if (stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        // Nothing written yet, or the last entry deleted (the writer removed the empty archive).
+        NewWriterKind kind = newWriter_;
+        if (kind == NewWriterKind::None) {
+            switch (arcType_) {
+                case atBh: kind = NewWriterKind::Bh; break;
+                case atCab: kind = NewWriterKind::Cab; break;
+                case atGZip: kind = NewWriterKind::GZip; break;
+                case atJar: kind = NewWriterKind::Jar; break;
+                case atLha: case atLzh: kind = NewWriterKind::Lha; break;
+                case atTar: kind = NewWriterKind::Tar; break;
+                default: kind = NewWriterKind::Zip; break;
+            }
+        }
+        OpenNew(target, kind);
+        return;
+    }
+    const int column = sortColumn_;
+    const bool descending = lastDescending_;
+    const bool flag = directionFlag_;
+    const int previous = prevSortColumn_;
+    OpenAt(target, kMaxFollowUpDepth);
+    if (!open_) return;
+    sortColumn_ = column;
+    prevSortColumn_ = previous;
+    directionFlag_ = flag;
+    lastDescending_ = descending;
+    Resort();
+}
+
 void ArchiveModel::ClearRows() {
     rows_.clear();
     sel_.clear();

@@ -25,7 +25,7 @@ class ExtractEngineFactory;
 struct ExtractRequest;
 
 enum class EngineKind { None, ZipBridge, Lister };
-enum class NewWriterKind { None, Bh, Cab, GZip, Jar, Lha, Tar };
+enum class NewWriterKind { None, Bh, Cab, GZip, Jar, Lha, Tar, Zip };
 
 enum Column : int { colName, colType, colSize, colPacked, colRatio, colDate, colPath, colCrc, colAttributes };
 
@@ -76,6 +76,12 @@ class ArchiveModel {
     // Opens path (closing any open archive first). Returns false only when the path is empty.
     bool Open(const std::string& path);
     void Close();
+    // A new archive: open, without a file until the first add writes it, written by the writer of kind (Zip:
+    // served by the ZIP bridge once it exists).
+    void OpenNew(const std::string& path, NewWriterKind kind);
+    // Reads the open archive again after a command changed it (at path when it moved), keeping the sort
+    // order; an archive whose file is gone stays open as a new archive of its type.
+    void Reread(const std::string& path = {});
     bool IsOpen() const { return open_; }
     const std::string& ArchivePath() const { return path_; }
     std::string ArchiveFileName() const;
