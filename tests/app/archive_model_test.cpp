@@ -448,8 +448,11 @@ TEST(Commands, GroupsFollowTheArchiveKind) {
     EXPECT_TRUE(GroupAllows(CmdGroup::Selection, zip));
     // Present commands follow their group; absent ones are always off; nothing runs while busy.
     EXPECT_TRUE(CommandEnabled(Cmd::Extract, zip));
-    for (const auto& info : AllCommands())
-        if (!info.present) EXPECT_FALSE(CommandEnabled(info.id, zip)) << info.caption;
+    for (const auto& info : AllCommands()) {
+        if (!info.present) {
+            EXPECT_FALSE(CommandEnabled(info.id, zip)) << info.caption;
+        }
+    }
     zip.busy = true;
     EXPECT_FALSE(CommandEnabled(Cmd::Extract, zip));
     EXPECT_FALSE(CommandEnabled(Cmd::OpenArchive, zip));
