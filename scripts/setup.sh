@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev xvfb xauth
   libarchive-dev libmspack-dev zlib1g-dev libdeflate-dev libcurl4-openssl-dev libuchardet-dev
-  zip unzip arj jlha-utils lhasa p7zip-full ncompress sharutils unar libarchive-tools cabextract gcab
+  zip unzip arj jlha-utils lhasa p7zip-full ncompress sharutils unar libarchive-tools cabextract gcab unace
   python3 openssl
 )
 missing=()
