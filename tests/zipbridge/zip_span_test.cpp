@@ -9,6 +9,7 @@
 #include <set>
 
 #include "archive/core/bytes.h"
+#include "archive/formats/zip/zip_writer.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
 #include "tests/support/builders.h"
@@ -465,6 +466,148 @@ TEST_F(Removable, UnattendedSpanningIsRefused) {
     EXPECT_EQ(b.WriteSpan(input.string(), Target()), -7);
     EXPECT_EQ(b.ErrCode(), 11025);
     EXPECT_TRUE(prompts.empty());
+}
+
+// ---- disk spanning in the ZIP writer ----
+
+struct WriterSpan : Removable {
+    fs::path src;
+    std::vector<std::string> inserts;
+    std::vector<int> insertScript;  // disk to insert per question (the one asked for when it runs out)
+    int cancelInsertAt = -1;
+    std::vector<int> codes;
+    void SetUp() override {
+        Removable::SetUp();
+        src = tmp / "src";
+        fs::create_directories(src / "d");
+        test::WriteFile(src / "d" / "big.bin", Noise(100000, 3));
+        for (int i = 0; i < 8; ++i)
+            test::WriteFile(src / ("f" + std::to_string(i)), Noise(3000, 40 + static_cast<unsigned>(i)));
+    }
+    int Compress(TZip& z, TSwitch sw = swAdd) {
+        z.SetArchiveFile(Target());
+        z.FileSpec = {"*"};
+        z.SetDefaultDir(src.string());
+        z.RecurseDirs = true;
+        z.Switch = sw;
+        z.SyncBeforeReplace = false;
+        z.SetCompressMethod(cmStore);
+        z.OnError = [this](TZipCommon&, const std::string&, const std::string&, const std::string&, int code) {
+            codes.push_back(code);
+        };
+        z.OnInsertDisk = [this](TZipCommon&, const std::string& volume, bool& cancel) {
+            inserts.push_back(volume);
+            if (static_cast<int>(inserts.size()) == cancelInsertAt) {
+                cancel = true;
+                return;
+            }
+            size_t k = inserts.size() - 1;
+            bay->Insert(k < insertScript.size() ? insertScript[k] : std::stoi(volume));
+        };
+        return z.CompressArchive();
+    }
+    // The set joined by the bridge, its disks asked for by number.
+    std::vector<uint8_t> Joined() {
+        b.OnGetNextDisk = [this](TZipBridge&, int seq, int, const std::string&, bool&) {
+            if (seq > 0) bay->Insert(seq);
+        };
+        std::string out = (tmp / "joined.zip").string();
+        EXPECT_EQ(b.ReadSpan(Target(), out), 0) << b.LastMessage();
+        return ReadFile(out);
+    }
+};
+
+TEST_F(WriterSpan, AnArchiveTooLargeForTheDiskGoesOverLabelledDisks) {
+    TZip z;
+    EXPECT_EQ(Compress(z), 9);
+    EXPECT_FALSE(z.Failed());
+    EXPECT_EQ(inserts, (std::vector<std::string>{"1", "2", "3"}));
+    for (int d = 1; d <= 3; ++d) {
+        EXPECT_EQ(bay->Label(d), "PKBACK# 00" + std::to_string(d));
+        EXPECT_EQ(bay->FilesOn(d), std::vector<std::string>{"archive.zip"}) << d;
+    }
+    auto last = ReadFile(bay->Disk(3) / "archive.zip");
+    ASSERT_GE(last.size(), 22u);
+    EXPECT_EQ(Le32(last.data() + last.size() - 22), 0x06054B50u);
+    EXPECT_EQ(Le16(last.data() + last.size() - 18), 2);  // the end record's disk
+    EXPECT_EQ(Le32(ReadFile(bay->Disk(1) / "archive.zip").data()), 0x08074B50u);
+    auto joined = Joined();
+    TZipBridge check;
+    check.SetZipFileName((tmp / "joined.zip").string());
+    EXPECT_EQ(check.Count(), 9);
+    if (test::HaveTool("unzip")) {
+        EXPECT_EQ(test::Run("unzip -tq " + Quote(tmp / "joined.zip") + " > /dev/null 2>&1"), 0);
+        std::string big;
+        test::Run("unzip -p " + Quote(tmp / "joined.zip") + " d/big.bin", &big);
+        EXPECT_EQ(big, Noise(100000, 3));
+    }
+}
+
+TEST_F(WriterSpan, TheFirstDiskInsertedAgainIsAskedAboutAgain) {
+    insertScript = {1, 1, 2, 3};
+    TZip z;
+    EXPECT_EQ(Compress(z), 9);
+    EXPECT_EQ(inserts, (std::vector<std::string>{"1", "2", "2", "3"}));
+    EXPECT_EQ(bay->Label(2), "PKBACK# 002");
+}
+
+TEST_F(WriterSpan, ADiskWithFilesIsClearedThroughTheEvent) {
+    test::WriteFile(bay->Disk(2) / "old.txt", Noise(30000, 9));
+    TZip z;
+    std::vector<uint64_t> asked;
+    z.OnClearDisk = [&](TZipCommon&, const std::string& drive, uint64_t required, uint64_t free, uint64_t, bool&) {
+        asked.push_back(required);
+        EXPECT_LT(free, required);
+        fs::remove(fs::path(drive) / "old.txt");
+    };
+    EXPECT_EQ(Compress(z), 9);
+    EXPECT_EQ(asked, std::vector<uint64_t>{50000});
+    EXPECT_EQ(bay->FilesOn(2), std::vector<std::string>{"archive.zip"});
+
+    // Without the event the run stops, and says which event it missed.
+    for (int i = 1; i <= 4; ++i)
+        fs::remove(bay->Disk(i) / "archive.zip");
+    test::WriteFile(bay->Disk(2) / "old.txt", Noise(30000, 9));
+    TZip z2;
+    inserts.clear();
+    codes.clear();
+    Compress(z2);
+    EXPECT_TRUE(z2.Failed());
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 25270), codes.end());
+    EXPECT_EQ(bay->FilesOn(bay->inDrive), std::vector<std::string>{"old.txt"});
+}
+
+TEST_F(WriterSpan, ACancelledDiskLeavesTheSourcesAndNoPartialVolume) {
+    for (int k = 1; k <= 3; ++k) {
+        SCOPED_TRACE(k);
+        inserts.clear();
+        cancelInsertAt = k;
+        TZip z;
+        Compress(z, swMove);
+        EXPECT_TRUE(z.Failed());
+        EXPECT_EQ(test::ReadText(src / "d" / "big.bin"), Noise(100000, 3));
+        EXPECT_EQ(Files(src).size(), 9u);
+        for (auto& n : bay->FilesOn(bay->inDrive))
+            EXPECT_EQ(n, "archive.zip") << "a temporary file was left";
+        for (int i = 1; i <= 4; ++i)
+            fs::remove(bay->Disk(i) / "archive.zip");
+    }
+    // Completed, the move deletes the sources.
+    inserts.clear();
+    cancelInsertAt = -1;
+    TZip z;
+    EXPECT_EQ(Compress(z, swMove), 9);
+    EXPECT_FALSE(fs::exists(src / "d" / "big.bin"));
+}
+
+TEST_F(WriterSpan, AnArchiveThatFitsIsMovedInPlaceWithoutSpanning) {
+    fs::remove(src / "d" / "big.bin");
+    TZip z;
+    EXPECT_EQ(Compress(z), 8);
+    EXPECT_TRUE(inserts.empty());
+    EXPECT_EQ(bay->Label(1), "");
+    EXPECT_EQ(Le32(ReadFile(bay->drive / "archive.zip").data()), 0x04034B50u);
+    EXPECT_EQ(bay->FilesOn(1), std::vector<std::string>{"archive.zip"});
 }
 
 }  // namespace

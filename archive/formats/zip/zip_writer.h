@@ -63,6 +63,15 @@ class TZip : public TCompBase {
     uint32_t RenameDosTime = 0;
     bool RenameEntries();
 
+    // Disk spanning (zip_writer_span.cpp): an archive whose target is a removable disk too small for it is
+    // copied across several disks, each with a file of the archive's name and the label "PKBACK# 001", ...
+    // Bytes kept free on the first disk.
+    uint32_t LeaveSpaceOnFirstDisk = 0;
+    // A disk is wanted (volumeName: its number from 1); cancel stops the run.
+    TOnInsertDisk OnInsertDisk;
+    // The disk in the drive holds files and has less than requiredSpace free: free some, or cancel.
+    TOnClearDisk OnClearDisk;
+
   protected:
     bool AcceptsMethod(TCompressMethod m) const override { return m == cmStore || m == cmDeflate; }
     bool OtherChanges() const override;
@@ -71,6 +80,8 @@ class TZip : public TCompBase {
     bool CompressFile(platform::File& out, TCompBaseHeaderObj& e) override;
     void FinishArchive(platform::File& out) override;
     void CopyRenamed(platform::File& out, TCompBaseHeaderObj& e) override;
+    void UpdateArchive() override;
+    std::string SealOutput(platform::File& out, const std::string& path) override;
     bool WantsDirectory(const std::string& path) const override;
 
   private:
@@ -92,6 +103,8 @@ class TZip : public TCompBase {
     bool commentSet_ = false;
     std::string oldComment_;
     uint64_t prefix_ = 0;
+    struct DiskSpan;
+    bool removableTarget_ = false;  // the run's target lies on a removable drive
 };
 
 class TJar : public TZip {
