@@ -4,6 +4,7 @@
 
 #include "archive/codecs/stored.h"
 #include "archive/core/errors.h"
+#include "archive/formats/rar/rar15_decoder.h"
 #include "archive/formats/rar/rar20_decoder.h"
 #include "archive/formats/rar/rar29_decoder.h"
 
@@ -37,7 +38,7 @@ bool RarDecoderSet::Supports(uint8_t versionNeeded, uint8_t method) {
     if (method == '0') return true;
     if (method < '1' || method > '5') return false;
     const Kind k = KindOf(versionNeeded);
-    return k == Kind::Rar29 || k == Kind::Rar20;
+    return k != Kind::None;
 }
 
 DecodeResult RarDecoderSet::Decode(uint8_t versionNeeded, uint8_t method, ByteSource& in, ByteSink& out,
@@ -55,6 +56,11 @@ DecodeResult RarDecoderSet::Decode(uint8_t versionNeeded, uint8_t method, ByteSo
         return MakeResult(DecodeStatus::Corrupt, E_UnsupportedMethod, 0, 0);
     }
     switch (KindOf(versionNeeded)) {
+        case Kind::Rar15:
+            if (!rar15_) rar15_ = std::make_unique<Rar15Decoder>();
+            r = rar15_->Decode(in, out, unpackedSize, solid, cancel);
+            if (!r.Ok()) error_ = rar15_->Error();
+            return r;
         case Kind::Rar20:
             if (!rar20_) rar20_ = std::make_unique<Rar20Decoder>();
             r = rar20_->Decode(in, out, unpackedSize, solid, cancel);

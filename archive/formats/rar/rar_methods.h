@@ -15,6 +15,7 @@
 
 namespace varnok::rar {
 
+class Rar15Decoder;
 class Rar20Decoder;
 class Rar29Decoder;
 
@@ -35,6 +36,7 @@ class RarDecoderSet {
     const std::string& Error() const { return error_; }
 
   private:
+    std::unique_ptr<Rar15Decoder> rar15_;
     std::unique_ptr<Rar20Decoder> rar20_;
     std::unique_ptr<Rar29Decoder> rar29_;
     std::string error_;
