@@ -98,7 +98,8 @@ struct Decoder::State {
     size_t deltaPlane = 0;
     uint8_t deltaLast = 0;
 
-    explicit State(MsbBitInput& dummy) : reader(dummy) {}
+    // The reader has no empty state: it starts on the first file's input and Decode points it at each file's.
+    explicit State(MsbBitInput& input) : reader(input) {}
 
     // ---- Window management ----
     void Allocate(size_t h) {
