@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "archive/core/crc.h"
 #include "archive/core/errors.h"
 #include "archive/formats/rar/rar15_decoder.h"
 #include "archive/formats/rar/rar20_decoder.h"
@@ -193,6 +194,50 @@ TEST(RarDecoders, Rar15EntriesPassTheirCrcAndMatchThePeers) {
     if (!decoded) GTEST_SKIP() << "fixtures absent";
     EXPECT_GE(decoded, 7);
     EXPECT_GE(compared, 3);
+}
+
+// RAR 1.5's own cipher is not taken: an entry marked encrypted (the sample with the flag set and its header
+// CRC made right again) is refused by name, with the password given, rather than decoded as plain data.
+TEST(RarDecoders, Rar15EncryptedEntryIsRefusedAsTheOldCipher) {
+    const fs::path p = test::Fixture("rar/sharpcompress_Rar15.rar");
+    if (!fs::exists(p)) GTEST_SKIP() << "fixtures absent";
+    std::vector<uint8_t> bytes = test::ReadFile(p);
+    std::string marked;
+    for (const Packed& e : PackedEntries(p)) {
+        if (e.block.method == '0') continue;
+        const size_t at = static_cast<size_t>(e.block.pos);
+        ASSERT_LT(at + e.block.headerSize, bytes.size() + 1);
+        bytes[at + 3] |= 0x04;
+        const uint32_t crc = Crc32(bytes.data() + at + 2, static_cast<size_t>(e.block.headerSize) - 2);
+        bytes[at] = static_cast<uint8_t>(crc);
+        bytes[at + 1] = static_cast<uint8_t>(crc >> 8);
+        marked = e.block.name;
+        break;
+    }
+    ASSERT_FALSE(marked.empty());
+    test::TempDir tmp;
+    const std::string name = (tmp.Path() / "locked15.rar").string();
+    test::WriteFile(name, bytes);
+    RAROpenArchiveData d{};
+    d.ArcName = const_cast<char*>(name.c_str());
+    d.OpenMode = RAR_OM_EXTRACT;
+    std::unique_ptr<unrar::Session> s(unrar::Session::Open(&d));
+    ASSERT_TRUE(s) << d.OpenResult;
+    s->SetChangeVolProc(OnVolume);
+    s->SetPassword("secret");
+    RARHeaderData h;
+    bool seen = false;
+    while (s->ReadHeader(&h) == RAR_OK) {
+        if (h.FileName != marked) {
+            s->Process(RAR_SKIP, nullptr, nullptr);
+            continue;
+        }
+        seen = true;
+        EXPECT_TRUE(h.Flags & RAR_FLAG_PASSWORD);
+        EXPECT_EQ(s->Process(RAR_TEST, nullptr, nullptr), RAR_ERR_UNKNOWN_FORMAT);
+        EXPECT_NE(s->ErrorText().find("RAR 1.5 cipher"), std::string::npos) << s->ErrorText();
+    }
+    EXPECT_TRUE(seen) << marked;
 }
 
 // Only the last entry of a solid archive wanted: the ones before are decoded silently, and the bytes are right.
