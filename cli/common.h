@@ -125,5 +125,7 @@ int CmdUnsfx(int argc, char** argv);
 int CmdRename(int argc, char** argv);
 int CmdComment(int argc, char** argv);
 int CmdRepair(int argc, char** argv);
+int CmdSpan(int argc, char** argv);
+int CmdJoin(int argc, char** argv);
 
 }  // namespace varnok::cli

@@ -35,6 +35,9 @@ void Usage(FILE* out) {
         "  unsfx PROGRAM [-o OUT.zip]                    take the ZIP archive out of a self-extracting program\n"
         "  rename ARCHIVE OLD NEW                        rename a ZIP entry (a folder OLD/ with all it holds)\n"
         "  comment ARCHIVE [--set TEXT | --file F]       show or set a ZIP archive's comment\n"
+        "  span ARCHIVE --volume-size N [--naming numbered|z01] [-o NAME] [--overwrite]\n"
+        "                                                write a ZIP archive as a set of volumes (z01: as zip -s)\n"
+        "  join SET -o OUT.zip [--overwrite]             join a spanned or split ZIP set into one archive\n"
         "  formats                                       the archive families known, and what is done with "
         "each\n"
         "  --encoding CP: the code page of names the archive does not mark as UTF-8 (CP866, CP932, "
@@ -70,6 +73,8 @@ int main(int argc, char** argv) {
     if (cmd == "unsfx") return varnok::cli::CmdUnsfx(argc, argv);
     if (cmd == "rename") return varnok::cli::CmdRename(argc, argv);
     if (cmd == "comment") return varnok::cli::CmdComment(argc, argv);
+    if (cmd == "span") return varnok::cli::CmdSpan(argc, argv);
+    if (cmd == "join") return varnok::cli::CmdJoin(argc, argv);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage(stdout);
         return 0;

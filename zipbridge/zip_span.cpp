@@ -125,6 +125,7 @@ int MessageOf(zip::SpanFault f, bool writing) {
 // Asks for disks the way both operations do.
 struct TZipBridge::SpanWriter : zip::VolumeSink {
     TZipBridge& b;
+    std::string input;
     std::string output;  // the name as given (removable) or the set's base name (fixed)
     bool removable = false;
     std::string root;
@@ -211,6 +212,7 @@ struct TZipBridge::SpanWriter : zip::VolumeSink {
             uint64_t replaced = 0;
             for (const std::string& name : FinalNames(disk)) {
                 if (!platform::PathExists(name)) continue;
+                if (SameFile(name, input)) throw SpanAbort{11009, ": " + name + " is the archive being spanned"};
                 int number = LabelNumber(df.label);
                 bool previous = platform::FileMTime(name) == inputTime && number - 1 < disk;
                 int status = previous ? zdsPreviousDisk : zdsSameFileName;
@@ -453,6 +455,7 @@ int TZipBridge::WriteSpan(const std::string& input, const std::string& output) {
     spanVolumes_.clear();
     return SpanResult([&] {
         SpanWriter w(*this);
+        w.input = input;
         w.output = output;
         platform::DriveFacts df = platform::QueryDrive(output);
         w.removable = df.kind == platform::dkRemovable;
