@@ -9,7 +9,7 @@ using G = CmdGroup;
 const std::vector<CommandInfo>& Table() {
     static const std::vector<CommandInfo> t = {
         {Cmd::OpenArchive, "&Open Archive", "Ctrl+O", G::Always, true, "Open"},
-        {Cmd::NewArchive, "&New archive...", "Ctrl+N", G::Always, false, "New"},
+        {Cmd::NewArchive, "&New archive...", "Ctrl+N", G::Always, true, "New"},
         {Cmd::CloseArchive, "&Close Archive", "", G::OpenArchive, true, ""},
         {Cmd::CopyArchive, "Copy Archive...", "", G::OpenArchive, false, ""},
         {Cmd::MoveArchive, "Move Archive...", "", G::OpenArchive, false, ""},
@@ -23,10 +23,10 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::ExtractToNamedFolder, "Extract to", "", G::OpenArchive, true, ""},
         {Cmd::ExtractHere, "Extract to", "", G::OpenArchive, true, ""},
         {Cmd::ExtractToFavourite, "Extract to Favourite folder", "", G::OpenArchive, true, ""},
-        {Cmd::Add, "&Add...", "", G::Writing, false, "Add"},
-        {Cmd::Delete, "&Delete...", "Del", G::Writing, false, "Delete"},
-        {Cmd::DeleteSelected, "Delete selected", "", G::Writing, false, ""},
-        {Cmd::DeleteAll, "Delete all", "", G::Writing, false, ""},
+        {Cmd::Add, "&Add...", "", G::Writing, true, "Add"},
+        {Cmd::Delete, "&Delete...", "Del", G::Writing, true, "Delete"},
+        {Cmd::DeleteSelected, "Delete selected", "", G::Writing, true, ""},
+        {Cmd::DeleteAll, "Delete all", "", G::Writing, true, ""},
         {Cmd::OpenEntry, "O&pen", "", G::OpenArchive, false, ""},
         {Cmd::ViewEntry, "&View", "", G::Selection, false, "View"},
         {Cmd::OpenWithBoth, "Open with both", "", G::OpenArchive, false, ""},

@@ -171,6 +171,7 @@ MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMain
     HistoryChanged();
     QuickExtractCaptionsChanged();
     CommandsChanged();
+    SetUpAddCommands();
 }
 
 MainWindow::~MainWindow() {
@@ -685,6 +686,7 @@ void MainWindow::OnCommand(Cmd c) {
                                "BH, TAR, GZIP, compress, UUE/XXE, RAR, ACE and CAB archives.</p>"));
             break;
         default: {
+            if (OnAddCommand(c)) break;
             int col = app::ColumnOfSortCommand(c);
             if (col >= 0) m.SortByColumn(col);
             break;
@@ -829,12 +831,21 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void MainWindow::dropEvent(QDropEvent* e) {
-    QList<QUrl> urls = e->mimeData()->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
-    QString path = urls.front().toLocalFile();
-    if (!QFileInfo(path).isFile() || !IsArchiveExtension(path)) return;
+    QStringList paths;
+    for (const QUrl& u : e->mimeData()->urls())
+        if (u.isLocalFile()) paths << u.toLocalFile();
+    if (paths.isEmpty() || Model().Busy()) return;
     e->acceptProposedAction();
-    if (Ask("Question", "The file you dragged is an archive, do you want to open it ?")) OpenArchive(path);
+    // The drop's own event loop ends before the windows that follow open.
+    QMetaObject::invokeMethod(this, [this, paths] {
+        const QString& path = paths.front();
+        if (paths.size() == 1 && QFileInfo(path).isFile() && IsArchiveExtension(path) &&
+            Ask("Question", "The file you dragged is an archive, do you want to open it ?")) {
+            OpenArchive(path);
+            return;
+        }
+        AddWithOptions(paths);
+    }, Qt::QueuedConnection);
 }
 
 bool MainWindow::eventFilter(QObject* o, QEvent* e) {

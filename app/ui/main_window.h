@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "app/add_command.h"
 #include "app/application.h"
 #include "app/ui/entry_list.h"
 #include "app/ui/file_types.h"
@@ -100,6 +101,13 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void ProgressClose() override;
     void ProcessEvents() override;
 
+    // ---- Writing commands: New archive, Add, the drop window, Delete, Write Zip span (main_window_add.cpp) ----
+    app::AddOperation& Adder() { return *adder_; }
+    // New archive at a chosen path and kind (after the file dialog); then the add dialog unless withDialog is off.
+    bool NewArchiveAt(const QString& path, app::ArchiveKind kind, bool withDialog = true);
+    // Files dropped on the window or named by a switch: the drop window, then the add.
+    void AddWithOptions(const QStringList& paths);
+
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -139,6 +147,14 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void SaveLogCommand();
     void CancelRunning();
     void Trigger(app::Cmd c);
+    // Writing commands (main_window_add.cpp).
+    void SetUpAddCommands();
+    bool OnAddCommand(app::Cmd c);
+    void NewArchiveCommand();
+    void AddCommand();
+    void DeleteCommand(app::Cmd c);
+    void WriteSpanCommand();
+    std::unique_ptr<app::AddOperation> adder_;
 
     std::unique_ptr<app::Application> app_;
     FileTypes types_;
