@@ -43,6 +43,12 @@ struct LastExtractChoices {
     bool cancelled = false;
 };
 
+// Whether the extract dialog's file choice starts at "Selected files": when rows are selected (the user
+// selected them to act on them) or the dialog comes from the list's pop-up menu; otherwise "All files".
+inline bool ExtractDialogStartsWithSelection(bool fromPopup, int selectedRows) {
+    return fromPopup || selectedRows > 0;
+}
+
 // What an engine is asked to do.
 struct ExtractJob {
     std::string archivePath;

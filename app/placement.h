@@ -7,6 +7,11 @@
 
 namespace varnok::app {
 
+// The window's size at the first start: the entry list shows its nine columns at their default widths (1095
+// pixels, with the list's frame and scroll bar beside them), and the window still fits a 1366 x 768 screen.
+inline constexpr int kDefaultWindowWidth = 1140;
+inline constexpr int kDefaultWindowHeight = 640;
+
 struct WindowRect {
     int x = 0, y = 0, width = 0, height = 0;
 };

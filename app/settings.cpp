@@ -199,8 +199,8 @@ void Settings::Load(const IniFile& ini) {
     HasPosition = ini.HasKey(kPosition, "x") && ini.HasKey(kPosition, "y");
     X = Clamp32(ini.ReadInteger(kPosition, "x", 0));
     Y = Clamp32(ini.ReadInteger(kPosition, "y", 0));
-    Width = Clamp32(ini.ReadInteger(kPosition, "width", 671));
-    Height = Clamp32(ini.ReadInteger(kPosition, "height", 522));
+    Width = Clamp32(ini.ReadInteger(kPosition, "width", kDefaultWindowWidth));
+    Height = Clamp32(ini.ReadInteger(kPosition, "height", kDefaultWindowHeight));
     Maximized = ini.ReadBool(kPosition, "maximized", false);
 
     AutoUpd = ini.ReadBool(kAutoUpd, "AutoUpd", true);

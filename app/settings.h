@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/ini_file.h"
+#include "app/placement.h"
 
 namespace varnok::app {
 
@@ -115,7 +116,7 @@ struct Settings {
     History OpenHistory, ExtractHistory;
     // [Position]
     bool HasPosition = false;  // x and y were stored
-    int X = 0, Y = 0, Width = 671, Height = 522;
+    int X = 0, Y = 0, Width = kDefaultWindowWidth, Height = kDefaultWindowHeight;
     bool Maximized = false;
     // [AutoUpd]
     bool AutoUpd = true;

@@ -71,8 +71,8 @@ TEST(Settings, AFreshStartHasTheWrittenDefaults) {
     IniFile empty;
     Settings s;
     s.Load(empty);
-    EXPECT_EQ(s.Width, 671);
-    EXPECT_EQ(s.Height, 522);
+    EXPECT_EQ(s.Width, kDefaultWindowWidth);
+    EXPECT_EQ(s.Height, kDefaultWindowHeight);
     EXPECT_FALSE(s.Maximized);
     EXPECT_FALSE(s.HasPosition);
     EXPECT_EQ(s.Docked, "vnDockTop");
@@ -146,7 +146,7 @@ TEST(Settings, ReadsStoredValuesAndWritesThemBackAtExit) {
     EXPECT_TRUE(s.HasPosition);
     EXPECT_EQ(s.X, 10);
     EXPECT_EQ(s.Width, 900);
-    EXPECT_EQ(s.Height, 522);
+    EXPECT_EQ(s.Height, kDefaultWindowHeight);
     EXPECT_TRUE(s.Maximized);
     EXPECT_EQ(s.ProxyPortNumber(), 80);
     EXPECT_EQ(s.Docked, "");
