@@ -35,7 +35,7 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::Comment, "&Comment...", "", G::ZipOnly, false, ""},
         {Cmd::MakeExe, "&Make .EXE file...", "", G::MakeExe, false, ""},
         {Cmd::ExeToZip, ".EXE -> Zip", "", G::ExeToZip, false, ""},
-        {Cmd::WriteSpan, "Write Zip &span...", "", G::ZipOnly, false, ""},
+        {Cmd::WriteSpan, "Write Zip &span...", "", G::ZipOnly, true, ""},
         {Cmd::Test, "Test", "", G::OpenArchive, false, "Test"},
         {Cmd::Checkout, "Checkout...", "", G::OpenArchive, false, ""},
         {Cmd::SendMail, "Mail Archive...", "", G::OpenArchive, true, ""},

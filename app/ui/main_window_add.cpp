@@ -31,6 +31,20 @@ std::vector<std::string> StdPaths(const QStringList& l) {
 
 void MainWindow::SetUpAddCommands() {
     adder_ = std::make_unique<app::AddOperation>(Model());
+    // Spanned sets are the bridge's: volumes of the size asked (0: what the disk holds), named after the archive.
+    adder_->SetSpanWriter(
+        [this](const std::string& input, const std::string& output, int64_t maxVolume,
+               std::vector<std::string>& volumes) {
+            TZipBridge& b = Model().Bridge();
+            b.SetCancel(false);
+            b.MaxVolumeSize = maxVolume;
+            b.ProcessMessages = [this] { ProcessEvents(); };
+            const int rc = b.WriteSpan(input, output);
+            b.ProcessMessages = nullptr;
+            if (rc == 0) volumes = b.SpanVolumes();
+            return rc;
+        },
+        [this] { Model().Bridge().SetCancel(true); });
     connect(progress_, &ProgressWindow::CancelRequested, this, [this] {
         if (adder_ && adder_->Running()) adder_->Cancel();
     });

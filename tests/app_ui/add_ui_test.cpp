@@ -21,6 +21,7 @@
 #include "app/ui/drop_window.h"
 #include "app/ui/main_window.h"
 #include "app/ui/progress_window.h"
+#include "app/ui/span_dialog.h"
 #include "platform/fileattr.h"
 #include "tests/app_ui/ui_test_support.h"
 #include "tests/support/builders.h"
@@ -239,6 +240,56 @@ TEST(AddUi, CancelInTheProgressWindowLeavesTheArchiveByteForByte) {
     for (const auto& e : fs::directory_iterator(box.dir.Path()))
         if (e.is_regular_file()) ++files_beside;
     EXPECT_EQ(files_beside, 1);
+}
+
+}  // namespace
+}  // namespace varnok::ui
+
+namespace varnok::ui {
+namespace {
+
+TEST(AddUi, WriteSpanSplitsTheOpenZipAndOpensItsLastVolume) {
+    Sandbox box;
+    box.Settings("");
+    std::string data(300 << 10, '\0');
+    uint32_t x = 7;
+    for (char& c : data) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    const std::string zip = box.Path("s.zip");
+    WriteFile(zip, varnok::test::BuildZip({{"a.bin", data.substr(0, 150 << 10)}, {"b.bin", data.substr(150 << 10)}}));
+    MainWindow w(box.Folders());
+    w.show();
+    w.OpenArchive(QString::fromStdString(zip));
+    ASSERT_TRUE(w.Action(Cmd::WriteSpan)->isEnabled());
+    std::vector<std::string> errors;
+    ModalDriver driver([&](QWidget* m) {
+        if (auto* d = qobject_cast<SpanDialog*>(m)) {
+            EXPECT_EQ(d->windowTitle(), QStringLiteral("Spanning options"));
+            EXPECT_TRUE(d->Choice(1)->isChecked());
+            d->Choice(2)->setChecked(true);
+            d->Field()->setText(QStringLiteral("100"));
+            return ClickButton(d, QStringLiteral("OK"));
+        }
+        if (auto* b = qobject_cast<QMessageBox*>(m)) {
+            errors.push_back(b->text().toStdString());
+            b->accept();
+            return true;
+        }
+        return false;
+    });
+    w.Action(Cmd::WriteSpan)->trigger();
+    ASSERT_TRUE(test::WaitFor([&] { return w.Model().IsOpen() && w.Model().ArchivePath() != zip; }, 15000))
+        << (errors.empty() ? "" : errors.front());
+    const std::string last = w.Model().ArchivePath();
+    EXPECT_TRUE(platform::FileExists(last));
+    EXPECT_TRUE(platform::FileExists(box.Path("s001.zip")));
+    // The last volume the split wrote: none numbered after it.
+    const char n = last[last.size() - 5];
+    EXPECT_FALSE(platform::FileExists(box.Path(std::string("s00") + static_cast<char>(n + 1) + ".zip")));
+    EXPECT_FALSE(platform::FileExists(box.Path("s.tmp")));
+    EXPECT_FALSE(platform::FileExists(zip));  // the unsplit copy went once the set was complete
 }
 
 }  // namespace
