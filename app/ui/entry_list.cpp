@@ -1,5 +1,6 @@
 #include "app/ui/entry_list.h"
 
+#include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -101,7 +102,8 @@ EntryListView::EntryListView(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setSortIndicatorShown(false);
     setContextMenuPolicy(Qt::CustomContextMenu);
-    setDragEnabled(false);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
 }
 
 void EntryListView::SetOptions(const ListOptions& o) {
@@ -162,6 +164,35 @@ void EntryListView::mouseDoubleClickEvent(QMouseEvent* e) {
         return;
     }
     QTableView::mouseDoubleClickEvent(e);
+}
+
+// Dragging entries out
+
+Qt::ItemFlags EntryTableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid()) f |= Qt::ItemIsDragEnabled;
+    return f;
+}
+
+EntryDragData::EntryDragData(const QList<QUrl>& urls, std::function<bool()> extract) : extract_(std::move(extract)) {
+    setUrls(urls);
+}
+
+QVariant EntryDragData::retrieveData(const QString& mimeType, QMetaType type) const {
+    if (!extracted_ && extract_ && (mimeType == QLatin1String("text/uri-list") || mimeType.startsWith(QLatin1String("text/plain")))) {
+        extracted_ = true;
+        extract_();
+    }
+    return QMimeData::retrieveData(mimeType, type);
+}
+
+void EntryListView::startDrag(Qt::DropActions) {
+    if (!DragData) return;
+    QMimeData* data = DragData();
+    if (!data) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
 }
 
 }  // namespace varnok::ui

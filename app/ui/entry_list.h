@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QMimeData>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <functional>
 
 #include "app/archive_model.h"
 #include "app/ui/file_types.h"
@@ -20,6 +22,8 @@ class EntryTableModel : public QAbstractTableModel {
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    // Rows may be dragged out of the list.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The rows of the archive model are about to change / have changed.
     void BeginReset();
@@ -28,6 +32,22 @@ class EntryTableModel : public QAbstractTableModel {
   private:
     app::ArchiveModel& model_;
     FileTypes& types_;
+};
+
+// The data of entries dragged out of the list: the files a drop receives, extracted only when the drop asks
+// for them (once).
+class EntryDragData : public QMimeData {
+    Q_OBJECT
+  public:
+    EntryDragData(const QList<QUrl>& urls, std::function<bool()> extract);
+    bool Extracted() const { return extracted_; }
+
+  protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
+
+  private:
+    std::function<bool()> extract_;
+    mutable bool extracted_ = false;
 };
 
 struct ListOptions {
@@ -45,6 +65,8 @@ class EntryListView : public QTableView {
     void SetOptions(const ListOptions& o);
     const ListOptions& Options() const { return options_; }
     int HotRow() const { return hotRow_; }
+    // Makes the data of a drag out of the list (null: no drag).
+    std::function<QMimeData*()> DragData;
 
   signals:
     // Enter, a double click, or a single click with single-click opening.
@@ -57,6 +79,7 @@ class EntryListView : public QTableView {
     void leaveEvent(QEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void startDrag(Qt::DropActions supported) override;
 
   private:
     ListOptions options_;

@@ -163,6 +163,7 @@ MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMain
     CreateToolBar();
     CreateStatusBar();
     CreateLogPane();
+    SetUpEntryCommands();
     SetStatusText(0, "Welcome to Varnok.");
 
     app_->Start();
@@ -630,6 +631,7 @@ void MainWindow::Trigger(Cmd c) {
 void MainWindow::OnCommand(Cmd c) {
     app::ArchiveModel& m = Model();
     if (!m.Enabled(c)) return;
+    if (OnEntryCommand(c)) return;
     switch (c) {
         case Cmd::OpenArchive:
             OpenCommand();

@@ -10,6 +10,8 @@
 
 #include "app/add_command.h"
 #include "app/application.h"
+#include "app/archive_file_commands.h"
+#include "app/entry_commands.h"
 #include "app/ui/entry_list.h"
 #include "app/ui/file_types.h"
 #include "app/view.h"
@@ -101,6 +103,15 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void ProgressClose() override;
     void ProcessEvents() override;
 
+    // ---- Entry and archive-file commands (main_window_entry.cpp) ----
+    // Open, view, install, rename, comment, self-extractors, find, properties, the archive file's commands, the
+    // desktop shortcut; false for any other command.
+    bool OnEntryCommand(app::Cmd c);
+    app::EntryCommands& EntryCmds() { return *entryCmds_; }
+    app::ArchiveFileCommands& ArchiveFileCmds() { return *fileCmds_; }
+    // The data of a drag of the selected rows out of the list (null when nothing is selected).
+    QMimeData* MakeEntryDragData();
+
     // ---- Writing commands: New archive, Add, the drop window, Delete, Write Zip span (main_window_add.cpp) ----
     app::AddOperation& Adder() { return *adder_; }
     // New archive at a chosen path and kind (after the file dialog); then the add dialog unless withDialog is off.
@@ -184,6 +195,18 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     bool firstShow_ = true;
     bool closePending_ = false;
     bool exited_ = false;
+    // Entry and archive-file commands (main_window_entry.cpp).
+    void SetUpEntryCommands();
+    void RenameEntryCommand();
+    void CommentCommand();
+    void MakeExeCommand();
+    void ExeToZipCommand();
+    void FindCommand();
+    void PropertiesCommand();
+    void CopyMoveArchiveCommand(bool move);
+    void RenameArchiveCommand();
+    std::unique_ptr<app::EntryCommands> entryCmds_;
+    std::unique_ptr<app::ArchiveFileCommands> fileCmds_;
     QElapsedTimer eventsClock_;
     int eventIntervalMs_ = 40;
 };
