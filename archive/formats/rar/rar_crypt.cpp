@@ -1,6 +1,7 @@
 #include "archive/formats/rar/rar_crypt.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "archive/core/crypto/aes.h"
@@ -238,8 +239,16 @@ bool ParseRar5Crypt(const uint8_t* p, size_t n, bool fileRecord, Rar5Crypt& c) {
     return true;
 }
 
+namespace {
+std::atomic<int> kdfLimit{kRar5MaxKdfLog2};
+}  // namespace
+
+void LimitRar5Kdf(int log2) {
+    kdfLimit = std::clamp(log2, 0, kRar5MaxKdfLog2);
+}
+
 Rar5KdfResult DeriveRar5Keys(std::string_view password, const Rar5Crypt& c, Rar5Keys& keys) {
-    if (c.version != 0 || c.kdfLog2 > kRar5MaxKdfLog2) return Rar5KdfResult::Unsupported;
+    if (c.version != 0 || c.kdfLog2 > kdfLimit.load(std::memory_order_relaxed)) return Rar5KdfResult::Unsupported;
     crypto::Pbkdf2Sha256Stream chain(password.substr(0, std::min(password.size(), size_t{127})), c.salt.data(),
                                       c.salt.size());
     chain.Run(uint64_t{1} << c.kdfLog2);

@@ -64,6 +64,9 @@ class Rar3KeyCache {
 
 // RAR 5.
 inline constexpr int kRar5MaxKdfLog2 = 24;
+// Lowers the cap on the KDF count (log2) for the whole process, never above kRar5MaxKdfLog2. For programs that
+// open many hostile archives in a row (the fuzz targets), where one record of 2^24 rounds costs seconds.
+void LimitRar5Kdf(int log2);
 
 // The encryption record of a file header (extra record type 1) or the archive encryption header's body.
 struct Rar5Crypt {
