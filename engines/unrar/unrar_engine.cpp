@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "archive/core/crc.h"
+#include "archive/core/crypto/blake2sp.h"
 #include "archive/core/errors.h"
 #include "archive/core/unbase.h"
 #include "archive/core/utils.h"
@@ -210,6 +211,7 @@ class DeliverSink final : public ByteSink {
         if (n > size_ - total_) Stop(RAR_ERR_BAD_DATA, "more data than the header's size");
         total_ += n;
         crc_ = UpdateCrc32(crc_, p, n);
+        if (blake2_) blake2_->Update(p, n);
         if (out_ && !out_->Write(p, n, code_, why_)) throw ArchiveError(E_WriteFile);
         while (proc_ && n) {
             const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(n, 1u << 30));
@@ -220,6 +222,12 @@ class DeliverSink final : public ByteSink {
     }
     uint64_t Total() const { return total_; }
     uint32_t Crc() const { return ~crc_; }
+    // RAR 5 entries may be checked by BLAKE2sp: taken from the start when asked for before the first byte.
+    void WantBlake2() {
+        if (!blake2_ && total_ == 0) blake2_ = std::make_unique<crypto::Blake2sp>();
+    }
+    bool HasBlake2() const { return blake2_ != nullptr; }
+    std::array<uint8_t, 32> Blake2() { return blake2_->Finish(); }
     int code_ = RAR_OK;
     std::string why_;
 
@@ -234,6 +242,7 @@ class DeliverSink final : public ByteSink {
     RarDataProc proc_;
     uint64_t total_ = 0;
     uint32_t crc_ = 0xFFFFFFFFu;
+    std::unique_ptr<crypto::Blake2sp> blake2_;
 };
 
 void CopyName(char (&dst)[RAR_NAME_SIZE], const std::string& s) {
@@ -683,6 +692,8 @@ class Session::PackedSource final : public ByteSource {
         for (int parts = 0; parts < 100000 && !failed_ && splitAfter_; ++parts)
             if (!NextPart()) break;
     }
+    // The BLAKE2sp digest in the header of the part reached last (RAR 5), if it has one.
+    const std::array<uint8_t, 32>* LastBlake2() const { return lastHasBlake2_ ? &lastBlake2_ : nullptr; }
 
   private:
     void Take(const rar::Block& b) {
@@ -690,6 +701,8 @@ class Session::PackedSource final : public ByteSource {
         left_ = b.dataSize;
         splitAfter_ = b.splitAfter;
         if (lastCrc_) *lastCrc_ = b.crc;
+        lastHasBlake2_ = b.hasBlake2;
+        lastBlake2_ = b.blake2;
     }
     bool NextPart() {
         if (!splitAfter_) return false;
@@ -733,6 +746,8 @@ class Session::PackedSource final : public ByteSource {
     uint64_t pos_ = 0, left_ = 0;
     bool splitAfter_ = false;
     bool failed_ = false;
+    bool lastHasBlake2_ = false;
+    std::array<uint8_t, 32> lastBlake2_{};
 };
 
 std::unique_ptr<ByteSource> Session::Decrypting(std::unique_ptr<ByteSource> src, const rar::Block& b) {
@@ -859,6 +874,8 @@ int Session::DecodeRar5Entry(const Located& e, ByteSink& sink, uint32_t* lastCrc
     }
     // Damage that a wrong key would also cause: said as a wrong password when nothing checked the password.
     const int damaged = b.encrypted && !c.hasCheck ? RAR_ERR_PASSWORD : RAR_ERR_BAD_DATA;
+    auto* deliver = dynamic_cast<DeliverSink*>(&sink);
+    if (deliver && (b.hasBlake2 || b.splitAfter)) deliver->WantBlake2();
     auto* packed = new PackedSource(*this, e.vol, b, lastCrc);
     std::unique_ptr<ByteSource> holder(packed);
     std::unique_ptr<rar::DecryptingSource> dec;
@@ -898,8 +915,16 @@ int Session::DecodeRar5Entry(const Located& e, ByteSink& sink, uint32_t* lastCrc
     }
     // A split entry's checksum is in the header of its last part; a MAC when the entry says so.
     packed->FinishParts();
-    if (lastCrc && *lastCrc != 0 && !b.hasBlake2) {
-        auto* deliver = dynamic_cast<DeliverSink*>(&sink);
+    if (const auto* want = packed->LastBlake2()) {
+        if (deliver && deliver->HasBlake2()) {
+            std::array<uint8_t, 32> digest = deliver->Blake2();
+            if (b.encrypted && c.useMac) digest = rar::Rar5MacDigest(digest.data(), keys.hashKey);
+            if (digest != *want) {
+                why = volumeMissing_ ? error_ : "the data fail their BLAKE2sp check";
+                return volumeMissing_ ? RAR_ERR_VOLUME : damaged;
+            }
+        }
+    } else if (lastCrc && *lastCrc != 0) {
         uint32_t crc = deliver ? deliver->Crc() : 0;
         if (b.encrypted && c.useMac) crc = rar::Rar5MacCrc(crc, keys.hashKey);
         if (deliver && crc != *lastCrc) {
