@@ -68,6 +68,19 @@ bool Vint(const uint8_t* p, size_t n, size_t& i, uint64_t& v) {
 
 constexpr size_t kMaxPasswordBytes = 127;
 
+// What RAR 3's SHA-1 left in a block it hashed in place: the last 16 words of the block's message schedule,
+// stored in little-endian order over the block.
+void LeaveSha1Schedule(uint8_t* p) {
+    uint32_t w[80];
+    for (int i = 0; i < 16; ++i)
+        w[i] = (static_cast<uint32_t>(p[4 * i]) << 24) | (static_cast<uint32_t>(p[4 * i + 1]) << 16) |
+               (static_cast<uint32_t>(p[4 * i + 2]) << 8) | p[4 * i + 3];
+    for (int i = 16; i < 80; ++i)
+        w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+    for (int i = 0; i < 16; ++i)
+        PutLe32(p + 4 * i, w[64 + i]);
+}
+
 }  // namespace
 
 std::u16string PasswordUtf16(std::string_view s) {
@@ -178,8 +191,17 @@ Rar3Key DeriveRar3Key(std::string_view password, const uint8_t* salt8) {
     constexpr uint32_t kRounds = 1u << 18;
     crypto::Sha1 sha;
     Rar3Key k;
+    uint64_t hashed = 0;  // bytes given to the hash before this round
     for (uint32_t i = 0; i < kRounds; ++i) {
         sha.Update(raw.data(), raw.size());
+        // RAR 3's SHA-1 took every 64-byte block that lay wholly inside the caller's buffer (rather than in its
+        // own, which holds the first block of a call) straight from that buffer, and left the block's message
+        // schedule behind in it: such blocks of the password and salt are rewritten before the next round.
+        // Only passwords of 29 characters and more (with a salt) reach one.
+        const uint64_t end = (hashed + raw.size()) & ~uint64_t{63};
+        for (uint64_t block = (hashed & ~uint64_t{63}) + 64; block + 64 <= end; block += 64)
+            LeaveSha1Schedule(raw.data() + (block - hashed));
+        hashed += raw.size() + 3;
         const uint8_t counter[3] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8),
                                     static_cast<uint8_t>(i >> 16)};
         sha.Update(counter, 3);
