@@ -36,10 +36,10 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::MakeExe, "&Make .EXE file...", "", G::MakeExe, true, ""},
         {Cmd::ExeToZip, ".EXE -> Zip", "", G::ExeToZip, true, ""},
         {Cmd::WriteSpan, "Write Zip &span...", "", G::ZipOnly, true, ""},
-        {Cmd::Test, "Test", "", G::OpenArchive, false, "Test"},
+        {Cmd::Test, "Test", "", G::OpenArchive, true, "Test"},
         {Cmd::Checkout, "Checkout...", "", G::OpenArchive, false, ""},
         {Cmd::SendMail, "Mail Archive...", "", G::OpenArchive, true, ""},
-        {Cmd::UUEncode, "UUEncode...", "", G::OpenArchive, false, ""},
+        {Cmd::UUEncode, "UUEncode...", "", G::OpenArchive, true, ""},
         {Cmd::FindFiles, "&Find files...", "", G::OpenArchive, true, ""},
         {Cmd::SelectAll, "Select all", "Ctrl+A", G::OpenArchive, true, ""},
         {Cmd::UnselectAll, "UnSelect all", "", G::OpenArchive, true, ""},
@@ -57,8 +57,8 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::SortByDate, "by Date and Time", "", G::OpenArchive, true, ""},
         {Cmd::SortByPath, "by Path", "", G::OpenArchive, true, ""},
 
-        {Cmd::ConvertArchive, "C&onvert Archive...", "", G::Always, false, ""},
-        {Cmd::RepairZips, "Repair zips...", "", G::Always, false, ""},
+        {Cmd::ConvertArchive, "C&onvert Archive...", "", G::Always, true, ""},
+        {Cmd::RepairZips, "Repair zips...", "", G::Always, true, ""},
         {Cmd::MultiExtract, "&MultiExtract...", "Ctrl+M", G::Always, false, ""},
 
         {Cmd::HelpTopics, "&Help topics", "F1", G::Always, false, ""},

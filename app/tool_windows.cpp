@@ -213,8 +213,8 @@ ToolResult EncodeTool::Run(bool checkValidity) {
         if (!cancel_) errors_.push_back(ExtractFileName(source) + ": " + e.what());
     }
     view_.ProgressClose();
-    view_.SetRunning(false);
     running_ = false;
+    view_.SetRunning(false);
     if (cancel_ || w.Cancel()) return ToolResult::Cancelled;
     if (errors_.empty() && written != 1 && !skipped)
         errors_.push_back(ExtractFileName(target) + ": " + ErrorText(E_WriteFile));
@@ -351,8 +351,8 @@ ToolResult ConvertTool::Run() {
     list.Remove(converted);
     view_.Status(0, "");
     view_.Status(2, "");
-    view_.SetRunning(false);
     running_ = false;
+    view_.SetRunning(false);
     if (cancel_) {
         if (!log_.empty()) LogLine("");
         LogLine("Conversion stopped; unfinished targets were not written.");
@@ -541,8 +541,8 @@ ToolResult TestTool::Run() {
         if (cancel_) break;
         verdicts_.push_back(TestOne(f));
     }
-    view_.SetRunning(false);
     running_ = false;
+    view_.SetRunning(false);
     if (cancel_) return ToolResult::Cancelled;
     const bool allValid =
         std::all_of(verdicts_.begin(), verdicts_.end(), [](const TestVerdict& v) { return v.valid; });
@@ -762,8 +762,8 @@ ToolResult RepairTool::Run() {
         view_.ListBar(i + 1, total);
     }
     view_.ListBar(0, 0);
-    view_.SetRunning(false);
     running_ = false;
+    view_.SetRunning(false);
     if (cancel_) {
         Both("The repair was stopped; nothing was written for the file in hand.");
         return ToolResult::Cancelled;

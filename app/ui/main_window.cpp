@@ -164,6 +164,7 @@ MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMain
     CreateStatusBar();
     CreateLogPane();
     SetUpEntryCommands();
+    ConnectToolWindows();
     SetStatusText(0, "Welcome to Varnok.");
 
     app_->Start();
@@ -796,7 +797,8 @@ void MainWindow::HandleArguments(const QStringList& args) {
 
 void MainWindow::ExtractWithDialog(bool fromPopup) {
     app::Settings& s = App().Config();
-    ExtractDialog d(this, Q(s.Extract), Model().TotalUnpacked(), fromPopup);
+    ExtractDialog d(this, Q(s.Extract), Model().TotalUnpacked(),
+                    app::ExtractDialogStartsWithSelection(fromPopup, Model().SelectionCount()));
     d.exec();
     app::LastExtractChoices c = d.Choices();
     QString tree = d.TreeFolder();

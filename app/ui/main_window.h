@@ -119,6 +119,17 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     // Files dropped on the window or named by a switch: the drop window, then the add.
     void AddWithOptions(const QStringList& paths);
 
+    // ---- Tool windows: encode, convert, test, repair (main_window_tools.cpp) ----
+    // Each opens its window over the open archive (when there is one) and runs it modally.
+    void ShowEncodeWindow();
+    void ShowConvertWindow();
+    void ShowTestWindow();
+    void ShowRepairWindow();
+    // Connects the four commands to their windows (called once by the constructor).
+    void ConnectToolWindows();
+    // A tool window is set up before it runs (tests answer it); null: none.
+    std::function<void(QDialog*)> toolWindowHook;
+
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;

@@ -69,7 +69,7 @@ TEST(ExtractUi, OpenSelectExtractWithTheDialogAndAnswerTheOverwritePrompt) {
         if (auto* d = qobject_cast<ExtractDialog*>(m)) {
             seen.push_back("dialog");
             EXPECT_EQ(d->windowTitle(), QStringLiteral("Extract files"));
-            EXPECT_TRUE(d->AllFiles()->isChecked());  // from the menu the choice starts at "All files"
+            EXPECT_TRUE(d->SelectedFiles()->isChecked());  // rows are selected: the choice starts there
             EXPECT_TRUE(d->UseFolderNames()->isChecked());
             EXPECT_FALSE(d->Overwrite()->isChecked());
             EXPECT_FALSE(d->SkipOlder()->isChecked());

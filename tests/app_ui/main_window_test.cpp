@@ -47,6 +47,7 @@ TEST(MainWindow, AFreshStartAsksForAssociationsAndSavesTheLayoutAtExit) {
     Sandbox box;
     std::vector<QString> rows;
     bool neverAsk = false;
+    QSize firstSize;
     {
         ModalDriver driver([&](QWidget* w) {
             auto* d = qobject_cast<AssociationDialog*>(w);
@@ -62,7 +63,12 @@ TEST(MainWindow, AFreshStartAsksForAssociationsAndSavesTheLayoutAtExit) {
         ASSERT_TRUE(test::WaitFor([&] { return !rows.empty() && !QApplication::activeModalWidget(); }));
         EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnok"));
         EXPECT_EQ(w.StatusText(0), QStringLiteral("Welcome to Varnok."));
-        EXPECT_EQ(w.size(), QSize(671, 522));
+        // The first-start size, fitted to the screen.
+        const QRect area = w.screen()->availableGeometry();
+        const app::WindowRect fit = app::FitToScreen(
+            {0, 0, app::kDefaultWindowWidth, app::kDefaultWindowHeight}, area.width(), area.height());
+        EXPECT_EQ(w.size(), QSize(fit.width, fit.height));
+        firstSize = w.size();
         EXPECT_EQ(w.toolBarArea(w.MainToolBar()), Qt::TopToolBarArea);
         EXPECT_TRUE(w.MainToolBar()->isVisible());
         EXPECT_TRUE(w.statusBar()->isVisible());
@@ -82,8 +88,8 @@ TEST(MainWindow, AFreshStartAsksForAssociationsAndSavesTheLayoutAtExit) {
     app::IniFile ini(box.Ini());
     EXPECT_EQ(ini.ReadString("FileAssociation", "NoDialog", ""), "1");
     EXPECT_EQ(ini.ReadString("FileAssociation", "Associate", ""), "0");
-    EXPECT_EQ(ini.ReadInteger("Position", "width", 0), 671);
-    EXPECT_EQ(ini.ReadInteger("Position", "height", 0), 522);
+    EXPECT_EQ(ini.ReadInteger("Position", "width", 0), firstSize.width());
+    EXPECT_EQ(ini.ReadInteger("Position", "height", 0), firstSize.height());
     EXPECT_EQ(ini.ReadString("Toolbar", "Docked", ""), "vnDockTop");
     EXPECT_EQ(ini.ReadString("Log", "tbLogVisible", ""), "1");
     EXPECT_EQ(ini.ReadString("ZipList", "Name", ""), "220,0");
