@@ -2,15 +2,24 @@
 //
 // The folder's bytes live in one buffer that holds the window (up to 2 MiB of history) and the frame being
 // coded; when it fills, everything older than the window is dropped by one move. Positions are absolute
-// within the folder (a folder holds at most 65535 frames, so 32 bits suffice) and the match finder keys
-// its hash chains on them: heads over a 3-byte hash and one link per window position, so memory is fixed
-// by the window size (about 4 bytes per window byte plus the buffer) whatever the folder's length.
+// within the folder (a folder holds at most 65535 frames, so 32 bits suffice) and the match finders key
+// on them, so their memory is fixed by the window size whatever the folder's length.
 //
-// Parsing is lazy, as in zlib, but scored in bits: every candidate (the longest match on the chain and the
-// three repeated offsets, which LZX codes in a few bits) is weighed as the literal bits it replaces minus
-// its own cost, both taken from the code lengths of the previous frame; a match is put off by one (two at
-// the Best effort) position when the next position offers more. Length-2 matches only come from the
-// repeated offsets, where they are cheap.
+// Normal and Best parse each frame near-optimally, as LZMA-style encoders do, because LZX's three
+// repeated offsets and Huffman-coded lengths make greedy or lazy choices cost several percent:
+// - A binary-tree match finder (one tree per 3-byte hash, 8 bytes per window byte) gives every position
+//   of the frame its matches of increasing length up to a nice length, visiting a bounded number of
+//   nodes. Trees are ordered only over full comparisons, so the last 257 positions of a frame are
+//   searched without being inserted and go into the trees when the next frame's bytes have arrived.
+// - A forward pass reaches every position of the frame at the least cost in bits: a literal, each length
+//   of each found match, and each length of a match at one of the three repeated offsets held by the
+//   cheapest way to that position (one state per position, as in LZMA). Matches end inside the frame.
+//   A match of the nice length is taken whole, so long repeats and runs stay linear.
+// - Costs come from the previous frame's code lengths (including the aligned tree, when that frame was
+//   an aligned block); Best parses again with the codes of its own first and second passes.
+// Fast keeps a greedy parse over hash chains (heads over the 3-byte hash, one link per window position),
+// scored in bits: every candidate (the longest match on the chain and the three repeated offsets) is
+// weighed as the literal bits it replaces minus its own cost.
 //
 // Codes are Huffman codes built from the frame's counts and limited (16 bits, 15 for the pretree, 7 for
 // the aligned tree) by pushing the rarest symbols down until the Kraft sum is exact: the decoders reject
@@ -253,26 +262,41 @@ struct Item {
 };
 
 struct Effort {
-    unsigned chain;
-    unsigned nice;
-    unsigned lazy;
+    unsigned chain;   // hash chain links (Fast) or binary tree nodes (the others) visited per position
+    unsigned nice;    // a match this long ends the search and is taken without weighing shorter ones
+    unsigned lazy;    // Fast only
+    unsigned passes;  // near-optimal parses of each frame; 0 = lazy parsing over hash chains
 };
 
 Effort EffortOf(LzxEffort e) {
     switch (e) {
-        case LzxEffort::Fast: return {8, 32, 0};
-        case LzxEffort::Normal: return {48, 128, 1};
-        case LzxEffort::Best: return {256, kMaxMatch, 2};
+        case LzxEffort::Fast: return {8, 32, 0, 0};
+        case LzxEffort::Normal: return {12, 32, 0, 1};
+        case LzxEffort::Best: return {64, kMaxMatch, 0, 3};
     }
-    return {48, 128, 1};
+    return {12, 32, 0, 1};
 }
+
+struct Match {
+    uint16_t length;
+    uint32_t offset;
+};
+
+// One position of the near-optimal parse: the cheapest way found to reach it, the item that arrives
+// there on that way and the repeated offsets after it.
+struct Node {
+    uint32_t cost;
+    uint32_t reps[3];
+    uint32_t formatted;
+    uint16_t length;  // 0 = a literal arrives
+};
 
 }  // namespace
 
 struct LzxEncoder::State {
     unsigned windowBits;
     uint32_t windowMask;
-    uint32_t maxOffset;
+    uint32_t maxOffset;  // window - 4: 7-Zip misreads a match at window - 3, the format's own limit
     unsigned numMain;
     Effort effort;
     uint32_t translationSize;
@@ -287,7 +311,8 @@ struct LzxEncoder::State {
 
     static constexpr unsigned kHashBits = 16;
     std::vector<uint32_t> head;
-    std::vector<uint32_t> link;
+    std::vector<uint32_t> link;   // Fast: hash chains; the others: left children of the binary trees
+    std::vector<uint32_t> right;  // right children of the binary trees
 
     uint32_t reps[3] = {1, 1, 1};
     uint8_t prevMain[kMaxMainSymbols] = {};
@@ -297,20 +322,30 @@ struct LzxEncoder::State {
     uint16_t mainCost[kMaxMainSymbols];
     uint16_t lengthCost[kNumLengthSymbols];
 
+    // The aligned tree's costs when the parser should expect an aligned block (else the offsets' low
+    // bits cost their 3 verbatim bits).
+    uint16_t alignedCost[kNumAligned];
+    bool alignedCosts = false;
+
     std::vector<Item> items;
     std::vector<uint32_t> litPrefix;  // literal bits of the frame's bytes, summed
     std::vector<PreSym> preSyms;
 
+    std::vector<Match> matches;        // the frame's matches, position by position, longer ones later
+    std::vector<uint32_t> matchStart;  // where each position's matches begin in `matches`
+    std::vector<Node> nodes;
+
     State(const LzxEncoderParams& p)
         : windowBits(p.windowBits),
           windowMask((1u << p.windowBits) - 1),
-          maxOffset((1u << p.windowBits) - 3),
+          maxOffset((1u << p.windowBits) - 4),
           numMain(kNumChars + 8 * NumSlots(p.windowBits)),
           effort(EffortOf(p.effort)),
           translationSize(p.translationSize),
           slack(std::max<size_t>(size_t{1} << p.windowBits, size_t{1} << 18)),
           head(size_t{1} << kHashBits, kNone),
-          link(size_t{1} << p.windowBits, kNone) {
+          link(size_t{1} << p.windowBits, kNone),
+          right(effort.passes ? size_t{1} << p.windowBits : 0, kNone) {
         buf.reserve((size_t{1} << windowBits) + slack);
         ResetCosts();
     }
@@ -318,6 +353,8 @@ struct LzxEncoder::State {
     void ResetCosts() {
         for (unsigned i = 0; i < kMaxMainSymbols; ++i) mainCost[i] = i < kNumChars ? 8 : 9;
         for (unsigned i = 0; i < kNumLengthSymbols; ++i) lengthCost[i] = 7;
+        for (unsigned i = 0; i < kNumAligned; ++i) alignedCost[i] = 3;
+        alignedCosts = false;
     }
 
     const uint8_t* At(uint32_t pos) const { return buf.data() + (pos - base); }
@@ -381,10 +418,7 @@ struct LzxEncoder::State {
 
     unsigned MatchLength(uint32_t pos, uint32_t offset, unsigned limit) const {
         const uint8_t* a = At(pos);
-        const uint8_t* b = a - offset;
-        unsigned n = 0;
-        while (n < limit && a[n] == b[n]) ++n;
-        return n;
+        return Extend(a, a - offset, 0, limit);
     }
 
     unsigned MatchCost(unsigned length, uint32_t formatted) const {
@@ -493,16 +527,216 @@ struct LzxEncoder::State {
         }
     }
 
-    void EncodeFrame(std::span<const uint8_t> frame, std::vector<uint8_t>& out) {
-        const uint32_t start = total;
-        AddFrame(frame);
-        const uint32_t end = total;
-        const uint32_t savedReps[3] = {reps[0], reps[1], reps[2]};
-        Parse(start, end);
+    static constexpr unsigned kUnusedCost = 13;  // between passes, for symbols the pass before left unused
 
-        uint32_t mainFreq[kMaxMainSymbols] = {};
-        uint32_t lengthFreq[kNumLengthSymbols] = {};
-        uint32_t alignedFreq[kNumAligned] = {};
+    void SetCosts(const uint8_t* mainLen, const uint8_t* lengthLen, const uint8_t* alignedLen, bool aligned,
+                  unsigned unused) {
+        for (unsigned s = 0; s < numMain; ++s) mainCost[s] = static_cast<uint16_t>(mainLen[s] ? mainLen[s] : unused);
+        for (unsigned s = 0; s < kNumLengthSymbols; ++s)
+            lengthCost[s] = static_cast<uint16_t>(lengthLen[s] ? lengthLen[s] : unused);
+        alignedCosts = aligned;
+        for (unsigned s = 0; s < kNumAligned; ++s) alignedCost[s] = aligned ? alignedLen[s] : 3;
+    }
+
+    // The length of the common prefix of `a` and `b`, known to be at least `n`, at most `limit`.
+    static unsigned Extend(const uint8_t* a, const uint8_t* b, unsigned n, unsigned limit) {
+        while (n + 8 <= limit) {
+            uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (x != y) return n + static_cast<unsigned>(std::countr_zero(x ^ y)) / 8;  // little-endian host
+            n += 8;
+        }
+        while (n < limit && a[n] == b[n]) ++n;
+        return n;
+    }
+
+    // Binary-tree match finder (one tree per 3-byte hash, ordered by the bytes that follow each position):
+    // walks the tree of `pos`, reporting each match longer than those before it (at most `limit` bytes)
+    // and, with `insert`, re-rooting the tree at `pos`, splitting the nodes it passes into the two
+    // subtrees. A node as long as `limit` takes over the children of the node it equals.
+    void BtStep(uint32_t pos, unsigned limit, bool insert, bool record) {
+        const uint8_t* cur = At(pos);
+        const uint32_t h = Hash(pos);
+        uint32_t cand = head[h];
+        uint32_t scratch[2];
+        uint32_t* lt = insert ? &link[pos & windowMask] : &scratch[0];  // where the next smaller node goes
+        uint32_t* gt = insert ? &right[pos & windowMask] : &scratch[1];
+        if (insert) head[h] = pos;
+        unsigned ltLen = 0, gtLen = 0, best = 2;
+        for (unsigned depth = effort.chain;; --depth) {
+            if (cand == kNone || depth == 0 || cand < base || pos - cand > maxOffset) {
+                *lt = *gt = kNone;
+                return;
+            }
+            const uint8_t* c = At(cand);
+            const unsigned n = Extend(c, cur, std::min(ltLen, gtLen), limit);
+            if (n > best) {
+                best = n;
+                if (record) matches.push_back({static_cast<uint16_t>(n), pos - cand});
+            }
+            const uint32_t slot = cand & windowMask;
+            if (n >= limit) {
+                *lt = link[slot];
+                *gt = right[slot];
+                return;
+            }
+            if (c[n] < cur[n]) {
+                *lt = cand;
+                if (insert) lt = &right[slot];
+                cand = right[slot];
+                ltLen = n;
+            } else {
+                *gt = cand;
+                if (insert) gt = &link[slot];
+                cand = link[slot];
+                gtLen = n;
+            }
+        }
+    }
+
+    // The matches of every position of the frame. Positions closer than the longest match to the frame's
+    // end are only searched (limited to the frame) and wait for the next frame's bytes to be inserted, so
+    // that every tree is ordered over full-length comparisons. Inside a match of the nice length the
+    // positions are inserted but not searched: the parser takes such a match whole.
+    void FindMatches(uint32_t start, uint32_t end) {
+        // The trees compare at most the nice length: a match that long is extended afterwards, beyond it.
+        const unsigned cap = effort.nice;
+        for (; inserted < start; ++inserted)
+            if (total - inserted >= 3) BtStep(inserted, std::min<uint32_t>(cap, total - inserted), true, false);
+        const uint32_t n = end - start;
+        matches.clear();
+        matchStart.resize(n + 1);
+        uint32_t skipTo = start;
+        for (uint32_t pos = start; pos < end; ++pos) {
+            const auto first = static_cast<uint32_t>(matches.size());
+            matchStart[pos - start] = first;
+            const uint32_t left = end - pos;
+            if (left < kMaxMatch) {
+                if (left >= 3 && pos >= skipTo) BtStep(pos, std::min(left, cap), false, true);
+            } else {
+                BtStep(pos, cap, true, pos >= skipTo);
+                inserted = pos + 1;
+            }
+            if (matches.size() > first && matches.back().length >= cap) {
+                Match& m = matches.back();
+                m.length = static_cast<uint16_t>(Extend(At(pos) - m.offset, At(pos), m.length, std::min(left, kMaxMatch)));
+                skipTo = pos + m.length;
+            }
+        }
+        matchStart[n] = static_cast<uint32_t>(matches.size());
+    }
+
+    uint32_t OffsetCost(uint32_t formatted, unsigned slot) const {
+        const unsigned extra = kSlots.extra[slot];
+        if (alignedCosts && extra >= 3) return extra - 3 + alignedCost[formatted & 7];
+        return extra;
+    }
+
+    // The bits of a match's main symbol and length symbol, without its offset bits.
+    uint32_t LengthCost(unsigned slot, unsigned length) const {
+        const unsigned header = std::min(length - 2, kNumPrimaryLengths);
+        uint32_t c = mainCost[kNumChars + slot * 8 + header];
+        if (header == kNumPrimaryLengths) c += lengthCost[length - 9];
+        return c;
+    }
+
+    // Forward pass over the frame: every position is reached at the least cost found, as a literal, a
+    // repeated-offset match of any length (under the repeated offsets of the cheapest way to the
+    // position) or any length of a found match; then the cheapest way to the frame's end is read back.
+    void OptimalParse(uint32_t start, uint32_t end) {
+        const uint32_t n = end - start;
+        nodes.resize(n + 1);
+        nodes[0].cost = 0;
+        std::memcpy(nodes[0].reps, reps, sizeof reps);
+        for (uint32_t j = 1; j <= n; ++j) nodes[j].cost = UINT32_MAX;
+        auto relax = [&](uint32_t j, uint32_t cost, uint32_t r0, uint32_t r1, uint32_t r2, unsigned length,
+                         uint32_t formatted) {
+            Node& t = nodes[j];
+            if (cost >= t.cost) return;
+            t.cost = cost;
+            t.reps[0] = r0;
+            t.reps[1] = r1;
+            t.reps[2] = r2;
+            t.length = static_cast<uint16_t>(length);
+            t.formatted = formatted;
+        };
+        uint32_t skipTo = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (i < skipTo) continue;
+            const Node nd = nodes[i];
+            const uint32_t pos = start + i;
+            const uint8_t* cur = At(pos);
+            relax(i + 1, nd.cost + mainCost[cur[0]], nd.reps[0], nd.reps[1], nd.reps[2], 0, 0);
+            const unsigned limit = std::min<uint32_t>(kMaxMatch, n - i);
+            if (limit < kMinMatch) continue;
+            unsigned longest = 0;
+            for (unsigned r = 0; r < 3; ++r) {
+                const uint32_t o = nd.reps[r];
+                if (o > pos || (r > 0 && o == nd.reps[0]) || (r == 2 && o == nd.reps[1])) continue;
+                const uint8_t* src = cur - o;
+                if (src[0] != cur[0] || src[1] != cur[1]) continue;
+                const unsigned len = MatchLength(pos, o, limit);
+                longest = std::max(longest, len);
+                const uint32_t r0 = o, r1 = r == 1 ? nd.reps[0] : nd.reps[1], r2 = r == 2 ? nd.reps[0] : nd.reps[2];
+                for (unsigned l = kMinMatch; l <= len; ++l) relax(i + l, nd.cost + LengthCost(r, l), r0, r1, r2, l, r);
+            }
+            unsigned covered = kMinMatch;
+            for (uint32_t k = matchStart[i]; k < matchStart[i + 1]; ++k) {
+                const Match m = matches[k];
+                longest = std::max<unsigned>(longest, m.length);
+                if (m.offset == nd.reps[0] || m.offset == nd.reps[1] || m.offset == nd.reps[2]) {
+                    covered = m.length;  // the repeated offset above covers these lengths
+                    continue;
+                }
+                const uint32_t formatted = m.offset + 2;
+                const unsigned slot = SlotOf(formatted);
+                const uint32_t before = nd.cost + OffsetCost(formatted, slot);
+                for (unsigned l = covered + 1; l <= m.length; ++l)
+                    relax(i + l, before + LengthCost(slot, l), m.offset, nd.reps[0], nd.reps[1], l, formatted);
+                covered = m.length;
+            }
+            if (longest >= effort.nice) skipTo = i + longest;
+        }
+        items.clear();
+        for (uint32_t j = n; j > 0;) {
+            const Node& t = nodes[j];
+            if (!t.length) {
+                items.push_back({0, 0, *At(start + j - 1)});
+                --j;
+            } else {
+                items.push_back({t.formatted, t.length, 0});
+                j -= t.length;
+            }
+        }
+        std::reverse(items.begin(), items.end());
+        std::memcpy(reps, nodes[n].reps, sizeof reps);
+    }
+
+    // The frame's symbol counts under the current items, the codes built from them and the exact bit
+    // counts of a verbatim and an aligned-offset block carrying them.
+    struct Plan {
+        uint32_t mainFreq[kMaxMainSymbols];
+        uint32_t lengthFreq[kNumLengthSymbols];
+        uint32_t alignedFreq[kNumAligned];
+        uint8_t mainLen[kMaxMainSymbols];
+        uint8_t lengthLen[kNumLengthSymbols];
+        uint8_t alignedLen[kNumAligned];
+        size_t verbatimCost;
+        size_t alignedCost;
+    };
+    Plan plan;
+
+    void MakePlan(Plan& pl) {
+        uint32_t* mainFreq = pl.mainFreq;
+        uint32_t* lengthFreq = pl.lengthFreq;
+        uint32_t* alignedFreq = pl.alignedFreq;
+        uint8_t* mainLen = pl.mainLen;
+        uint8_t* lengthLen = pl.lengthLen;
+        uint8_t* alignedLen = pl.alignedLen;
+        std::memset(mainFreq, 0, sizeof pl.mainFreq);
+        std::memset(lengthFreq, 0, sizeof pl.lengthFreq);
+        std::memset(alignedFreq, 0, sizeof pl.alignedFreq);
         size_t extraBits = 0;
         size_t alignedUses = 0;
         for (const Item& it : items) {
@@ -520,14 +754,11 @@ struct LzxEncoder::State {
                 ++alignedUses;
             }
         }
-        uint8_t mainLen[kMaxMainSymbols];
-        uint8_t lengthLen[kNumLengthSymbols];
-        uint8_t alignedLen[kNumAligned];
         BuildLengths(mainFreq, numMain, kCodeLimit, mainLen);
         BuildLengths(lengthFreq, kNumLengthSymbols, kCodeLimit, lengthLen);
         // An unused length tree costs least sent as it was.
-        if (std::none_of(std::begin(lengthFreq), std::end(lengthFreq), [](uint32_t f) { return f != 0; }))
-            std::memcpy(lengthLen, prevLength, sizeof lengthLen);
+        if (std::none_of(lengthFreq, lengthFreq + kNumLengthSymbols, [](uint32_t f) { return f != 0; }))
+            std::memcpy(lengthLen, prevLength, kNumLengthSymbols);
         BuildLengths(alignedFreq, kNumAligned, kAlignedLimit, alignedLen);
         if (!alignedUses) alignedLen[0] = alignedLen[1] = 1;
 
@@ -539,8 +770,36 @@ struct LzxEncoder::State {
         for (unsigned s = 0; s < kNumLengthSymbols; ++s) symbolBits += size_t{lengthFreq[s]} * lengthLen[s];
         size_t alignedBits = 0;
         for (unsigned s = 0; s < kNumAligned; ++s) alignedBits += size_t{alignedFreq[s]} * alignedLen[s];
-        const size_t verbatimCost = treeBits + symbolBits + extraBits;
-        const size_t alignedCost = 3 * kNumAligned + treeBits + symbolBits + extraBits - 3 * alignedUses + alignedBits;
+        pl.verbatimCost = treeBits + symbolBits + extraBits;
+        pl.alignedCost = 3 * kNumAligned + treeBits + symbolBits + extraBits - 3 * alignedUses + alignedBits;
+    }
+
+    void EncodeFrame(std::span<const uint8_t> frame, std::vector<uint8_t>& out) {
+        const uint32_t start = total;
+        AddFrame(frame);
+        const uint32_t end = total;
+        const uint32_t savedReps[3] = {reps[0], reps[1], reps[2]};
+        if (effort.passes) {
+            // Near-optimal parsing: each pass prices the frame's items with the codes of the pass before.
+            FindMatches(start, end);
+            for (unsigned pass = 0; pass < effort.passes; ++pass) {
+                if (pass) {
+                    MakePlan(plan);
+                    SetCosts(plan.mainLen, plan.lengthLen, plan.alignedLen, plan.alignedCost < plan.verbatimCost,
+                             kUnusedCost);
+                }
+                std::memcpy(reps, savedReps, sizeof reps);
+                OptimalParse(start, end);
+            }
+        } else {
+            Parse(start, end);
+        }
+        MakePlan(plan);
+        const uint8_t* mainLen = plan.mainLen;
+        const uint8_t* lengthLen = plan.lengthLen;
+        const uint8_t* alignedLen = plan.alignedLen;
+        const size_t verbatimCost = plan.verbatimCost;
+        const size_t alignedCost = plan.alignedCost;
         const size_t storedCost = 16 + 96 + 8 * frame.size() + 8 * (frame.size() & 1);
 
         BitWriter w(out);
@@ -599,9 +858,8 @@ struct LzxEncoder::State {
                 }
             }
             std::memcpy(prevMain, mainLen, numMain);
-            std::memcpy(prevLength, lengthLen, sizeof lengthLen);
-            for (unsigned s = 0; s < numMain; ++s) mainCost[s] = mainLen[s] ? mainLen[s] : 12;
-            for (unsigned s = 0; s < kNumLengthSymbols; ++s) lengthCost[s] = lengthLen[s] ? lengthLen[s] : 12;
+            std::memcpy(prevLength, lengthLen, kNumLengthSymbols);
+            SetCosts(mainLen, lengthLen, alignedLen, aligned, 12);
         }
         w.Align();
         ++frames;

@@ -31,7 +31,9 @@ namespace varnok {
 // Uncompressed bytes of one cabinet frame (one CFDATA block), for LZX and Quantum alike.
 inline constexpr size_t kCabFrameSize = 32768;
 
-// Search effort of the match finder: hash chain depth and how far the lazy evaluation looks ahead.
+// Search effort: Fast parses greedily over hash chains; Normal parses each frame near-optimally over
+// binary-tree matches (the cabinet writer's choice); Best searches deeper and parses each frame three
+// times, each pass priced with the codes of the one before.
 enum class LzxEffort { Fast, Normal, Best };
 
 struct LzxEncoderParams {

@@ -3,7 +3,9 @@
 // one byte, 32767/32768/32769 bytes, a folder of many frames with matches reaching far back); incompressible
 // frames and the uncompressed block's alignment, repeated-offset header and odd-length padding, also between
 // compressed frames whose trees are sent as deltas; E8 call translation, including E8 bytes in a frame's
-// last ten bytes; every window size; frames fed in the wrong sizes.
+// last ten bytes; every window size; frames fed in the wrong sizes; for the near-optimal parse, matches
+// straddling a frame end, repeated offsets carried along the parse, offsets at the window's edge and the
+// frame-end positions whose insertion into the match finder waits for the next frame.
 #include "archive/codecs/lzx_encoder.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +154,82 @@ TEST(LzxEncoderFolders, TextBeatsMsZipByTenPercent) {
     for (size_t at = 0; at < data.size(); at += kCabFrameSize)
         mszip += DeflateBuffer(std::span(data).subspan(at, std::min(kCabFrameSize, data.size() - at))).size() + 2;
     EXPECT_LT(TotalSize(frames) * 10, mszip * 9) << TotalSize(frames) << " vs MSZIP " << mszip;
+}
+
+const LzxEffort kEfforts[] = {LzxEffort::Fast, LzxEffort::Normal, LzxEffort::Best};
+
+std::string EffortName(LzxEffort e) { return std::to_string(static_cast<int>(e)); }
+
+TEST(LzxEncoderMatches, RepeatsStraddlingAFrameEndAreCutThere) {
+    // A random piece whose copies run across the first frame ends: every match must stop at the end of
+    // its frame and the next frame must pick the copy up again.
+    const auto piece = Random(3000, 31);
+    std::vector<uint8_t> data = piece;
+    const auto filler = Random(32768 - 3000 - 1500, 32);
+    data.insert(data.end(), filler.begin(), filler.end());
+    while (data.size() < 3 * 32768 + 2000) data.insert(data.end(), piece.begin(), piece.end());
+    for (LzxEffort e : kEfforts) {
+        const auto frames = CompressAndCheck(data, {.windowBits = 16, .effort = e}, "effort " + EffortName(e));
+        EXPECT_LT(TotalSize(frames), 3000u + filler.size() + 3000) << "effort " << EffortName(e);
+    }
+}
+
+TEST(LzxEncoderMatches, RepeatedOffsetsAlternateAlongTheParse) {
+    // Records of two interleaved templates with short random fields: the cheapest parse keeps switching
+    // between the last three offsets, so any slip in the offsets a parse path carries decodes wrongly.
+    const auto fields = Random(40000, 41);
+    const std::string a = "<entry name=\"", b = "\" size=\"", c = "\"/>\n";
+    std::vector<uint8_t> data;
+    for (size_t i = 0; data.size() < 150000; ++i) {
+        data.insert(data.end(), a.begin(), a.end());
+        for (size_t k = 0; k < 1u + fields[i % 40000] % 4; ++k)
+            data.push_back(static_cast<uint8_t>('a' + fields[(i * 3 + k) % 40000] % 3));
+        data.insert(data.end(), b.begin(), b.end());
+        data.push_back(static_cast<uint8_t>('0' + fields[(i * 5) % 40000] % 4));
+        data.insert(data.end(), c.begin(), c.end());
+        if (fields[(i * 7) % 40000] < 30) data.push_back('\n');
+    }
+    for (LzxEffort e : kEfforts)
+        for (unsigned bits : {15u, 21u})
+            CompressAndCheck(data, {.windowBits = bits, .effort = e}, "effort " + EffortName(e) + " window " + std::to_string(bits));
+}
+
+TEST(LzxEncoderMatches, LongestMatchesAtTheWindowEdge) {
+    // A 2000-byte piece repeated 2^15 - 4 bytes back in a 2^15 window, which every reader follows: the copy
+    // compresses to a few long matches. One byte farther is the farthest the format allows, and 7-Zip
+    // decodes a match there wrongly (libmspack does not): the copy must still read back everywhere.
+    const auto piece = Random(2000, 51);
+    for (uint32_t offset : {32764u, 32765u}) {
+        std::vector<uint8_t> data = piece;
+        const auto filler = Random(offset - piece.size(), 52);
+        data.insert(data.end(), filler.begin(), filler.end());
+        data.insert(data.end(), piece.begin(), piece.end());
+        for (LzxEffort e : kEfforts) {
+            const auto frames =
+                CompressAndCheck(data, {.windowBits = 15, .effort = e}, "offset " + std::to_string(offset));
+            if (offset == 32764u) {
+                EXPECT_LT(TotalSize(frames), data.size() - 1800) << "effort " << EffortName(e);
+            }
+        }
+    }
+}
+
+TEST(LzxEncoderMatches, BytesAtAFrameEndAreFoundFromLaterFrames) {
+    // A random piece in the last 200 bytes of the first frame of text (the positions whose insertion into
+    // the match finder waits for the next frame), copied into the third frame: the copy must cost far
+    // less than fresh random bytes there.
+    const auto piece = Random(200, 61);
+    auto copied = Text(3 * 32768, 62);
+    std::copy(piece.begin(), piece.end(), copied.begin() + 32768 - 200);
+    auto fresh = copied;
+    const auto other = Random(200, 63);
+    std::copy(piece.begin(), piece.end(), copied.begin() + 2 * 32768 + 5000);
+    std::copy(other.begin(), other.end(), fresh.begin() + 2 * 32768 + 5000);
+    for (LzxEffort e : {LzxEffort::Normal, LzxEffort::Best}) {
+        const auto withCopy = CompressAndCheck(copied, {.effort = e}, "copied, effort " + EffortName(e));
+        const auto withoutCopy = CompressAndCheck(fresh, {.effort = e}, "fresh, effort " + EffortName(e));
+        EXPECT_LT(TotalSize(withCopy) + 150, TotalSize(withoutCopy)) << "effort " << EffortName(e);
+    }
 }
 
 TEST(LzxEncoderUncompressed, IncompressibleFramesStayWithinTheBlockOverhead) {
