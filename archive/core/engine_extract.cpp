@@ -100,7 +100,8 @@ EngineExtract::Step EngineExtract::Entry(const ArchiveEntry& e, CrcKind kind, co
         lib.process(0);
         return Step::Next;
     }
-    const bool encrypted = e.Encrypted && !e.IsDirectory;
+    const bool empty = e.UnpackedSize == 0 && e.EntryCrc == 0 && lib.emptyNeedsNoPassword;
+    const bool encrypted = e.Encrypted && !e.IsDirectory && !empty;
     if (encrypted) {
         int last = -1;  // the result of the last probe; -1: the library still stands at the entry
         bool lost = false;

@@ -44,6 +44,9 @@ class EngineExtract {
         std::function<int(int code)> translate;
         int passwordCode = 0;  // "no password, or a wrong one"
         int userCode = 0;      // the data callback stopped the library
+        // The library takes an encrypted file of no bytes (whose check value is that of no data) without a
+        // password: there is nothing to decrypt.
+        bool emptyNeedsNoPassword = false;
     };
 
     explicit EngineExtract(TUnBase& owner) : o_(owner) {}

@@ -647,6 +647,17 @@ int Session::Process(int operation, const char* destPath, const char* destName) 
             return Fail(RAR_ERR_ECREATE, dest + ": the folder cannot be created");
         return RAR_OK;
     }
+    if (cur_.encrypted && password_.empty() && fmt_ == rar::Format::Rar4 && cur_.unpackedSize == 0) {
+        // An empty file is empty whatever the password: nothing to decrypt, and its CRC is that of no data.
+        if (cur_.crc != 0) return Fail(RAR_ERR_BAD_DATA, cur_.name + ": an empty file with a CRC of data");
+        int code = RAR_OK;
+        std::string why;
+        if (operation == RAR_EXTRACT) {
+            Output out(dest);
+            if (!out.Finish(code, why)) return Fail(code, why);
+        }
+        return RAR_OK;
+    }
     if (cur_.encrypted) {
         if (password_.empty()) return Fail(RAR_ERR_PASSWORD, cur_.name + " is encrypted and no password was given");
         if (fmt_ == rar::Format::Rar4 && cur_.versionNeeded < 20)

@@ -189,6 +189,7 @@ void TUnRar::ProcessArchive() {
     calls.reason = reason;
     calls.translate = RarResultError;
     calls.passwordCode = RAR_ERR_PASSWORD;
+    calls.emptyNeedsNoPassword = true;  // RAR 1.5 to 4 files of no bytes
     calls.userCode = RAR_ERR_USER;
 
     headersRead_ = 0;

@@ -173,6 +173,9 @@ TEST_F(UnRar, SamplesMatchThePeersOrFailPerEntry) {
         while (std::getline(ss, cell, '\t')) f.push_back(cell);
         if (f.size() < 4 || f[0].rfind("rar/", 0) != 0 || f[3].size() != 64) continue;
         if (f[2] != "-" && std::stoull(f[2]) > (32u << 20)) continue;  // too slow under the sanitizers
+        // A row the peer wrote while failing on the entry (an empty file of an entry it could not decode) is
+        // no evidence; the entry's own CRC judges it (the extraction fails it otherwise).
+        if (f.size() > 4 && f[4].find("partial") != std::string::npos && f[2] == "0") continue;
         want[f[0]][f[1]] = f[3];
     }
     const std::map<std::string, std::string> passwords = {{"rar/rarfile_rar202-comment-psw.rar", "password"},
@@ -257,7 +260,7 @@ TEST_F(UnRar, MissingNextVolumeWithoutOnNextVolumeEndsTheRun) {
 }
 
 TEST_F(UnRar, EncryptedEntryWithoutOnGetPasswordEndsTheRun) {
-    const fs::path p = Sample("rarfile_rar3-comment-psw.rar");
+    const fs::path p = Sample("rarfile_rar202-comment-psw.rar");
     if (p.empty()) GTEST_SKIP() << "fixtures absent";
     TUnRar u;
     u.SetArchiveFile(p.string());
@@ -271,6 +274,17 @@ TEST_F(UnRar, EncryptedEntryWithoutOnGetPasswordEndsTheRun) {
     EXPECT_NE(std::find(codes.begin(), codes.end(), E_InvalidPassword), codes.end());
     EXPECT_TRUE(u.FileSpec.empty());
     EXPECT_TRUE(FilesBelow(tmp_ / "out").empty());
+}
+
+// An encrypted file of no bytes has nothing to decrypt: it comes out empty without a password, as its CRC says.
+TEST_F(UnRar, EmptyEncryptedFilesNeedNoPassword) {
+    const fs::path p = Sample("rarfile_rar3-comment-psw.rar");
+    if (p.empty()) GTEST_SKIP() << "fixtures absent";
+    auto r = Extract(p, tmp_ / "empty");
+    EXPECT_FALSE(r.raised);
+    EXPECT_TRUE(r.failed.empty());
+    EXPECT_EQ(FilesBelow(tmp_ / "empty"), (std::set<std::string>{"file1.txt", "file2.txt"}));
+    EXPECT_EQ(fs::file_size(tmp_ / "empty" / "file1.txt"), 0u);
 }
 
 TEST_F(UnRar, WrongPasswordFailsTheEntryAndLeavesNothing) {
