@@ -364,7 +364,7 @@ void TCompBase::FindFiles() {
         const std::string& spec = FileSpec[i];
         if (spec.empty()) continue;
         std::string full = spec[0] == '/' ? spec : DefaultDir() + spec;
-        size_t before = entries_.size();
+        const uint64_t foundBefore = found_;
         int skippedBefore = skipped_;
         struct stat st {};
         // A name that exists is taken as it is, even when it holds "*" or "?".
@@ -387,7 +387,7 @@ void TCompBase::FindFiles() {
             ++skipped_;
             continue;
         }
-        if (entries_.size() == before && skipped_ == skippedBefore && HasWildcard(spec)) {
+        if (found_ == foundBefore && skipped_ == skippedBefore && HasWildcard(spec)) {
             ReportError(spec, "no file matches", E_FileNotFound);
             ++skipped_;
         }
@@ -463,6 +463,7 @@ void TCompBase::FoundFile(const std::string& path, const std::string& base, int 
     if ((st.st_dev == targetDev_ && st.st_ino == targetIno_ && targetIno_) ||
         (st.st_dev == tempDev_ && st.st_ino == tempIno_ && tempIno_))
         return;
+    ++found_;  // a match, whether it becomes a new entry, replaces one or is the same as one
     if (dir) {
         if (!StoreEmptySubDirs) return;
         if (!WantsDirectory(path)) return;

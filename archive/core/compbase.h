@@ -264,6 +264,7 @@ class TCompBase : public TZipCommon {
     std::map<std::string, size_t> index_;  // stored names (folded for lookups) to entries
     uint64_t totalBytes_ = 0;
     int added_ = 0, deleted_ = 0, skipped_ = 0;
+    uint64_t found_ = 0;  // files and folders the patterns found (new, replacing or unchanged)
     bool failed_ = false;
     bool isNew_ = false;
     dev_t targetDev_ = 0;

@@ -63,6 +63,26 @@ TEST(CliAdd, MissingFileIsAnErrorNamingIt) {
     EXPECT_FALSE(std::filesystem::exists(d / "out3.zip"));
 }
 
+// A pattern whose files are all in the archive already matched them: adding again is not "no file matches",
+// whether the files changed (replaced) or not (kept).
+TEST(CliAdd, PatternMatchingOnlyFilesAlreadyInTheArchiveIsNoError) {
+    TempDir d;
+    test::WriteFile(d / "a.txt", "a");
+    test::WriteFile(d / "b.txt", "b");
+    ASSERT_EQ(CliIn(d.Path(), "add z.zip '*.txt'").code, 0);
+    Result same = CliIn(d.Path(), "add z.zip '*.txt'");  // unchanged: nothing to do, but matched
+    EXPECT_EQ(same.err.find("no file matches"), std::string::npos) << same.err;
+    test::WriteFile(d / "a.txt", "changed");
+    Result changed = CliIn(d.Path(), "add z.zip '*.txt'");
+    EXPECT_EQ(changed.code, 0) << changed.err;
+    TempDir out;
+    ASSERT_EQ(CliIn(out.Path(), "extract " + Quote(d / "z.zip")).code, 0);
+    EXPECT_EQ(test::ReadText(out / "a.txt"), "changed");
+    Result none = CliIn(d.Path(), "add z.zip '*.none'");
+    EXPECT_EQ(none.code, 1);
+    EXPECT_NE(none.err.find("no file matches"), std::string::npos) << none.err;
+}
+
 TEST(CliAdd, FreshenUpdateAndDelete) {
     TempDir d;
     test::WriteFile(d / "a.txt", "a");
