@@ -4,8 +4,8 @@
 // Cabinets:
 //   MSZIP   made by gcab -cz from generated files (text and binary) of the size asked for
 //   stored  made by gcab -c from the same files
-//   LZX     no Debian tool writes LZX cabinets (gcab writes stored and MSZIP only), so the LZX row extracts
-//           the LZX fixture cabinets (libarchive_cab_3.cab, window 2^18, and libmspack_mszip_lzx_qtm.cab)
+//   LZX     cabinets of the same files made by our own cabinet writer (window 2^21 and 2^16); no Debian tool
+//           writes LZX cabinets (gcab writes stored and MSZIP only). The fixture row extracts the LZX fixture cabinets (libarchive_cab_3.cab, window 2^18, and libmspack_mszip_lzx_qtm.cab)
 //           again and again; their files are small, so that row mostly measures the cost of a run and of
 //           starting a peer program, not LZX decoding.
 // The best of several runs; MB/s of decoded data; "vs best" is our speed over the fastest peer's (above 1
@@ -188,6 +188,22 @@ int main(int argc, char** argv) {
         Sh("cd " + Q(tmp / "src") + " && gcab -c " + Q(tmp / "stored.cab") + list);
         Row("MSZIP", {tmp / "mszip.cab"}, 1, tmp, runs);
         Row("stored", {tmp / "stored.cab"}, 1, tmp, runs);
+        // LZX cabinets of the same files, written by our own cabinet writer (varnok-cli beside the benches).
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        const fs::path cli = n > 0 ? fs::path(std::string(self, static_cast<size_t>(n))).parent_path().parent_path() /
+                                         "bin" / "varnok-cli"
+                                   : fs::path();
+        if (!cli.empty() && fs::exists(cli)) {
+            for (int bits : {21, 16}) {
+                const fs::path cab = tmp / ("lzx" + std::to_string(bits) + ".cab");
+                if (Sh("cd " + Q(tmp / "src") + " && " + Q(cli) + " add " + Q(cab) + list +
+                       " --type cab --method lzx --lzx-level " + std::to_string(bits) + " >/dev/null") == 0)
+                    Row(("LZX 2^" + std::to_string(bits) + " (ours)").c_str(), {cab}, 1, tmp, runs);
+            }
+        } else {
+            std::printf("varnok-cli not built beside the benches: no LZX cabinets of our own\n");
+        }
     } else {
         std::printf("gcab not installed: no MSZIP or stored cabinets\n");
     }
