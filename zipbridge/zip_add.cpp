@@ -11,11 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "archive/core/utils.h"
 #include "engines/zipdll/zipdll.h"
 #include "platform/fileattr.h"
+#include "platform/tempfile.h"
 #include "zipbridge/engine_library.h"
 #include "zipbridge/messages.h"
 #include "zipbridge/zip_bridge.h"
@@ -100,7 +103,43 @@ int TZipBridge::ZipDllVersion() {
 }
 
 int TZipBridge::Add() {
-    return AddRun(false);
+    const bool span = AddOptions.Has(AddDiskSpan) || AddOptions.Has(AddDiskSpanErase);
+    if (!span || AddOptions.Has(AddFreshen) || AddOptions.Has(AddUpdate) || EndsWithExe(zipFileName_) ||
+        zipFileName_.empty())
+        return AddRun(false);  // refused there with its message, or an ordinary add
+    return AddSpanned();
+}
+
+// A new spanned set: the engine adds to an ordinary ZIP file in a private folder, and WriteSpan spreads it over
+// the volumes (numbered files, or labelled disks) under the archive's name. The set appears only when both
+// steps succeeded; the private folder goes whatever happens.
+int TZipBridge::AddSpanned() {
+    const std::string target = zipFileName_;
+    if (platform::FileExists(target)) {
+        Say("Adding to a spanned set that exists is not available; join it first, add, and span it again", true);
+        return 0;
+    }
+    const std::string base = TempDir.empty() ? platform::SystemTempDir() : TempDir;
+    std::string tmpl = (base.empty() || base.back() != '/' ? base + "/" : base) + "vnkspanXXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+        Say("No temporary folder could be made in " + base + ": " + std::strerror(errno), true);
+        return 0;
+    }
+    const std::string folder = buf.data();
+    const std::string whole = folder + "/" + ExtractFileName(target);
+    const AddOpts saved = AddOptions;
+    AddOptions.Exclude(AddDiskSpan);
+    AddOptions.Exclude(AddDiskSpanErase);
+    zipFileName_ = whole;
+    int added = AddRun(false);
+    zipFileName_ = target;
+    AddOptions = saved;
+    if (added > 0 && platform::FileExists(whole) && WriteSpan(whole, target) != 0) added = 0;
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return added;
 }
 int TZipBridge::Delete() {
     return AddRun(true);
@@ -157,8 +196,6 @@ int TZipBridge::AddRun(bool deleting) {
             Message(11041);
             return 0;
         }
-        Say("Adding straight to a spanned set is not available; add to a ZIP file and span it afterwards", true);
-        return 0;
     }
     if (!deleting && EndsWithExe(zipFileName_) && !platform::FileExists(zipFileName_)) {
         // A new self-extractor: the stub first, taken away again when the add does not happen.

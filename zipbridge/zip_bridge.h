@@ -419,6 +419,7 @@ class TZipBridge {
     std::unique_ptr<EngineLibrary> LoadEngine(const char* fileName, const char* execName, const char* versionName,
                                               int messageBase);
     int AddRun(bool deleting);
+    int AddSpanned();
     int32_t HandleCallback(ZipCallbackRecord& r);
     std::string AskPassword(bool adding);
     std::string FormatMessage(int id, std::initializer_list<std::string> args) const;

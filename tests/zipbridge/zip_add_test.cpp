@@ -239,6 +239,46 @@ TEST(ZipBridgeAdd, AddThenDeleteListsAndPassesThePeers) {
     }
 }
 
+// Adding with disk spanning makes a new spanned set: the add goes to an ordinary ZIP in a private folder, which
+// is then spread over numbered volumes; the set joins back to the same entries and nothing else is left.
+TEST(ZipBridgeAdd, DiskSpanningAddMakesASetThatJoinsBack) {
+    Files f;
+    std::string big(300000, '\0');
+    uint64_t x = 88172645463325252u;  // xorshift: data that does not compress
+    for (auto& c : big) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<char>(x >> 32);
+    }
+    WriteFile(f.src / "big.bin", big);
+    fs::create_directory(f.dir / "tmp");
+    AddBridge b;
+    b.z.TempDir = (f.dir / "tmp").string();
+    b.z.SetZipFileName(f.zip.string());
+    b.z.SetRootDir(f.src.string());
+    b.z.AddOptions = {AddDirNames, AddRecurseDirs, AddDiskSpan};
+    b.z.MaxVolumeSize = 100000;
+    b.z.FSpecArgs = {"*.*"};
+    EXPECT_EQ(b.z.Add(), 4);
+    ASSERT_GE(b.z.SpanVolumes().size(), 3u);
+    for (const auto& v : b.z.SpanVolumes()) EXPECT_LE(fs::file_size(v), 100000u) << v;
+    EXPECT_TRUE(fs::is_empty(f.dir / "tmp"));
+    std::string joined = (f.dir / "joined.zip").string();
+    ASSERT_EQ(b.z.ReadSpan(b.z.SpanVolumes().back(), joined), 0);
+    TZipBridge j;
+    j.SetZipFileName(joined);
+    EXPECT_EQ(Names(j), (std::vector<std::string>{"big.bin", "one.txt", "sub/three.txt", "two.txt"}));
+    if (test::HaveTool("unzip")) {
+        EXPECT_EQ(test::Run("unzip -tq " + test::Quote(joined) + " >/dev/null"), 0);
+    }
+    // A set that exists is not added to.
+    b.z.SetZipFileName(b.z.SpanVolumes().back());
+    b.z.AddOptions = {AddDiskSpan};
+    b.z.FSpecArgs = {"one.txt"};
+    EXPECT_EQ(b.z.Add(), 0);
+}
+
 TEST(ZipBridgeAdd, PasswordPromptsMustMatchExactly) {
     Files f;
     std::vector<std::string> answers;
