@@ -37,7 +37,7 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::ExeToZip, ".EXE -> Zip", "", G::ExeToZip, true, ""},
         {Cmd::WriteSpan, "Write Zip &span...", "", G::ZipOnly, true, ""},
         {Cmd::Test, "Test", "", G::OpenArchive, true, "Test"},
-        {Cmd::Checkout, "Checkout...", "", G::OpenArchive, false, ""},
+        {Cmd::Checkout, "Checkout...", "", G::OpenArchive, true, ""},
         {Cmd::SendMail, "Mail Archive...", "", G::OpenArchive, true, ""},
         {Cmd::UUEncode, "UUEncode...", "", G::OpenArchive, true, ""},
         {Cmd::FindFiles, "&Find files...", "", G::OpenArchive, true, ""},

@@ -676,6 +676,9 @@ void MainWindow::OnCommand(Cmd c) {
         case Cmd::SendMail:
             MailArchive();
             break;
+        case Cmd::Checkout:
+            CheckoutArchiveCommand();
+            break;
         case Cmd::ClearLog:
             log_->clear();
             break;

@@ -11,6 +11,7 @@
 #include "app/add_command.h"
 #include "app/application.h"
 #include "app/archive_file_commands.h"
+#include "app/checkout_command.h"
 #include "app/entry_commands.h"
 #include "app/ui/entry_list.h"
 #include "app/ui/file_types.h"
@@ -130,6 +131,12 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     // A tool window is set up before it runs (tests answer it); null: none.
     std::function<void(QDialog*)> toolWindowHook;
 
+    // ---- Checkout (main_window_checkout.cpp) ----
+    // The checkout dialog over the open archive; OK extracts it and makes its menu folder.
+    void CheckoutArchiveCommand();
+    // The checkout dialog is set up before it runs (tests answer it); null: none.
+    std::function<void(QDialog*)> checkoutHook;
+
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -218,6 +225,7 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void RenameArchiveCommand();
     std::unique_ptr<app::EntryCommands> entryCmds_;
     std::unique_ptr<app::ArchiveFileCommands> fileCmds_;
+    std::unique_ptr<app::CheckoutCommand> checkout_;
     QElapsedTimer eventsClock_;
     int eventIntervalMs_ = 40;
 };

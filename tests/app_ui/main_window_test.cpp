@@ -214,7 +214,7 @@ TEST(MainWindow, AnOpenArchiveFillsTheListTitleStatusAndMenus) {
     EXPECT_TRUE(w.StatusPanel(2)->isVisible());
     EXPECT_TRUE(w.Action(Cmd::Extract)->isEnabled());
     EXPECT_TRUE(w.Action(Cmd::CloseArchive)->isEnabled());
-    EXPECT_FALSE(w.Action(Cmd::Checkout)->isEnabled());  // its work is not in this program yet
+    EXPECT_TRUE(w.Action(Cmd::Checkout)->isEnabled());
     EXPECT_TRUE(w.Action(Cmd::ExtractToNamedFolder)->text().startsWith(QStringLiteral("Extract to /")));
     EXPECT_TRUE(w.OpenHistoryActions()[0]->isVisible());
     EXPECT_TRUE(w.OpenHistoryActions()[0]->text().endsWith(QString::fromStdString(zip)));
