@@ -162,7 +162,7 @@ ToolResult EncodeTool::Run(bool checkValidity) {
         }
     }
     if (target.empty()) return ToolResult::Refused;
-    if (platform::FileExists(target) && realpath(source.c_str(), nullptr)) {
+    if (platform::FileExists(target)) {
         char* a = realpath(source.c_str(), nullptr);
         char* b = realpath(target.c_str(), nullptr);
         const bool same = a && b && std::string(a) == b;
