@@ -41,8 +41,8 @@ struct Item {
     uint16_t recurse = 0;
 };
 
-// ">" forces the search of subfolders and "|" forbids it; "spec<password" gives the item its own password
-// (encrypt value 65535) and "spec<" stores it unencrypted; the marker characters are not part of the spec.
+// ">" forces the search of subfolders and "|" forbids it; "pattern<password" gives the item its own password
+// (encrypt value 65535) and "pattern<" stores it unencrypted; the marker characters are not part of the pattern.
 Item ParseItem(const std::string& arg, int32_t encrypt, uint16_t recurse) {
     Item it;
     it.encrypt = encrypt;
