@@ -28,6 +28,15 @@ class EngineLibrary {
     bool Loaded() const { return handle_ != nullptr; }
     // The address of an entry point of a loaded library, nullptr when it has none.
     void* Symbol(const char* name) const;
+    // Puts the entry point `name` into slot (a function pointer of its type); false, leaving the slot as it was,
+    // when the library has none.
+    template <class F>
+    bool Bind(const char* name, F& slot) const {
+        void* p = Symbol(name);
+        if (!p) return false;
+        slot = reinterpret_cast<F>(p);
+        return true;
+    }
     // Where the library was loaded from, or why it was not.
     const std::string& Path() const { return path_; }
     const std::string& Why() const { return why_; }

@@ -34,14 +34,6 @@ struct UnaceSlot {
     AceSetPasswordFunc setPassword = [](void*, const char*) { return ACE_ERR_HANDLE; };
 };
 
-template <class F>
-bool Bind(EngineLibrary& lib, const char* name, F& slot) {
-    void* p = lib.Symbol(name);
-    if (!p) return false;
-    slot = reinterpret_cast<F>(p);
-    return true;
-}
-
 const UnaceSlot& Slot() {
     static const UnaceSlot slot = [] {
         static EngineLibrary lib("libvarnok-unace.so");
@@ -51,9 +43,9 @@ const UnaceSlot& Slot() {
             return s;
         }
         UnaceSlot found;
-        if (!(Bind(lib, "ACEOpenArchive", found.open) && Bind(lib, "ACECloseArchive", found.close) &&
-              Bind(lib, "ACEReadHeader", found.readHeader) && Bind(lib, "ACEProcessFile", found.process) &&
-              Bind(lib, "ACESetPassword", found.setPassword))) {
+        if (!(lib.Bind("ACEOpenArchive", found.open) && lib.Bind("ACECloseArchive", found.close) &&
+              lib.Bind("ACEReadHeader", found.readHeader) && lib.Bind("ACEProcessFile", found.process) &&
+              lib.Bind("ACESetPassword", found.setPassword))) {
             s.why = lib.Path() + " lacks an entry point of the ACE library";
             return s;
         }

@@ -34,14 +34,6 @@ struct UnrarSlot {
     };
 };
 
-template <class F>
-bool Bind(EngineLibrary& lib, const char* name, F& slot) {
-    void* p = lib.Symbol(name);
-    if (!p) return false;
-    slot = reinterpret_cast<F>(p);
-    return true;
-}
-
 const UnrarSlot& Slot() {
     static const UnrarSlot slot = [] {
         static EngineLibrary lib("libvarnok-unrar.so");
@@ -51,17 +43,17 @@ const UnrarSlot& Slot() {
             return s;
         }
         UnrarSlot found;
-        const bool all = Bind(lib, "RAROpenArchive", found.open) && Bind(lib, "RARCloseArchive", found.close) &&
-                         Bind(lib, "RARReadHeader", found.readHeader) &&
-                         Bind(lib, "RARProcessFile", found.process) &&
-                         Bind(lib, "RARSetChangeVolProc", found.setChangeVolProc) &&
-                         Bind(lib, "RARSetProcessDataProc", found.setDataProc) &&
-                         Bind(lib, "RARSetPassword", found.setPassword);
+        const bool all = lib.Bind("RAROpenArchive", found.open) && lib.Bind("RARCloseArchive", found.close) &&
+                         lib.Bind("RARReadHeader", found.readHeader) &&
+                         lib.Bind("RARProcessFile", found.process) &&
+                         lib.Bind("RARSetChangeVolProc", found.setChangeVolProc) &&
+                         lib.Bind("RARSetProcessDataProc", found.setDataProc) &&
+                         lib.Bind("RARSetPassword", found.setPassword);
         if (!all) {
             s.why = lib.Path() + " lacks an entry point of the RAR library";
             return s;
         }
-        Bind(lib, "RARGetErrorText", found.errorText);  // optional: the reasons are then the codes' texts
+        lib.Bind("RARGetErrorText", found.errorText);  // optional: the reasons are then the codes' texts
         found.loaded = true;
         return found;
     }();
