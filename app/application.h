@@ -51,6 +51,8 @@ class Application {
     const std::string& SessionTemp() const { return sessionTemp_; }
     // What the compression keys gave at start.
     const CompressionDefaults& Compression() const { return compression_; }
+    // New compression defaults (the Preferences dialog's OK).
+    void SetCompression(const CompressionDefaults& c) { compression_ = c; }
 
   private:
     ArchiveView& view_;
