@@ -80,7 +80,8 @@ struct Item {
     Scope scope;
 };
 
-// The items the switches ask for, in menu order.
+// The items the switches ask for, in menu order. DropHandler stands for dropping files onto archives in the
+// Windows shell, which these file managers have no hook for: it is only kept in the registry.
 std::vector<Item> ItemsOf(const ShellSwitches& s) {
     std::vector<Item> v;
     if (!s.ShellExtension) return v;
