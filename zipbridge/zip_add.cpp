@@ -43,6 +43,8 @@ struct Item {
 
 // ">" forces the search of subfolders and "|" forbids it; "pattern<password" gives the item its own password
 // (encrypt value 65535) and "pattern<" stores it unencrypted; the marker characters are not part of the pattern.
+// The last "<" is the marker, so a caller can always pass a name holding "<" by ending the item with its own
+// "<" (and a leading "|" or ">" protects a name beginning with one of those).
 Item ParseItem(const std::string& arg, int32_t encrypt, uint16_t recurse) {
     Item it;
     it.encrypt = encrypt;
@@ -55,7 +57,7 @@ Item ParseItem(const std::string& arg, int32_t encrypt, uint16_t recurse) {
         it.recurse = 0;
         s.erase(0, 1);
     }
-    const size_t lt = s.find('<');
+    const size_t lt = s.rfind('<');
     if (lt != std::string::npos) {
         it.password = s.substr(lt + 1);
         s.resize(lt);

@@ -236,7 +236,8 @@ class TZipBridge {
     const std::string& RootDir() const { return rootDir_; }
     void SetRootDir(const std::string& dir);
     // Adds the files FSpecArgs names (">" before an item searches its subfolders, "|" does not; "name<pw"
-    // gives it its own password, "name<" stores it unencrypted); returns the number of files added. The
+    // gives it its own password, "name<" stores it unencrypted, the last "<" being the marker, so that a name
+    // holding "<" is passed as "name<" or "name<pw"); returns the number of files added. The
     // archive is replaced only by a complete new one; moved files go only after that.
     int Add();
     // Deletes the entries FSpecArgs selects (patterns, or ExactSpec names); returns the number deleted.

@@ -528,6 +528,10 @@ int32_t Engine::Delete() {
         }
         return false;
     };
+    // A delete compresses nothing, so the writer's progress never speaks: every entry it goes past is a
+    // callback of its own (no bytes), which gives the caller its chance to stop the run before the archive is
+    // replaced.
+    z.ProcessMessages = [this] { Call(zacProgress, 0, 0, {}); };
     z.Switch = swDelete;
     int deleted = z.CompressArchive();
     if (z.Failed()) deleted = 0;

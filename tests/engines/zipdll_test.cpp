@@ -640,6 +640,27 @@ TEST(ZipDllDelete, StoppedDeleteLeavesTheArchive) {
     EXPECT_EQ(ReadFile(t.zip), before);
 }
 
+// Without verbose messages a delete has nothing to say, yet the caller must still be asked while it runs: a stop
+// given at the first chance leaves the archive as it was, and without a stop the same delete goes through.
+TEST(ZipDllDelete, QuietDeleteStillAsksTheCallerAndStops) {
+    Tree t;
+    const std::vector<uint8_t> before = t.Existing();
+    Call d;
+    d.archive = t.zip.string();
+    d.rec.DeleteEntries = -1;
+    d.items.push_back({"a.txt", {}, {}, false, Call::kFollow, 0});
+    d.answer = [](ZipCallbackRecord&) { return -1; };
+    EXPECT_EQ(d.Exec(), 0);
+    EXPECT_FALSE(d.events.empty());
+    EXPECT_EQ(ReadFile(t.zip), before);
+    Call again;
+    again.archive = t.zip.string();
+    again.rec.DeleteEntries = -1;
+    again.items.push_back({"a.txt", {}, {}, false, Call::kFollow, 0});
+    EXPECT_EQ(again.Exec(), 1);
+    EXPECT_NE(ReadFile(t.zip), before);
+}
+
 TEST(ZipDllRecord, UnusableRecordsChangeNothing) {
     Tree t;
     const std::vector<uint8_t> before = t.Existing();

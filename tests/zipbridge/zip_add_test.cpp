@@ -133,6 +133,23 @@ TEST(ZipBridgeAddRecord, EveryPropertyReachesItsField) {
     EXPECT_FALSE(b.z.AddBusy());
 }
 
+// File names may themselves hold the marker characters: a name with "<" must not lose its tail to a password,
+// and a name beginning with ">" or "|" must keep that character once a marker stands before it.
+TEST(ZipBridgeAddRecord, NamesHoldingMarkerCharactersSurviveTheirOwnMarkers) {
+    Recorder rec;
+    ASSERT_NE(rec.last, nullptr) << dlerror();
+    AddBridge b;
+    b.z.SetDLLDirectory(VARNOK_ZIPDLL_RECORD_DIR);
+    b.z.SetZipFileName("/tmp/never-written.zip");
+    b.z.FSpecArgs = {"|a<b.txt<", ">>arrow<pw", "||pipe.txt<"};
+    b.z.Add();
+    const RecordedZipCall& c = *rec.last();
+    EXPECT_EQ(c.specs, (std::vector<std::string>{"a<b.txt", ">arrow", "|pipe.txt"}));
+    EXPECT_EQ(c.recurse, (std::vector<uint16_t>{0, 0xFFFF, 0}));
+    EXPECT_EQ(c.encrypt, (std::vector<int32_t>{0, 65535, 0}));
+    EXPECT_EQ(c.passwords[1], "pw");
+}
+
 TEST(ZipBridgeAddRecord, DeleteCarriesOnlyTheSpecifications) {
     Recorder rec;
     ASSERT_NE(rec.last, nullptr);
