@@ -60,6 +60,7 @@ struct ViewPrefs {
     bool toolbar = true, statusbar = true;
     std::array<bool, kColumnCount> columns{};  // by column index; the name column is always shown
     bool dirEntries = false;                   // "Directory(ies) in ZIP archive"
+    bool operator==(const ViewPrefs&) const = default;
 };
 
 struct FolderPrefs {
@@ -70,6 +71,7 @@ struct FolderPrefs {
     bool extractLast = true;
     std::string extract;
     std::string favourite;
+    bool operator==(const FolderPrefs&) const = default;
 };
 
 struct MiscPrefs {
@@ -78,14 +80,17 @@ struct MiscPrefs {
     bool iniExtra = false;     // "in an extra location (local):"
     std::string iniFolder;     // its folder
     std::string appFolder;     // shown after "in Application directory:"
+    bool operator==(const MiscPrefs&) const = default;
 };
 
 struct CompressionPrefs {
     int zip = 4, cab = 2, lha = 1, tar = 1;  // list positions (the [Compression] values)
+    bool operator==(const CompressionPrefs&) const = default;
 };
 
 struct ExtractionPrefs {
     bool useFolderNames = true, overwrite = true, skipOlder = true;
+    bool operator==(const ExtractionPrefs&) const = default;
 };
 
 struct MailPrefs {
@@ -95,12 +100,14 @@ struct MailPrefs {
     int port = 25;
     std::string security = "starttls";
     std::string authUser, password;
+    bool operator==(const MailPrefs&) const = default;
 };
 
 struct FileTypePrefs {
     // Filled when the page is first shown; until then OK leaves the associations alone.
     bool loaded = false;
     std::vector<bool> ticked;  // one per AssociationRows() row
+    bool operator==(const FileTypePrefs&) const = default;
 };
 
 struct AutoUpdatePrefs {
@@ -108,6 +115,7 @@ struct AutoUpdatePrefs {
     int period = 1;      // 0 daily, 1 weekly, 2 monthly
     std::string proxy;
     std::string port;
+    bool operator==(const AutoUpdatePrefs&) const = default;
 };
 
 // How OK ended.
