@@ -16,6 +16,7 @@
 #include "archive/formats/cab/cab_writer.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
+#include "zipbridge/zip_bridge.h"
 
 namespace varnok::app {
 
@@ -448,6 +449,124 @@ int AddOperation::RunWriter(TCompBase& w, const std::string& header) {
     return n;
 }
 
+bool AddOperation::UsesBridge(WriterFamily f) const {
+    if (f != WriterFamily::Zip || !useBridge) return false;
+    return model_.Engine() == EngineKind::ZipBridge || model_.NewWriter() == NewWriterKind::Zip;
+}
+
+// ZIP archives are written by the add/delete engine library through a bridge of their own (the model's bridge
+// keeps showing the archive as it was until the run is over). Its progress (file count, sizes, bytes done)
+// becomes the two bars; its messages are collected and shown once, at the end.
+int AddOperation::RunBridge(const std::string& header, const std::string& archive,
+                            const std::function<int(TZipBridge&)>& op) {
+    ArchiveView& view = model_.View();
+    errors_.clear();
+    cancelled_ = false;
+    TZipBridge b;
+    b.Unattended = true;
+    b.TempDir = model_.Bridge().TempDir;
+    if (!model_.Bridge().DLLDirectory().empty()) b.SetDLLDirectory(model_.Bridge().DLLDirectory());
+    if (!engineFolder.empty()) b.SetDLLDirectory(engineFolder);
+    b.SetZipFileName(archive);
+    b.OnMessage = [this](TZipBridge&, int code, const std::string& text) {
+        if (cancelled_ || code == 1) {
+            model_.View().Log(VisibleMarks(text));
+            return;
+        }
+        const std::string line = VisibleMarks(text);
+        if (std::find(errors_.begin(), errors_.end(), line) == errors_.end()) errors_.push_back(line);
+    };
+    uint64_t totalSize = 0, totalDone = 0, fileSize = 0, fileDone = 0;
+    auto percent = [](uint64_t done, uint64_t all) {
+        return all == 0 ? 0 : static_cast<int>(std::min<uint64_t>(100, done * 100 / all));
+    };
+    b.OnProgress = [&](TZipBridge&, int kind, const std::string& name, int64_t number) {
+        const uint64_t v = number > 0 ? static_cast<uint64_t>(number) : 0;
+        switch (kind) {
+            case 0:
+                fileSize = v;
+                fileDone = 0;
+                view.ProgressFile(VisibleMarks(name));
+                break;
+            case 1:
+                fileDone += v;
+                totalDone += v;
+                break;
+            case 4:
+                totalSize = v;
+                break;
+            default:
+                break;
+        }
+        view.ProgressBars(percent(fileDone, fileSize), percent(totalDone, totalSize));
+    };
+    b.ProcessMessages = [&view] { view.ProcessEvents(); };
+    running_ = true;
+    bridge_ = &b;
+    model_.SetBusy(true);
+    view.SetWaitCursor(true);
+    view.ProgressOpen(header);
+    int n = 0;
+    try {
+        n = op(b);
+    } catch (const std::exception& x) {
+        errors_.push_back(VisibleMarks(archive) + ": " + x.what());
+        n = 0;
+    }
+    // A Cancel pressed after the engine put the new archive in place came too late: the run is done.
+    cancelled_ = (cancelled_ || b.Cancel()) && n <= 0;
+    view.ProgressBars(0, 0);
+    view.ProgressClose();
+    view.SetWaitCursor(false);
+    bridge_ = nullptr;
+    running_ = false;
+    model_.SetBusy(false);
+    if (cancelled_) return -1;
+    // Nothing done and something said: a failure. Nothing done and nothing said: nothing matched (an update
+    // with no newer files, say), which is not one.
+    if (n <= 0 && !errors_.empty()) return -1;
+    return n;
+}
+
+int AddOperation::RunBridgeAdd(const std::string& archive, const RootedList& list, bool recurse,
+                               const AddRequest& r) {
+    return RunBridge("Adding...", archive, [&](TZipBridge& b) {
+        static constexpr int kLevels[] = {0, 1, 3, 6, 9};
+        const CompressionChoices choices = CompressionFor(WriterFamily::Zip, model_.Config());
+        const int idx = r.compression >= 0 && r.compression < 5 ? r.compression : choices.start;
+        b.AddCompLevel = kLevels[std::clamp(idx, 0, 4)];
+        b.AddOptions = {};
+        if (r.hiddenFiles) b.AddOptions.Include(AddHiddenFiles);
+        if (r.emptyFolders) b.AddOptions.Include(AddSeparateDirs);
+        if (r.dos83) b.AddOptions.Include(AddForceDOS);
+        if (r.action == 1) b.AddOptions.Include(AddUpdate);
+        if (r.action == 2) b.AddOptions.Include(AddFreshen);
+        if (r.action == 3) b.AddOptions.Include(AddMove);
+        if (r.fullPath) {
+            b.AddOptions.Include(AddDirNames);
+            b.SetRootDir(list.root.empty() ? std::string("/") : list.root);
+        } else if (r.relativePath) {
+            b.AddOptions.Include(AddDirNames);
+            b.SetRootDir(list.root);
+        } else {
+            b.SetRootDir(list.root);
+        }
+        if (!r.password.empty()) {
+            b.Password = r.password;
+            b.AddOptions.Include(AddEncrypt);
+        }
+        b.FSpecArgsExcl = excludeList;
+        // Every item carries both markers, so that a file name holding "<" or beginning with ">" or "|" is
+        // taken as it is.
+        std::vector<std::string> items;
+        for (size_t i = 0; i < list.entries.size(); ++i)
+            items.push_back(std::string(list.folder[i] && recurse ? ">" : "|") + list.entries[i] + "<" +
+                            (r.password.empty() ? std::string() : r.password));
+        b.FSpecArgs = items;
+        return b.Add();
+    });
+}
+
 void AddOperation::ShowErrors(const std::string& what) {
     if (errors_.empty()) return;
     std::string text;
@@ -464,6 +583,7 @@ void AddOperation::ShowErrors(const std::string& what) {
 void AddOperation::Cancel() {
     cancelled_ = true;
     if (writer_) writer_->SetCancel(true);
+    if (bridge_) bridge_->SetCancel(true);
     if (spanCancel_) spanCancel_();
 }
 
@@ -484,13 +604,17 @@ int AddOperation::Add(const std::vector<std::string>& paths, const AddRequest& r
         return -1;
     }
     const bool forNew = model_.NewWriter() != NewWriterKind::None;
-    std::unique_ptr<TCompBase> w = MakeWriter(fam, r.compression, forNew);
-    if (!w) {
-        view.Message("Error", kNotSupported);
-        return -1;
+    const bool viaBridge = UsesBridge(fam);
+    std::unique_ptr<TCompBase> w;
+    if (!viaBridge) {
+        w = MakeWriter(fam, r.compression, forNew);
+        if (!w) {
+            view.Message("Error", kNotSupported);
+            return -1;
+        }
     }
     std::string target = model_.ArchivePath();
-    if (forNew && fam == WriterFamily::Tar && w->CompressMethod() == cmGzipTar && !LooksLikeTarName(target) &&
+    if (w && forNew && fam == WriterFamily::Tar && w->CompressMethod() == cmGzipTar && !LooksLikeTarName(target) &&
         !EndsWithI(target, ".gz"))
         target += ".gz";
 
@@ -509,27 +633,32 @@ int AddOperation::Add(const std::vector<std::string>& paths, const AddRequest& r
     const bool recurse = r.recurse || r.includeSubfolders;
     const bool relative = r.relativePath && !r.fullPath;
     RootedList list = RootAndEntries(paths, relative, recurse, IsFolder);
-    w->SetArchiveFile(buildAt);
-    if (!list.root.empty()) w->SetDefaultDir(list.root);
-    w->StoredDirNames = r.fullPath ? sdAbsoluteNoDrv : relative ? sdExplorer : sdNone;
-    w->FileSpec = list.entries;
-    w->SpecRecurse.clear();
-    for (size_t i = 0; i < list.entries.size(); ++i)
-        w->SpecRecurse.push_back(list.folder[i] && recurse ? 1 : 0);
-    w->RecurseDirs = false;
-    w->ExcludeSpec = excludeList;
-    w->StoreEmptySubDirs = r.emptyFolders;
-    w->SkipHidden = !r.hiddenFiles;
-    w->Password = r.password;
-    w->Switch = r.action == 3 && CanMove(fam) ? swMove : swAdd;
-    w->FreshenOnly = r.action == 2;
-    const bool onlyNewer = r.action == 1 || r.action == 2;
-    w->OnReplaceFile = [onlyNewer](TZipCommon&, const std::string&, const std::string&, int64_t oldDate,
-                                   int64_t newDate, uint64_t, uint64_t, uint32_t, uint32_t, bool& replace) {
-        replace = !onlyNewer || newDate > oldDate + 1;
-    };
     view.SetStatusText(0, "Adding...");
-    const int n = RunWriter(*w, "Adding...");
+    int n = -1;
+    if (viaBridge) {
+        n = RunBridgeAdd(buildAt, list, recurse, r);
+    } else {
+        w->SetArchiveFile(buildAt);
+        if (!list.root.empty()) w->SetDefaultDir(list.root);
+        w->StoredDirNames = r.fullPath ? sdAbsoluteNoDrv : relative ? sdExplorer : sdNone;
+        w->FileSpec = list.entries;
+        w->SpecRecurse.clear();
+        for (size_t i = 0; i < list.entries.size(); ++i)
+            w->SpecRecurse.push_back(list.folder[i] && recurse ? 1 : 0);
+        w->RecurseDirs = false;
+        w->ExcludeSpec = excludeList;
+        w->StoreEmptySubDirs = r.emptyFolders;
+        w->SkipHidden = !r.hiddenFiles;
+        w->Password = r.password;
+        w->Switch = r.action == 3 && CanMove(fam) ? swMove : swAdd;
+        w->FreshenOnly = r.action == 2;
+        const bool onlyNewer = r.action == 1 || r.action == 2;
+        w->OnReplaceFile = [onlyNewer](TZipCommon&, const std::string&, const std::string&, int64_t oldDate,
+                                       int64_t newDate, uint64_t, uint64_t, uint32_t, uint32_t, bool& replace) {
+            replace = !onlyNewer || newDate > oldDate + 1;
+        };
+        n = RunWriter(*w, "Adding...");
+    }
     bool done = n >= 0;
     if (done && buildAt != target) {
         if (rename(buildAt.c_str(), target.c_str()) != 0) {
@@ -589,21 +718,33 @@ int AddOperation::Delete(DeleteMode mode, const std::string& pattern) {
         return -1;
     }
     if (!view.Ask("Question", kDeleteQuestion)) return -1;
-    std::unique_ptr<TCompBase> w = MakeWriter(fam, -1, false);
-    if (!w) {
-        view.Message("Error", kNotSupported);
-        return -1;
+    int n = -1;
+    if (UsesBridge(fam)) {
+        // By identity: each row's exact name; a folder row ("docs/") takes what lies below it.
+        std::vector<std::string> specs;
+        for (const auto& name : names)
+            specs.push_back(TZipBridge::ExactSpec(folders.count(name + "/") ? name + "/" : name));
+        n = RunBridge("Deleting...", model_.ArchivePath(), [&specs](TZipBridge& b) {
+            b.FSpecArgs = specs;
+            return b.Delete();
+        });
+    } else {
+        std::unique_ptr<TCompBase> w = MakeWriter(fam, -1, false);
+        if (!w) {
+            view.Message("Error", kNotSupported);
+            return -1;
+        }
+        w->SetArchiveFile(model_.ArchivePath());
+        w->Switch = swDelete;
+        // By identity: the exact stored name; a folder row takes what lies below it.
+        w->SelectForDelete = [names, folders](const std::string& name) {
+            if (names.count(name)) return true;
+            for (const auto& f : folders)
+                if (name.compare(0, f.size(), f) == 0) return true;
+            return false;
+        };
+        n = RunWriter(*w, "Deleting...");
     }
-    w->SetArchiveFile(model_.ArchivePath());
-    w->Switch = swDelete;
-    // By identity: the exact stored name; a folder row takes what lies below it.
-    w->SelectForDelete = [names, folders](const std::string& name) {
-        if (names.count(name)) return true;
-        for (const auto& f : folders)
-            if (name.compare(0, f.size(), f) == 0) return true;
-        return false;
-    };
-    const int n = RunWriter(*w, "Deleting...");
     if (cancelled_) {
         view.Log("Deleting cancelled: the archive was not changed.");
         return -1;

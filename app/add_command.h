@@ -26,6 +26,7 @@
 
 namespace varnok {
 class TCompBase;
+class TZipBridge;
 }
 
 namespace varnok::app {
@@ -143,6 +144,11 @@ class AddOperation {
     bool passwordSet = false;
     int spanSizeKB = 0;  // the user-defined volume size
     bool spanAfterAdd = false;
+    // ZIP archives are added to and deleted from through the ZIP bridge and its add/delete engine library;
+    // off: through the ZIP writer itself (what the engine runs inside).
+    bool useBridge = true;
+    // Where the engine library is loaded from (empty: the bridge's own search).
+    std::string engineFolder;
 
     // Whether spanning is there (the bridge can write spanned sets).
     void SetSpanWriter(SpanWriter w, std::function<void()> cancel = {}) {
@@ -184,6 +190,10 @@ class AddOperation {
 
   private:
     std::unique_ptr<TCompBase> MakeWriter(WriterFamily f, int compression, bool forNew);
+    bool UsesBridge(WriterFamily f) const;
+    int RunBridge(const std::string& header, const std::string& archive,
+                  const std::function<int(TZipBridge&)>& op);
+    int RunBridgeAdd(const std::string& archive, const RootedList& list, bool recurse, const AddRequest& r);
     int RunWriter(TCompBase& w, const std::string& header);
     void ShowErrors(const std::string& what);
 
@@ -191,6 +201,7 @@ class AddOperation {
     SpanWriter spanWriter_;
     std::function<void()> spanCancel_;
     TCompBase* writer_ = nullptr;
+    TZipBridge* bridge_ = nullptr;
     bool running_ = false;
     bool cancelled_ = false;
     std::vector<std::string> errors_;

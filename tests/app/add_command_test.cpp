@@ -331,6 +331,68 @@ TEST_F(AddCommand, CancelledDeleteLeavesTheArchive) {
     EXPECT_EQ(ReadFile(path), before);
 }
 
+TEST_F(AddCommand, CancelledZipDeleteThroughTheEngineLeavesTheArchive) {
+    const std::string path = (tmp / "d.zip").string();
+    op.CreateArchive(path, ArchiveKind::Zip);
+    ASSERT_EQ(op.Add({src + "/a.txt", src + "/B.TXT", src + "/sub"}, AddRequest{}), 3);
+    const auto before = ReadFile(path);
+    view.askAnswers = {true};
+    view.onEvents = [this] { op.Cancel(); };
+    EXPECT_EQ(op.Delete(DeleteMode::All), -1);
+    view.onEvents = nullptr;
+    EXPECT_TRUE(op.LastRunCancelled());
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(model.RowCount(), 3);
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(tmp.Path()))
+        if (e.is_regular_file()) ++files;
+    EXPECT_EQ(files, 1) << "no temporary file left beside the archive";
+}
+
+// The engine takes its items with markers ("<" for a password, a leading ">" or "|" for recursion): names that
+// hold those characters must reach the archive as they are, and a folder row must take what lies below it.
+TEST_F(AddCommand, ZipNamesHoldingEngineMarkersAreAddedAndDeletedAsTheyAre) {
+    for (const char* odd : {"a<b.txt", ">arrow.txt", "|pipe.txt", "x<"})
+        WriteFile(src + "/" + odd, odd);
+    const std::string path = (tmp / "m.zip").string();
+    op.CreateArchive(path, ArchiveKind::Zip);
+    AddRequest r;
+    r.password = "Secret";
+    ASSERT_EQ(op.Add({src + "/a<b.txt", src + "/>arrow.txt", src + "/|pipe.txt", src + "/x<", src + "/sub"}, r),
+              5);
+    EXPECT_EQ(StoredNames(),
+              (std::vector<std::string>{">arrow.txt", "a<b.txt", "sub/c.txt", "x<", "|pipe.txt"}));
+    for (int i = 0; i < model.Bridge().Count(); ++i)
+        EXPECT_TRUE(model.Bridge().Entry(i).Encrypted) << model.Bridge().Entry(i).FileName;
+    model.SetSelected(RowOf("a<b.txt"), true);
+    model.SetSelected(RowOf(">arrow.txt"), true);
+    view.askAnswers = {true};
+    EXPECT_EQ(op.Delete(DeleteMode::Selected), 2);
+    EXPECT_EQ(StoredNames(), (std::vector<std::string>{"sub/c.txt", "x<", "|pipe.txt"}));
+}
+
+// The engine and the writer it runs inside must store the same names for the same request.
+TEST_F(AddCommand, ZipThroughTheEngineStoresWhatTheWriterStores) {
+    std::vector<std::string> names[2];
+    for (int i = 0; i < 2; ++i) {
+        op.useBridge = i == 0;
+        const std::string path = (tmp / (i == 0 ? "e.zip" : "w.zip")).string();
+        op.CreateArchive(path, ArchiveKind::Zip);
+        AddRequest r;
+        r.emptyFolders = false;
+        op.excludeList = {"*.TXT"};
+        ASSERT_EQ(op.Add({src + "/noext", src + "/sub", src + "/a.txt"}, r), 1) << i;
+        op.excludeList.clear();
+        ASSERT_EQ(op.Add({src + "/sub"}, r), 1) << i;
+        names[i] = StoredNames();
+        model.Close();
+    }
+    op.useBridge = true;
+    EXPECT_EQ(names[0], names[1]);
+    // A folder added on its own is the root of its entries.
+    EXPECT_EQ(names[0], (std::vector<std::string>{"c.txt", "noext"}));
+}
+
 // ---- split ----
 
 TEST_F(AddCommand, FailedSplitPutsTheOnlyCopyBack) {
