@@ -616,6 +616,11 @@ void PreferencesDialog::PageShown(int index) {
     }
 }
 
+void PreferencesDialog::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    PageShown(pageList_->currentRow());
+}
+
 void PreferencesDialog::ShowPage(PreferencesPage p) {
     const int index = static_cast<int>(p);
     if (pageList_->currentRow() == index)

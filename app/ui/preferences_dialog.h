@@ -59,6 +59,10 @@ class PreferencesDialog : public QDialog {
     // The file-type rows (filled when their page is shown).
     QListWidget* FileTypeList() const { return types_; }
 
+  protected:
+    // The page opened first is read now, when the caller's functions are in place.
+    void showEvent(QShowEvent* e) override;
+
   private:
     QWidget* MakeViewPage();
     QWidget* MakeFoldersPage();
