@@ -59,7 +59,7 @@ const std::vector<CommandInfo>& Table() {
 
         {Cmd::ConvertArchive, "C&onvert Archive...", "", G::Always, true, ""},
         {Cmd::RepairZips, "Repair zips...", "", G::Always, true, ""},
-        {Cmd::MultiExtract, "&MultiExtract...", "Ctrl+M", G::Always, false, ""},
+        {Cmd::MultiExtract, "&MultiExtract...", "Ctrl+M", G::Always, true, ""},
 
         {Cmd::HelpTopics, "&Help topics", "F1", G::Always, false, ""},
         {Cmd::About, "&About Varnok...", "", G::Always, true, ""},

@@ -1,4 +1,5 @@
-// varnok: the archive manager's main window. "varnok FILE" opens FILE.
+// varnok: the archive manager's main window. "varnok FILE" opens FILE; "-e", "-a" and the shell switches do
+// their work and end.
 #include <QApplication>
 #include <QTimer>
 
@@ -11,9 +12,14 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("varnok"));
     varnok::ui::SetUpIconTheme();
     varnok::ui::MainWindow w;
-    w.show();
     QStringList args = QApplication::arguments();
     args.removeFirst();
+    // Batch switches work with the window hidden and end the program with their status; only the windows
+    // they open are seen.
+    if (varnok::ui::MainWindow::IsBatchCommandLine(args))
+        qapp.setQuitOnLastWindowClosed(false);
+    else
+        w.show();
     QTimer::singleShot(0, &w, [&w, args] { w.HandleArguments(args); });
     return QApplication::exec();
 }

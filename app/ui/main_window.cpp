@@ -165,6 +165,7 @@ MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMain
     CreateLogPane();
     SetUpEntryCommands();
     ConnectToolWindows();
+    ConnectMultiExtract();
     SetStatusText(0, "Welcome to Varnok.");
 
     app_->Start();
@@ -771,31 +772,11 @@ void MainWindow::RunUpdateSchedule() {
     if (d.runCheck) CheckForUpdate(true);
 }
 
-void MainWindow::OpenCommand() {
-    app::Settings& s = App().Config();
-    QString file =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Open Archiv"), Q(s.Open), OpenFilters());
-    if (file.isEmpty()) return;
-    if (!QFileInfo::exists(file)) {
-        Ask("Question", "This Archive doesn't exist. Do you want to create it now ?");
-        return;
-    }
-    OpenArchive(file);
-}
-
 void MainWindow::OpenArchive(const QString& path) {
     if (Model().Busy()) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Model().Open(S(QFileInfo(path).absoluteFilePath()));
     QApplication::restoreOverrideCursor();
-}
-
-void MainWindow::HandleArguments(const QStringList& args) {
-    if (args.isEmpty()) return;
-    const QString& first = args.front();
-    if (first.startsWith(QLatin1Char('/')) && !QFileInfo(first).isFile()) return;
-    if (first.startsWith(QLatin1Char('-'))) return;
-    if (QFileInfo(first).isFile()) OpenArchive(first);
 }
 
 void MainWindow::ExtractWithDialog(bool fromPopup) {

@@ -10,6 +10,7 @@
 
 #include "app/add_command.h"
 #include "app/application.h"
+#include "app/multi_extract.h"
 #include "app/archive_file_commands.h"
 #include "app/checkout_command.h"
 #include "app/entry_commands.h"
@@ -39,8 +40,22 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
 
     // Opens an archive (the command line's FILE, a history item, a dropped archive).
     void OpenArchive(const QString& path);
-    // Interprets the command line after the window is shown: an existing file is opened.
+    // Interprets the command line (main_window_switches.cpp): an existing file is opened; "-e", "-a" and the
+    // shell switches do their work with the window hidden and end the program through quitHook.
     void HandleArguments(const QStringList& args);
+    // Whether the arguments ask for batch work (the window is then not shown at all).
+    static bool IsBatchCommandLine(const QStringList& args);
+    // The multi-extract window pre-filled with paths; OK runs the batch. False when the batch had failures.
+    bool ShowMultiExtract(const QStringList& paths = {});
+    // The batch over the archives; false when any was not extracted completely.
+    bool RunMultiExtract(const std::vector<std::string>& paths, const app::MultiExtractRequest& r);
+    // The Open dialog's choice: one file is opened, several go to the multi-extract window (".vca" left out).
+    void OpenChosenFiles(const QStringList& files);
+    // How batch work ends the program (QCoreApplication::exit unless set: tests record the status).
+    std::function<void(int)> quitHook;
+    // The multi-extract window and the Open dialog are set up before they run (tests answer them).
+    std::function<void(QDialog*)> multiExtractHook;
+    std::function<void(QDialog*)> openDialogHook;
     // The Extract command with its dialog; fromPopup starts the file choice at "Selected files".
     void ExtractWithDialog(bool fromPopup);
 
@@ -173,6 +188,9 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void ShowStatusText(int panel);
     void OnCommand(app::Cmd c);
     void OpenCommand();
+    // The switches' work and the MultiExtract... command (main_window_switches.cpp).
+    friend class SwitchGlue;
+    void ConnectMultiExtract();
     void SaveLogCommand();
     void CancelRunning();
     void Trigger(app::Cmd c);
