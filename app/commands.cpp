@@ -45,7 +45,7 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::UnselectAll, "UnSelect all", "", G::OpenArchive, true, ""},
         {Cmd::InvertSelection, "Invert selection", "", G::OpenArchive, true, ""},
 
-        {Cmd::Preferences, "&Preferences...", "Ctrl+Alt+P", G::Always, false, "Options"},
+        {Cmd::Preferences, "&Preferences...", "Ctrl+Alt+P", G::Always, true, "Options"},
         {Cmd::ViewToolbar, "View Toolbar", "", G::Always, true, ""},
         {Cmd::ViewStatusbar, "View Statusbar", "", G::Always, true, ""},
         {Cmd::ViewLog, "View Log", "", G::Always, true, ""},

@@ -680,6 +680,9 @@ void MainWindow::OnCommand(Cmd c) {
         case Cmd::Checkout:
             CheckoutArchiveCommand();
             break;
+        case Cmd::Preferences:
+            ShowPreferences();
+            break;
         case Cmd::ClearLog:
             log_->clear();
             break;
@@ -743,7 +746,7 @@ void MainWindow::MailArchive() {
     }
     if (!mail::MailSettingsComplete(s)) {
         Message("Error", mail::kMailSettingsMissing);
-        EditMailSettings();
+        ShowPreferences(app::PreferencesPage::Mail);
         return;
     }
     mail::MailWindow w(s, archive, OpenFilters(), this);

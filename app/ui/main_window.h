@@ -14,6 +14,7 @@
 #include "app/archive_file_commands.h"
 #include "app/checkout_command.h"
 #include "app/entry_commands.h"
+#include "app/preferences.h"
 #include "app/ui/entry_list.h"
 #include "app/ui/file_types.h"
 #include "app/view.h"
@@ -151,6 +152,13 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     void CheckoutArchiveCommand();
     // The checkout dialog is set up before it runs (tests answer it); null: none.
     std::function<void(QDialog*)> checkoutHook;
+
+    // ---- Preferences (main_window_prefs.cpp) ----
+    // The Preferences dialog at a page (Options > Preferences..., and the mail window's missing settings); OK
+    // applies it to this window at once.
+    void ShowPreferences(app::PreferencesPage page = app::PreferencesPage::View);
+    // The Preferences dialog is set up before it runs (tests answer it); null: none.
+    std::function<void(QDialog*)> preferencesHook;
 
   protected:
     void showEvent(QShowEvent* e) override;

@@ -19,6 +19,7 @@
 #include "app/mail/mail_window.h"
 #include "app/update/update_window.h"
 #include "app/ui/main_window.h"
+#include "app/ui/preferences_dialog.h"
 #include "tests/app_ui/ui_test_support.h"
 #include "tests/mail/local_server.h"
 #include "tests/support/test_support.h"
@@ -168,8 +169,8 @@ TEST(MailWindowUi, MainWindowSendsToTheSettingsFirstAndReportsAMissingMailProgra
                 mb->accept();
                 return true;
             }
-            if (auto* d = qobject_cast<mail::MailSettingsDialog*>(m)) {
-                seen.push_back(QStringLiteral("settings"));
+            if (auto* d = qobject_cast<ui::PreferencesDialog*>(m)) {
+                if (d->CurrentPage() == app::PreferencesPage::Mail) seen.push_back(QStringLiteral("settings"));
                 d->reject();
                 return true;
             }
