@@ -61,7 +61,7 @@ const std::vector<CommandInfo>& Table() {
         {Cmd::RepairZips, "Repair zips...", "", G::Always, true, ""},
         {Cmd::MultiExtract, "&MultiExtract...", "Ctrl+M", G::Always, true, ""},
 
-        {Cmd::HelpTopics, "&Help topics", "F1", G::Always, false, ""},
+        {Cmd::HelpTopics, "&Help topics", "F1", G::Always, true, ""},
         {Cmd::About, "&About Varnok...", "", G::Always, true, ""},
 
         {Cmd::ClearLog, "Clear Log", "", G::Always, true, ""},

@@ -134,7 +134,7 @@ QIcon IconOf(Cmd c) {
 
 MainWindow::MainWindow(app::ApplicationFolders folders, QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Varnok"));
-    setWindowIcon(ThemeIcon({"package-x-generic", "application-x-archive"}));
+    setWindowIcon(ThemeIcon({"varnok", "package-x-generic", "application-x-archive"}));
     setAcceptDrops(true);
     // The shared windows, made once.
     overwrite_ = new OverwriteDialog(this);
@@ -682,6 +682,9 @@ void MainWindow::OnCommand(Cmd c) {
             break;
         case Cmd::Preferences:
             ShowPreferences();
+            break;
+        case Cmd::HelpTopics:
+            ShowHelpTopics();
             break;
         case Cmd::ClearLog:
             log_->clear();

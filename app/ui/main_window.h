@@ -15,6 +15,7 @@
 #include "app/checkout_command.h"
 #include "app/entry_commands.h"
 #include "app/preferences.h"
+#include "app/help_topics.h"
 #include "app/ui/entry_list.h"
 #include "app/ui/file_types.h"
 #include "app/view.h"
@@ -160,6 +161,12 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     // The Preferences dialog is set up before it runs (tests answer it); null: none.
     std::function<void(QDialog*)> preferencesHook;
 
+    // ---- Help topics (main_window_help.cpp) ----
+    // Help topics (F1): the shipped help pages in the user's browser, or a message saying why not.
+    void ShowHelpTopics();
+    // What finds and starts the help (tests replace its program folder and its launcher).
+    app::HelpOpener& Help();
+
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -252,6 +259,7 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     std::unique_ptr<app::EntryCommands> entryCmds_;
     std::unique_ptr<app::ArchiveFileCommands> fileCmds_;
     std::unique_ptr<app::CheckoutCommand> checkout_;
+    std::unique_ptr<app::HelpOpener> help_;
     QElapsedTimer eventsClock_;
     int eventIntervalMs_ = 40;
 };
