@@ -11,6 +11,18 @@ ApplicationFolders ApplicationFolders::ForUser() {
     return {AppConfigDir(), ConfigHome(), DataHome(), ProgramPath()};
 }
 
+namespace {
+
+// The icon a user's desktop entry names: the program's own when it is installed with it (PREFIX/bin/varnok beside
+// PREFIX/share/icons/hicolor), since that entry stands in for the installed one in the menus; the theme's archive
+// icon for a program without an installed icon (run from its build tree).
+std::string IconNameFor(const std::string& program) {
+    const std::string apps = AbsoluteFolder(ParentFolder(program) + "../share/icons/hicolor/scalable/apps");
+    return platform::FileExists(apps + "/varnok.svg") ? "varnok" : std::string();
+}
+
+}  // namespace
+
 Application::Application(ArchiveView& view, ApplicationFolders folders)
     : view_(view), folders_(std::move(folders)), store_(folders_.config) {
     model_ = std::make_unique<ArchiveModel>(settings_, view_);
@@ -29,7 +41,8 @@ void Application::Start() {
     settings_.Load(store_.Ini());
     registry_ = std::make_unique<RegistryStore>(folders_.config);
     registry_->WriteAppPath(folders_.program);
-    associations_ = std::make_unique<Associations>(folders_.dataHome, folders_.configHome, folders_.program);
+    associations_ = std::make_unique<Associations>(folders_.dataHome, folders_.configHome, folders_.program,
+                                                   IconNameFor(folders_.program));
 
     // Folders that are gone fall back to the home folder; so does a last-open folder on a removable disk.
     if (!platform::DirectoryExists(settings_.Extract)) settings_.Extract = DefaultRootFolder();
