@@ -6,6 +6,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTreeView>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -170,19 +177,31 @@ AddDialog::AddDialog(app::AddOperation& op, app::WriterFamily family, const app:
     pages_ = new QTabWidget(this);
 
     auto* select = new QWidget(pages_);
-    auto* sl = new QVBoxLayout(select);
-    sl->addWidget(new QLabel(QStringLiteral("Files and folders to add:"), select));
+    auto* sl = new QHBoxLayout(select);
+    sl->addWidget(MakeBrowser(select), 3);
+
+    auto* middle = new QVBoxLayout;
+    auto* add = new QPushButton(QStringLiteral("A&dd >>"), select);
+    auto* remove = new QPushButton(QStringLiteral("<< &Remove"), select);
+    middle->addStretch();
+    middle->addWidget(add);
+    middle->addWidget(remove);
+    middle->addStretch();
+    sl->addLayout(middle);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(new QLabel(QStringLiteral("Files and folders to add:"), select));
     list_ = new QListWidget(select);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    sl->addWidget(list_);
-    auto* buttons = new QHBoxLayout;
-    auto* files = new QPushButton(QStringLiteral("A&dd files >>"), select);
-    auto* folder = new QPushButton(QStringLiteral("Add f&older >>"), select);
-    auto* remove = new QPushButton(QStringLiteral("<< &Remove"), select);
+    right->addWidget(list_);
+    auto* listButtons = new QHBoxLayout;
+    auto* selectList = new QPushButton(QStringLiteral("Select a&ll"), select);
     auto* exclude = new QPushButton(QStringLiteral("Exclude..."), select);
-    for (QPushButton* b : {files, folder, remove, exclude})
-        buttons->addWidget(b);
-    sl->addLayout(buttons);
+    listButtons->addWidget(selectList);
+    listButtons->addStretch();
+    listButtons->addWidget(exclude);
+    right->addLayout(listButtons);
+    sl->addLayout(right, 2);
     pages_->addTab(select, QStringLiteral("Select files"));
 
     options_ = new AddOptionsPage(op, family, settings, pages_);
@@ -198,18 +217,147 @@ AddDialog::AddDialog(app::AddOperation& op, app::WriterFamily family, const app:
     connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(options_, &AddOptionsPage::ActionCaptionChanged, ok_, &QPushButton::setText);
-    connect(files, &QPushButton::clicked, this, &AddDialog::ChooseFiles);
-    connect(folder, &QPushButton::clicked, this, &AddDialog::ChooseFolder);
+    connect(add, &QPushButton::clicked, this, &AddDialog::AddSelected);
     connect(remove, &QPushButton::clicked, this, [this] {
         qDeleteAll(list_->selectedItems());
         UpdateOk();
     });
+    connect(selectList, &QPushButton::clicked, list_, &QListWidget::selectAll);
     connect(exclude, &QPushButton::clicked, this, [this] {
         ExcludeDialog d(op_.excludeList, this);
         if (d.exec() == QDialog::Accepted) op_.excludeList = d.Patterns();
     });
     UpdateOk();
-    resize(520, 420);
+    ShowFolder(QFileInfo(startFolder).isDir() ? startFolder : QDir::homePath());
+    resize(900, 520);
+}
+
+QWidget* AddDialog::MakeBrowser(QWidget* parent) {
+    auto* w = new QWidget(parent);
+    auto* v = new QVBoxLayout(w);
+    v->setContentsMargins(0, 0, 0, 0);
+    folderField_ = new QLineEdit(w);
+    folderField_->setObjectName(QStringLiteral("folder"));
+    v->addWidget(folderField_);
+
+    // Two models over the file system: folders only for the tree, the chosen folder's entries for the views.
+    dirs_ = new QFileSystemModel(w);
+    dirs_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    dirs_->setRootPath(QStringLiteral("/"));
+    files_ = new QFileSystemModel(w);
+    // Folders stay visible whatever the mask, so that the user can still go into them.
+    files_->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden);
+    files_->setNameFilterDisables(false);
+    files_->setReadOnly(true);
+
+    auto* split = new QSplitter(Qt::Horizontal, w);
+    folders_ = new QTreeView(split);
+    folders_->setModel(dirs_);
+    for (int c = 1; c < dirs_->columnCount(); ++c)
+        folders_->hideColumn(c);
+    folders_->header()->hide();
+    views_ = new QStackedWidget(split);
+    icons_ = new QListView(views_);
+    icons_->setModel(files_);
+    icons_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    details_ = new QTreeView(views_);
+    details_->setModel(files_);
+    details_->setRootIsDecorated(false);
+    details_->setItemsExpandable(false);
+    details_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // One selection for both forms of the view.
+    details_->setSelectionModel(icons_->selectionModel());
+    views_->addWidget(icons_);
+    views_->addWidget(details_);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 2);
+    v->addWidget(split, 1);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Mask:"), w));
+    mask_ = new QLineEdit(QStringLiteral("*.*"), w);
+    mask_->setObjectName(QStringLiteral("mask"));
+    row->addWidget(mask_);
+    auto* all = new QPushButton(QStringLiteral("Select &all"), w);
+    auto* asList = new QPushButton(QStringLiteral("List"), w);
+    auto* asReport = new QPushButton(QStringLiteral("Details"), w);
+    asList->setCheckable(true);
+    asReport->setCheckable(true);
+    asList->setChecked(true);
+    row->addWidget(all);
+    row->addWidget(asList);
+    row->addWidget(asReport);
+    v->addLayout(row);
+
+    connect(folders_, &QTreeView::clicked, this,
+            [this](const QModelIndex& i) { ShowFolder(dirs_->filePath(i)); });
+    connect(icons_, &QListView::doubleClicked, this, [this](const QModelIndex& i) {
+        if (files_->isDir(i)) ShowFolder(files_->filePath(i));
+    });
+    connect(details_, &QTreeView::doubleClicked, this, [this](const QModelIndex& i) {
+        if (files_->isDir(i)) ShowFolder(files_->filePath(i));
+    });
+    connect(folderField_, &QLineEdit::returnPressed, this, [this] {
+        if (QFileInfo(folderField_->text()).isDir()) ShowFolder(folderField_->text());
+    });
+    connect(mask_, &QLineEdit::textChanged, this, &AddDialog::SetMask);
+    connect(all, &QPushButton::clicked, this, [this] {
+        QAbstractItemView* view = views_->currentIndex() == 0 ? static_cast<QAbstractItemView*>(icons_) : details_;
+        view->selectAll();
+    });
+    connect(asList, &QPushButton::clicked, this, [this, asList, asReport] {
+        views_->setCurrentIndex(0);
+        asList->setChecked(true);
+        asReport->setChecked(false);
+    });
+    connect(asReport, &QPushButton::clicked, this, [this, asList, asReport] {
+        views_->setCurrentIndex(1);
+        asList->setChecked(false);
+        asReport->setChecked(true);
+    });
+    return w;
+}
+
+void AddDialog::ShowFolder(const QString& folder) {
+    const QString abs = QDir(folder).absolutePath();
+    folder_ = abs;
+    folderField_->setText(abs);
+    const QModelIndex root = files_->setRootPath(abs);
+    icons_->setRootIndex(root);
+    details_->setRootIndex(root);
+    const QModelIndex d = dirs_->index(abs);
+    if (d.isValid()) {
+        folders_->setCurrentIndex(d);
+        folders_->scrollTo(d);
+    }
+}
+
+void AddDialog::SetMask(const QString& mask) {
+    QStringList filters;
+    for (const QString& m : mask.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString t = m.trimmed();
+        // "*.*" means every file here, also those without an extension.
+        if (t == QStringLiteral("*.*") || t == QStringLiteral("*")) {
+            filters.clear();
+            break;
+        }
+        filters << t;
+    }
+    files_->setNameFilters(filters);
+}
+
+QStringList AddDialog::BrowserSelection() const {
+    QStringList out;
+    for (const QModelIndex& i : icons_->selectionModel()->selectedIndexes())
+        if (i.column() == 0) out << files_->filePath(i);
+    out.sort();
+    return out;
+}
+
+void AddDialog::AddSelected() {
+    const QStringList picked = BrowserSelection();
+    if (picked.isEmpty()) return;
+    AddPaths(picked);
 }
 
 QStringList AddDialog::Paths() const {
@@ -225,20 +373,6 @@ void AddDialog::AddPaths(const QStringList& paths) {
         if (list_->findItems(abs, Qt::MatchExactly).isEmpty()) list_->addItem(abs);
     }
     UpdateOk();
-}
-
-void AddDialog::ChooseFiles() {
-    QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("Add files"), folder_);
-    if (files.isEmpty()) return;
-    folder_ = QFileInfo(files.front()).absolutePath();
-    AddPaths(files);
-}
-
-void AddDialog::ChooseFolder() {
-    QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Add folder"), folder_);
-    if (dir.isEmpty()) return;
-    folder_ = QFileInfo(dir).absolutePath();
-    AddPaths({dir});
 }
 
 void AddDialog::UpdateOk() {

@@ -10,11 +10,15 @@
 
 class QCheckBox;
 class QComboBox;
+class QFileSystemModel;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QListWidget;
 class QPushButton;
+class QStackedWidget;
 class QTabWidget;
+class QTreeView;
 
 namespace varnok::ui {
 
@@ -81,13 +85,28 @@ class AddDialog : public QDialog {
     QListWidget* List() const { return list_; }
     QPushButton* OkButton() const { return ok_; }
     QTabWidget* Pages() const { return pages_; }
-    // The folder the file choosers were last in.
+    // The folder the browser was last in.
     QString LastFolder() const { return folder_; }
 
+    // The file-system browser of the "Select files" page: a folder tree, the current folder's contents (as a
+    // list or in detail, filtered by the mask) and the buttons that copy its selection into the list.
+    void ShowFolder(const QString& folder);
+    // The mask of the browser ("*.*" and "*" show everything, also names without an extension).
+    void SetMask(const QString& mask);
+    // The full paths of the items selected in the browser.
+    QStringList BrowserSelection() const;
+    // "A&dd >>": the browser's selection into the list.
+    void AddSelected();
+    QTreeView* FolderTree() const { return folders_; }
+    QTreeView* DetailView() const { return details_; }
+    QListView* ListView() const { return icons_; }
+    QFileSystemModel* BrowserModel() const { return files_; }
+    QLineEdit* MaskField() const { return mask_; }
+    QLineEdit* FolderField() const { return folderField_; }
+
   private:
-    void ChooseFiles();
-    void ChooseFolder();
     void UpdateOk();
+    QWidget* MakeBrowser(QWidget* parent);
 
     app::AddOperation& op_;
     QString folder_;
@@ -95,6 +114,14 @@ class AddDialog : public QDialog {
     QListWidget* list_;
     QPushButton* ok_;
     AddOptionsPage* options_;
+    QFileSystemModel* dirs_ = nullptr;
+    QFileSystemModel* files_ = nullptr;
+    QTreeView* folders_ = nullptr;
+    QTreeView* details_ = nullptr;
+    QListView* icons_ = nullptr;
+    QStackedWidget* views_ = nullptr;
+    QLineEdit* mask_ = nullptr;
+    QLineEdit* folderField_ = nullptr;
 };
 
 // The password window in set mode: the password twice, compared exactly.

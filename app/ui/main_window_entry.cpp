@@ -8,6 +8,7 @@
 #include "app/paths.h"
 #include "app/ui/comment_dialog.h"
 #include "app/ui/find_dialog.h"
+#include "app/ui/copy_move_dialog.h"
 #include "app/ui/main_window.h"
 #include "app/ui/progress_window.h"
 #include "app/ui/properties_dialog.h"
@@ -119,14 +120,14 @@ void MainWindow::PropertiesCommand() {
 }
 
 void MainWindow::CopyMoveArchiveCommand(bool move) {
-    const QString title = move ? QStringLiteral("Move Archive ") : QStringLiteral("Copy Archive ");
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, title + Q(Model().ArchiveFileName()) + QStringLiteral(" to:"), Q(Model().ArchiveFolder()));
-    if (folder.isEmpty()) return;
-    if (move)
-        fileCmds_->MoveTo(S(folder));
+    CopyMoveDialog d(this, move, Q(Model().ArchiveFileName()), Q(Model().ArchiveFolder()));
+    if (d.exec() != QDialog::Accepted || d.Target().isEmpty()) return;
+    SetWaitCursor(true);
+    if (d.Move())
+        fileCmds_->MoveTo(S(d.Target()));
     else
-        fileCmds_->CopyTo(S(folder));
+        fileCmds_->CopyTo(S(d.Target()));
+    SetWaitCursor(false);
 }
 
 void MainWindow::RenameArchiveCommand() {

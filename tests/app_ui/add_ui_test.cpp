@@ -6,6 +6,10 @@
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QDropEvent>
+#include <QFileSystemModel>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -107,6 +111,51 @@ TEST(AddUi, DroppedFilesMakeANewArchiveOfEachType) {
             if (e.path().filename().string().rfind(".varnok", 0) == 0 || e.path().extension() == ".tmp") ++stray;
         EXPECT_EQ(stray, 0);
     }
+}
+
+// The browser of the "Select files" page: "*.*" must also show names without an extension, a mask narrows the
+// view, and "Add >>" copies full paths once each, whichever form (list or details) the view has.
+TEST(AddUi, AddDialogBrowserCopiesTheMaskedSelectionAsFullPaths) {
+    Sandbox box;
+    box.Settings("");
+    Files files(box);
+    WriteFile(files.src + "/noext", "no extension");
+    MainWindow w(box.Folders());
+    AddDialog d(w.Adder(), app::WriterFamily::Zip, w.App().Config(), QString::fromStdString(files.src), &w);
+    QFileSystemModel* m = d.BrowserModel();
+    const QModelIndex root = m->index(QString::fromStdString(files.src));
+    auto shown = [&] {
+        QStringList names;
+        for (int i = 0; i < m->rowCount(root); ++i)
+            names << m->fileName(m->index(i, 0, root));
+        names.sort();
+        return names;
+    };
+    const QString folder = QString::fromStdString(files.src);
+    ASSERT_TRUE(test::WaitFor([&] { return m->rowCount(root) == 3; }, 10000));
+    EXPECT_EQ(d.FolderField()->text(), folder);
+    EXPECT_EQ(shown(), (QStringList{QStringLiteral("a.txt"), QStringLiteral("docs"), QStringLiteral("noext")}));
+
+    d.MaskField()->setText(QStringLiteral("*.txt"));
+    ASSERT_TRUE(test::WaitFor([&] { return m->rowCount(root) == 2; }, 10000));
+    EXPECT_EQ(shown(), (QStringList{QStringLiteral("a.txt"), QStringLiteral("docs")})) << "folders stay to go into";
+    d.ListView()->selectionModel()->select(m->index(folder + QStringLiteral("/a.txt")),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    d.AddSelected();
+    EXPECT_EQ(d.Paths(), QStringList{folder + QStringLiteral("/a.txt")});
+    EXPECT_TRUE(d.OkButton()->isEnabled());
+
+    d.MaskField()->setText(QStringLiteral("*.*"));
+    ASSERT_TRUE(test::WaitFor([&] { return m->rowCount(root) == 3; }, 10000));
+    d.DetailView()->selectAll();  // the details form shares the list's selection
+    EXPECT_EQ(d.BrowserSelection().size(), 3);
+    d.AddSelected();
+    EXPECT_EQ(d.Paths(), (QStringList{folder + QStringLiteral("/a.txt"), folder + QStringLiteral("/docs"),
+                                      folder + QStringLiteral("/noext")}));
+
+    // Into a folder: the browser follows and remembers where it was.
+    d.ShowFolder(QString::fromStdString(files.src + "/docs"));
+    EXPECT_EQ(d.LastFolder(), QString::fromStdString(files.src + "/docs"));
 }
 
 TEST(AddUi, AddDialogWithAPasswordSetTwiceEncryptsTheEntries) {
