@@ -6,16 +6,19 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <filesystem>
 #include <optional>
 
 #include "app/ui/comment_dialog.h"
+#include "app/ui/copy_move_dialog.h"
 #include "app/ui/find_dialog.h"
 #include "app/ui/main_window.h"
 #include "app/ui/progress_window.h"
@@ -122,6 +125,58 @@ TEST(EntryUi, RenameThroughTheDialogAndCancelAtTheDialog) {
     EXPECT_GE(RowOf(w, "docs/b.txt"), 0);
     EXPECT_GE(RowOf(w, "data.txt"), 0);
     EXPECT_EQ(Listing(f.folder), (std::vector<std::string>{"a.zip"}));
+}
+
+// Copy leaves the open archive where it is; Move takes it along (the window follows it). The function can be
+// switched in the dialog, and its caption and button follow.
+TEST(EntryUi, CopyAndMoveArchiveThroughTheDialog) {
+    Fixture f({{"a.txt", "A"}, {"b.txt", "B"}});
+    const auto before = ReadFile(f.zip);
+    const std::string other = f.box.Path("other");
+    fs::create_directories(other);
+    MainWindow w(f.box.Folders());
+    w.show();
+    w.OpenArchive(QString::fromStdString(f.zip));
+    {
+        ModalDriver d([&](QWidget* m) {
+            auto* c = qobject_cast<CopyMoveDialog*>(m);
+            if (!c) return false;
+            EXPECT_TRUE(c->MoveChoice()->isChecked()) << "the menu item chose the function";
+            EXPECT_EQ(c->Caption()->text(), QStringLiteral("Move Archive a.zip to:"));
+            EXPECT_EQ(c->OkButton()->text(), QStringLiteral("Move"));
+            c->CopyChoice()->setChecked(true);
+            EXPECT_EQ(c->Caption()->text(), QStringLiteral("Copy Archive a.zip to:"));
+            EXPECT_EQ(c->TargetField()->text(), QString::fromStdString(f.folder)) << "starts at the archive";
+            c->SelectFolder(QString::fromStdString(other));
+            // The OK button, not the radio button of the same caption.
+            QMetaObject::invokeMethod(c->OkButton(), "click", Qt::QueuedConnection);
+            return true;
+        });
+        w.Action(Cmd::MoveArchive)->trigger();
+        EXPECT_EQ(d.Handled(), 1);
+    }
+    EXPECT_EQ(ReadFile(other + "/a.zip"), before);
+    EXPECT_EQ(ReadFile(f.zip), before);
+    EXPECT_EQ(w.Model().ArchivePath(), f.zip);
+    fs::remove(other + "/a.zip");
+    {
+        ModalDriver d([&](QWidget* m) {
+            auto* c = qobject_cast<CopyMoveDialog*>(m);
+            if (!c) return false;
+            EXPECT_TRUE(c->CopyChoice()->isChecked());
+            c->MoveChoice()->setChecked(true);
+            c->SelectFolder(QString::fromStdString(other));
+            EXPECT_EQ(c->OkButton()->text(), QStringLiteral("Move"));
+            QMetaObject::invokeMethod(c->OkButton(), "click", Qt::QueuedConnection);
+            return true;
+        });
+        w.Action(Cmd::CopyArchive)->trigger();
+        EXPECT_EQ(d.Handled(), 1);
+    }
+    EXPECT_FALSE(fs::exists(f.zip));
+    EXPECT_EQ(ReadFile(other + "/a.zip"), before);
+    EXPECT_EQ(w.Model().ArchivePath(), other + "/a.zip");
+    EXPECT_TRUE(w.Model().IsOpen());
 }
 
 TEST(EntryUi, CommentSetThroughTheDialogCancelledAtTheDialogAndDuringTheRun) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -35,12 +36,28 @@ class HideWatcher : public QObject {
 
 }  // namespace
 
+void Screenshot(QWidget* w, const QString& what) {
+    const QByteArray dir = qgetenv("VARNOK_SCREENSHOTS");
+    if (dir.isEmpty() || !w) return;
+    static int seq = 0;
+    const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+    QString name = QString::asprintf("%03d-", ++seq);
+    if (t) name += QString::fromLatin1(t->test_suite_name()) + QLatin1Char('.') + QString::fromLatin1(t->name());
+    name += QLatin1Char('-') + what + QStringLiteral(".png");
+    QDir().mkpath(QString::fromLocal8Bit(dir));
+    w->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(name));
+}
+
 ModalDriver::ModalDriver(std::function<bool(QWidget*)> handler) : handler_(std::move(handler)) {
     timer_.setInterval(20);
     QObject::connect(&timer_, &QTimer::timeout, [this] {
         QWidget* w = QApplication::activeModalWidget();
         if (!w || !w->isVisible() || w->property("vnAnswered").toBool()) return;
         if (!handler_(w)) return;
+        // The window as the user saw it when answering (its window behind it too).
+        if (QWidget* behind = w->parentWidget() ? w->parentWidget()->window() : nullptr)
+            Screenshot(behind, QString::fromLatin1(behind->metaObject()->className()).section(QLatin1Char(':'), -1));
+        Screenshot(w, QString::fromLatin1(w->metaObject()->className()).section(QLatin1Char(':'), -1));
         ++handled_;
         // Each showing of a window is answered once.
         w->setProperty("vnAnswered", true);

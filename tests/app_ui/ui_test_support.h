@@ -43,6 +43,10 @@ class ModalDriver {
     QWidget* last_ = nullptr;
 };
 
+// With VARNOK_SCREENSHOTS set to a folder, saves a picture of the widget there, named after the running test
+// (the driver below takes one of every window it answers, and of the window behind it); otherwise nothing.
+void Screenshot(QWidget* w, const QString& what);
+
 // Clicks the button with this text (ampersands ignored) in a widget, from the event loop; false when there is
 // none.
 bool ClickButton(QWidget* w, const QString& text);
