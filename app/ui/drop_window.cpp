@@ -45,6 +45,8 @@ DropWindow::DropWindow(app::AddOperation& op, const app::Settings& settings, con
                        const QString& openArchive, app::WriterFamily openFamily, QWidget* parent)
     : QDialog(parent), op_(op), open_(openArchive), openFamily_(openFamily) {
     setWindowTitle(QStringLiteral("Drag and Drop"));
+    // Wide enough for a whole archive path in its field.
+    setMinimumWidth(560);
     summary_ = new QLabel(this);
     list_ = new QListWidget(this);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
