@@ -17,19 +17,14 @@
 #include "platform/drive.h"
 #include "platform/fileattr.h"
 #include "zipbridge/zip_bridge.h"
+#include "archive/core/utils.h"
 
 namespace varnok::app {
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-
 bool EndsWithI(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && Lower(s.substr(s.size() - tail.size())) == tail;
+    return s.size() >= tail.size() && LowerAscii(s.substr(s.size() - tail.size())) == tail;
 }
 
 bool IsFolder(const std::string& p) {
@@ -88,7 +83,7 @@ std::string KindExtension(ArchiveKind k) {
 }
 
 std::string PathForKind(const std::string& path, ArchiveKind k) {
-    const std::string ext = Lower(ExtensionOf(path));
+    const std::string ext = LowerAscii(ExtensionOf(path));
     if (k == ArchiveKind::Lha && ext == ".lzh") return path;
     if (k == ArchiveKind::Tar && (LooksLikeTarName(path))) return path;
     if (ext == KindExtension(k)) return path;
@@ -110,7 +105,7 @@ NewWriterKind WriterKindOf(ArchiveKind k) {
 
 std::optional<ArchiveKind> KindOfPath(const std::string& path) {
     if (LooksLikeTarName(path)) return ArchiveKind::Tar;
-    const std::string ext = Lower(ExtensionOf(path));
+    const std::string ext = LowerAscii(ExtensionOf(path));
     if (ext == ".zip") return ArchiveKind::Zip;
     if (ext == ".bh") return ArchiveKind::Bh;
     if (ext == ".cab") return ArchiveKind::Cab;

@@ -25,12 +25,6 @@ constexpr int kInvalidArchiveMessage = 11036;
 // Archives found inside archives by the follow-ups are opened at most this deep.
 constexpr int kMaxFollowUpDepth = 8;
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-
 bool EndsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -177,7 +171,7 @@ bool ArchiveModel::OpenAt(const std::string& path, int depth) {
     view_.SetInstallVisible(false);
     installRow_.clear();
     Close();
-    isExe_ = Lower(ExtensionOf(abs)) == ".exe";
+    isExe_ = LowerAscii(ExtensionOf(abs)) == ".exe";
     path_ = abs;
     open_ = true;
     closeRequested_ = false;
@@ -213,7 +207,7 @@ bool ArchiveModel::OpenAt(const std::string& path, int depth) {
 
     // A single TAR inside (a compressed tar file): the tar file itself is what the user wants to see.
     if (depth < kMaxFollowUpDepth && rows_.size() == 1 && !rows_[0].directory &&
-        EndsWith(Lower(rows_[0].name), ".tar") && !sessionTemp_.empty()) {
+        EndsWith(LowerAscii(rows_[0].name), ".tar") && !sessionTemp_.empty()) {
         std::string dest = WithSlash(sessionTemp_);
         std::string extracted = dest + rows_[0].name;
         ExtractRequest r;
@@ -352,7 +346,7 @@ void ArchiveModel::ClearRows() {
 }
 
 uint32_t ArchiveModel::TypeIndexOf(const std::string& name, bool directory) {
-    std::string key = directory ? "/" : Lower(ExtensionOf(name));
+    std::string key = directory ? "/" : LowerAscii(ExtensionOf(name));
     auto it = typeIndex_.find(key);
     if (it != typeIndex_.end()) return it->second;
     uint32_t i = static_cast<uint32_t>(types_.size());
@@ -422,7 +416,7 @@ void ArchiveModel::BuildZipRows() {
             r.type = TypeIndexOf(r.name, r.directory);
             r.order = static_cast<uint32_t>(i);
             if (!r.directory) {
-                std::string lower = Lower(r.name);
+                std::string lower = LowerAscii(r.name);
                 if (lower == "install.exe" || lower == "setup.exe") {
                     installRow_ = r.StoredName();
                     view_.SetInstallVisible(true);

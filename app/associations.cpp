@@ -11,6 +11,7 @@
 #include "archive/core/format.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
+#include "archive/core/utils.h"
 
 namespace varnok::app {
 
@@ -49,12 +50,6 @@ const std::vector<ExtType>& ExtTypes() {
         return v;
     }();
     return types;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
 }
 
 std::vector<std::string> SplitList(const std::string& v) {
@@ -169,7 +164,7 @@ const std::vector<std::string>& CheckedExtensions() {
 }
 
 std::string MimeTypeOfExtension(const std::string& ext) {
-    std::string e = Lower(ext);
+    std::string e = LowerAscii(ext);
     for (const auto& t : ExtTypes())
         if (e == t.ext) return t.mime;
     return {};

@@ -10,16 +10,11 @@
 #include "app/settings.h"
 #include "archive/core/printable.h"
 #include "platform/fileattr.h"
+#include "archive/core/utils.h"
 
 namespace varnok::app {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
 
 bool HasLetter(const std::string& options, char lower) {
     const char upper = static_cast<char>(lower - 32);
@@ -61,7 +56,7 @@ constexpr SwitchName kSlashSwitches[] = {
 };
 
 SwitchMode SlashSwitchOf(const std::string& arg) {
-    const std::string a = Lower(arg);
+    const std::string a = LowerAscii(arg);
     for (const auto& s : kSlashSwitches)
         if (a == s.name) return s.mode;
     return SwitchMode::None;
@@ -75,7 +70,7 @@ std::string EnvFolder(const char* name) {
 }  // namespace
 
 bool IsBatchSwitch(const std::string& firstArgument) {
-    const std::string a = Lower(firstArgument);
+    const std::string a = LowerAscii(firstArgument);
     return a == "-e" || a == "-a" || SlashSwitchOf(a) != SwitchMode::None;
 }
 
@@ -87,7 +82,7 @@ std::string ShellListFolder() {
 }
 
 std::optional<ArchiveKind> KindOfSwitchType(const std::string& type) {
-    const std::string t = Lower(type);
+    const std::string t = LowerAscii(type);
     if (t == "zip") return ArchiveKind::Zip;
     if (t == "bh") return ArchiveKind::Bh;
     if (t == "cab") return ArchiveKind::Cab;
@@ -100,7 +95,7 @@ std::optional<ArchiveKind> KindOfSwitchType(const std::string& type) {
 CommandLineRequest ParseCommandLine(const std::vector<std::string>& args, const CommandLineContext& ctx) {
     CommandLineRequest r;
     if (args.empty() || args[0].empty()) return r;
-    const std::string first = Lower(args[0]);
+    const std::string first = LowerAscii(args[0]);
     auto arg = [&](size_t i) { return i < args.size() ? args[i] : std::string(); };
 
     if (first == "-e" || first == "-a") {
@@ -154,14 +149,14 @@ CommandLineRequest ParseCommandLine(const std::vector<std::string>& args, const 
     }
     r.mode = sw;
     size_t from = 1;
-    if (Lower(arg(1)) == "-nomf") {
+    if (LowerAscii(arg(1)) == "-nomf") {
         r.noMainForm = true;
         from = 2;
     }
     size_t to = args.size();
     if (sw == SwitchMode::AddAsType) {
         // The type is the last argument.
-        if (to > from) r.type = Lower(args[--to]);
+        if (to > from) r.type = LowerAscii(args[--to]);
     }
     std::vector<std::string> names(args.begin() + static_cast<std::ptrdiff_t>(std::min(from, to)),
                                    args.begin() + static_cast<std::ptrdiff_t>(to));

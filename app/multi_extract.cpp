@@ -9,16 +9,11 @@
 #include "archive/core/arctype.h"
 #include "archive/core/printable.h"
 #include "platform/fileattr.h"
+#include "archive/core/utils.h"
 
 namespace varnok::app {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
 
 std::string Absolute(const std::string& path) {
     return path.empty() ? path : AbsoluteFolder(path);
@@ -115,7 +110,7 @@ const std::vector<std::pair<std::string, std::string>>& OpenDialogFilters() {
 std::vector<std::string> WithoutEncryptedArchives(const std::vector<std::string>& paths) {
     std::vector<std::string> out;
     for (const auto& p : paths)
-        if (Lower(ExtensionOf(p)) != ".vca") out.push_back(p);
+        if (LowerAscii(ExtensionOf(p)) != ".vca") out.push_back(p);
     return out;
 }
 

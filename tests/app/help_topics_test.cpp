@@ -160,8 +160,7 @@ TEST(HelpTopics, NoBrowserStarterIsSaidNotSilent) {
 // ---- The shipped pages ----
 
 fs::path HelpSource() {
-    const char* src = getenv("VARNOK_SOURCE");
-    return fs::path(src ? src : ".") / "help";
+    return test::SourceDir() / "help";
 }
 
 std::vector<fs::path> Pages() {

@@ -51,6 +51,11 @@ fs::path BinDir() {
     return env && *env ? fs::path(env) : fs::path(VARNOK_DEFAULT_BIN);
 }
 
+fs::path SourceDir() {
+    const char* env = getenv("VARNOK_SOURCE");
+    return env && *env ? fs::path(env) : fs::path(VARNOK_DEFAULT_SOURCE);
+}
+
 std::vector<uint8_t> ReadFile(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     if (!f) throw std::runtime_error("cannot read " + p.string());

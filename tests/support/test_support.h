@@ -30,6 +30,8 @@ fs::path FixturesDir();
 fs::path Fixture(const std::string& rel);
 // Folder of the built programs (varnok-cli and friends).
 fs::path BinDir();
+// The source tree (VARNOK_SOURCE, else the tree this build was made from).
+fs::path SourceDir();
 
 std::vector<uint8_t> ReadFile(const fs::path& p);
 void WriteFile(const fs::path& p, const std::vector<uint8_t>& data);
