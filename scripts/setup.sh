@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev xvfb xauth
-  libarchive-dev libmspack-dev zlib1g-dev libdeflate-dev libcurl4-openssl-dev libuchardet-dev
+  libmspack-dev zlib1g-dev libdeflate-dev libcurl4-openssl-dev libuchardet-dev
   zip unzip arj jlha-utils lhasa p7zip-full ncompress sharutils unar libarchive-tools cabextract gcab unace
   python3 openssl desktop-file-utils
   dpkg-dev file groff-base libxml2-utils shared-mime-info

@@ -1,7 +1,5 @@
 #include "engines/unrar/unrar_engine.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -27,7 +25,6 @@ namespace {
 constexpr uint64_t kMaxBlocks = 10'000'000;     // headers walked per archive at most
 constexpr size_t kMaxVolumes = 10'000;          // volumes of a set at most
 constexpr uint64_t kSfxScan = 16u << 20;        // how far into a self-extractor the archive is looked for
-constexpr size_t kStreamBlock = 1u << 16;
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     if (a.size() != std::strlen(b)) return false;
@@ -337,10 +334,7 @@ Session* Session::Open(RAROpenArchiveData* data) {
     return s;
 }
 
-Session::~Session() {
-    if (la_) archive_read_free(la_);
-    if (laFd_ >= 0) ::close(laFd_);
-}
+Session::~Session() = default;
 
 int Session::Fail(int code, std::string why) {
     error_ = std::move(why);
@@ -529,90 +523,6 @@ int Session::ReadHeader(RARHeaderData* h) {
     }
     fatal_ = RAR_ERR_BAD_DATA;
     return Fail(fatal_, "too many headers");
-}
-
-long Session::ReadCallback(struct archive*, void* self, const void** buf) {
-    return static_cast<Session*>(self)->ReadStream(buf);
-}
-
-long Session::ReadStream(const void** buf) {
-    for (int guard = 0; guard < 4; ++guard) {
-        if (laFd_ < 0) return 0;
-        const ssize_t n = ::read(laFd_, laBuf_.data(), laBuf_.size());
-        if (n > 0) {
-            *buf = laBuf_.data();
-            return n;
-        }
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            laError_ = volumes_[laVol_] + ": " + std::strerror(errno);
-            return -1;
-        }
-        // The end of a volume: the next one when the set goes on.
-        ::close(laFd_);
-        laFd_ = -1;
-        if (!ContinuesAfter(laVol_)) return 0;
-        if (!HaveVolume(laVol_ + 1)) {
-            volumeMissing_ = true;
-            laError_ = error_;
-            return -1;
-        }
-        ++laVol_;
-        laFd_ = ::open(volumes_[laVol_].c_str(), O_RDONLY | O_CLOEXEC);
-        if (laFd_ < 0) {
-            volumeMissing_ = true;
-            laError_ = volumes_[laVol_] + ": " + std::strerror(errno);
-            return -1;
-        }
-        guard = 0;
-    }
-    return 0;
-}
-
-bool Session::StartDecoder() {
-    if (la_) return true;
-    laFd_ = ::open(volumes_[0].c_str(), O_RDONLY | O_CLOEXEC);
-    if (laFd_ < 0) {
-        laFailed_ = RAR_ERR_EOPEN;
-        laError_ = volumes_[0] + ": " + std::strerror(errno);
-        return false;
-    }
-    laVol_ = 0;
-    laBuf_.resize(kStreamBlock);
-    la_ = archive_read_new();
-    if (!la_) {
-        laFailed_ = RAR_ERR_NO_MEMORY;
-        laError_ = "out of memory";
-        return false;
-    }
-    archive_read_support_format_rar(la_);
-    archive_read_support_format_rar5(la_);
-    if (archive_read_open(la_, this, nullptr, &Session::ReadCallback, nullptr) != ARCHIVE_OK) {
-        laFailed_ = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
-        const char* e = archive_error_string(la_);
-        laError_ = e ? e : "the decoder does not take the archive";
-        return false;
-    }
-    return true;
-}
-
-int Session::AdvanceDecoder(struct archive_entry** entry) {
-    if (!laFailed_ && !StartDecoder() && !laFailed_) laFailed_ = RAR_ERR_BAD_DATA;
-    while (!laFailed_ && laOrdinal_ < ordinal_) {
-        const int r = archive_read_next_header(la_, entry);
-        if (r == ARCHIVE_EOF) {
-            laFailed_ = RAR_ERR_BAD_DATA;
-            laError_ = "the decoder finds fewer files than the headers list";
-        } else if (r < ARCHIVE_WARN) {
-            laFailed_ = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
-            const char* e = archive_error_string(la_);
-            if (!volumeMissing_ || laError_.empty()) laError_ = e ? e : "the decoder fails on its header";
-        } else {
-            ++laOrdinal_;
-        }
-    }
-    if (laFailed_) return Fail(laFailed_, laError_);
-    return RAR_OK;
 }
 
 int Session::Process(int operation, const char* destPath, const char* destName) {
@@ -977,99 +887,6 @@ int Session::DecodeRar5(int operation, const std::string& dest) {
         code = RAR_ERR_BAD_DATA;
         why = "the data end after " + std::to_string(sink.Total()) + " of " + std::to_string(cur_.unpackedSize) +
               " bytes";
-    }
-    if (code == RAR_OK && extract) out.Finish(code, why);
-    if (code != RAR_OK) {
-        out.Discard();
-        return Fail(code, cur_.name + ": " + why);
-    }
-    return RAR_OK;
-}
-
-int Session::DecodeCurrent(int operation, const std::string& dest) {
-    struct archive_entry* entry = nullptr;
-    if (const int r = AdvanceDecoder(&entry); r != RAR_OK) return r;
-    if (!entry) return Fail(RAR_ERR_BAD_DATA, "the decoder has no entry");
-    const bool link = archive_entry_filetype(entry) == AE_IFLNK;
-    if (!link && archive_entry_size_is_set(entry) &&
-        static_cast<uint64_t>(archive_entry_size(entry)) != cur_.unpackedSize)
-        return Fail(RAR_ERR_BAD_DATA, "the decoder's entry does not match the header of " + cur_.name);
-
-    Output out(dest);
-    const bool extract = operation == RAR_EXTRACT;
-    uint32_t crc = 0xFFFFFFFFu;
-    uint64_t total = 0;
-    int code = RAR_OK;
-    std::string why;
-    auto deliver = [&](const uint8_t* p, size_t n) -> bool {
-        if (n > cur_.unpackedSize - total) {
-            code = RAR_ERR_BAD_DATA;
-            why = "more data than the header's size";
-            return false;
-        }
-        total += n;
-        crc = UpdateCrc32(crc, p, n);
-        if (extract && !out.Write(p, n, code, why)) return false;
-        if (dataProc_ && n) {
-            const uint8_t* q = p;
-            size_t left = n;
-            while (left) {
-                const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(left, 1u << 30));
-                if (!dataProc_(q, piece)) {
-                    code = RAR_ERR_USER;
-                    why = "stopped by the caller";
-                    return false;
-                }
-                q += piece;
-                left -= piece;
-            }
-        }
-        return true;
-    };
-    if (link) {
-        // A Unix link stores its target as its data (RAR 1.5 to 4): that text is what the file holds.
-        const char* target = archive_entry_symlink(entry);
-        const size_t len = target ? std::strlen(target) : 0;
-        if (len == cur_.unpackedSize && len) deliver(reinterpret_cast<const uint8_t*>(target), len);
-    } else {
-        for (;;) {
-            const void* block = nullptr;
-            size_t n = 0;
-            la_int64_t offset = 0;
-            const int r = archive_read_data_block(la_, &block, &n, &offset);
-            if (r == ARCHIVE_EOF) break;
-            if (r != ARCHIVE_OK) {
-                laFailed_ = r == ARCHIVE_FATAL ? (volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA) : 0;
-                const char* e = archive_error_string(la_);
-                code = volumeMissing_ ? RAR_ERR_VOLUME : RAR_ERR_BAD_DATA;
-                why = volumeMissing_ && !laError_.empty() ? laError_ : (e ? e : "the data do not decode");
-                if (laFailed_) laError_ = why;
-                break;
-            }
-            if (static_cast<uint64_t>(offset) != total) {
-                code = RAR_ERR_BAD_DATA;
-                why = "the decoder's data are out of order";
-                break;
-            }
-            if (!deliver(static_cast<const uint8_t*>(block), n)) break;
-        }
-    }
-    if (code == RAR_OK && total != cur_.unpackedSize) {
-        code = RAR_ERR_BAD_DATA;
-        why = "the data end after " + std::to_string(total) + " of " + std::to_string(cur_.unpackedSize) +
-              " bytes";
-    }
-    if (code == RAR_ERR_BAD_DATA && volumeMissing_) {
-        // The data stopped where a volume could not be had: a broken chain, not damaged data.
-        code = RAR_ERR_VOLUME;
-        why = laError_.empty() ? error_ : laError_;
-    }
-    // RAR 5 headers may store no CRC (then 0 here). The header of a file's first part holds the CRC of that
-    // part only; the whole file's is in its last part, which libarchive checks.
-    const bool hasCrc = !cur_.splitAfter && (fmt_ == rar::Format::Rar4 || cur_.crc != 0);
-    if (code == RAR_OK && hasCrc && ~crc != cur_.crc) {
-        code = RAR_ERR_BAD_DATA;
-        why = "the data fail their CRC check";
     }
     if (code == RAR_OK && extract) out.Finish(code, why);
     if (code != RAR_OK) {

@@ -1,26 +1,22 @@
 // The RAR engine behind the library's entry points: one Session per open archive.
 //
-// Two readers work side by side. The headers come from the family's own header reader (rar_headers), volume
-// after volume: it knows every field the callers rely on (CRC, host system, attributes, the encryption and
-// split flags), reads headers libarchive rejects, and tells encrypted or unsupported entries apart before any
-// data is touched. The data come from libarchive, reading the volumes as one stream through a read callback;
-// it is started only when an entry's data are wanted and is advanced to that entry by count (the n-th file
-// header of the walk is the n-th entry libarchive reports: both pass over service blocks and continuation
-// parts), so skipping costs nothing and a solid RAR 5 stream is decoded in order.
+// The headers come from the family's own header reader (rar_headers), volume after volume: it knows every
+// field the callers rely on (CRC, host system, attributes, the encryption and split flags) and tells encrypted
+// or unsupported entries apart before any data is touched. The data are decoded by the family's own decoders,
+// entry by entry from their packed bytes, so skipping an entry costs nothing.
 //
 // Volumes: the first one is given; every further one is proposed by name (name.part2.rar after
 // name.part1.rar, name.r00 after name.rar) to the volume callback, and only the name it confirms is opened.
-// Both readers share the confirmed list, so each volume is asked for once. Whether a set goes on after a
-// volume is read from that volume's own headers (its end block, or a last file that continues), never
-// guessed from the files lying around.
+// The header walk and the data share the confirmed list, so each volume is asked for once. Whether a set goes
+// on after a volume is read from that volume's own headers (its end block, or a last file that continues),
+// never guessed from the files lying around.
 //
-// The data of RAR 1.5 to 4 entries are decoded by the family's own decoders (rar_methods.h), not libarchive:
-// it reads none of RAR 1.5 and 2.0 and no solid RAR 2.9 entry after the first. Those entries are read in order
-// from their packed bytes, which OpenPackedData follows across volumes (a split entry goes on in the first
-// file header of the next volume, confirmed through the volume callback like any other volume). In a solid
+// The data of RAR 1.5 to 4 entries are decoded by rar_methods.h, those of RAR 5 by rar5_decoder.h. Entries are
+// read in order from their packed bytes, which OpenPackedData follows across volumes (a split entry goes on in
+// the first file header of the next volume, confirmed through the volume callback like any other volume). In a solid
 // archive an entry passed over with RAR_SKIP is remembered, not decoded; when a later entry of the same solid
 // stream is tested or extracted, the ones passed over are decoded first without being delivered, so the
-// decoder's state is right whichever entries are wanted. libarchive still decodes RAR 5.
+// decoder's state is right whichever entries are wanted.
 //
 // The hook for decryption: SetPackedWrapper installs a function that is given each entry's packed ByteSource
 // (the bytes across all its volumes, exactly as stored) together with the entry's header, and returns the
@@ -44,9 +40,6 @@
 #include "archive/formats/rar/rar_methods.h"
 #include "engines/unrar/unrar.h"
 #include "platform/file.h"
-
-struct archive;
-struct archive_entry;
 
 namespace varnok::unrar {
 
@@ -122,19 +115,6 @@ class Session {
     size_t curVol_ = 0;             // the volume whose header cur_ is
     PackedWrapper packedWrapper_;
 
-    // libarchive.
-    bool StartDecoder();
-    int AdvanceDecoder(struct archive_entry** entry);
-    int DecodeCurrent(int operation, const std::string& dest);
-    static long ReadCallback(struct archive*, void* self, const void** buf);
-    long ReadStream(const void** buf);
-    struct archive* la_ = nullptr;
-    uint64_t laOrdinal_ = 0;  // entries libarchive has reported
-    int laFailed_ = 0;
-    std::string laError_;
-    size_t laVol_ = 0;
-    int laFd_ = -1;
-    std::vector<uint8_t> laBuf_;
 };
 
 // The name proposed for the volume after `current`: name.partN.rar counts up (its digits' width kept), name.rar
