@@ -64,6 +64,7 @@ TEST(LhaWriter, PeersGiveBackTheTreeForEveryMethod) {
         for (const std::string cmd : {"lhasa x", "bsdtar -xf", "jlha x"}) {
             const std::string tool = cmd.substr(0, cmd.find(' '));
             if (!HaveTool(tool)) continue;
+            SCOPED_TRACE(tool);
             TempDir out;
             ASSERT_EQ(test::Run("cd " + Quote(out.Path()) + " && " + cmd + " " + Quote(lzh) + " >/dev/null 2>&1"), 0)
                 << tool;
