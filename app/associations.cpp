@@ -74,23 +74,6 @@ std::string JoinList(const std::vector<std::string>& items) {
     return out;
 }
 
-// Writes a whole file through a temporary file and a rename.
-bool WriteWhole(const std::string& path, const std::string& text) {
-    std::string dir = WithoutSlash(ParentFolder(path));
-    if (!platform::DirectoryExists(dir) && !platform::ForceDirectories(dir)) return false;
-    platform::File f;
-    std::string tmp = platform::CreateTempFile(dir, ".varnok-", {}, &f);
-    if (tmp.empty()) return false;
-    bool ok = f.Write(text.data(), text.size());
-    ok = f.Close() && ok;
-    if (ok) ok = ::chmod(tmp.c_str(), 0644) == 0;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
-}
-
 // A desktop-entry Exec argument: quoted, with the characters the desktop-entry format reserves inside quotes
 // escaped; then the backslashes escaped once more for the string value.
 std::string ExecQuote(const std::string& arg) {
@@ -110,21 +93,6 @@ std::string ExecQuote(const std::string& arg) {
             out += c;
     }
     return out;
-}
-
-std::string XmlEscape(const std::string& s) {
-    std::string o;
-    for (char c : s) {
-        if (c == '&')
-            o += "&amp;";
-        else if (c == '<')
-            o += "&lt;";
-        else if (c == '>')
-            o += "&gt;";
-        else
-            o += c;
-    }
-    return o;
 }
 
 const char* const kDefaults = "Default Applications";
@@ -217,7 +185,7 @@ bool Associations::WriteClassKey() {
         "Categories=Utility;Archiving;Compression;\n"
         "MimeType=" +
         JoinList(mimes) + "\n";
-    if (!WriteWhole(DesktopFilePath(), desktop)) return false;
+    if (!platform::WriteFileAtomically(DesktopFilePath(), desktop)) return false;
 
     std::map<std::string, std::pair<const char*, std::vector<std::string>>> own;
     for (const auto& t : ExtTypes())
@@ -237,7 +205,7 @@ bool Associations::WriteClassKey() {
         xml += "  </mime-type>\n";
     }
     xml += "</mime-info>\n";
-    return WriteWhole(MimePackagePath(), xml);
+    return platform::WriteFileAtomically(MimePackagePath(), xml);
 }
 
 bool Associations::EnsureClassKey() {

@@ -17,6 +17,7 @@
 #include "app/archive_model.h"
 #include "app/extract.h"
 #include "app/paths.h"
+#include "archive/core/utils.h"
 #include "platform/file.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
@@ -28,30 +29,10 @@ namespace {
 const char* const kPrefix = "varnok-checkout-";
 const char* const kMarkerKey = "X-Varnok-Checkout";
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool HasControl(const std::string& s) {
     for (unsigned char c : s)
         if (c < 0x20 || c == 0x7f) return true;
     return false;
-}
-
-std::string Xml(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
 }
 
 std::string ReadText(const std::string& path) {
@@ -65,19 +46,6 @@ bool MayReplace(const std::string& path, const std::string& marker) {
     if (lstat(path.c_str(), &st) != 0) return true;
     if (!S_ISREG(st.st_mode)) return false;
     return ReadText(path).find(marker) != std::string::npos;
-}
-
-// Writes text to path through a private name in the same folder.
-bool WriteAtomically(const std::string& path, const std::string& text) {
-    platform::File out;
-    const std::string tmp = platform::CreateTempFile(WithoutSlash(ParentFolder(path)), ".varnok-", ".tmp", &out);
-    bool ok = !tmp.empty() && out.Write(text.data(), text.size());
-    ok = ok && fchmod(out.Fd(), 0644) == 0 && out.Close() && rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        out.Close();
-        if (!tmp.empty()) unlink(tmp.c_str());
-    }
-    return ok;
 }
 
 // The real path of an existing path, or empty.
@@ -180,7 +148,7 @@ std::string FileUrl(const std::string& path) {
 
 bool CheckoutCounts(const std::string& name, bool executable) {
     static const std::set<std::string> kinds = {".exe", ".com", ".hlp", ".txt", ".doc"};
-    return executable || kinds.count(Lower(ExtensionOf(name))) != 0;
+    return executable || kinds.count(LowerAscii(ExtensionOf(name))) != 0;
 }
 
 std::string CheckoutCommand::MenuFolder() {
@@ -205,7 +173,7 @@ bool CheckoutCommand::WriteLauncher(const std::string& path, const std::string& 
         Problem(path + " belongs to another program and was left as it was.");
         return false;
     }
-    if (!WriteAtomically(path, text)) {
+    if (!platform::WriteFileAtomically(path, text)) {
         Problem(path + ": " + platform::LastErrorText());
         return false;
     }
@@ -232,7 +200,7 @@ bool CheckoutCommand::WriteMenu(const std::string& gid, const std::string& group
         "  <Name>Applications</Name>\n"
         "  <Menu>\n"
         "    <Name>" + menuName + "</Name>\n"
-        "    <DirectoryDir>" + Xml(folder) + "</DirectoryDir>\n"
+        "    <DirectoryDir>" + XmlEscape(folder) + "</DirectoryDir>\n"
         "    <Directory>" + menuName + ".directory</Directory>\n";
     if (!ids.empty()) {
         menu += "    <Include>\n";
@@ -246,7 +214,7 @@ bool CheckoutCommand::WriteMenu(const std::string& gid, const std::string& group
         menuFile_.clear();
         return false;
     }
-    if (!WriteAtomically(menuFile_, menu)) {
+    if (!platform::WriteFileAtomically(menuFile_, menu)) {
         Problem(menuFile_ + ": " + platform::LastErrorText());
         menuFile_.clear();
         return false;

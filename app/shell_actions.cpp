@@ -30,6 +30,7 @@
 #include "app/paths.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
+#include "archive/core/utils.h"
 
 namespace varnok::app {
 
@@ -179,21 +180,6 @@ std::string ShellQuote(const std::string& s) {
     return "'" + ReplaceAll(s, "'", "'\\''") + "'";
 }
 
-std::string XmlEscape(const std::string& s) {
-    std::string o;
-    for (char c : s) {
-        switch (c) {
-            case '&': o += "&amp;"; break;
-            case '<': o += "&lt;"; break;
-            case '>': o += "&gt;"; break;
-            case '"': o += "&quot;"; break;
-            case '\'': o += "&apos;"; break;
-            default: o += c;
-        }
-    }
-    return o;
-}
-
 std::string Join(const std::vector<std::string>& v, const std::string& prefix, const std::string& suffix) {
     std::string o;
     for (const auto& s : v)
@@ -229,30 +215,6 @@ bool ReadWhole(const std::string& path, std::string* text) {
     return true;
 }
 
-// Writes a whole file through a temporary file in its folder and a rename, with the given mode.
-bool WriteAtomic(const std::string& path, const std::string& text, mode_t mode, std::string* why) {
-    std::string dir = WithoutSlash(ParentFolder(path));
-    if (!platform::DirectoryExists(dir) && !platform::ForceDirectories(dir)) {
-        *why = "cannot create the folder " + Printable(dir) + ": " + ErrnoText();
-        return false;
-    }
-    platform::File f;
-    std::string tmp = platform::CreateTempFile(dir, ".varnok-", {}, &f);
-    if (tmp.empty()) {
-        *why = ErrnoText();
-        return false;
-    }
-    bool ok = f.Write(text.data(), text.size());
-    ok = f.Close() && ok;
-    if (ok) ok = ::chmod(tmp.c_str(), mode) == 0;
-    if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        *why = ErrnoText();
-        std::remove(tmp.c_str());
-    }
-    return ok;
-}
-
 // Whether a file is one we wrote: a regular file (not a link) whose head carries the marker.
 bool IsOurs(const std::string& path) {
     struct stat st;
@@ -276,7 +238,7 @@ bool WriteOwnFile(const std::string& path, const std::string& text, mode_t mode,
         return false;
     }
     std::string why;
-    if (WriteAtomic(path, text, mode, &why)) return true;
+    if (platform::WriteFileAtomically(path, text, mode, &why)) return true;
     AddError(errors, Printable(path) + ": cannot write the file: " + why);
     return false;
 }
@@ -624,7 +586,7 @@ bool UpdateUca(const std::string& path, const std::string& ourActions, std::stri
     mode_t mode = 0644;
     struct stat st;
     if (existed && ::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    if (!WriteAtomic(target, updated, mode, &why)) {
+    if (!platform::WriteFileAtomically(target, updated, mode, &why)) {
         AddError(errors, Printable(path) + ": cannot write the file: " + why);
         return false;
     }

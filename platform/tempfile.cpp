@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -45,6 +47,31 @@ std::string CreateTempDir(const std::string& dir, const std::string& prefix) {
     std::string tmpl = d + "/" + prefix + "XXXXXX";
     if (!mkdtemp(tmpl.data())) return {};
     return tmpl;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, unsigned mode, std::string* why) {
+    auto fail = [why](const std::string& reason) {
+        if (why) *why = reason;
+        return false;
+    };
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
+                                                                                      : path.substr(0, slash);
+    if (!DirectoryExists(dir) && !ForceDirectories(dir))
+        return fail("cannot create the folder " + dir + ": " + std::strerror(errno));
+    File f;
+    const std::string tmp = CreateTempFile(dir, ".varnok-", ".tmp", &f);
+    if (tmp.empty()) return fail(std::strerror(errno));
+    bool ok = f.Write(text.data(), text.size());
+    ok = f.Close() && ok;
+    ok = ok && ::chmod(tmp.c_str(), static_cast<mode_t>(mode)) == 0;
+    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        return fail(std::strerror(e));
+    }
+    return true;
 }
 
 bool RemoveTree(const std::string& path) {

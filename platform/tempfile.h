@@ -15,6 +15,10 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix, co
                            File* file = nullptr);
 // Creates a new private folder "<dir>/<prefix>XXXXXX". Returns its path, or empty on failure.
 std::string CreateTempDir(const std::string& dir, const std::string& prefix);
+// Writes a whole file through a private file in its folder (made with its parents when missing) and a rename,
+// so that a reader never sees half of it; the file gets the mode given. False with the reason in *why.
+bool WriteFileAtomically(const std::string& path, const std::string& text, unsigned mode = 0644,
+                         std::string* why = nullptr);
 // Removes a folder tree without following symbolic links. True when nothing is left.
 bool RemoveTree(const std::string& path);
 

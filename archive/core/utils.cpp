@@ -209,6 +209,21 @@ std::string UpperAscii(std::string_view s) {
     return r;
 }
 
+std::string XmlEscape(std::string_view s) {
+    std::string o;
+    for (char c : s) {
+        switch (c) {
+            case '&': o += "&amp;"; break;
+            case '<': o += "&lt;"; break;
+            case '>': o += "&gt;"; break;
+            case '"': o += "&quot;"; break;
+            case '\'': o += "&apos;"; break;
+            default: o += c;
+        }
+    }
+    return o;
+}
+
 std::string LowerAscii(std::string_view s) {
     std::string r(s);
     for (char& c : r)

@@ -56,5 +56,7 @@ std::string ExtractFilePath(std::string_view path);
 std::string ExtractFileExt(std::string_view path);
 std::string UpperAscii(std::string_view s);
 std::string LowerAscii(std::string_view s);
+// Text for XML content or an attribute value: & < > " ' written as entities.
+std::string XmlEscape(std::string_view s);
 
 }  // namespace varnok

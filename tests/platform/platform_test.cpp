@@ -84,6 +84,31 @@ TEST(Files, TempFilesArePrivateAndUnique) {
     EXPECT_TRUE(CreateTempFile((d / "missing").string(), "x").empty());
 }
 
+// A whole-file write replaces the old file only when the new one is complete, gives it the mode asked, and
+// leaves no private file behind whether it succeeds or fails.
+TEST(Files, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
+    test::TempDir d;
+    const std::string path = (d / "sub/deeper/f.txt").string();
+    ASSERT_TRUE(platform::WriteFileAtomically(path, "first", 0755));
+    ASSERT_TRUE(platform::WriteFileAtomically(path, "second"));
+    EXPECT_EQ(test::ReadText(path), "second");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // A folder where the file should go: the write fails with a reason and the folder stays as it was.
+    std::filesystem::create_directories(d / "sub/deeper/taken");
+    std::string why;
+    EXPECT_FALSE(platform::WriteFileAtomically((d / "sub/deeper/taken").string(), "x", 0644, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(d / "sub/deeper/taken"));
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(d / "sub/deeper")) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2) << "only f.txt and the folder";
+}
+
 TEST(Files, PositionedReadsAndWrites) {
     TempDir d;
     File f;
