@@ -681,7 +681,11 @@ bool TUnBase::AcquirePassword(const std::string& entryName,
                               const std::function<bool(const std::string&)>& test) {
     EnterEntry(entryName);
     passwordOffered_ = passwordOffered_ || !Password.empty() || !Passwords.empty();
-    if (test(Password)) return true;
+    // Password holds the one that fitted an earlier entry, if any. It is empty at the start of a run, and an
+    // empty password is not tried on its own: the traditional ZIP cipher checks a single byte, so it would pass
+    // one encrypted entry in 256 and leave that entry failing its CRC although the right password was given.
+    // An empty password given on purpose (in Passwords, or as an answer) is still tried.
+    if (!Password.empty() && test(Password)) return true;
     for (const auto& p : Passwords) {
         if (test(p)) {
             Password = p;

@@ -32,6 +32,7 @@ struct Entry {
     bool timeCheck = false;  // flag bit 3: the time's high byte checks the password
     uint16_t attributes = 0x20;
     std::string extra;
+    std::string alsoFits;  // a wrong password the header's one-byte check lets through as well
 };
 
 std::vector<uint8_t> RawDeflate(const std::string& s) {
@@ -73,11 +74,15 @@ std::vector<uint8_t> BuildBh(const std::vector<Entry>& entries) {
             head.resize(12);
             // The header's check is one byte: a header that the wrong passwords of these tests would pass by
             // chance is made again, so that the tests do not fail once in a few hundred runs.
+            auto passes = [&](const char* pw) {
+                ZipCipher probe;
+                return probe.CheckCryptHeader(head.data(), pw, e.timeCheck ? 0x08 : 0, kDosTime, crc);
+            };
             auto passesAWrongOne = [&] {
+                if (!e.alsoFits.empty() && !passes(e.alsoFits == "(empty)" ? "" : e.alsoFits.c_str())) return true;
                 for (const char* wrong : {"", "x", "y", "z", "w", "one", "two"}) {
-                    ZipCipher probe;
-                    if (probe.CheckCryptHeader(head.data(), wrong, e.timeCheck ? 0x08 : 0, kDosTime, crc))
-                        return true;
+                    const bool meant = e.alsoFits == (*wrong ? wrong : "(empty)");
+                    if (!meant && passes(wrong)) return true;
                 }
                 return false;
             };
@@ -210,6 +215,20 @@ TEST_F(UnBh, EncryptedEntriesOfBothKeySchedules) {
     EXPECT_TRUE(log.Has(E_InvalidPassword));
     EXPECT_EQ(log.failed, 6);
     EXPECT_EQ(test::ReadTree(dir_ / "out").size(), 1u);  // only "plain"
+}
+
+// One header in 256 decrypts to the right check byte under the empty password as well. The empty password is
+// never tried unasked, so the password given opens the entry instead of a CRC failure.
+TEST_F(UnBh, EmptyPasswordPassingTheCheckByChanceIsNotTaken) {
+    const std::string text = "chance, " + std::string(3000, 'c');
+    const auto archive = BuildBh({{.name = "stored", .data = text, .password = "pw", .alsoFits = "(empty)"},
+                                  {.name = "deflated", .data = text, .method = 8, .password = "pw",
+                                   .alsoFits = "(empty)"}});
+    auto log = Run(archive, {.passwords = {"pw"}});
+    EXPECT_EQ(log.failed, 0);
+    EXPECT_EQ(log.passwordRequests, 0);
+    EXPECT_EQ(Out("stored"), text);
+    EXPECT_EQ(Out("deflated"), text);
 }
 
 TEST_F(UnBh, DamageStaysWithItsEntry) {
