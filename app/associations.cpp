@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "app/desktop_entry.h"
 #include "app/paths.h"
 #include "app/process.h"
 #include "archive/core/format.h"
@@ -76,25 +77,6 @@ std::string JoinList(const std::vector<std::string>& items) {
 
 // A desktop-entry Exec argument: quoted, with the characters the desktop-entry format reserves inside quotes
 // escaped; then the backslashes escaped once more for the string value.
-std::string ExecQuote(const std::string& arg) {
-    std::string q = "\"";
-    for (char c : arg) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') q += '\\';
-        q += c;
-    }
-    q += '"';
-    std::string out;
-    for (char c : q) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '%')
-            out += "%%";
-        else
-            out += c;
-    }
-    return out;
-}
-
 const char* const kDefaults = "Default Applications";
 const char* const kAdded = "Added Associations";
 
@@ -156,7 +138,7 @@ std::string Associations::MimePackagePath() const {
 }
 
 std::string Associations::OpenCommand() const {
-    return ExecQuote(programPath_) + " %f";
+    return DesktopExecArgument(programPath_) + " %f";
 }
 
 bool Associations::ClassKeyCurrent() const {

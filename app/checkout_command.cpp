@@ -15,6 +15,7 @@
 #include <set>
 
 #include "app/archive_model.h"
+#include "app/desktop_entry.h"
 #include "app/extract.h"
 #include "app/paths.h"
 #include "archive/core/utils.h"
@@ -92,26 +93,6 @@ std::string CheckoutNamePart(const std::string& text) {
         char buf[16];
         snprintf(buf, sizeof buf, "-%08x", h);
         out += buf;
-    }
-    return out;
-}
-
-std::string DesktopExecArgument(const std::string& arg) {
-    // Quoting inside the argument: '"', '`', '$' and '\' get a backslash; a literal '%' is written "%%".
-    std::string quoted = "\"";
-    for (char c : arg) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\')
-            quoted += '\\';
-        if (c == '%')
-            quoted += '%';
-        quoted += c;
-    }
-    quoted += '"';
-    // The string escapes of the value come on top: every backslash doubled.
-    std::string out;
-    for (char c : quoted) {
-        if (c == '\\') out += '\\';
-        out += c;
     }
     return out;
 }

@@ -42,9 +42,6 @@ std::string CheckoutFolderPicked(const std::string& field, const std::string& pi
 // A name as a part of a file name: letters, digits, "-" and "_" are kept, anything else becomes "_" and then a
 // short hash of the whole text is appended so that different names stay different; never empty.
 std::string CheckoutNamePart(const std::string& text);
-// One argument of an Exec key, quoted, with field codes escaped and the string escapes of a desktop value
-// applied: the text that stands in the file.
-std::string DesktopExecArgument(const std::string& arg);
 // A value of type string or localestring as it stands in a desktop file: backslashes escaped, line breaks and
 // other control characters as spaces, a leading space kept.
 std::string DesktopValue(const std::string& text);

@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "app/associations.h"
+#include "app/desktop_entry.h"
 #include "app/paths.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
@@ -162,17 +163,6 @@ std::string KeyFileValue(const std::string& s) {
             o += c;
     }
     return o;
-}
-
-// A desktop-entry Exec argument as it stands in the file.
-std::string DesktopExecArg(const std::string& arg) {
-    std::string q = "\"";
-    for (char c : arg) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') q += '\\';
-        q += c;
-    }
-    q += '"';
-    return KeyFileValue(ReplaceAll(q, "%", "%%"));
 }
 
 // One shell word: single quotes, a quote inside written as '\''.
@@ -665,7 +655,7 @@ bool ShellActions::Install(const ShellSwitches& s, std::string* error) {
 
     // The desktop-entry form of the program, and the shell word with its "%" doubled for Nemo and Thunar,
     // whose own "%" codes are replaced before the command line is split.
-    const std::string execProgram = DesktopExecArg(programPath_);
+    const std::string execProgram = DesktopExecArgument(programPath_);
     const std::string shellProgram = ShellQuote(programPath_);
     const std::string percentShellProgram = ReplaceAll(shellProgram, "%", "%%");
     auto tail = [](const Item& i) { return i.type.empty() ? std::string() : " " + i.type; };

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev xvfb xauth
   libmspack-dev zlib1g-dev libdeflate-dev libcurl4-openssl-dev libuchardet-dev
   zip unzip arj jlha-utils lhasa p7zip-full ncompress sharutils unar libarchive-tools cabextract gcab unace
-  python3 openssl desktop-file-utils
+  python3 openssl desktop-file-utils xdg-utils
   dpkg-dev file groff-base libxml2-utils shared-mime-info
 )
 missing=()

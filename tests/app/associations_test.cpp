@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <map>
 
 #include "app/associations.h"
@@ -10,6 +13,7 @@
 namespace varnok::app {
 namespace {
 
+namespace fs = std::filesystem;
 using varnok::test::TempDir;
 
 struct Xdg {
@@ -37,9 +41,11 @@ TEST(Associations, TheDesktopEntryCarriesTheOpenCommand) {
     std::string pkg = varnok::test::ReadText(x.a.MimePackagePath());
     EXPECT_NE(pkg.find("<glob pattern=\"*.bh\"/>"), std::string::npos);
     EXPECT_NE(pkg.find("<glob pattern=\"*.xxe\"/>"), std::string::npos);
-    // Another program path makes the entry stale.
+    // Another program path makes the entry stale. A path without reserved characters is not quoted, so that
+    // xdg-open's fallback, which runs Exec's first word as it stands, finds the program.
     Associations other(x.data, x.config, "/usr/bin/varnok");
     EXPECT_FALSE(other.ClassKeyCurrent());
+    EXPECT_EQ(other.OpenCommand(), "/usr/bin/varnok %f");
     // Reserved characters of the program path are escaped in the Exec line.
     Associations odd(x.data, x.config, "/tmp/a\"b$c");
     EXPECT_EQ(odd.OpenCommand(), "\"/tmp/a\\\\\"b\\\\$c\" %f");
@@ -73,6 +79,36 @@ TEST(Associations, AssociateMakesUsTheDefaultAndUnassociateRemovesOnlyOurs) {
     EXPECT_EQ(after.ReadString("Default Applications", "application/x-arj", ""), "arj-tool.desktop;");
     EXPECT_FALSE(x.a.Associate(".unknown"));
     EXPECT_FALSE(x.a.IsAssociated(".unknown"));
+}
+
+// What a double click does where no desktop environment answers: xdg-open finds the default application of the
+// file's type in mimeapps.list and runs its Exec line. The program here is a script that records its arguments.
+TEST(Associations, XdgOpenRunsTheAssociatedProgramWithTheArchive) {
+    VARNOK_REQUIRE_TOOL("xdg-open");
+    VARNOK_REQUIRE_TOOL("zip");
+    TempDir d;
+    const std::string program = (d / "bin/varnok").string();
+    const std::string record = (d / "args").string();
+    varnok::test::WriteFile(program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + "'\n");
+    fs::permissions(program, fs::perms::owner_all);
+    Associations a{(d / "data").string(), (d / "config").string(), program};
+    ASSERT_TRUE(a.EnsureClassKey());
+    ASSERT_TRUE(a.Associate(".zip"));
+    varnok::test::WriteFile(d / "in/a.txt", "a");
+    const fs::path zip = d / "in/some archive.zip";
+    ASSERT_EQ(varnok::test::Run("cd " + varnok::test::Quote(d / "in") + " && zip -q " + varnok::test::Quote(zip) +
+                                " a.txt"),
+              0);
+    const std::string env = "env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID"
+                            " DISPLAY=:99 XDG_DATA_HOME=" + varnok::test::Quote(d / "data") +
+                            " XDG_CONFIG_HOME=" + varnok::test::Quote(d / "config") +
+                            " XDG_DATA_DIRS=" + varnok::test::Quote(d / "none") + " ";
+    ASSERT_EQ(varnok::test::Run(env + "xdg-open " + varnok::test::Quote(zip) + " >/dev/null 2>&1"), 0);
+    // xdg-open starts the program in the background.
+    for (int i = 0; i < 100 && !fs::exists(record); ++i)
+        usleep(50 * 1000);
+    usleep(100 * 1000);
+    EXPECT_EQ(varnok::test::ReadText(record), zip.string() + "\n");
 }
 
 TEST(Associations, StartUpDecision) {

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/archive_model.h"
+#include "app/desktop_entry.h"
 #include "app/checkout_command.h"
 #include "app/extract.h"
 #include "tests/app/app_test_support.h"
@@ -278,6 +279,10 @@ TEST(CheckoutNames, ExecArgumentsReadBackAsTheyWere) {
         ASSERT_TRUE(args) << value;
         EXPECT_EQ(*args, std::vector<std::string>{path}) << value;
     }
+    // A plain path stands unquoted: xdg-open's fallback takes Exec's first word literally, quotes and all.
+    EXPECT_EQ(DesktopExecArgument("/usr/bin/varnok"), "/usr/bin/varnok");
+    EXPECT_EQ(DesktopExecArgument("/opt/v-1.0/100%"), "/opt/v-1.0/100%%");
+    EXPECT_EQ(*ExecArgs(DesktopExecArgument("/opt/v-1.0/100%")), std::vector<std::string>{"/opt/v-1.0/100%"});
     EXPECT_EQ(Unescape(DesktopValue(" lead\\ing")), " lead\\ing");
     EXPECT_EQ(DesktopValue("two\nlines\r"), "two lines ");
     EXPECT_EQ(UrlPath(FileUrl("/a b/%c#d?e")), "/a b/%c#d?e");
