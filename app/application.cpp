@@ -1,6 +1,9 @@
 #include "app/application.h"
 
+#include <cstdio>
+
 #include "app/paths.h"
+#include "app/shell_actions.h"
 #include "platform/drive.h"
 #include "platform/fileattr.h"
 #include "platform/tempfile.h"
@@ -43,6 +46,17 @@ void Application::Start() {
     registry_->WriteAppPath(folders_.program);
     associations_ = std::make_unique<Associations>(folders_.dataHome, folders_.configHome, folders_.program,
                                                    IconNameFor(folders_.program));
+
+    // The file managers' actions follow the shell-extension switches from the first start on (they are on
+    // unless the user turned them off): missing ones, or ones that call a program moved since, are written.
+    // Turning the switches off in Preferences removes them.
+    {
+        const ShellSwitches shell = ReadShellSwitches(*registry_);
+        ShellActions actions(folders_.dataHome, folders_.configHome, folders_.program);
+        std::string why;
+        if (!actions.Current(shell) && !actions.Install(shell, &why))
+            fprintf(stderr, "varnok: the file managers' actions could not be written: %s\n", why.c_str());
+    }
 
     // Folders that are gone fall back to the home folder; so does a last-open folder on a removable disk.
     if (!platform::DirectoryExists(settings_.Extract)) settings_.Extract = DefaultRootFolder();

@@ -633,6 +633,17 @@ std::vector<std::string> ShellActions::Files(const ShellSwitches& s) const {
     return out;
 }
 
+bool ShellActions::Current(const ShellSwitches& s) const {
+    if (!s.ShellExtension) return true;
+    for (const auto& f : Files(s)) {
+        std::ifstream in(f, std::ios::binary);
+        if (!in) return false;
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (text.find(programPath_) == std::string::npos) return false;
+    }
+    return true;
+}
+
 bool ShellActions::Install(const ShellSwitches& s, std::string* error) {
     if (error) error->clear();
     if (!s.ShellExtension) return Remove(error);

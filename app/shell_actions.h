@@ -38,6 +38,9 @@ class ShellActions {
     bool Remove(std::string* error = nullptr);
     // The files Install writes for these switches (tests, and the Preferences page's note).
     std::vector<std::string> Files(const ShellSwitches& s) const;
+    // Whether every file Install would write for these switches is there and calls this program (its path
+    // stands in each as written). Always true when the switches have the actions off.
+    bool Current(const ShellSwitches& s) const;
 
     // The folders and the shared file the actions live in.
     std::string DolphinDir() const;

@@ -440,6 +440,46 @@ TEST_F(PrefsTest, ShellExtensionOffRemovesOurActionFilesAndNoOtherFile) {
     EXPECT_FALSE(reg.ShellSwitch("DropHandler", true));
 }
 
+TEST_F(PrefsTest, TheFirstStartWritesTheActionsAndAStartAfterTurningThemOffDoesNot) {
+    const ApplicationFolders f = Folders();
+    ShellActions actions(f.dataHome, f.configHome, f.program);
+    std::vector<std::string> files;
+    {
+        Session s(f);
+        ASSERT_TRUE(s.prefs.shell.ShellExtension);  // on unless turned off
+        files = actions.Files(s.prefs.shell);
+        ASSERT_FALSE(files.empty());
+        for (const auto& file : files)
+            EXPECT_TRUE(platform::FileExists(file)) << file;
+        EXPECT_TRUE(actions.Current(s.prefs.shell));
+        // One deleted by hand comes back at the next start.
+        fs::remove(files.front());
+    }
+    {
+        Session s(f);
+        EXPECT_TRUE(platform::FileExists(files.front()));
+        s.prefs.shell.ShellExtension = false;
+        ASSERT_TRUE(s.Ok().ok);
+    }
+    {
+        Session s(f);
+        EXPECT_FALSE(s.prefs.shell.ShellExtension);
+        EXPECT_FALSE(platform::FileExists(files.front()));
+    }
+    // A program moved elsewhere: the actions are written again to call it.
+    {
+        RegistryStore reg(f.config);
+        reg.SetShellSwitch("ShellExtension", true);
+        ASSERT_TRUE(reg.Flush());
+    }
+    ApplicationFolders moved = f;
+    moved.program = "/opt/varnok/bin/varnok";
+    Session s(moved);
+    ShellActions now(moved.dataHome, moved.configHome, moved.program);
+    EXPECT_TRUE(now.Current(s.prefs.shell));
+    EXPECT_NE(varnok::test::ReadText(files.front()).find("/opt/varnok/bin/varnok"), std::string::npos);
+}
+
 // ---- A restart ----
 
 TEST_F(PrefsTest, EveryPageSurvivesARestartAlsoWithTheSettingsMoved) {
