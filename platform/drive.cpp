@@ -148,8 +148,8 @@ std::string Unescape(const std::string& s) {
     return r;
 }
 
-bool FindMount(const std::string& abs, MountEntry& best) {
-    std::ifstream f("/proc/self/mountinfo");
+bool FindMount(const std::string& abs, const std::string& table, MountEntry& best) {
+    std::ifstream f(table);
     std::string line;
     size_t bestLen = 0;
     bool found = false;
@@ -221,6 +221,10 @@ bool SysRemovable(unsigned major, unsigned minor) {
 }  // namespace
 
 DriveFacts QueryDrive(const std::string& path) {
+    return QueryDrive(path, "/proc/self/mountinfo");
+}
+
+DriveFacts QueryDrive(const std::string& path, const std::string& mountTable) {
     DriveFacts f;
     std::string abs = Absolute(path);
     // The nearest stand-in folder wins over the mounted file system.
@@ -231,9 +235,21 @@ DriveFacts QueryDrive(const std::string& path) {
         d = s == 0 ? "/" : d.substr(0, s);
     }
     MountEntry m;
-    if (!FindMount(abs, m)) {
-        f.kind = dkNoRoot;
-        return f;
+    if (!FindMount(abs, mountTable, m)) {
+        // A process whose root is not a mount point (a chroot, some sandboxes) sees no mount that holds its
+        // files. A path on a file system that answers is then on a fixed drive rooted at "/", not on a drive
+        // that is missing.
+        struct statvfs probe;
+        std::string existing = abs;
+        while (statvfs(existing.c_str(), &probe) != 0 && existing != "/" && !existing.empty()) {
+            auto s = existing.find_last_of('/');
+            existing = s == 0 ? "/" : existing.substr(0, s);
+        }
+        if (statvfs(existing.c_str(), &probe) != 0) {
+            f.kind = dkNoRoot;
+            return f;
+        }
+        m.mountPoint = "/";
     }
     f.root = m.mountPoint;
     f.fileSystem = m.fsType;

@@ -39,6 +39,8 @@ inline constexpr const char* kDriveFileName = ".varnok-drive";
 
 // Facts of the drive holding path (which need not exist yet: its nearest existing parent is used).
 DriveFacts QueryDrive(const std::string& path);
+// The same with the mount table read from another file than /proc/self/mountinfo (tests).
+DriveFacts QueryDrive(const std::string& path, const std::string& mountTable);
 // Writes the label of a stand-in drive; real volumes are not relabelled (false).
 bool SetDriveLabel(const std::string& root, const std::string& label);
 // Makes a folder a stand-in drive with the given facts (tests and the disk-spanning tools).

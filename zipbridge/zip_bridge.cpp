@@ -143,7 +143,7 @@ void TZipBridge::List() {
     std::vector<ZipDirEntry> list;
     try {
         platform::DriveFacts drive = platform::QueryDrive(zipFileName_);
-        if (!drive.ready) throw BridgeError{11004, ""};
+        if (!drive.ready) throw BridgeError{11004, drive.root.empty() ? zipFileName_ : drive.root};
         platform::File f;
         zip::EndRecord e;
         FindEndRecord(f, true, e);

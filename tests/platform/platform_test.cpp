@@ -149,6 +149,23 @@ TEST(Drive, StandInDisk) {
     EXPECT_FALSE(SetDriveLabel(d.Path().string(), "X"));
 }
 
+// Inside a chroot the mount table lists no mount that holds the process's files (only /proc, /dev and the
+// like): such a path is still on a ready, fixed drive, and a ZIP there is opened instead of "Drive ... is NOT
+// defined".
+TEST(Drive, APathNoMountHoldsIsOnAReadyFixedDrive) {
+    TempDir d;
+    test::WriteFile(d / "mountinfo",
+                    "45 27 0:40 / /proc rw,relatime - proc proc rw\n"
+                    "46 27 0:6 / /dev rw,relatime - devtmpfs devtmpfs rw\n");
+    DriveFacts f = QueryDrive((d / "a/not-yet.zip").string(), (d / "mountinfo").string());
+    EXPECT_TRUE(f.ready);
+    EXPECT_EQ(f.kind, dkFixed);
+    EXPECT_EQ(f.root, "/");
+    EXPECT_GT(f.totalBytes, 0u);
+    // A mount table that cannot be read at all says the same.
+    EXPECT_TRUE(QueryDrive(d.Path().string(), (d / "absent").string()).ready);
+}
+
 TEST(Trash, MovesWithInfoFile) {
     TempDir d;
     setenv("XDG_DATA_HOME", (d / "data").c_str(), 1);
