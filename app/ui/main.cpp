@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "app/ui/main_window.h"
+#include "app/ui/session_end.h"
 #include "app/ui/ui_common.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("varnok"));
     varnok::ui::SetUpIconTheme();
     varnok::ui::MainWindow w;
+    varnok::ui::EndWithTheSession(w);
     QStringList args = QApplication::arguments();
     args.removeFirst();
     // Batch switches work with the window hidden and end the program with their status; only the windows

@@ -53,6 +53,8 @@ class MainWindow : public QMainWindow, public app::ArchiveView {
     bool RunMultiExtract(const std::vector<std::string>& paths, const app::MultiExtractRequest& r);
     // The Open dialog's choice: one file is opened, several go to the multi-extract window (".vca" left out).
     void OpenChosenFiles(const QStringList& files);
+    // Whether the window has stopped its work and saved the settings (closed, or ended by the session).
+    bool Exited() const { return exited_; }
     // How batch work ends the program (QCoreApplication::exit unless set: tests record the status).
     std::function<void(int)> quitHook;
     // The multi-extract window and the Open dialog are set up before they run (tests answer them).

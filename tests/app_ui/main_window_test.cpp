@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,6 +26,7 @@
 #include "app/ui/entry_list.h"
 #include "app/ui/limits_dialog.h"
 #include "app/ui/main_window.h"
+#include "app/ui/session_end.h"
 #include "tests/app_ui/ui_test_support.h"
 #include "tests/support/builders.h"
 
@@ -338,6 +340,33 @@ TEST(MainWindow, BridgeMessagesGoToTheLogAndADroppedArchiveIsOpenedAfterAsking) 
     EXPECT_EQ(w.TableModel()->rowCount(), 1);
     w.Action(Cmd::ClearLog)->trigger();
     EXPECT_TRUE(w.LogView()->toPlainText().isEmpty());
+}
+
+// The session ends while the window is open (logout: SIGTERM; a closed terminal: SIGHUP): the window closes
+// as the user would close it, so a setting changed since the start (here the grid lines, as Preferences sets
+// them) is saved, and the program's status is that of the signal. Killed on the spot, it would be lost.
+TEST(SessionEnd, TheSignalClosesTheWindowAndSavesTheSettings) {
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        Sandbox box;
+        box.Settings("[Visual]\nGridLines=0\n");
+        int status = -1;
+        {
+            MainWindow w(box.Folders());
+            w.show();
+            EndWithTheSession(w, [&](int s) { status = s; });
+            w.App().Config().GridLines = true;
+            raise(sig);
+            QTRY_COMPARE_WITH_TIMEOUT(status, 128 + sig, 10000);
+            EXPECT_TRUE(w.Exited());
+            EXPECT_FALSE(w.isVisible());
+        }
+        EXPECT_EQ(app::IniFile(box.Ini()).ReadString("Visual", "GridLines", ""), "1");
+    }
+    // With the window gone the signals are handled by default again.
+    struct sigaction now {};
+    sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 }  // namespace
