@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -46,22 +47,27 @@ void EndWithTheSession(MainWindow& w, std::function<void(int)> quit) {
         notifier->setEnabled(false);
         // The program ends below, with the signal's status, not as the last window closes.
         QApplication::setQuitOnLastWindowClosed(false);
-        w.close();
-        if (w.Exited()) {
-            quit(128 + sig);
-            return;
-        }
-        // A running operation stops first; the window closes when it has.
-        auto* wait = new QTimer(&w);
-        QObject::connect(wait, &QTimer::timeout, &w, [&w, wait, sig, quit] {
-            if (!w.Exited()) {
-                w.close();
+        // Step by step from the event loop: an open dialog is answered as by Escape (its own loop must end
+        // before the program can), a running operation stops, and the window closes when it has.
+        auto* step = new QTimer(&w);
+        auto next = [&w, step, sig, quit] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                if (auto* dialog = qobject_cast<QDialog*>(modal))
+                    dialog->done(QDialog::Rejected);
+                else
+                    modal->close();
                 return;
             }
-            wait->stop();
+            if (!w.Exited()) {
+                w.close();
+                if (!w.Exited()) return;
+            }
+            step->stop();
             quit(128 + sig);
-        });
-        wait->start(50);
+        };
+        QObject::connect(step, &QTimer::timeout, &w, next);
+        step->start(50);
+        next();
     });
     SetHandlers(OnEndSignal);
 }

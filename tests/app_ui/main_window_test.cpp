@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include "app/associations.h"
@@ -361,6 +362,21 @@ TEST(SessionEnd, TheSignalClosesTheWindowAndSavesTheSettings) {
             EXPECT_TRUE(w.Exited());
             EXPECT_FALSE(w.isVisible());
         }
+        EXPECT_EQ(app::IniFile(box.Ini()).ReadString("Visual", "GridLines", ""), "1");
+    }
+    // A dialog open at the time (here the first start's question about file types) is answered as by
+    // Escape first; its loop must end before the program can.
+    {
+        Sandbox box;
+        box.Settings("[Visual]\nGridLines=0\n", false);
+        int status = -1;
+        MainWindow w(box.Folders());
+        EndWithTheSession(w, [&](int s) { status = s; });
+        w.App().Config().GridLines = true;
+        QTimer::singleShot(200, [] { raise(SIGTERM); });
+        w.show();  // the question runs here, modal, until the signal answers it
+        QTRY_COMPARE_WITH_TIMEOUT(status, 128 + SIGTERM, 10000);
+        EXPECT_TRUE(w.Exited());
         EXPECT_EQ(app::IniFile(box.Ini()).ReadString("Visual", "GridLines", ""), "1");
     }
     // With the window gone the signals are handled by default again.
