@@ -16,6 +16,26 @@ bool Reserved(char c) {
 
 }  // namespace
 
+std::string KeyFileValue(const std::string& s) {
+    std::string o;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '\\')
+            o += "\\\\";
+        else if (c == '\n')
+            o += "\\n";
+        else if (c == '\t')
+            o += "\\t";
+        else if (c == '\r')
+            o += "\\r";
+        else if (c == ' ' && i == 0)
+            o += "\\s";
+        else
+            o += c;
+    }
+    return o;
+}
+
 std::string DesktopExecArgument(const std::string& arg) {
     bool quote = arg.empty();
     for (char c : arg)
@@ -27,20 +47,7 @@ std::string DesktopExecArgument(const std::string& arg) {
         word += c;
     }
     if (quote) word += '"';
-    std::string out;
-    for (char c : word) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
+    return KeyFileValue(word);
 }
 
 }  // namespace varnok::app

@@ -10,6 +10,9 @@
 
 namespace varnok::app {
 
+// A string value as it stands in the file: backslashes doubled, line breaks and tabs as \n, \t, \r, a leading
+// blank as \s.
+std::string KeyFileValue(const std::string& s);
 // One argument of an Exec key as it stands in the file: quoted when needed ('"', '`', '$' and '\' escaped inside
 // the quotes), a literal '%' written "%%", then the string escapes of a desktop value (backslashes doubled; line
 // breaks and tabs as \n, \t, \r).

@@ -144,26 +144,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-// A key-file string value: backslashes doubled, line breaks and tabs escaped, a leading blank kept.
-std::string KeyFileValue(const std::string& s) {
-    std::string o;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '\\')
-            o += "\\\\";
-        else if (c == '\n')
-            o += "\\n";
-        else if (c == '\t')
-            o += "\\t";
-        else if (c == '\r')
-            o += "\\r";
-        else if (c == ' ' && i == 0)
-            o += "\\s";
-        else
-            o += c;
-    }
-    return o;
-}
 
 // One shell word: single quotes, a quote inside written as '\''.
 std::string ShellQuote(const std::string& s) {
