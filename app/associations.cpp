@@ -75,8 +75,6 @@ std::string JoinList(const std::vector<std::string>& items) {
     return out;
 }
 
-// A desktop-entry Exec argument: quoted, with the characters the desktop-entry format reserves inside quotes
-// escaped; then the backslashes escaped once more for the string value.
 const char* const kDefaults = "Default Applications";
 const char* const kAdded = "Added Associations";
 

@@ -144,7 +144,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-
 // One shell word: single quotes, a quote inside written as '\''.
 std::string ShellQuote(const std::string& s) {
     return "'" + ReplaceAll(s, "'", "'\\''") + "'";

@@ -241,11 +241,12 @@ DriveFacts QueryDrive(const std::string& path, const std::string& mountTable) {
         // that is missing.
         struct statvfs probe;
         std::string existing = abs;
-        while (statvfs(existing.c_str(), &probe) != 0 && existing != "/" && !existing.empty()) {
+        bool answers = false;
+        while (!(answers = statvfs(existing.c_str(), &probe) == 0) && existing != "/" && !existing.empty()) {
             auto s = existing.find_last_of('/');
             existing = s == 0 ? "/" : existing.substr(0, s);
         }
-        if (statvfs(existing.c_str(), &probe) != 0) {
+        if (!answers) {
             f.kind = dkNoRoot;
             return f;
         }

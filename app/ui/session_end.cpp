@@ -45,6 +45,8 @@ void EndWithTheSession(MainWindow& w, std::function<void(int)> quit) {
         unsigned char sig = 0;
         if (read(signalPipe[0], &sig, 1) != 1) return;
         notifier->setEnabled(false);
+        // A second signal ends the program at once, should the orderly end below get stuck.
+        SetHandlers(SIG_DFL);
         // The program ends below, with the signal's status, not as the last window closes.
         QApplication::setQuitOnLastWindowClosed(false);
         // Step by step from the event loop: an open dialog is answered as by Escape (its own loop must end

@@ -12,8 +12,9 @@ namespace varnok::ui {
 
 class MainWindow;
 
-// Handles the three signals for w until w is destroyed (the default handling comes back then). quit ends the
-// program with the status; QCoreApplication::exit unless given (tests record it).
+// Handles the three signals for w until the first of them comes or w is destroyed (the default handling comes back
+// then, so a second signal ends the program at once). quit ends the program with the status;
+// QCoreApplication::exit unless given (tests record it).
 void EndWithTheSession(MainWindow& w, std::function<void(int)> quit = {});
 
 }  // namespace varnok::ui

@@ -361,6 +361,10 @@ TEST(SessionEnd, TheSignalClosesTheWindowAndSavesTheSettings) {
             QTRY_COMPARE_WITH_TIMEOUT(status, 128 + sig, 10000);
             EXPECT_TRUE(w.Exited());
             EXPECT_FALSE(w.isVisible());
+            // Once the end has begun, a second signal is not caught again: it ends the program at once.
+            struct sigaction after {};
+            sigaction(sig, nullptr, &after);
+            EXPECT_EQ(after.sa_handler, SIG_DFL);
         }
         EXPECT_EQ(app::IniFile(box.Ini()).ReadString("Visual", "GridLines", ""), "1");
     }
