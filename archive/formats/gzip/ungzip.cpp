@@ -35,7 +35,7 @@ class FlagOverride {
 
 }  // namespace
 
-TUnGZip::TUnGZip() : gzip_(std::make_unique<GzipDecoder>()), compress_(std::make_unique<CompressDecoder>()) {}
+TUnGZip::TUnGZip() = default;
 TUnGZip::~TUnGZip() = default;
 
 std::string TUnGZip::OutputNameFor(const std::string& name, const std::string& archivePath, bool textFlag) {
@@ -49,10 +49,12 @@ std::string TUnGZip::OutputNameFor(const std::string& name, const std::string& a
     return out;
 }
 
+// Every call decodes with a decoder of its own: the TAR's names are sampled by a second decoding that runs in
+// its own thread while the first is still going, so the two must share nothing but the (positioned-read) file.
 DecodeResult TUnGZip::DecodeAll(ByteSink& sink) {
     FileSource file(ArcFile, 0);
     LimitedSource data(file, ArchiveEnd);
-    return isGzip_ ? gzip_->Decode(data, sink, CancelPtr()) : compress_->Decode(data, sink, CancelPtr());
+    return isGzip_ ? DecodeGzip(data, sink, CancelPtr()) : DecodeCompress(data, sink, CancelPtr());
 }
 
 bool TUnGZip::SameAsArchive(const std::string& name) {

@@ -3,15 +3,11 @@
 // a TAR in the same run.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "archive/core/unbase.h"
 
 namespace varnok {
-
-class GzipDecoder;
-class CompressDecoder;
 
 // What becomes of the TAR file written out of a compressed TAR once its contents are extracted.
 enum TGzTarDeleteOptions { gtKeepTar, gtDeleteTar, gtTrashTar };
@@ -41,8 +37,6 @@ class TUnGZip : public TUnBase {
     void ExtractNestedFromFile(std::string tarPath);
     void ExtractNestedStreaming(const std::string& name);
 
-    std::unique_ptr<GzipDecoder> gzip_;
-    std::unique_ptr<CompressDecoder> compress_;
     bool isGzip_ = true;
     std::string archiveReal_;  // the archive's resolved path: no output may replace it
 };

@@ -135,5 +135,36 @@ TEST(CompressedTar, EntriesExtractAndTestStraightOutOfTheStream) {
     EXPECT_TRUE(ot.Passed("docs/big.txt"));
 }
 
+// A Latin-1 name makes the extraction sample the names with a second decoding, which runs while the
+// extraction's own decoding is under way in another thread. That name comes first and megabytes of data follow,
+// so both decodings are busy at once; any decoder state shared between them garbles the data or crashes.
+TEST(CompressedTar, TheNameSamplingDecodingSharesNothingWithTheExtraction) {
+    VARNOK_REQUIRE_TOOL("tar");
+    test::TempDir d;
+    fs::create_directories(d / "src");
+    std::string list = test::Quote("caf\xE9.txt");
+    test::WriteFile(d / "src" / "caf\xE9.txt", std::string("latin-1 name"));
+    uint32_t seed = 12345;
+    for (int f = 0; f < 12; ++f) {
+        std::string body;
+        for (int i = 0; i < 400000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            body += static_cast<char>('a' + (seed >> 16) % 26);
+        }
+        const std::string name = "part" + std::to_string(f) + ".txt";
+        test::WriteFile(d / "src" / name, body);
+        list += " " + name;
+    }
+    ASSERT_EQ(test::Run("tar -czf " + test::Quote(d / "t.tgz") + " -C " + test::Quote(d / "src") + " " + list), 0);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        TUnGZip t;
+        auto o = test::RunExtractor(t, d / "t.tgz", {});
+        EXPECT_EQ(o.failed, 0) << (o.messages.empty() ? "" : o.messages.front());
+        EXPECT_TRUE(o.Passed("caf\xC3\xA9.txt"));
+        for (int f = 0; f < 12; ++f) EXPECT_TRUE(o.Passed("part" + std::to_string(f) + ".txt")) << f;
+    }
+}
+
 }  // namespace
 }  // namespace varnok
