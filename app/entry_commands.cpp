@@ -297,13 +297,7 @@ std::string EntryCommands::Comment() const {
 bool EntryCommands::SetComment(const std::string& text) {
     if (!model_.IsOpen() || model_.Engine() != EngineKind::ZipBridge || running_) return false;
     TZipBridge& b = model_.Bridge();
-    // Stored like the names of DOS archivers when their code page holds the text, else as UTF-8.
-    std::string raw = text;
-    const std::string page = b.Names().CodePage(NameOrigin::Dos);
-    if (platform::IsValidUtf8(text) && !page.empty() && page != "UTF-8") {
-        std::string oem = platform::ConvertCharset(text, "UTF-8", page.c_str());
-        if (platform::ConvertCharset(oem, page.c_str(), "UTF-8") == text) raw = oem;
-    }
+    const std::string raw = b.CommentBytes(text);
     if (raw.size() > kMaxComment) {
         model_.View().Message("Error", model_.ArchiveFileName() +
                                            ": a ZIP comment holds at most 65535 bytes; this one has " +

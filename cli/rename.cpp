@@ -65,25 +65,27 @@ int CmdComment(int argc, char** argv) {
         fclose(in);
         set = &text;
     }
+    TZipBridge z;
+    z.Unattended = true;
+    std::string last;
+    z.OnMessage = [&last](TZipBridge&, int, const std::string& m) { last = m; };
+    if (!platform::FileExists(archive)) {
+        fprintf(stderr, "varnok-cli: %s: no such file\n", TerminalSafe(archive).c_str());
+        return kExitErrors;
+    }
+    z.SetZipFileName(archive);
+    if (z.ZipEOCOffset() == 0 && z.ZipFileSize() != 22) {
+        fprintf(stderr, "varnok-cli: %s: %s\n", TerminalSafe(archive).c_str(), TerminalSafe(last).c_str());
+        return kExitErrors;
+    }
     if (!set) {
-        TZipBridge z;
-        z.Unattended = true;
-        std::string last;
-        z.OnMessage = [&last](TZipBridge&, int, const std::string& m) { last = m; };
-        if (!platform::FileExists(archive)) {
-            fprintf(stderr, "varnok-cli: %s: no such file\n", TerminalSafe(archive).c_str());
-            return kExitErrors;
-        }
-        z.SetZipFileName(archive);
-        if (z.ZipEOCOffset() == 0 && z.ZipFileSize() != 22) {
-            fprintf(stderr, "varnok-cli: %s: %s\n", TerminalSafe(archive).c_str(), TerminalSafe(last).c_str());
-            return kExitErrors;
-        }
         const std::string c = z.ZipComment();
         if (!c.empty()) printf("%s\n", TerminalSafe(c).c_str());
         return kExitOk;
     }
-    if (set->size() > 65535) {
+    // Stored as the window stores it: in the archive's OEM page when that holds the text.
+    const std::string stored = z.CommentBytes(*set);
+    if (stored.size() > 65535) {
         fprintf(stderr, "varnok-cli: %s: a ZIP comment holds at most 65535 bytes\n", TerminalSafe(archive).c_str());
         return kExitErrors;
     }
@@ -92,7 +94,7 @@ int CmdComment(int argc, char** argv) {
     AttachConsole(w, rep);
     InterruptGuard guard(w.CancelPtr());
     w.SetArchiveFile(archive);
-    w.SetArchiveComment(*set);
+    w.SetArchiveComment(stored);
     w.FileSpec.clear();
     w.Switch = swAdd;
     w.CompressArchive();

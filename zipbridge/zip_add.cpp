@@ -251,7 +251,7 @@ int TZipBridge::AddRun(bool deleting) {
             return 0;
         }
     }
-    const std::string comment = AddComment.value_or(std::string());
+    const std::string comment = CommentBytes(AddComment.value_or(std::string()));
 
     // The fields both record forms share.
     auto fill = [&](auto& rec) {

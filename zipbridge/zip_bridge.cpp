@@ -59,8 +59,17 @@ std::string TZipBridge::ForcedCodePage() const {
 
 std::string TZipBridge::ZipComment() const {
     if (comment_.empty()) return {};
-    // The archive comment is OEM text like the names of DOS archivers: read as their code page is.
+    // OEM text, like the names of DOS archivers; but OEM text with letters beyond ASCII almost never forms
+    // valid UTF-8, while comments written on Unix are UTF-8.
+    if (!names_.Forced() && platform::IsValidUtf8(comment_)) return comment_;
     return names_.Decode(comment_, NameOrigin::Dos);
+}
+
+std::string TZipBridge::CommentBytes(const std::string& text) const {
+    const std::string page = names_.CodePage(NameOrigin::Dos);
+    if (!platform::IsValidUtf8(text) || page.empty() || page == "UTF-8") return text;
+    std::string oem = platform::ConvertCharset(text, "UTF-8", page.c_str());
+    return platform::ConvertCharset(oem, page.c_str(), "UTF-8") == text ? oem : text;
 }
 
 void TZipBridge::SetZipFileName(const std::string& name) {
@@ -250,11 +259,7 @@ void TZipBridge::List() {
 }
 
 bool TZipBridge::SetZipComment(const std::string& comment) {
-    // Stored in the code page the names of DOS archivers are read in.
-    const std::string page = names_.CodePage(NameOrigin::Dos);
-    std::string oem = platform::IsValidUtf8(comment) && page != "UTF-8"
-                          ? platform::ConvertCharset(comment, "UTF-8", page.c_str())
-                          : comment;
+    const std::string oem = CommentBytes(comment);
     if (oem.size() > 65535) {
         Message(11030, " (comment longer than 65535 bytes)");
         return false;

@@ -391,8 +391,12 @@ class TZipBridge {
     const ZipDirEntry& Entry(int i) const { return entries_.at(static_cast<size_t>(i)); }
     const std::vector<ZipDirEntry>& Entries() const { return entries_; }
 
-    // The archive comment, read in the code page decided for the names of DOS archivers.
+    // The archive comment, read in the code page decided for the names of DOS archivers; a comment that is
+    // valid UTF-8 as it stands (what zip on Unix stores) is taken as it is unless a page is forced.
     std::string ZipComment() const;
+    // The bytes a comment is stored as: in the code page of DOS archivers' names when that page holds the
+    // whole text, else the text as it is (UTF-8), so that nothing typed is lost and ZipComment gives it back.
+    std::string CommentBytes(const std::string& text) const;
     // Rewrites the end record and the comment in place. False on failure (the message says why).
     bool SetZipComment(const std::string& comment);
 

@@ -1388,6 +1388,10 @@ bool NameCoding::Force(const std::string& codePage) {
     return true;
 }
 
+bool NameCoding::Forced() const {
+    return !state_->forced.empty();
+}
+
 std::string NameCoding::Decode(std::string_view raw, NameOrigin origin) const {
     if (IsAscii(raw)) return std::string(raw);
     const bool dos = origin == NameOrigin::Dos;

@@ -54,6 +54,8 @@ class NameCoding {
     // case-insensitive: "CP866", "cp932", "UTF-8", "latin1"...), valid UTF-8 or not. Empty restores the
     // guess. Returns false, changing nothing, for a code page iconv does not know.
     bool Force(const std::string& codePage);
+    // Whether a page is forced.
+    bool Forced() const;
 
     // The name as valid UTF-8. Never fails: bytes the chosen page cannot map are decoded one by one through a
     // single-byte fallback (CP437 for Dos, CP1252 otherwise; a fallback character the page itself could

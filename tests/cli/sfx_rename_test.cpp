@@ -58,5 +58,21 @@ TEST(CliRename, RenameAndCommentKeepEverythingElse) {
     EXPECT_EQ(test::ReadFile(d / "a.zip"), now);
 }
 
+// A comment set here and shown again reads as typed, whether the archive's OEM page holds it ("Grüße" is
+// stored in CP437 as the window stores it) or not (Japanese stays UTF-8).
+TEST(CliRename, ACommentComesBackAsTyped) {
+    TempDir d;
+    test::WriteFile(d / "a.zip", test::BuildZip({{"a.txt", "a"}}));
+    std::string out;
+    for (const std::string text : {"Gr\xC3\xBC\xC3\x9F" "e", "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xBC"}) {
+        ASSERT_EQ(Cli("comment " + test::Quote(d / "a.zip") + " --set " + test::Quote(text), &out), 0) << out;
+        ASSERT_EQ(Cli("comment " + test::Quote(d / "a.zip"), &out), 0);
+        EXPECT_EQ(out, text + "\n");
+    }
+    ASSERT_EQ(Cli("comment " + test::Quote(d / "a.zip") + " --set " + test::Quote("Gr\xC3\xBC\xC3\x9F" "e"), &out), 0);
+    const auto bytes = test::ReadFile(d / "a.zip");
+    EXPECT_EQ(std::string(bytes.end() - 5, bytes.end()), "Gr\x81\xE1" "e");
+}
+
 }  // namespace
 }  // namespace varnok

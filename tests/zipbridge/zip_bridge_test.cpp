@@ -157,6 +157,28 @@ TEST(ZipBridge, SetsTheCommentInPlace) {
     EXPECT_EQ(empty.z.ZipFileSize(), empty.z.ZipEOCOffset() + 22);
 }
 
+// A comment is stored in the OEM page when that page holds all of it and as UTF-8 when not (nothing typed is
+// dropped); either reads back as typed, and so does a UTF-8 comment written by zip on Unix.
+TEST(ZipBridge, CommentsComeBackAsTyped) {
+    TempDir d;
+    test::WriteFile(d / "c.zip", test::BuildZip({{"a.txt", "hello"}}, {"caf\xC3\xA9 typed on Unix"}));
+    Bridge b;
+    b.z.SetZipFileName(d / "c.zip");
+    EXPECT_EQ(b.z.ZipComment(), "caf\xC3\xA9 typed on Unix");
+    EXPECT_EQ(b.z.CommentBytes("caf\xC3\xA9"), "caf\x82");
+    for (const std::string text : {"caf\xC3\xA9", "\xE2\x82\xAC 5 \xC3\xA9"}) {  // "café", "€ 5 é"
+        ASSERT_TRUE(b.z.SetZipComment(text));
+        Bridge again;
+        again.z.SetZipFileName(d / "c.zip");
+        EXPECT_EQ(again.z.ZipComment(), text);
+    }
+    // A forced page reads every byte in that page: "Γé¼ 5 ├⌐".
+    Bridge forced;
+    forced.z.NameCodePage = "CP437";
+    forced.z.SetZipFileName(d / "c.zip");
+    EXPECT_EQ(forced.z.ZipComment(), "\xCE\x93\xC3\xA9\xC2\xBC 5 \xE2\x94\x9C\xE2\x8C\x90");
+}
+
 TEST(ZipBridge, StubInFrontOfTheArchive) {
     TempDir d;
     test::ZipOptions o;
