@@ -100,6 +100,8 @@ def child_env():
         env["ASAN_OPTIONS"] = ":".join(x for x in (keep, "hard_rss_limit_mb=%d" % (OPT.mem >> 20),
                                                    "allocator_may_return_null=1", "abort_on_error=0") if x)
         env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1")
+        keep = env.get("TSAN_OPTIONS", "")
+        env["TSAN_OPTIONS"] = ":".join(x for x in (keep, "hard_rss_limit_mb=%d" % (OPT.mem >> 20)) if x)
     return env
 
 
@@ -497,7 +499,7 @@ def looks_like_asan(path):
     with open(path, "rb") as f:
         tail = b""
         for block in iter(lambda: f.read(1 << 20), b""):
-            if b"__asan_init" in tail + block:
+            if b"__asan_init" in tail + block or b"__tsan_init" in tail + block:
                 return True
             tail = block[-16:]
     return False
