@@ -17,9 +17,20 @@ std::string ZipVolumeSet::PathOf(int disk) const {
     size_t dot = path.find_last_of('.');
     size_t slash = path.find_last_of('/');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
-    char ext[16];
-    snprintf(ext, sizeof ext, ".z%02d", disk + 1);
-    std::string candidate = path.substr(0, dot) + ext;
+    const std::string stem = path.substr(0, dot), ext = path.substr(dot);
+    char tail[16];
+    // Spanning onto a hard disk numbers every part, the last one too: NAME001.zip, NAME002.zip, ...; zip -s
+    // names them NAME.z01, NAME.z02, ..., NAME.zip. The number of the last part must be its disk's, and a
+    // NAME.z01 beside it means the other scheme.
+    const size_t base = stem.size() >= 3 ? stem.size() - 3 : 0;
+    snprintf(tail, sizeof tail, "%03d", lastDisk_ + 1);
+    const bool numbered = stem.size() > 3 && stem.compare(base, 3, tail) == 0 &&
+                          FindFileIgnoringCase(stem + ".z01").empty();
+    if (numbered)
+        snprintf(tail, sizeof tail, "%03d", disk + 1);
+    else
+        snprintf(tail, sizeof tail, ".z%02d", disk + 1);
+    std::string candidate = numbered ? stem.substr(0, base) + tail + ext : stem + tail;
     std::string found = FindFileIgnoringCase(candidate);
     return found.empty() ? candidate : found;
 }

@@ -7,7 +7,8 @@
 
 namespace varnok {
 
-// A ZIP set split over files "name.z01", "name.z02", ..., "name.zip" (the last part). Disks count from 0.
+// A ZIP set split over files "name.z01", "name.z02", ..., "name.zip" (the last part), or numbered "name001.zip",
+// "name002.zip", ..., the last part included. Disks count from 0.
 class ZipVolumeSet {
   public:
     ZipVolumeSet(std::string lastPart, int lastDisk) : last_(std::move(lastPart)), lastDisk_(lastDisk) {}

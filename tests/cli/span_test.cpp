@@ -47,6 +47,13 @@ TEST(CliSpan, NumberedVolumesJoinBackByteForByte) {
     EXPECT_EQ(test::ReadFile(d / "a.zip"), zip);
     for (auto n : {"a001.zip", "a002.zip", "a003.zip"})
         EXPECT_LE(fs::file_size(d / n), 51200u) << n;
+    // The numbered set is read where it lies: every entry tests and extracts from its own part.
+    ASSERT_EQ(SpanCli("test " + Quote(d / "a003.zip"), &out), 0) << out;
+    ASSERT_EQ(SpanCli("extract " + Quote(d / "a003.zip") + " -d " + Quote(d / "x"), &out), 0) << out;
+    EXPECT_EQ(test::ReadText(d / "x" / "a.txt"), "alpha\n");
+    EXPECT_EQ(fs::file_size(d / "x" / "big.bin"), 120000u);
+    EXPECT_EQ(test::ReadText(d / "x" / "z" / "b.txt"), std::string(5000, 'b'));
+    fs::remove_all(d / "x");
     ASSERT_EQ(SpanCli("join " + Quote(d / "a003.zip") + " -o " + Quote(d / "j.zip"), &out), 0) << out;
     EXPECT_EQ(test::ReadFile(d / "j.zip"), zip);
     // An existing output is not replaced without --overwrite.
