@@ -228,7 +228,17 @@ bool MainWindow::RunMultiExtract(const std::vector<std::string>& paths, const ap
     batch.OnArchive = [this](int current, int count) {
         progress_->setWindowTitle(Q(app::MultiExtract::ProgressTitle(current, count)));
     };
-    const app::MultiExtractResult result = batch.Run(paths, r);
+    // One progress window for the whole batch, not one per archive.
+    struct Held {
+        ProgressWindow* p;
+        explicit Held(ProgressWindow* w) : p(w) { p->Hold(true); }
+        ~Held() { p->Hold(false); }
+    };
+    app::MultiExtractResult result;
+    {
+        Held held(progress_);
+        result = batch.Run(paths, r);
+    }
     progress_->setWindowTitle(QStringLiteral("Status..."));
     SetStatusText(0, std::to_string(result.extracted) + " of " + std::to_string(result.archives) +
                          " archive(s) extracted");

@@ -76,7 +76,12 @@ void ProgressWindow::End() {
     active_ = false;
     fileBar_->setValue(0);
     totalBar_->setValue(0);
-    hide();
+    if (!held_) hide();
+}
+
+void ProgressWindow::Hold(bool on) {
+    held_ = on;
+    if (!held_ && !active_) hide();
 }
 
 void ProgressWindow::Poll() {

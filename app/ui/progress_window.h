@@ -25,6 +25,9 @@ class ProgressWindow : public QDialog {
     void SetFile(const QString& name);
     void SetBars(int file, int total);
     void End();
+    // While held, an operation's end leaves the window where it is, so that the operations of a batch share one
+    // window instead of each opening and closing its own; releasing the hold hides it when nothing runs.
+    void Hold(bool on);
     // Shows the window when the operation has run longer than its delay.
     void Poll();
     bool Active() const { return active_; }
@@ -52,6 +55,7 @@ class ProgressWindow : public QDialog {
     int delayMs_ = 0;
     int showDelayMs_ = 350;
     bool active_ = false;
+    bool held_ = false;
 };
 
 }  // namespace varnok::ui

@@ -138,8 +138,19 @@ TEST(MultiExtractWindowUi, TheMenuCommandRunsTheBatchWhenOkIsClicked) {
     QObject::connect(w.Progress(), &QWidget::windowTitleChanged, [&](const QString& t) {
         if (t != QStringLiteral("Status...")) titleDuringRun = t;
     });
+    // One progress window for the batch: it does not close and open again between the archives.
+    struct CountHides : QObject {
+        int hides = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Hide) ++hides;
+            return false;
+        }
+    } counter;
+    w.Progress()->installEventFilter(&counter);
     Boxes boxes;
     w.Action(Cmd::MultiExtract)->trigger();
+    EXPECT_EQ(counter.hides, 1);
+    EXPECT_FALSE(w.Progress()->isVisible());
     EXPECT_EQ(ReadText(box.Path("out/alpha/docs/a2.txt")), "alpha docs");
     EXPECT_EQ(ReadText(box.Path("out/beta/b.txt")), "from beta");
     EXPECT_EQ(ReadText(box.Path("out/gamma/c.txt")), "from gamma");
