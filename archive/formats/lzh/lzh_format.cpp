@@ -39,6 +39,21 @@ std::optional<TArcType> Signature(std::span<const uint8_t> p, bool program, TArc
     return std::nullopt;
 }
 
+// A level-0/1 header at the start that proves itself by its checksum. Its first two bytes, the header size and
+// the checksum, can read like another family's magic (1F 8B or 1F A0 for a 31-byte header, 60 EA, "HA", "%!"),
+// so a few archives in a hundred would go to that family by their signature; this test overrides it.
+std::optional<TArcType> Recognise(const platform::File&, std::span<const uint8_t> head, uint64_t,
+                                  TArchiveBase& facts) {
+    size_t zeros = 0;
+    while (zeros < head.size() && head[zeros] == 0)
+        ++zeros;
+    const size_t avail = head.size() - zeros;
+    const uint8_t* p = head.data() + zeros;
+    if (avail < 22 || (p[20] != 0 && p[20] != 1) || !HeaderOk(p, avail)) return std::nullopt;
+    facts.StartOffset = zeros;
+    return atLha;
+}
+
 std::optional<TArcType> Scan(const ScanView& v, bool, const platform::File&, TArchiveBase& facts) {
     const uint8_t* p = v.here();
     if (v.avail() < 5 || v.at < 2 || p[0] != '-' || p[4] != '-' || (p[1] != 'l' && p[1] != 'p'))
@@ -59,6 +74,8 @@ const FormatRecord& LzhFormat() {
                   {atLzhExe, "LZH SFX   ", "atLzhExe"}},
         .fileTypes = {{"Lha", {"lzh", "lha"}, "application/x-lha"}},
         .signature = Signature,
+        .recognise = Recognise,
+        .recogniseOverrides = true,
         .scan = Scan,
         .walk = [](TZipCommon& c) -> std::unique_ptr<EntryWalk> { return std::make_unique<lzh::Walk>(c); },
         .extractor = [](TArcType) -> std::unique_ptr<TUnBase> { return std::make_unique<TUnLha>(); },
