@@ -11,26 +11,26 @@
 
 namespace varnok {
 
-std::string ZipVolumeSet::PathOf(int disk) const {
-    if (disk >= lastDisk_) return last_;
-    std::string path = last_;
-    size_t dot = path.find_last_of('.');
-    size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
-    const std::string stem = path.substr(0, dot), ext = path.substr(dot);
-    char tail[16];
+ZipVolumeSet::ZipVolumeSet(std::string lastPart, int lastDisk) : last_(std::move(lastPart)), lastDisk_(lastDisk) {
+    size_t dot = last_.find_last_of('.');
+    size_t slash = last_.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = last_.size();
+    stem_ = last_.substr(0, dot);
+    ext_ = last_.substr(dot);
     // Spanning onto a hard disk numbers every part, the last one too: NAME001.zip, NAME002.zip, ...; zip -s
     // names them NAME.z01, NAME.z02, ..., NAME.zip. The number of the last part must be its disk's, and a
     // NAME.z01 beside it means the other scheme.
-    const size_t base = stem.size() >= 3 ? stem.size() - 3 : 0;
-    snprintf(tail, sizeof tail, "%03d", lastDisk_ + 1);
-    const bool numbered = stem.size() > 3 && stem.compare(base, 3, tail) == 0 &&
-                          FindFileIgnoringCase(stem + ".z01").empty();
-    if (numbered)
-        snprintf(tail, sizeof tail, "%03d", disk + 1);
-    else
-        snprintf(tail, sizeof tail, ".z%02d", disk + 1);
-    std::string candidate = numbered ? stem.substr(0, base) + tail + ext : stem + tail;
+    char number[16];
+    snprintf(number, sizeof number, "%03d", lastDisk_ + 1);
+    numbered_ = stem_.size() > 3 && stem_.compare(stem_.size() - 3, 3, number) == 0 &&
+                FindFileIgnoringCase(stem_ + ".z01").empty();
+}
+
+std::string ZipVolumeSet::PathOf(int disk) const {
+    if (disk >= lastDisk_) return last_;
+    char tail[16];
+    snprintf(tail, sizeof tail, numbered_ ? "%03d" : ".z%02d", disk + 1);
+    std::string candidate = numbered_ ? stem_.substr(0, stem_.size() - 3) + tail + ext_ : stem_ + tail;
     std::string found = FindFileIgnoringCase(candidate);
     return found.empty() ? candidate : found;
 }

@@ -11,7 +11,7 @@ namespace varnok {
 // "name002.zip", ..., the last part included. Disks count from 0.
 class ZipVolumeSet {
   public:
-    ZipVolumeSet(std::string lastPart, int lastDisk) : last_(std::move(lastPart)), lastDisk_(lastDisk) {}
+    ZipVolumeSet(std::string lastPart, int lastDisk);
     // The file holding disk n.
     std::string PathOf(int disk) const;
     // Reads size bytes starting at offset of disk, continuing into the following parts. False when a part is
@@ -23,6 +23,8 @@ class ZipVolumeSet {
   private:
     std::string last_;
     int lastDisk_;
+    std::string stem_, ext_;  // the last part's name split at its extension
+    bool numbered_ = false;   // NAME001.zip ... rather than NAME.z01 ...
     std::string missing_;
 };
 
